@@ -1,0 +1,79 @@
+// consistentCopy: the engine's only protection of data that one thread writes
+// and another reads (the parameter block, the spectrum snapshot). A sequence
+// counter guards each shared area: a writer makes it odd, writes, and makes it
+// even again; a reader copies and retries until it saw the same even counter
+// before and after its copy. Every access to the shared words is atomic
+// (relaxed), so there is no data race; the counter orders them. No lock, no
+// allocation: safe on the processing thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace bw {
+
+namespace detail {
+inline std::uint32_t beginWrite(std::atomic<std::uint32_t>& sequence) {
+  std::uint32_t s = sequence.load(std::memory_order_relaxed);
+  for (;;) {
+    if (s & 1u) {  // another writer is in the middle of its write
+      s = sequence.load(std::memory_order_relaxed);
+      continue;
+    }
+    if (sequence.compare_exchange_weak(s, s + 1, std::memory_order_acquire,
+                                       std::memory_order_relaxed)) {
+      break;
+    }
+  }
+  // Keep the word stores below from becoming visible before the odd count.
+  std::atomic_thread_fence(std::memory_order_release);
+  return s + 1;
+}
+inline void endWrite(std::atomic<std::uint32_t>& sequence, std::uint32_t odd) {
+  sequence.store(odd + 1, std::memory_order_release);
+}
+}  // namespace detail
+
+// Writer side (any thread; two writers are safe): copies count words from src into the shared words dst.
+template <typename T>
+void publishWords(std::atomic<std::uint32_t>& sequence, T* dst, const T* src,
+                  std::size_t count) {
+  const std::uint32_t odd = detail::beginWrite(sequence);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::atomic_ref<T>(dst[i]).store(src[i], std::memory_order_relaxed);
+  }
+  detail::endWrite(sequence, odd);
+}
+
+// Reader side: runs copy() (which must read the shared words only through
+// loadWord) until it ran during no write. copy() writes only the caller's
+// own memory, so a retry simply overwrites a torn attempt.
+template <typename Copy>
+void readConsistently(const std::atomic<std::uint32_t>& sequence, Copy copy) {
+  for (;;) {
+    const std::uint32_t before = sequence.load(std::memory_order_acquire);
+    if (before & 1u) continue;
+    copy();
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (sequence.load(std::memory_order_relaxed) == before) return;
+  }
+}
+
+// One relaxed atomic load of a shared word.
+template <typename T>
+T loadWord(const T& word) {
+  return std::atomic_ref<T>(const_cast<T&>(word)).load(std::memory_order_relaxed);
+}
+
+// Copies count shared words from src into the caller's dst, retrying until
+// the copy is of one complete write.
+template <typename T>
+void consistentCopy(const std::atomic<std::uint32_t>& sequence, const T* src,
+                    T* dst, std::size_t count) {
+  readConsistently(sequence, [&] {
+    for (std::size_t i = 0; i < count; ++i) dst[i] = loadWord(src[i]);
+  });
+}
+
+}  // namespace bw

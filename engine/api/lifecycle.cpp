@@ -1,0 +1,98 @@
+#include "api/lifecycle.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "api/engine_state.h"
+#include "audio/streaming.h"
+#include "primitives/fft_plan.h"
+
+namespace bw {
+
+namespace {
+std::optional<EngineState> g_engine;
+
+void createTables(EngineState& e) {
+  std::pmr::memory_resource* heap = e.privateHeap.get();
+  e.captureHeaders = HeapVector<audio::WaveHeader>(kRingSlots, heap);
+  e.playbackHeaders = HeapVector<audio::WaveHeader>(kRingSlots, heap);
+  e.playbackBuffers = HeapVector<std::uint8_t*>(kRingSlots, nullptr, heap);
+  e.captureBuffers = HeapVector<std::uint8_t*>(kRingSlots, nullptr, heap);
+
+  auto ints = [&](HeapVector<std::int32_t>& v) {
+    v = HeapVector<std::int32_t>(kInitialArrayLength, 0, heap);
+  };
+  auto doubles = [&](HeapVector<double>& v) {
+    v = HeapVector<double>(kInitialArrayLength, 0.0, heap);
+  };
+  ints(e.inI);
+  ints(e.outLeft);
+  ints(e.inQ);
+  ints(e.outRight);
+  for (HeapVector<double>* v :
+       {&e.timeRe, &e.freqRe, &e.timeIm, &e.freqIm, &e.filterMag,
+        &e.filterPhase, &e.tailRe, &e.tailIm, &e.mag, &e.phase, &e.tapsRe,
+        &e.tapsIm, &e.respRe, &e.respIm}) {
+    doubles(*v);
+  }
+  // The spectrum keeps storage for the largest transform from load on, so
+  // that readers on other threads never see it move (engine_state.h).
+  std::pmr::polymorphic_allocator<double> alloc(heap);
+  e.spectrum.values = alloc.allocate(kMaxFftLength);
+  std::fill(e.spectrum.values, e.spectrum.values + kMaxFftLength, 0.0);
+  e.spectrum.length = kInitialArrayLength;
+  doubles(e.rotMag);
+  doubles(e.rotPhase);
+  doubles(e.agcRing);
+}
+}  // namespace
+
+EngineState& engine() { return *g_engine; }
+
+bool engineAttached() { return g_engine.has_value(); }
+
+void engineAttach(std::span<const NamedExport> library) {
+  if (g_engine) engineDetach();
+  EngineState& e = g_engine.emplace();
+
+  std::pmr::pool_options options;
+  options.largest_required_pool_block = 4096;
+  e.privateHeap =
+      std::make_unique<std::pmr::synchronized_pool_resource>(options);
+
+  if (const char* missing = bindPrimitives(library, e.nsp)) {
+    (void)missing;
+    std::fputs("Error: No nsp.dll\n", stderr);
+  }
+
+  createTables(e);
+}
+
+void engineDetach() {
+  if (!g_engine) return;
+  EngineState& e = *g_engine;
+  if (e.runState.load() == kRunning) audio::stopStreaming();
+  audio::shutdownAudio();
+
+  // The data buffers come from the general heap; free them so that loading
+  // and unloading the library again and again leaks nothing.
+  for (auto* table : {&e.captureBuffers, &e.playbackBuffers}) {
+    for (std::uint8_t*& p : *table) {
+      std::free(p);
+      p = nullptr;
+    }
+  }
+  std::pmr::polymorphic_allocator<double>(e.privateHeap.get())
+      .deallocate(e.spectrum.values, kMaxFftLength);
+  e.spectrum.values = nullptr;
+
+  // Every table and array goes with the state, before its heap.
+  std::unique_ptr<std::pmr::synchronized_pool_resource> heap =
+      std::move(e.privateHeap);
+  g_engine.reset();
+  heap.reset();
+  nsp::releaseFftPlans();
+}
+
+}  // namespace bw

@@ -1,0 +1,76 @@
+#include "api/signal_library.h"
+
+#include <cstring>
+
+namespace bw {
+
+namespace {
+template <typename F>
+void* address(F* f) {
+  return reinterpret_cast<void*>(f);
+}
+
+const NamedExport kExports[] = {
+    {"nspzrFftNip", address(&nsp::nspzrFftNip)},
+    {"nspdbrCartToPolar", address(&nsp::nspdbrCartToPolar)},
+    {"nspdbMpy2", address(&nsp::nspdbMpy2)},
+    {"nspdbAdd2", address(&nsp::nspdbAdd2)},
+    {"nspdbrPolarToCart", address(&nsp::nspdbrPolarToCart)},
+    {"nspdbAdd3", address(&nsp::nspdbAdd3)},
+    {"nspdMax", address(&nsp::nspdMax)},
+    {"nspdMin", address(&nsp::nspdMin)},
+    {"nspdbMpy1", address(&nsp::nspdbMpy1)},
+    {"nspdbThresh1", address(&nsp::nspdbThresh1)},
+    {"nspdFirBandpass", address(&nsp::nspdFirBandpass)},
+};
+
+template <typename F>
+bool bindOne(std::span<const NamedExport> table, const char* name, F*& entry,
+             const char*& missing) {
+  void* p = findNamedExport(table, name);
+  if (p == nullptr) {
+    if (missing == nullptr) missing = name;
+    return false;
+  }
+  entry = reinterpret_cast<F*>(p);
+  return true;
+}
+}  // namespace
+
+bool PrimitiveEntries::complete() const {
+  return nspzrFftNip && nspdbrCartToPolar && nspdbMpy2 && nspdbAdd2 &&
+         nspdbrPolarToCart && nspdbAdd3 && nspdMax && nspdMin && nspdbMpy1 &&
+         nspdbThresh1 && nspdFirBandpass;
+}
+
+std::span<const NamedExport> signalLibraryExports() { return kExports; }
+
+void* findNamedExport(std::span<const NamedExport> table, const char* name) {
+  if (name == nullptr) return nullptr;
+  for (const NamedExport& e : table) {
+    if (e.name != nullptr && std::strcmp(e.name, name) == 0) return e.address;
+  }
+  return nullptr;
+}
+
+const char* bindPrimitives(std::span<const NamedExport> table,
+                           PrimitiveEntries& out) {
+  PrimitiveEntries bound;
+  const char* missing = nullptr;
+  bindOne(table, "nspzrFftNip", bound.nspzrFftNip, missing);
+  bindOne(table, "nspdbrCartToPolar", bound.nspdbrCartToPolar, missing);
+  bindOne(table, "nspdbMpy2", bound.nspdbMpy2, missing);
+  bindOne(table, "nspdbAdd2", bound.nspdbAdd2, missing);
+  bindOne(table, "nspdbrPolarToCart", bound.nspdbrPolarToCart, missing);
+  bindOne(table, "nspdbAdd3", bound.nspdbAdd3, missing);
+  bindOne(table, "nspdMax", bound.nspdMax, missing);
+  bindOne(table, "nspdMin", bound.nspdMin, missing);
+  bindOne(table, "nspdbMpy1", bound.nspdbMpy1, missing);
+  bindOne(table, "nspdbThresh1", bound.nspdbThresh1, missing);
+  bindOne(table, "nspdFirBandpass", bound.nspdFirBandpass, missing);
+  // Bind all or nothing: a chain with some entries missing must not run.
+  out = missing ? PrimitiveEntries{} : bound;
+  return missing;
+}
+
+}  // namespace bw

@@ -1,0 +1,21 @@
+// FFTW plans for nspzrFftNip, made once per transform order and reused.
+// prepareFft is called from configuration (never from the processing thread);
+// nspzrFftNip only executes plans made here. If asked for an order without a
+// plan it makes one itself, which is fine for tools and tests but not for the
+// processing thread.
+#pragma once
+
+namespace bw::nsp {
+
+constexpr int kMinFftOrder = 1;
+constexpr int kMaxFftOrder = 20;
+
+// Makes (if not yet made) the plan of a 2^order-point transform. Thread-safe.
+// Returns false for an order outside kMinFftOrder..kMaxFftOrder or when FFTW
+// cannot plan it.
+bool prepareFft(int order);
+
+// Destroys every plan and FFTW's own state (engine tear-down).
+void releaseFftPlans();
+
+}  // namespace bw::nsp
