@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <memory>
 #include <optional>
 
 #include "api/engine_state.h"
@@ -13,28 +15,29 @@ namespace bw {
 namespace {
 std::optional<EngineState> g_engine;
 
+// Re-creates v with n zero elements allocated from the private heap. (An
+// assignment would keep v's own allocator and leave the elements outside it.)
+template <typename T>
+void makeInHeap(HeapVector<T>& v, std::size_t n,
+                std::pmr::memory_resource* heap) {
+  std::destroy_at(&v);
+  std::construct_at(&v, n, heap);
+}
+
 void createTables(EngineState& e) {
   std::pmr::memory_resource* heap = e.privateHeap.get();
-  e.captureHeaders = HeapVector<audio::WaveHeader>(kRingSlots, heap);
-  e.playbackHeaders = HeapVector<audio::WaveHeader>(kRingSlots, heap);
-  e.playbackBuffers = HeapVector<std::uint8_t*>(kRingSlots, nullptr, heap);
-  e.captureBuffers = HeapVector<std::uint8_t*>(kRingSlots, nullptr, heap);
-
-  auto ints = [&](HeapVector<std::int32_t>& v) {
-    v = HeapVector<std::int32_t>(kInitialArrayLength, 0, heap);
-  };
-  auto doubles = [&](HeapVector<double>& v) {
-    v = HeapVector<double>(kInitialArrayLength, 0.0, heap);
-  };
-  ints(e.inI);
-  ints(e.outLeft);
-  ints(e.inQ);
-  ints(e.outRight);
+  makeInHeap(e.captureHeaders, kRingSlots, heap);
+  makeInHeap(e.playbackHeaders, kRingSlots, heap);
+  makeInHeap(e.playbackBuffers, kRingSlots, heap);
+  makeInHeap(e.captureBuffers, kRingSlots, heap);
+  for (HeapVector<std::int32_t>* v : {&e.inI, &e.outLeft, &e.inQ, &e.outRight}) {
+    makeInHeap(*v, kInitialArrayLength, heap);
+  }
   for (HeapVector<double>* v :
        {&e.timeRe, &e.freqRe, &e.timeIm, &e.freqIm, &e.filterMag,
         &e.filterPhase, &e.tailRe, &e.tailIm, &e.mag, &e.phase, &e.tapsRe,
         &e.tapsIm, &e.respRe, &e.respIm}) {
-    doubles(*v);
+    makeInHeap(*v, kInitialArrayLength, heap);
   }
   // The spectrum keeps storage for the largest transform from load on, so
   // that readers on other threads never see it move (engine_state.h).
@@ -42,9 +45,9 @@ void createTables(EngineState& e) {
   e.spectrum.values = alloc.allocate(kMaxFftLength);
   std::fill(e.spectrum.values, e.spectrum.values + kMaxFftLength, 0.0);
   e.spectrum.length = kInitialArrayLength;
-  doubles(e.rotMag);
-  doubles(e.rotPhase);
-  doubles(e.agcRing);
+  for (HeapVector<double>* v : {&e.rotMag, &e.rotPhase, &e.agcRing}) {
+    makeInHeap(*v, kInitialArrayLength, heap);
+  }
 }
 }  // namespace
 
