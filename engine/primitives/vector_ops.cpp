@@ -1,0 +1,47 @@
+// Element-wise vector operations and extrema. Counts below 1 do nothing.
+#include "primitives/nsp.h"
+
+namespace bw::nsp {
+
+void nspdbMpy2(const double* src, double* dst, int n) {
+  for (int i = 0; i < n; ++i) dst[i] *= src[i];
+}
+
+void nspdbAdd2(const double* src, double* dst, int n) {
+  for (int i = 0; i < n; ++i) dst[i] += src[i];
+}
+
+void nspdbAdd3(const double* a, const double* b, double* dst, int n) {
+  for (int i = 0; i < n; ++i) dst[i] = a[i] + b[i];
+}
+
+void nspdbMpy1(double value, double* dst, int n) {
+  for (int i = 0; i < n; ++i) dst[i] *= value;
+}
+
+void nspdbThresh1(double* vec, int n, double level, int relation) {
+  if (relation != kThreshGreater) return;
+  for (int i = 0; i < n; ++i) {
+    if (vec[i] > level) vec[i] = level;
+  }
+}
+
+double nspdMax(const double* vec, int n) {
+  if (vec == nullptr || n < 1) return 0.0;
+  double best = vec[0];
+  for (int i = 1; i < n; ++i) {
+    if (vec[i] > best) best = vec[i];
+  }
+  return best;
+}
+
+double nspdMin(const double* vec, int n) {
+  if (vec == nullptr || n < 1) return 0.0;
+  double best = vec[0];
+  for (int i = 1; i < n; ++i) {
+    if (vec[i] < best) best = vec[i];
+  }
+  return best;
+}
+
+}  // namespace bw::nsp
