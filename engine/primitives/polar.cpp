@@ -8,8 +8,11 @@ namespace bw::nsp {
 void nspdbrCartToPolar(const double* re, const double* im, double* mag,
                        double* phase, int n) {
   for (int i = 0; i < n; ++i) {
-    mag[i] = std::hypot(re[i], im[i]);
-    phase[i] = std::atan2(im[i], re[i]);
+    // Read both inputs before writing: mag or phase may be an input array.
+    const double x = re[i];
+    const double y = im[i];
+    mag[i] = std::hypot(x, y);
+    phase[i] = std::atan2(y, x);
   }
 }
 

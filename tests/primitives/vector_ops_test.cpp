@@ -1,0 +1,80 @@
+// Element-wise operations, threshold and extrema of the primitive set.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "primitives/nsp.h"
+
+namespace bw::nsp {
+namespace {
+
+TEST(VectorOpsTest, ArithmeticWorksOnTheFirstNElementsOnly) {
+  const std::vector<double> src{2.0, -3.0, 0.5, 100.0};
+  std::vector<double> dst{1.5, 4.0, -8.0, 9.0};
+  nspdbMpy2(src.data(), dst.data(), 3);
+  EXPECT_EQ(dst, (std::vector<double>{3.0, -12.0, -4.0, 9.0}));
+  nspdbAdd2(src.data(), dst.data(), 3);
+  EXPECT_EQ(dst, (std::vector<double>{5.0, -15.0, -3.5, 9.0}));
+  nspdbMpy1(-2.0, dst.data(), 3);
+  EXPECT_EQ(dst, (std::vector<double>{-10.0, 30.0, 7.0, 9.0}));
+  std::vector<double> sum(4, 42.0);
+  nspdbAdd3(src.data(), dst.data(), sum.data(), 3);
+  EXPECT_EQ(sum, (std::vector<double>{-8.0, 27.0, 7.5, 42.0}));
+  // n below 1 touches nothing.
+  nspdbMpy1(0.0, dst.data(), 0);
+  nspdbAdd2(src.data(), dst.data(), -5);
+  EXPECT_EQ(dst, (std::vector<double>{-10.0, 30.0, 7.0, 9.0}));
+}
+
+TEST(VectorOpsTest, Add3AllowsTheDestinationToBeEitherSource) {
+  // Lengths beyond a vector width, with an odd remainder.
+  const int n = 37;
+  std::vector<double> a(n), b(n), expected(n);
+  for (int i = 0; i < n; ++i) {
+    a[i] = 0.25 * i - 3.0;
+    b[i] = 1000.0 - 7.0 * i;
+    expected[i] = a[i] + b[i];
+  }
+  std::vector<double> a2 = a, b2 = b;
+  nspdbAdd3(a2.data(), b.data(), a2.data(), n);
+  EXPECT_EQ(a2, expected);
+  nspdbAdd3(a.data(), b2.data(), b2.data(), n);
+  EXPECT_EQ(b2, expected);
+}
+
+TEST(VectorOpsTest, ThreshGreaterClipsOnlyFromAboveOtherRelationsLeaveVector) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> v{-40000.0, 32766.0, 32767.0, 32768.0, 1e300, nan};
+  nspdbThresh1(v.data(), 5, 32767.0, kThreshGreater);
+  EXPECT_EQ(v[0], -40000.0);  // below the level: kept
+  EXPECT_EQ(v[1], 32766.0);
+  EXPECT_EQ(v[2], 32767.0);
+  EXPECT_EQ(v[3], 32767.0);
+  EXPECT_EQ(v[4], 32767.0);
+  EXPECT_TRUE(std::isnan(v[5]));  // beyond n
+
+  std::vector<double> w{5.0, -5.0, 50.0};
+  for (int relation : {0, 2, -1}) {
+    nspdbThresh1(w.data(), 3, 1.0, relation);
+    EXPECT_EQ(w, (std::vector<double>{5.0, -5.0, 50.0})) << relation;
+  }
+}
+
+TEST(VectorOpsTest, MaxAndMinOfFirstNElementsAndZeroForEmpty) {
+  const std::vector<double> v{3.0, -1.0, 8.0, -9.0, 100.0};
+  EXPECT_EQ(nspdMax(v.data(), 4), 8.0);
+  EXPECT_EQ(nspdMin(v.data(), 4), -9.0);
+  EXPECT_EQ(nspdMax(v.data() + 3, 1), -9.0);
+  EXPECT_EQ(nspdMin(v.data(), 1), 3.0);
+  const std::vector<double> negatives{-5.0, -2.0, -7.0};
+  EXPECT_EQ(nspdMax(negatives.data(), 3), -2.0);
+  // n < 1 never reads the array (null is fine) and answers 0.
+  EXPECT_EQ(nspdMax(nullptr, 0), 0.0);
+  EXPECT_EQ(nspdMin(nullptr, -3), 0.0);
+  EXPECT_EQ(nspdMax(negatives.data(), 0), 0.0);
+}
+
+}  // namespace
+}  // namespace bw::nsp
