@@ -1,0 +1,108 @@
+// The AGC on hand-made envelopes: candidates 16384 / peak, the minimum over
+// the hold, the ceiling, the 1 ms ramps and the silent block.
+#include <gtest/gtest.h>
+
+#include "dsp/agc.h"
+#include "support/engine_fixture.h"
+
+namespace bw::test {
+namespace {
+
+class AgcTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    configure(8, 48000);  // N = 256, ramp R = 48 samples
+  }
+  // Fills the envelope with `value` everywhere and runs the AGC.
+  std::vector<double> block(double value, int hold = 10, double ceiling = 1e9) {
+    std::fill_n(e().mag.begin(), e().blockSamples, value);
+    applyAgc(hold, ceiling);
+    return {e().mag.begin(), e().mag.begin() + e().blockSamples};
+  }
+  double gain() { return e().currentGain.load(); }
+};
+
+TEST_F(AgcTest, FirstBlocksAfterLoadAreSilentUntilTheRingFills) {
+  for (int b = 0; b < 9; ++b) {
+    const auto out = block(100.0);
+    EXPECT_EQ(gain(), 0.0) << b;
+    EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0.0);
+  }
+  const auto out = block(100.0);  // the 10th block ramps from 0 to 163.84
+  const double g = 16384.0 / 100.0;
+  EXPECT_DOUBLE_EQ(gain(), g);
+  for (int i = 0; i < 48; ++i) {
+    EXPECT_NEAR(out[i], 100.0 * g * (i + 1) / 48.0, 1e-9) << i;
+  }
+  EXPECT_NEAR(out[200], 16384.0, 1e-9);
+}
+
+TEST_F(AgcTest, CeilingCapsTheGain) {
+  block(1.0, 1, 1000.0);
+  EXPECT_EQ(gain(), 1000.0);
+}
+
+TEST_F(AgcTest, SteadyPeakGivesUnitGainWithoutRamp) {
+  for (int b = 0; b < 3; ++b) block(16384.0, 1);
+  const auto out = block(16384.0, 1);
+  EXPECT_EQ(gain(), 1.0);
+  for (double v : out) ASSERT_EQ(v, 16384.0);
+}
+
+TEST_F(AgcTest, LoudBlockLowersGainAtOnceAndHoldsIt) {
+  const int hold = 4;
+  for (int b = 0; b < 6; ++b) block(100.0, hold);
+  ASSERT_DOUBLE_EQ(gain(), 163.84);
+  const auto loud = block(1000.0, hold);
+  EXPECT_DOUBLE_EQ(gain(), 16.384);
+  EXPECT_NEAR(loud[47], 16384.0, 1e-9);  // reached within the ramp
+  EXPECT_GT(loud[0], 16384.0);           // falling from the old gain
+  for (int b = 1; b < hold; ++b) {
+    block(100.0, hold);
+    EXPECT_DOUBLE_EQ(gain(), 16.384) << "held block " << b;
+  }
+  const auto back = block(100.0, hold);  // the loud candidate has left
+  EXPECT_DOUBLE_EQ(gain(), 163.84);
+  EXPECT_LT(back[0], back[47]);
+}
+
+TEST_F(AgcTest, SilentBlockKeepsGainButAdvancesThePosition) {
+  block(100.0, 3);
+  block(200.0, 3);
+  const double g = gain();
+  const auto ring = std::vector<double>(e().agcRing.begin(), e().agcRing.end());
+  const int pos = e().agcPos;
+  block(0.0, 3);
+  EXPECT_EQ(gain(), g);
+  EXPECT_EQ(std::vector<double>(e().agcRing.begin(), e().agcRing.end()), ring);
+  EXPECT_EQ(e().agcPos, (pos + 1) % 3);
+}
+
+TEST_F(AgcTest, HoldCountsOutsideOneToTenCountAsOne) {
+  for (int hold : {0, -5, 11}) {
+    block(50.0, hold);
+    EXPECT_EQ(e().agcPos, 0) << hold;
+    block(100.0, hold);
+    EXPECT_DOUBLE_EQ(gain(), 163.84) << hold;  // only the latest block counts
+  }
+}
+
+TEST_F(AgcTest, RingHoldsTenEvenAtLowRates) {
+  for (int rate : {8000, 11025, 16000}) {
+    configure(8, rate);
+    EXPECT_GE(e().agcRing.size(), 10u) << rate;
+    for (int b = 0; b < 25; ++b) block(100.0 + b, 10);  // would overrun a 5-entry ring
+    EXPECT_LT(e().agcPos, 10);
+  }
+}
+
+TEST_F(AgcTest, RampMovesInEqualStepsFromThePreviousGain) {
+  block(100.0, 1);
+  ASSERT_DOUBLE_EQ(e().previousGain, 163.84);
+  const auto out = block(1000.0, 1);
+  EXPECT_NEAR(out[0], 1000.0 * (163.84 - (163.84 - 16.384) / 48.0), 1e-9);
+}
+
+}  // namespace
+}  // namespace bw::test

@@ -1,0 +1,266 @@
+// The block pipeline end to end at the console's configuration (48000 Hz,
+// N = 2048, M = 4096, 16-bit PCM), checked against what the chain's
+// definition predicts: tones land on known bins, sidebands vanish, the
+// spectrum of a bin-exact tone is A·N.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+#include "api/configuration.h"
+#include "support/engine_fixture.h"
+
+namespace bw::test {
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr int kN = 2048;
+constexpr double kBinWidth = kRate / (2 * kN);  // 11.71875 Hz
+
+class PipelineTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    configure();
+  }
+
+  // Streams `blocks` consecutive blocks of a continuous complex tone and
+  // returns the last output block's two channels.
+  void streamTone(double amplitude, double frequencyHz, int blocks,
+                  std::vector<std::int32_t>& left,
+                  std::vector<std::int32_t>& right) {
+    std::vector<std::int32_t> i, q;
+    for (int b = 0; b < blocks; ++b) {
+      complexTone(amplitude, frequencyHz, kRate, std::int64_t{b} * kN, kN, i, q);
+      const auto out = runBlock(packFrames(i, q, 16));
+      unpackFrames(out, 16, left, right);
+    }
+  }
+
+  static double peak(const std::vector<std::int32_t>& x) {
+    std::int32_t m = 0;
+    for (auto v : x) m = std::max(m, std::abs(v));
+    return m;
+  }
+};
+
+TEST_F(PipelineTest, TunedToneComesOutAtTheRotatedBinOnBothChannels) {
+  ReceiveParams p = consoleParams();
+  p.tuneOffsetHz = 1000;  // 85.33 bins, rounded 85, raised to 86
+  send(p);
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, 128 * kBinWidth, 14, left, right);
+
+  EXPECT_EQ(left, right);  // MonoOutput
+  // 128 - 86 = bin 42, 492.1875 Hz. The AGC brings the envelope to 16384.
+  const double wanted = toneAmplitude(left, 42 * kBinWidth, kRate);
+  EXPECT_NEAR(wanted, 16384.0, 16384.0 * 0.02);
+  EXPECT_LT(toneAmplitude(left, 128 * kBinWidth, kRate), wanted * 1e-3);
+}
+
+TEST_F(PipelineTest, UntunedToneComesOutAtItsOwnFrequency) {
+  send(consoleParams());
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, 1500.0, 14, left, right);
+  const double wanted = toneAmplitude(left, 1500.0, kRate);
+  EXPECT_NEAR(wanted, 16384.0, 16384.0 * 0.02);
+  EXPECT_LT(toneAmplitude(left, 492.1875, kRate), wanted * 1e-3);
+}
+
+TEST_F(PipelineTest, ToneInTheRemovedSidebandGivesSilence) {
+  for (int offset : {0, 1000}) {
+    ReceiveParams p = consoleParams();
+    p.tuneOffsetHz = offset;
+    send(p);
+    std::vector<std::int32_t> left, right;
+    streamTone(8000.0, -1500.0, 14, left, right);
+    // Only the filter's stop-band leakage remains; the squelch mutes it.
+    EXPECT_LE(peak(left), 2.0) << "offset " << offset;
+  }
+}
+
+TEST_F(PipelineTest, BothSidebandBitsGiveSilence) {
+  ReceiveParams p = consoleParams();
+  p.flags |= flag::LowerSideband;
+  p.flags &= ~flag::SquelchOn;  // silence must come from the sidebands alone
+  send(p);
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, 1500.0, 12, left, right);
+  EXPECT_EQ(peak(left), 0);
+}
+
+TEST_F(PipelineTest, LowerSidebandPassesToneBelowTheCentre) {
+  ReceiveParams p = consoleParams();
+  p.flags = (p.flags & ~flag::UpperSideband) | flag::LowerSideband;
+  send(p);
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, -1500.0, 14, left, right);
+  // The real part of a tone at -1500 Hz is a 1500 Hz audio tone.
+  EXPECT_NEAR(toneAmplitude(left, 1500.0, kRate), 16384.0, 16384.0 * 0.02);
+}
+
+TEST_F(PipelineTest, ZeroFlagsCopyTheCaptureBufferByteForByte) {
+  ReceiveParams p = consoleParams();
+  p.flags = 0;
+  send(p);
+  std::vector<std::uint8_t> input(e().bufferBytes);
+  std::iota(input.begin(), input.end(), 7);
+  EXPECT_EQ(runBlock(input), input);
+}
+
+TEST_F(PipelineTest, StereoOutputCarriesTheImaginaryPartOnTheRight) {
+  ReceiveParams p = consoleParams();
+  p.flags &= ~flag::MonoOutput;
+  send(p);
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, 1500.0, 14, left, right);
+  // The output is the analytic tone: right lags left by a quarter period.
+  const double a = toneAmplitude(left, 1500.0, kRate);
+  EXPECT_NEAR(toneAmplitude(right, 1500.0, kRate), a, a * 0.01);
+  double cross = 0.0;
+  for (int n = 0; n < kN; ++n) cross += double(left[n]) * right[n];
+  EXPECT_LT(std::abs(cross) / (kN * a * a / 2.0), 0.02);  // in quadrature
+  EXPECT_NE(left, right);
+}
+
+TEST_F(PipelineTest, SpectrumOfABinExactToneIsAmplitudeTimesN) {
+  send(consoleParams());
+  std::vector<std::int32_t> i, q;
+  const int b = 100;
+  complexTone(10000.0, b * kBinWidth * 2, kRate, 0, kN, i, q);  // period N/(2b)
+  runBlock(packFrames(i, q, 16));
+  const double* s = e().spectrum.values;
+  // With N samples zero-extended to M, a tone on bin 2b of M lies exactly on
+  // even bins: 2b holds A·N, the other even bins are empty.
+  EXPECT_NEAR(s[2 * b], 10000.0 * kN, 10000.0 * kN * 1e-4);
+  for (int k : {2 * b - 4, 2 * b - 2, 2 * b + 2, 2 * b + 4}) {
+    EXPECT_LT(s[k], 10000.0 * kN * 1e-4) << "bin " << k;
+  }
+}
+
+TEST_F(PipelineTest, MonoInputSpectrumIsSymmetric) {
+  ReceiveParams p = consoleParams();
+  p.flags |= flag::MonoInput;
+  send(p);
+  std::vector<std::int32_t> i, q;
+  complexTone(5000.0, 1234.5, kRate, 0, kN, i, q);
+  runBlock(packFrames(i, q, 16));
+  const double* s = e().spectrum.values;
+  const int m = 2 * kN;
+  // The snapshot holds bins 0..M-2, so bin 1's partner M-1 is never written.
+  for (int k = 2; k < m - 1; ++k) {
+    ASSERT_NEAR(s[k], s[m - k], 1e-6 * (s[k] + 1.0)) << "bin " << k;
+  }
+}
+
+TEST_F(PipelineTest, SquelchMutesBlocksWithNothingAboveTwo) {
+  ReceiveParams p = consoleParams();
+  p.flags &= ~flag::AgcOn;
+  p.gain = 1.0;
+  p.squelchLevel = 1e9;  // every counted value is quiet
+  send(p);
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, 1500.0, 3, left, right);
+  EXPECT_EQ(peak(left), 0);
+
+  p.squelchLevel = 0.0;  // every counted value is loud
+  send(p);
+  streamTone(8000.0, 1500.0, 3, left, right);
+  EXPECT_GT(peak(left), 7000);
+  streamTone(1.0, 1500.0, 3, left, right);  // envelope <= 2: muted anyway
+  EXPECT_EQ(peak(left), 0);
+}
+
+TEST_F(PipelineTest, LargeGainSaturatesTheEnvelopeAndKeepsThePhase) {
+  ReceiveParams p = consoleParams();
+  p.flags = (p.flags & ~(flag::AgcOn | flag::MonoOutput));
+  p.gain = 1000.0;
+  send(p);
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, 1500.0, 3, left, right);
+  for (int n = 0; n < kN; n += 97) {
+    const double r = std::hypot(double(left[n]), double(right[n]));
+    EXPECT_NEAR(r, 32767.0, 1.0) << n;
+  }
+  // Still a clean 1500 Hz tone: the phase went through untouched.
+  EXPECT_NEAR(toneAmplitude(left, 1500.0, kRate), 32767.0, 32767.0 * 0.01);
+}
+
+TEST_F(PipelineTest, FlushToggleClearsTailsAndPassThroughLeavesThem) {
+  ReceiveParams p = consoleParams();
+  send(p);
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, 1500.0, 2, left, right);
+  const std::vector<double> tail(e().tailRe.begin(), e().tailRe.end());
+  ASSERT_GT(*std::max_element(tail.begin(), tail.end()), 1.0);
+
+  ReceiveParams pass = p;
+  pass.flags = 0;
+  send(pass);
+  runBlock(std::vector<std::uint8_t>(e().bufferBytes, 0x55));
+  EXPECT_EQ(std::vector<double>(e().tailRe.begin(), e().tailRe.end()), tail);
+
+  // A block whose toggle differs clears the tails before it adds them, so a
+  // silent input then leaves silent tails; a constant toggle does not.
+  for (std::uint32_t toggle : {1u, 0u}) {
+    p.flags = flag::ConsoleFlags | toggle;
+    send(p);
+    runBlock(std::vector<std::uint8_t>(e().bufferBytes, 0));
+    EXPECT_EQ(*std::max_element(e().tailRe.begin(), e().tailRe.end()), 0.0);
+  }
+}
+
+TEST_F(PipelineTest, InvalidBandEdgesNeverDesignAndLeaveSilence) {
+  ReceiveParams p = consoleParams();
+  p.flags &= ~(flag::AgcOn | flag::SquelchOn);
+  p.gain = 1.0;
+  for (auto [low, high] : {std::pair{300, 300}, {2700, 300}, {0, 2700}, {-5, 2700}}) {
+    p.lowCutHz = low;
+    p.highCutHz = high;
+    send(p);
+    std::vector<std::int32_t> left, right;
+    streamTone(8000.0, 1500.0, 2, left, right);
+    EXPECT_EQ(peak(left), 0) << low << ".." << high;
+    EXPECT_EQ(e().curLowCut, 0);
+  }
+  // One valid pair designs at once; a later invalid pair keeps it.
+  p.lowCutHz = 300;
+  p.highCutHz = 2700;
+  send(p);
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, 1500.0, 3, left, right);
+  EXPECT_GT(peak(left), 7000);
+  p.lowCutHz = 3000;
+  send(p);
+  streamTone(8000.0, 1500.0, 2, left, right);
+  EXPECT_GT(peak(left), 7000);
+  EXPECT_EQ(e().curLowCut, 300);
+}
+
+TEST_F(PipelineTest, NewLengthForcesANewDesignAndClearsTails) {
+  send(consoleParams());
+  std::vector<std::int32_t> left, right;
+  streamTone(8000.0, 1500.0, 2, left, right);
+  ASSERT_EQ(e().curLowCut, 300);
+  ASSERT_EQ(configureFormat(4, 10, 48000, 16), 0);
+  EXPECT_EQ(e().curLowCut, 0);
+  EXPECT_EQ(*std::max_element(e().tailRe.begin(), e().tailRe.end()), 0.0);
+  // A repeated configuration with the same length keeps the design.
+  runBlock(std::vector<std::uint8_t>(e().bufferBytes, 0));
+  ASSERT_EQ(e().curLowCut, 300);
+  ASSERT_EQ(configureFormat(4, 10, 48000, 16), 0);
+  EXPECT_EQ(e().curLowCut, 300);
+}
+
+TEST_F(PipelineTest, HookRunsFirstInEveryBlock) {
+  static int calls = 0;
+  calls = 0;
+  e().blockHook.store(+[] { ++calls; });
+  send(consoleParams());
+  runBlock(std::vector<std::uint8_t>(e().bufferBytes, 0));
+  runBlock(std::vector<std::uint8_t>(e().bufferBytes, 0));
+  EXPECT_EQ(calls, 2);
+}
+
+}  // namespace
+}  // namespace bw::test

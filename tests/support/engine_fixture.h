@@ -1,0 +1,52 @@
+// A fresh engine for each test, with helpers to configure it, send parameter
+// blocks and run blocks of PCM through the chain.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+#include "api/engine_state.h"
+#include "api/param_block.h"
+
+namespace bw::test {
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // configureFormat with the console's ring of 4; fails the test on refusal.
+  void configure(int order = 11, int sampleRate = 48000, int bits = 16);
+  void send(const ReceiveParams& p);
+  // Runs one block; input and the result are bufferBytes of PCM.
+  std::vector<std::uint8_t> runBlock(const std::vector<std::uint8_t>& input);
+
+  EngineState& e() { return engine(); }
+};
+
+// Interleaved stereo PCM of `frames` frames at `bits` bits from I and Q
+// sample values (already at the width's integer scale; 8-bit values are
+// signed and stored as unsigned bytes centred on 128).
+std::vector<std::uint8_t> packFrames(const std::vector<std::int32_t>& i,
+                                     const std::vector<std::int32_t>& q,
+                                     int bits);
+// The reverse: left and right sample values of a PCM buffer.
+void unpackFrames(const std::vector<std::uint8_t>& pcm, int bits,
+                  std::vector<std::int32_t>& left,
+                  std::vector<std::int32_t>& right);
+
+// A complex tone A·exp(j2π f n / rate) for frames starting at sample `start`,
+// rounded to integers: I = A cos, Q = A sin.
+void complexTone(double amplitude, double frequencyHz, double sampleRate,
+                 std::int64_t start, int frames, std::vector<std::int32_t>& i,
+                 std::vector<std::int32_t>& q);
+
+// Magnitude of the DFT of x at frequency f (Hz), normalised so that a real
+// sinusoid of amplitude A measures A (direct Goertzel-style sum).
+double toneAmplitude(const std::vector<std::int32_t>& x, double frequencyHz,
+                     double sampleRate);
+
+}  // namespace bw::test
