@@ -1,0 +1,136 @@
+// sdrSetGlobal's checks, derived values and array sizes; sdrSetNewParam's
+// version check; the read-outs of a stopped engine.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "api/brackwell.h"
+#include "api/configuration.h"
+#include "audio/devices.h"
+#include "support/engine_fixture.h"
+
+namespace bw::test {
+namespace {
+
+using ConfigurationTest = EngineTest;
+
+TEST_F(ConfigurationTest, ConsoleConfigurationDerivesEverySize) {
+  ASSERT_EQ(sdrSetGlobal(1, 1, 4, 11, 48000, 16), 0);
+  EXPECT_EQ(e().blockSamples, 2048);
+  EXPECT_EQ(e().fftLength, 4096);
+  EXPECT_EQ(e().fftOrder, 12);
+  EXPECT_EQ(e().binMask, 4095);
+  EXPECT_EQ(e().bufferBytes, 8192);
+  EXPECT_EQ(e().binWidth, 11.71875);
+  EXPECT_EQ(e().maxAmplitude, 32767);
+  EXPECT_EQ(e().agcRampSamples, 48);
+  EXPECT_EQ(e().agcRing.size(), 25u);
+  EXPECT_EQ(e().waveFormat.wFormatTag, 1);
+  EXPECT_EQ(e().waveFormat.nChannels, 2);
+  EXPECT_EQ(e().waveFormat.nBlockAlign, 4);
+  EXPECT_EQ(e().waveFormat.nAvgBytesPerSec, 192000u);
+}
+
+// Every accepted width, order and rate, against the definitions.
+TEST_F(ConfigurationTest, EveryAcceptedFormatSizesEverything) {
+  for (int bits : {8, 16, 24, 32}) {
+    for (int order = 8; order <= 16; ++order) {
+      for (int rate : {8000, 11025, 16000, 22050, 24000, 32000, 44100, 48000, 96000}) {
+        ASSERT_EQ(configureFormat(3, order, rate, bits), 0);
+        const int n = 1 << order, m = 2 * n;
+        ASSERT_EQ(e().bufferBytes, n * 2 * bits / 8);
+        ASSERT_EQ(e().maxAmplitude, static_cast<std::int32_t>(std::ldexp(1.0, bits - 1) - 1));
+        ASSERT_EQ(e().binWidth, double(rate) / m);
+        ASSERT_EQ(e().agcRampSamples, rate / 1000);
+        ASSERT_EQ(e().agcRing.size(), std::size_t(std::max(10, rate / 1000 / 2 + 1)));
+        for (auto* v : {&e().inI, &e().inQ, &e().outLeft, &e().outRight}) {
+          ASSERT_EQ(v->size(), std::size_t(m));
+        }
+        for (auto* v : {&e().timeRe, &e().freqIm, &e().mag, &e().filterPhase,
+                        &e().rotMag, &e().tapsIm, &e().respRe}) {
+          ASSERT_EQ(v->size(), std::size_t(m));
+        }
+        ASSERT_EQ(e().tailRe.size(), std::size_t(n));
+        ASSERT_EQ(e().spectrum.length, m);
+        for (int slot = 0; slot < 3; ++slot) ASSERT_NE(e().captureBuffers[slot], nullptr);
+      }
+    }
+  }
+}
+
+TEST_F(ConfigurationTest, RefusalsReturnTwoAfterRecordingTheDevices) {
+  const int inputs = audio::numInDevices();
+  const int outputs = audio::numOutDevices();
+  EXPECT_EQ(sdrSetGlobal(0, 1, 4, 11, 48000, 16), 2);
+  EXPECT_EQ(sdrSetGlobal(inputs + 1, 1, 4, 11, 48000, 16), 2);
+  EXPECT_EQ(sdrSetGlobal(1, 0, 4, 11, 48000, 16), 2);
+  EXPECT_EQ(sdrSetGlobal(1, outputs + 1, 4, 11, 48000, 16), 2);
+  EXPECT_EQ(e().inputDevice, 0);  // nothing recorded
+
+  const int bad[][4] = {{4, 7, 48000, 16},  {4, 17, 48000, 16}, {1, 11, 48000, 16},
+                        {9, 11, 48000, 16}, {4, 11, 48000, 12}, {4, 11, 12000, 16},
+                        {4, 11, 0, 16}};
+  for (const auto& a : bad) {
+    EXPECT_EQ(sdrSetGlobal(inputs, outputs, a[0], a[1], a[2], a[3]), 2)
+        << a[0] << " " << a[1] << " " << a[2] << " " << a[3];
+    EXPECT_EQ(e().inputDevice, inputs);  // recorded before the format check
+    EXPECT_EQ(e().waveFormat.wFormatTag, 0);
+  }
+  EXPECT_EQ(sdrStart(nullptr), 5);
+}
+
+TEST_F(ConfigurationTest, RefusedWhileRunningAndSizesStay) {
+  configure(11);
+  e().runState = kRunning;
+  EXPECT_EQ(sdrSetGlobal(1, 1, 4, 12, 48000, 16), 4);
+  EXPECT_EQ(e().fftLength, 4096);
+  e().runState = kStopped;
+}
+
+TEST_F(ConfigurationTest, ResizeKeepsLeadingContentsAndZeroFillsTheRest) {
+  configure(8);
+  std::fill(e().mag.begin(), e().mag.end(), 3.0);
+  std::fill(e().agcRing.begin(), e().agcRing.end(), 2.0);
+  configure(8);  // same order and rate: untouched
+  EXPECT_EQ(e().mag[511], 3.0);
+  configure(9);
+  EXPECT_EQ(e().mag[511], 3.0);
+  EXPECT_EQ(e().mag[512], 0.0);
+  EXPECT_EQ(e().mag.size(), 1024u);
+  EXPECT_EQ(e().agcRing[0], 2.0);  // the AGC state survives
+}
+
+TEST_F(ConfigurationTest, NewParamChecksOnlyTheVersionByte) {
+  std::uint8_t block[65] = {};
+  for (std::uint8_t version : {0, 2}) {
+    block[0] = version;
+    EXPECT_EQ(sdrSetNewParam(block), 2);
+  }
+  EXPECT_EQ(sdrSetNewParam(nullptr), 2);
+  std::uint8_t read[65];
+  readPendingParams(read);
+  EXPECT_EQ(read[0], 0);  // nothing was copied
+  block[0] = 1;
+  EXPECT_EQ(sdrSetNewParam(block), 0);
+  readPendingParams(read);
+  EXPECT_EQ(std::vector<std::uint8_t>(read, read + 65),
+            std::vector<std::uint8_t>(block, block + 65));
+}
+
+TEST_F(ConfigurationTest, StoppedEngineReadsOutNothing) {
+  configure(11);
+  std::vector<double> dest(4096, -7.0);
+  EXPECT_EQ(sdrGetSpectrum(dest.data()), 3);
+  EXPECT_EQ(dest, std::vector<double>(4096, -7.0));
+  EXPECT_EQ(sdrGetSmetr(), 0.0);
+  // After a stop the state is -1: the read-outs report the last values.
+  e().currentGain = 12.5;
+  e().runState = kNotifiedWhileStopped;
+  EXPECT_EQ(sdrGetSmetr(), 12.5);
+  EXPECT_EQ(sdrGetSpectrum(dest.data()), 0);
+  EXPECT_EQ(dest[100], 0.0);
+  e().runState = kStopped;
+}
+
+}  // namespace
+}  // namespace bw::test
