@@ -33,10 +33,12 @@ struct FftSlot {
 std::mutex plannerMutex;
 std::atomic<FftSlot*> slots[kMaxFftOrder + 1];
 
-// Large transforms are planned with FFTW_ESTIMATE: FFTW_MEASURE above this
-// order costs seconds of planning (much more under sanitizers) and the engine
-// never uses it.
-constexpr int kMaxMeasuredOrder = 17;
+// Orders up to this one are planned with FFTW_MEASURE (at most about 0.3 s
+// per plan here). Above it, measuring costs 0.5 s to 2.5 s per plan, paid by
+// every sdrSetGlobal, so FFTW_ESTIMATE is used: its plans run about twice as
+// long, but blocks of 2^14 frames and more leave hundreds of times the
+// transform's time per block.
+constexpr int kMaxMeasuredOrder = 14;
 
 void destroySlot(FftSlot* slot) {
   if (slot == nullptr) return;

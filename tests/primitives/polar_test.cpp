@@ -1,20 +1,52 @@
-// Polar conversions against long double libm on random and special inputs.
+// Polar conversions against long double libm on random and special inputs,
+// for the public functions and for every SIMD kernel this CPU can run.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "primitives/nsp.h"
+#include "primitives/polar_kernels.h"
 
 namespace bw::nsp {
 namespace {
 
-// |got - ref| within 1e-9 of |ref| (results of exactly 0 must be exact up to
-// the smallest normal number).
-void expectClose(double got, long double ref, const char* what, int i) {
+using Convert = std::function<void(const double*, const double*, double*,
+                                   double*, int)>;
+
+struct Converter {
+  std::string name;
+  Convert cartToPolar;
+  Convert polarToCart;
+};
+
+// The public pair, then each kernel with its remainder finished by the public
+// function.
+std::vector<Converter> converters() {
+  std::vector<Converter> all{{"public", nspdbrCartToPolar, nspdbrPolarToCart}};
+  for (const auto& k : detail::availablePolarKernels()) {
+    all.push_back(
+        {k.name,
+         [k](const double* a, const double* b, double* c, double* d, int n) {
+           const int done = k.cartToPolar(a, b, c, d, n);
+           nspdbrCartToPolar(a + done, b + done, c + done, d + done, n - done);
+         },
+         [k](const double* a, const double* b, double* c, double* d, int n) {
+           const int done = k.polarToCart(a, b, c, d, n);
+           nspdbrPolarToCart(a + done, b + done, c + done, d + done, n - done);
+         }});
+  }
+  return all;
+}
+
+// |got - ref| within 1e-9 of |ref|; a reference of exactly 0 must be met
+// exactly (up to the smallest normal number).
+void expectClose(double got, long double ref, const std::string& what, int i) {
   const long double tol =
       1e-9L * std::fabs(ref) + std::numeric_limits<double>::min();
   EXPECT_LE(std::fabs(got - ref), tol) << what << " at " << i;
@@ -29,74 +61,93 @@ std::vector<double> randomValues(int n, unsigned seed, double scale) {
 }
 
 TEST(PolarTest, CartToPolarMatchesHypotAndAtan2) {
-  // Odd length so both the vector body and the remainder run; several scales
-  // spanning the engine's (device integer scale times M).
+  // Odd length so both the vector body and the remainder run; scales spanning
+  // the engine's (device integer scale times M) and beyond.
   const int n = 1027;
-  for (double scale : {1e-3, 1.0, 32767.0, 1e12}) {
-    const auto re = randomValues(n, 1, scale);
-    const auto im = randomValues(n, 2, scale);
-    std::vector<double> mag(n), phase(n);
-    nspdbrCartToPolar(re.data(), im.data(), mag.data(), phase.data(), n);
-    for (int i = 0; i < n; ++i) {
-      const long double x = re[i], y = im[i];
-      expectClose(mag[i], std::sqrt(x * x + y * y), "mag", i);
-      expectClose(phase[i], std::atan2(y, x), "phase", i);
+  for (const auto& c : converters()) {
+    for (double scale : {1e-3, 1.0, 32767.0, 1e12}) {
+      const auto re = randomValues(n, 1, scale);
+      const auto im = randomValues(n, 2, scale);
+      std::vector<double> mag(n), phase(n);
+      c.cartToPolar(re.data(), im.data(), mag.data(), phase.data(), n);
+      for (int i = 0; i < n; ++i) {
+        const long double x = re[i], y = im[i];
+        expectClose(mag[i], std::sqrt(x * x + y * y), c.name + " mag", i);
+        expectClose(phase[i], std::atan2(y, x), c.name + " phase", i);
+      }
     }
   }
 }
 
-TEST(PolarTest, CartToPolarAxesZeroAndExtremeMagnitudes) {
+TEST(PolarTest, CartToPolarAxesZerosAndExtremeMagnitudes) {
+  // Sixteen elements so every special value sits inside a full vector; the
+  // extremes are where sqrt(re² + im²) would overflow or underflow.
   const double pi = std::numbers::pi;
-  const double big = 1e300, tiny = 1e-300;
-  const std::vector<double> re{0.0, 1.0, -1.0, 0.0,  0.0, -1.0, 3.0,
-                               big, tiny, -big, 5.0};
-  const std::vector<double> im{0.0, 0.0, 0.0,  2.0, -2.0, -0.0, 4.0,
-                               big, tiny, 0.0,  -12.0};
-  const int n = static_cast<int>(re.size());
-  std::vector<double> mag(n), phase(n);
-  nspdbrCartToPolar(re.data(), im.data(), mag.data(), phase.data(), n);
+  const double big = 1e300, tiny = 1e-300, inf = INFINITY;
+  const std::vector<double> re{0.0, 1.0,  -1.0, 0.0, 0.0,  -1.0, 3.0, big,
+                               tiny, -big, 5.0, 0.0, tiny, 2.0, inf, 1.0};
+  const std::vector<double> im{0.0, 0.0, 0.0,  2.0, -2.0, -0.0, 4.0, big,
+                               tiny, 0.0, -12.0, 0.0, 0.0, 1e-170, 1.0, inf};
   const std::vector<long double> wantMag{
-      0, 1, 1, 2, 2, 1, 5, std::sqrt(2.0L) * big, std::sqrt(2.0L) * tiny, big,
-      13};
+      0,     1,    1,  2, 2,    1, 5, std::sqrt(2.0L) * big,
+      std::sqrt(2.0L) * tiny, big, 13, 0, tiny, 2, INFINITY, INFINITY};
   const std::vector<long double> wantPhase{
-      0, 0, pi, pi / 2, -pi / 2, -pi, std::atan2(4.0L, 3.0L), pi / 4, pi / 4,
-      pi, std::atan2(-12.0L, 5.0L)};
-  for (int i = 0; i < n; ++i) {
-    expectClose(mag[i], wantMag[i], "mag", i);
-    expectClose(phase[i], wantPhase[i], "phase", i);
+      0, 0, pi, pi / 2, -pi / 2, -pi, std::atan2(4.0L, 3.0L), pi / 4,
+      pi / 4, pi, std::atan2(-12.0L, 5.0L), 0, 0, 5e-171L, 0, pi / 2};
+  const int n = static_cast<int>(re.size());
+  for (const auto& c : converters()) {
+    std::vector<double> mag(n), phase(n);
+    c.cartToPolar(re.data(), im.data(), mag.data(), phase.data(), n);
+    for (int i = 0; i < n; ++i) {
+      if (std::isinf(wantMag[i])) {
+        EXPECT_TRUE(std::isinf(mag[i])) << c.name << " at " << i;
+      } else {
+        expectClose(mag[i], wantMag[i], c.name + " mag", i);
+      }
+      expectClose(phase[i], wantPhase[i], c.name + " phase", i);
+    }
   }
 }
 
 TEST(PolarTest, PolarToCartMatchesCosAndSin) {
   const int n = 1027;
   const auto mag = randomValues(n, 3, 1e6);
-  // Phases as the chain produces them (atan2 plus a filter phase) and far
-  // beyond, where argument reduction matters.
-  for (double span : {4.0 * std::numbers::pi, 1e3, 1e7}) {
-    const auto phase = randomValues(n, 4, span);
-    std::vector<double> re(n), im(n);
-    nspdbrPolarToCart(mag.data(), phase.data(), re.data(), im.data(), n);
-    for (int i = 0; i < n; ++i) {
-      const long double m = mag[i], p = phase[i];
-      // Relative to the magnitude: a component near a zero of cos or sin is
-      // only as exact as the phase itself.
-      EXPECT_LE(std::fabs(re[i] - m * std::cos(p)), 1e-9L * std::fabs(m)) << i;
-      EXPECT_LE(std::fabs(im[i] - m * std::sin(p)), 1e-9L * std::fabs(m)) << i;
+  for (const auto& c : converters()) {
+    // Phases as the chain produces them (atan2 plus a filter phase) and far
+    // beyond, where argument reduction matters.
+    for (double span : {4.0 * std::numbers::pi, 1e3, 1e7}) {
+      const auto phase = randomValues(n, 4, span);
+      std::vector<double> re(n), im(n);
+      c.polarToCart(mag.data(), phase.data(), re.data(), im.data(), n);
+      for (int i = 0; i < n; ++i) {
+        const long double m = mag[i], p = phase[i];
+        // Relative to the magnitude: near a zero of cos or sin a component is
+        // only as exact as the phase itself.
+        EXPECT_LE(std::fabs(re[i] - m * std::cos(p)), 1e-9L * std::fabs(m))
+            << c.name << " at " << i;
+        EXPECT_LE(std::fabs(im[i] - m * std::sin(p)), 1e-9L * std::fabs(m))
+            << c.name << " at " << i;
+      }
     }
   }
 }
 
-TEST(PolarTest, RoundTripAndInPlaceUse) {
-  // The chain converts its work arrays in place: outputs may be the inputs.
+TEST(PolarTest, RoundTripInPlace) {
+  // Outputs may be the input arrays themselves.
   const int n = 515;
-  auto a = randomValues(n, 5, 1e4);
-  auto b = randomValues(n, 6, 1e4);
-  const auto re0 = a, im0 = b;
-  nspdbrCartToPolar(a.data(), b.data(), a.data(), b.data(), n);
-  nspdbrPolarToCart(a.data(), b.data(), a.data(), b.data(), n);
-  for (int i = 0; i < n; ++i) {
-    EXPECT_NEAR(a[i], re0[i], 1e-9 * 1e4) << i;
-    EXPECT_NEAR(b[i], im0[i], 1e-9 * 1e4) << i;
+  for (const auto& c : converters()) {
+    auto a = randomValues(n, 5, 1e4);
+    auto b = randomValues(n, 6, 1e4);
+    a[100] = 1e-300;  // takes the exact-magnitude path inside a vector
+    b[100] = 2e-300;
+    const auto re0 = a, im0 = b;
+    c.cartToPolar(a.data(), b.data(), a.data(), b.data(), n);
+    EXPECT_NEAR(a[100], std::sqrt(5.0) * 1e-300, 1e-309) << c.name;
+    c.polarToCart(a.data(), b.data(), a.data(), b.data(), n);
+    for (int i = 0; i < n; ++i) {
+      EXPECT_NEAR(a[i], re0[i], 1e-9 * 1e4) << c.name << " at " << i;
+      EXPECT_NEAR(b[i], im0[i], 1e-9 * 1e4) << c.name << " at " << i;
+    }
   }
 }
 
