@@ -57,13 +57,14 @@ class SimulatedBand {
 
   // sampleRate in Hz (8000..96000; otherwise throws std::invalid_argument).
   // seed makes the noise and the voices' speech pattern repeatable. A voice
-  // whose band does not fit inside +-sampleRate/2 is left out (at 8000 Hz
-  // only the noise and the CW remain). Allocates nothing.
+  // is left out unless its band plus 200 Hz fits inside +-sampleRate/2: the
+  // upper one needs 18000 Hz, the lower one 24000 Hz; at 8000 Hz only the
+  // noise and the CW remain. Allocates nothing (save a refusal's message).
   explicit SimulatedBand(int sampleRate, std::uint32_t seed = 1);
 
   // Renders the next `frames` complex baseband samples into i[0..frames) and
   // q[0..frames) (caller-owned, not overlapping). The magnitude never exceeds
-  // 1.0. frames <= 0 or a null pointer renders nothing. No allocation, no
+  // 1.0 (the parts' bounds add up to about 0.19). frames <= 0 or a null pointer renders nothing. No allocation, no
   // locks, no I/O: it runs on a real-time thread. One thread at a time.
   void render(double* i, double* q, int frames);
 

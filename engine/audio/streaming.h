@@ -5,15 +5,31 @@
 #include <cstdint>
 
 #include "api/engine_state.h"
+#include "audio/platform.h"
 
 namespace bw::audio {
 
-// sdrStart: 0, 1 (a device refused to open or start), 4 (running) or 5 (no
-// format configured).
+// sdrStart: 0, 1 (a device refused to open or start; whatever was opened is
+// closed again), 4 (running) or 5 (no format configured). A refused call
+// changes nothing.
 std::int32_t startStreaming(BlockHook hook);
-// sdrStop: 0, or 3 when not running.
+// sdrStop: 0, or 3 when not running. Waits for a block in progress to finish,
+// then stops, resets, unprepares and closes both streams. Called from inside
+// the block hook it refuses with 4.
 std::int32_t stopStreaming();
 // Ends the audio layer's use of the sound system (engine tear-down).
 void shutdownAudio();
+
+// The capture notification: for kCaptureData while running, processes every
+// done slot in index order and queues its buffers again; otherwise moves
+// runState to -1. Runs on the layer's notification thread.
+void captureCallback(CaptureStream& stream, std::uint32_t message,
+                     std::uintptr_t instance, WaveHeader* header);
+
+// Counters of the open streams, or of the streams closed by the latest stop.
+struct StreamReport {
+  StreamCounters capture, playback;
+};
+StreamReport streamReport();
 
 }  // namespace bw::audio

@@ -1,0 +1,226 @@
+#include "audio/portaudio_backend.h"
+
+#include <alsa/asoundlib.h>
+#include <dlfcn.h>
+#include <portaudio.h>
+
+#include <cstring>
+
+#include "audio/pumped_capture.h"
+#include "audio/pumped_playback.h"
+#include "audio/software_volume.h"
+
+namespace bw::audio {
+
+namespace {
+
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+void quietJack(const char*) {}
+
+PaSampleFormat sampleFormat(int bits) {
+  switch (bits) {
+    case 8: return paUInt8;
+    case 16: return paInt16;
+    case 24: return paInt24;
+    default: return paInt32;
+  }
+}
+
+class PortAudioCapture final : public PumpedCaptureStream {
+ public:
+  using PumpedCaptureStream::PumpedCaptureStream;
+  ~PortAudioCapture() override { closeDevice(); }
+
+  Result open(int paIndex, double latency) {
+    PaStreamParameters in{};
+    in.device = paIndex;
+    in.channelCount = 2;
+    in.sampleFormat = sampleFormat(format().wBitsPerSample);
+    in.suggestedLatency = latency;
+    const PaError err =
+        Pa_OpenStream(&stream_, &in, nullptr, format().nSamplesPerSec,
+                      paFramesPerBufferUnspecified, paClipOff, &onAudio, this);
+    if (err != paNoError) {
+      stream_ = nullptr;
+      return err == paSampleFormatNotSupported ||
+                     err == paInvalidSampleRate
+                 ? Result::BadFormat
+                 : Result::Refused;
+    }
+    return Result::Ok;
+  }
+
+ protected:
+  Result startProducer() override {
+    return Pa_StartStream(stream_) == paNoError ? Result::Ok : Result::Refused;
+  }
+  void stopProducer() override {
+    if (stream_ && Pa_IsStreamActive(stream_) == 1) Pa_StopStream(stream_);
+  }
+  void closeDevice() override {
+    if (!stream_) return;
+    Pa_AbortStream(stream_);
+    Pa_CloseStream(stream_);
+    stream_ = nullptr;
+  }
+
+ private:
+  // PortAudio's real-time callback: hands the frames on and returns.
+  static int onAudio(const void* input, void*, unsigned long frames,
+                     const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags,
+                     void* self) {
+    auto* s = static_cast<PortAudioCapture*>(self);
+    if (input != nullptr) {
+      s->deliver(static_cast<const std::uint8_t*>(input),
+                 frames * s->format().nBlockAlign);
+    }
+    return paContinue;
+  }
+
+  PaStream* stream_ = nullptr;
+};
+
+class PortAudioPlayback final : public PumpedPlaybackStream {
+ public:
+  using PumpedPlaybackStream::PumpedPlaybackStream;
+  ~PortAudioPlayback() override { closeDevice(); }
+
+  Result open(int paIndex, double latency) {
+    PaStreamParameters out{};
+    out.device = paIndex;
+    out.channelCount = 2;
+    out.sampleFormat = sampleFormat(format().wBitsPerSample);
+    out.suggestedLatency = latency;
+    const PaError err =
+        Pa_OpenStream(&stream_, nullptr, &out, format().nSamplesPerSec,
+                      paFramesPerBufferUnspecified, paClipOff, &onAudio, this);
+    if (err != paNoError) {
+      stream_ = nullptr;
+      return err == paSampleFormatNotSupported ||
+                     err == paInvalidSampleRate
+                 ? Result::BadFormat
+                 : Result::Refused;
+    }
+    return Result::Ok;
+  }
+
+ protected:
+  Result startConsumer() override {
+    return Pa_StartStream(stream_) == paNoError ? Result::Ok : Result::Refused;
+  }
+  void stopConsumer() override {
+    if (stream_ && Pa_IsStreamActive(stream_) == 1) Pa_AbortStream(stream_);
+  }
+  void closeDevice() override {
+    if (!stream_) return;
+    Pa_AbortStream(stream_);
+    Pa_CloseStream(stream_);
+    stream_ = nullptr;
+  }
+
+ private:
+  // PortAudio's real-time callback: pulls the next frames and returns.
+  static int onAudio(const void*, void* output, unsigned long frames,
+                     const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags,
+                     void* self) {
+    static_cast<PortAudioPlayback*>(self)->render(
+        static_cast<std::uint8_t*>(output), frames);
+    return paContinue;
+  }
+
+  PaStream* stream_ = nullptr;
+};
+
+}  // namespace
+
+void silenceSoundLibraries() {
+  snd_lib_error_set_handler(&quietAlsa);
+  // libjack comes in with PortAudio when PortAudio was built with JACK; its
+  // message hooks are then found by name without linking libjack ourselves.
+  using SetHook = void (*)(void (*)(const char*));
+  for (const char* hook : {"jack_set_error_function", "jack_set_info_function"}) {
+    if (auto set = reinterpret_cast<SetHook>(dlsym(RTLD_DEFAULT, hook))) {
+      set(&quietJack);
+    }
+  }
+}
+
+PortAudioPlatform::PortAudioPlatform() {
+  silenceSoundLibraries();
+  started_ = Pa_Initialize() == paNoError;
+  if (!started_) return;
+  const PaDeviceIndex paDefaultIn = Pa_GetDefaultInputDevice();
+  const PaDeviceIndex paDefaultOut = Pa_GetDefaultOutputDevice();
+  const PaDeviceIndex count = Pa_GetDeviceCount();
+  for (PaDeviceIndex i = 0; i < count; ++i) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+    if (info == nullptr) continue;
+    const char* name = info->name ? info->name : "";
+    if (info->maxInputChannels >= 2) {
+      if (i == paDefaultIn) defaultCapture_ = int(capture_.size());
+      capture_.push_back({i, name, info->defaultHighInputLatency});
+    }
+    if (info->maxOutputChannels >= 2) {
+      if (i == paDefaultOut) defaultPlayback_ = int(playback_.size());
+      playback_.push_back({i, name, info->defaultHighOutputLatency});
+    }
+  }
+  volumes_ = std::make_unique<std::atomic<std::uint32_t>[]>(playback_.size());
+  for (std::size_t k = 0; k < playback_.size(); ++k) volumes_[k] = kFullVolume;
+}
+
+PortAudioPlatform::~PortAudioPlatform() {
+  if (started_) Pa_Terminate();
+}
+
+int PortAudioPlatform::deviceCount(Direction d) { return int(list(d).size()); }
+
+int PortAudioPlatform::defaultDevice(Direction d) {
+  return d == Direction::Capture ? defaultCapture_ : defaultPlayback_;
+}
+
+bool PortAudioPlatform::deviceName(Direction d, int device, char* name) {
+  if (device < 0 || device >= deviceCount(d)) return false;
+  std::strncpy(name, list(d)[device].name.c_str(), kNameBytes);
+  return true;
+}
+
+bool PortAudioPlatform::outVolume(int device, std::uint32_t& volume) {
+  if (device < 0 || device >= int(playback_.size())) return false;
+  volume = volumes_[device].load();
+  return true;
+}
+
+bool PortAudioPlatform::setOutVolume(int device, std::uint32_t volume) {
+  if (device < 0 || device >= int(playback_.size())) return false;
+  volumes_[device].store(volume);
+  return true;
+}
+
+Result PortAudioPlatform::openCapture(int device, const WaveFormat& format,
+                                      CaptureNotify notify,
+                                      std::uintptr_t instance,
+                                      std::unique_ptr<CaptureStream>& stream) {
+  if (device < 0 || device >= int(capture_.size())) return Result::BadDevice;
+  if (!isStreamableFormat(format)) return Result::BadFormat;
+  auto s = std::make_unique<PortAudioCapture>(format, notify, instance);
+  const Result r = s->open(capture_[device].paIndex, capture_[device].latency);
+  if (r != Result::Ok) return r;
+  s->announceOpen();
+  stream = std::move(s);
+  return Result::Ok;
+}
+
+Result PortAudioPlatform::openPlayback(int device, const WaveFormat& format,
+                                       std::unique_ptr<PlaybackStream>& stream) {
+  if (device < 0 || device >= int(playback_.size())) return Result::BadDevice;
+  if (!isStreamableFormat(format)) return Result::BadFormat;
+  auto s = std::make_unique<PortAudioPlayback>(format, &volumes_[device]);
+  Result r = s->open(playback_[device].paIndex, playback_[device].latency);
+  if (r == Result::Ok) r = s->startPlaying();
+  if (r != Result::Ok) return r;
+  stream = std::move(s);
+  return Result::Ok;
+}
+
+}  // namespace bw::audio

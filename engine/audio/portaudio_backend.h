@@ -1,0 +1,59 @@
+// Sound cards through PortAudio. Capture devices are those with at least two
+// input channels, playback devices those with at least two output channels,
+// in PortAudio's order; the default device of a direction is PortAudio's.
+// PortAudio's callbacks only move samples (into the capture pump, out of the
+// playback pump); the capture notification runs on the pump's thread.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/platform.h"
+
+namespace bw::audio {
+
+class PortAudioPlatform final : public AudioPlatform {
+ public:
+  // Starts PortAudio with the sound libraries' probing messages silenced.
+  // If PortAudio cannot start, the platform simply has no devices.
+  PortAudioPlatform();
+  // Ends PortAudio. Every stream must be closed and destroyed first.
+  ~PortAudioPlatform() override;
+
+  int deviceCount(Direction direction) override;
+  int defaultDevice(Direction direction) override;
+  bool deviceName(Direction direction, int device, char* name) override;
+  int mixerCount() override { return 0; }  // mixers come from ALSA
+  bool mixerName(int, char*) override { return false; }
+  bool outVolume(int device, std::uint32_t& volume) override;
+  bool setOutVolume(int device, std::uint32_t volume) override;
+  Result openCapture(int device, const WaveFormat& format, CaptureNotify notify,
+                     std::uintptr_t instance,
+                     std::unique_ptr<CaptureStream>& stream) override;
+  Result openPlayback(int device, const WaveFormat& format,
+                      std::unique_ptr<PlaybackStream>& stream) override;
+
+ private:
+  struct Device {
+    int paIndex;
+    std::string name;
+    double latency;  // seconds, PortAudio's suggestion for this device
+  };
+  const std::vector<Device>& list(Direction d) const {
+    return d == Direction::Capture ? capture_ : playback_;
+  }
+
+  bool started_ = false;
+  std::vector<Device> capture_, playback_;
+  int defaultCapture_ = kNoDevice, defaultPlayback_ = kNoDevice;
+  std::unique_ptr<std::atomic<std::uint32_t>[]> volumes_;  // per playback device
+};
+
+// Makes the ALSA and JACK client libraries keep their probing and error
+// messages to themselves (they print dozens on a machine without a sound
+// card or JACK server). Idempotent.
+void silenceSoundLibraries();
+
+}  // namespace bw::audio

@@ -1,0 +1,121 @@
+#include "audio/pumped_playback.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "audio/pcm_samples.h"
+#include "audio/software_volume.h"
+
+namespace bw::audio {
+
+PumpedPlaybackStream::PumpedPlaybackStream(
+    const WaveFormat& format, const std::atomic<std::uint32_t>* volume)
+    : format_(format), volume_(volume) {}
+
+Result PumpedPlaybackStream::write(WaveHeader& header) {
+  if (closed_) return Result::InvalidState;
+  const std::uint32_t flags = header.dwFlags.load(std::memory_order_relaxed);
+  if (!(flags & kHeaderPrepared) || (flags & kHeaderInQueue)) {
+    return Result::InvalidState;
+  }
+  if (header.lpData == nullptr || header.dwBufferLength == 0) {
+    return Result::InvalidState;
+  }
+  const std::uint32_t w = written_.load(std::memory_order_relaxed);
+  if (w - played_.load(std::memory_order_acquire) == kQueueCapacity) {
+    return Result::QueueFull;
+  }
+  header.dwFlags.store((flags & ~kHeaderDone) | kHeaderInQueue,
+                       std::memory_order_relaxed);
+  queue_[w % kQueueCapacity] = &header;
+  written_.store(w + 1, std::memory_order_release);
+  return Result::Ok;
+}
+
+void PumpedPlaybackStream::render(std::uint8_t* out,
+                                  std::size_t frames) noexcept {
+  const std::size_t align = format_.nBlockAlign;
+  const std::uint8_t silence = silenceByte(format_.wBitsPerSample);
+  std::size_t need = frames * align;
+  std::uint8_t* at = out;
+  bool starved = false;
+  while (need > 0) {
+    const std::uint32_t p = played_.load(std::memory_order_relaxed);
+    const bool queued = written_.load(std::memory_order_acquire) != p;
+    if (!primed_) {
+      if (!queued) break;
+      primed_ = true;
+      prerollBytes_ = queue_[p % kQueueCapacity]->dwBufferLength;
+    }
+    if (prerollBytes_ > 0) {
+      const std::size_t n = std::min(need, prerollBytes_);
+      std::memset(at, silence, n);
+      prerollBytes_ -= n;
+      at += n;
+      need -= n;
+      continue;
+    }
+    if (!queued) {
+      starved = true;
+      break;
+    }
+    WaveHeader* h = queue_[p % kQueueCapacity];
+    const std::size_t n = std::min<std::size_t>(need, h->dwBufferLength - playPos_);
+    std::memcpy(at, h->lpData + playPos_, n);
+    playPos_ += static_cast<std::uint32_t>(n);
+    at += n;
+    need -= n;
+    if (playPos_ == h->dwBufferLength) {
+      playPos_ = 0;
+      const std::uint32_t flags = h->dwFlags.load(std::memory_order_relaxed);
+      h->dwFlags.store((flags & ~kHeaderInQueue) | kHeaderDone,
+                       std::memory_order_release);
+      played_.store(p + 1, std::memory_order_release);
+      buffers_.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+  if (need > 0) std::memset(at, silence, need);
+  if (starved) underruns_.fetch_add(1, std::memory_order_relaxed);
+  const std::uint32_t volume =
+      volume_ ? volume_->load(std::memory_order_relaxed) : kFullVolume;
+  applyVolume(out, frames, format_.wBitsPerSample, volume);
+}
+
+void PumpedPlaybackStream::returnQueued() {
+  const std::uint32_t w = written_.load(std::memory_order_acquire);
+  for (std::uint32_t p = played_.load(std::memory_order_relaxed); p != w; ++p) {
+    WaveHeader* h = queue_[p % kQueueCapacity];
+    const std::uint32_t flags = h->dwFlags.load(std::memory_order_relaxed);
+    h->dwFlags.store((flags & ~kHeaderInQueue) | kHeaderDone,
+                     std::memory_order_release);
+  }
+  played_.store(w, std::memory_order_release);
+  playPos_ = 0;
+  prerollBytes_ = 0;
+  primed_ = false;
+}
+
+Result PumpedPlaybackStream::reset() {
+  if (closed_) return Result::InvalidState;
+  stopConsumer();
+  returnQueued();
+  return startConsumer();
+}
+
+Result PumpedPlaybackStream::close() {
+  if (closed_) return Result::InvalidState;
+  if (written_.load() != played_.load()) return Result::InvalidState;  // reset first
+  stopConsumer();
+  closeDevice();
+  closed_ = true;
+  return Result::Ok;
+}
+
+StreamCounters PumpedPlaybackStream::counters() const {
+  StreamCounters c;
+  c.buffers = buffers_.load();
+  c.underruns = underruns_.load();
+  return c;
+}
+
+}  // namespace bw::audio

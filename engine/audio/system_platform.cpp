@@ -1,0 +1,73 @@
+#include "audio/system_platform.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audio/alsa_mixers.h"
+#include "audio/portaudio_backend.h"
+#include "audio/simulated_backend.h"
+
+namespace bw::audio {
+
+namespace {
+
+class SystemPlatform final : public AudioPlatform {
+ public:
+  int deviceCount(Direction d) override {
+    return cards_.deviceCount(d) + simulated_.deviceCount(d);
+  }
+  int defaultDevice(Direction d) override {
+    const int card = cards_.defaultDevice(d);
+    if (card != kNoDevice) return card;
+    return cards_.deviceCount(d) + simulated_.defaultDevice(d);
+  }
+  bool deviceName(Direction d, int device, char* name) override {
+    int local = device;
+    return route(d, local).deviceName(d, local, name);
+  }
+  int mixerCount() override { return int(alsaCardNames().size()); }
+  bool mixerName(int mixer, char* name) override {
+    const std::vector<std::string> names = alsaCardNames();
+    if (mixer < 0 || mixer >= int(names.size())) return false;
+    std::strncpy(name, names[mixer].c_str(), kNameBytes);
+    return true;
+  }
+  bool outVolume(int device, std::uint32_t& volume) override {
+    return route(Direction::Playback, device).outVolume(device, volume);
+  }
+  bool setOutVolume(int device, std::uint32_t volume) override {
+    return route(Direction::Playback, device).setOutVolume(device, volume);
+  }
+  Result openCapture(int device, const WaveFormat& format, CaptureNotify notify,
+                     std::uintptr_t instance,
+                     std::unique_ptr<CaptureStream>& stream) override {
+    return route(Direction::Capture, device)
+        .openCapture(device, format, notify, instance, stream);
+  }
+  Result openPlayback(int device, const WaveFormat& format,
+                      std::unique_ptr<PlaybackStream>& stream) override {
+    return route(Direction::Playback, device).openPlayback(device, format, stream);
+  }
+
+ private:
+  // The backend holding `device`; turns device into that backend's index
+  // (an index past the simulated device stays invalid there).
+  AudioPlatform& route(Direction d, int& device) {
+    const int cards = cards_.deviceCount(d);
+    if (device >= 0 && device < cards) return cards_;
+    if (device >= cards) device -= cards;
+    return simulated_;
+  }
+
+  PortAudioPlatform cards_;
+  SimulatedPlatform simulated_;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioPlatform> makeSystemPlatform() {
+  return std::make_unique<SystemPlatform>();
+}
+
+}  // namespace bw::audio
