@@ -9,7 +9,7 @@
 namespace bw::nsp::detail {
 
 struct PolarKernels {
-  const char* name;  // "avx2", "sse2"
+  const char* name;  // "avx512f", "avx2", "sse2"
   int (*cartToPolar)(const double* re, const double* im, double* mag,
                      double* phase, int n);
   int (*polarToCart)(const double* mag, const double* phase, double* re,
