@@ -64,8 +64,9 @@ class SimulatedBand {
 
   // Renders the next `frames` complex baseband samples into i[0..frames) and
   // q[0..frames) (caller-owned, not overlapping). The magnitude never exceeds
-  // 1.0 (the parts' bounds add up to about 0.19). frames <= 0 or a null pointer renders nothing. No allocation, no
-  // locks, no I/O: it runs on a real-time thread. One thread at a time.
+  // 1.0 (the parts' bounds add up to about 0.19). frames <= 0 or a null
+  // pointer renders nothing. No allocation, no locks, no I/O: it runs on a
+  // real-time thread. One thread at a time.
   void render(double* i, double* q, int frames);
 
   // Chooses which components render (a mask of Component; all by default).
