@@ -1,0 +1,128 @@
+#include "iq_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "api/configuration.h"
+#include "pcm_layout.h"
+#include "tool_error.h"
+#include "wav_probe.h"
+
+namespace bw::rx {
+
+namespace {
+std::string channelsReason(int channels) {
+  return std::to_string(channels) + " channel" + (channels == 1 ? "" : "s") +
+         "; an I/Q recording has two (left I, right Q)";
+}
+
+std::string rateReason(std::int64_t rate) {
+  return "unsupported sample rate " + std::to_string(rate) +
+         " Hz (the engine takes 8000, 11025, 16000, 22050, 24000, 32000, "
+         "44100, 48000 or 96000 Hz)";
+}
+
+std::optional<SampleEncoding> encodingOf(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+      return SampleEncoding::Pcm8;
+    case SF_FORMAT_PCM_16:
+      return SampleEncoding::Pcm16;
+    case SF_FORMAT_PCM_24:
+      return SampleEncoding::Pcm24;
+    case SF_FORMAT_PCM_32:
+      return SampleEncoding::Pcm32;
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+      return SampleEncoding::Float;
+    default:
+      return std::nullopt;
+  }
+}
+}  // namespace
+
+IqReader::IqReader(const std::string& path) : path_(path) {
+  // Opened here rather than by libsndfile so that "-" is a file name like
+  // any other and the reason for a refusal is the system's own.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw ToolError(kExitBadInput, path + ": cannot open: " + std::strerror(errno));
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw ToolError(kExitBadInput, path + ": cannot read: is a directory");
+  }
+  // Looked at before libsndfile takes the descriptor over: a WAV whose layout
+  // libsndfile cannot follow may still name a rate or channel count that
+  // rules it out, which is the clearer reason.
+  const auto format = probeWavFormat(fd);
+  // From here libsndfile owns the descriptor and closes it, also on failure.
+  file_ = sf_open_fd(fd, SFM_READ, &info_, SF_TRUE);
+  const auto fail = [&](const std::string& why) {
+    if (file_) sf_close(file_);
+    throw ToolError(kExitBadInput, path + ": " + why);
+  };
+  if (!file_) {
+    const std::string why = sf_strerror(nullptr);
+    if (format && format->channels != 2) fail(channelsReason(format->channels));
+    if (format && !isSupportedSampleRate(static_cast<std::int32_t>(format->sampleRate))) {
+      fail(rateReason(static_cast<std::int64_t>(format->sampleRate)));
+    }
+    fail("not a readable recording: " + why);
+  }
+  if (info_.channels != 2) fail(channelsReason(info_.channels));
+  if (!isSupportedSampleRate(info_.samplerate)) fail(rateReason(info_.samplerate));
+  const auto encoding = encodingOf(info_.format);
+  if (!encoding) {
+    fail("unsupported sample format (8, 16, 24 or 32-bit PCM or floating point)");
+  } else {
+    encoding_ = *encoding;
+  }
+}
+
+IqReader::~IqReader() {
+  if (file_) sf_close(file_);
+}
+
+int IqReader::engineBits() const {
+  switch (encoding_) {
+    case SampleEncoding::Pcm8:
+      return 8;
+    case SampleEncoding::Pcm16:
+      return 16;
+    case SampleEncoding::Pcm24:
+      return 24;
+    case SampleEncoding::Pcm32:
+    case SampleEncoding::Float:
+      return 32;
+  }
+  return 32;
+}
+
+std::int64_t IqReader::read(std::int32_t* fullScale, std::int64_t frames) {
+  sf_count_t got = 0;
+  if (encoding_ == SampleEncoding::Float) {
+    // Read as double (exact for float and double files) and convert here:
+    // libsndfile's own float-to-int reading would not saturate as wanted.
+    floatScratch_.resize(static_cast<std::size_t>(frames) * 2);
+    got = sf_readf_double(file_, floatScratch_.data(), frames);
+    for (sf_count_t s = 0; s < got * 2; ++s) {
+      fullScale[s] = floatToFullScale(floatScratch_[static_cast<std::size_t>(s)]);
+    }
+  } else {
+    got = sf_readf_int(file_, fullScale, frames);
+  }
+  if (got < frames && sf_error(file_) != SF_ERR_NO_ERROR) {
+    throw ToolError(kExitFailure, path_ + ": read error: " + sf_strerror(file_));
+  }
+  return got;
+}
+
+}  // namespace bw::rx

@@ -1,0 +1,48 @@
+// Reads a stereo I/Q recording (left I, right Q) with libsndfile and hands
+// out its frames as full-scale 32-bit samples, whatever the file's width.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bw::rx {
+
+// How the recording's samples are stored.
+enum class SampleEncoding { Pcm8, Pcm16, Pcm24, Pcm32, Float };
+
+class IqReader {
+ public:
+  // Opens and checks the recording: readable, two channels, a sample rate
+  // the engine accepts, an encoding above. Throws ToolError (exit 2) with a
+  // line naming the file and the reason otherwise.
+  explicit IqReader(const std::string& path);
+  ~IqReader();
+  IqReader(const IqReader&) = delete;
+  IqReader& operator=(const IqReader&) = delete;
+
+  const std::string& path() const { return path_; }
+  int sampleRate() const { return info_.samplerate; }       // Hz
+  std::int64_t headerFrames() const { return info_.frames; }  // as declared
+  SampleEncoding encoding() const { return encoding_; }
+  // The engine's sample width for this recording: the file's PCM width,
+  // 32 for floating point.
+  int engineBits() const;
+
+  // Reads up to `frames` frames into `fullScale` (2 samples a frame, I then
+  // Q as stored; floating point converted with floatToFullScale). Returns
+  // the frames read, fewer than asked only at the end of the data. Throws
+  // ToolError (exit 1) on a read error.
+  std::int64_t read(std::int32_t* fullScale, std::int64_t frames);
+
+ private:
+  std::string path_;
+  SNDFILE* file_ = nullptr;
+  SF_INFO info_{};
+  SampleEncoding encoding_ = SampleEncoding::Pcm16;
+  std::vector<double> floatScratch_;
+};
+
+}  // namespace bw::rx

@@ -1,0 +1,40 @@
+// Writes the engine's output as a stereo PCM WAV file under a temporary name,
+// renamed to the final name by commit().
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <filesystem>
+
+#include "pending_file.h"
+
+namespace bw::rx {
+
+class IqWriter {
+ public:
+  // Creates the temporary beside `finalPath`: stereo WAV at `sampleRate` Hz,
+  // PCM of `bits` bits (8 unsigned, 16, 24 or 32). Throws ToolError (exit 2)
+  // when the file cannot be created.
+  IqWriter(const std::filesystem::path& finalPath, int sampleRate, int bits);
+  ~IqWriter();  // an uncommitted file is removed
+  IqWriter(const IqWriter&) = delete;
+  IqWriter& operator=(const IqWriter&) = delete;
+
+  // Appends `frames` frames of full-scale samples (2 a frame). Throws
+  // ToolError (exit 1) when they cannot be written.
+  void write(const std::int32_t* fullScale, std::int64_t frames);
+
+  // Completes the header and renames the file into place. Throws ToolError
+  // (exit 1) on failure; the temporary is removed then.
+  void commit();
+
+  std::int64_t framesWritten() const { return frames_; }
+
+ private:
+  PendingFile file_;
+  SNDFILE* sound_ = nullptr;
+  std::int64_t frames_ = 0;
+};
+
+}  // namespace bw::rx

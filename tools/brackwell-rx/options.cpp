@@ -1,0 +1,275 @@
+#include "options.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "number_parse.h"
+
+namespace bw::rx {
+
+namespace {
+
+constexpr int kMinOrder = 8, kMaxOrder = 16;   // what the engine configures
+constexpr int kMinHold = 1, kMaxHold = 10;     // what the AGC counts
+constexpr int kLowestEdgeHz = 50, kHighestEdgeHz = 6000;  // designable band
+
+std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+// An option's value handler: changes the options or returns an error text
+// (without the option's name, which the caller puts in front).
+using Apply = std::function<std::string(RxOptions&, std::string_view)>;
+
+struct OptionSpec {
+  std::string_view name;
+  bool takesValue;
+  Apply apply;
+};
+
+Apply intField(std::int32_t ReceiveParams::*field, const char* what) {
+  return [field, what](RxOptions& o, std::string_view v) -> std::string {
+    const auto n = parseInt32(v);
+    if (!n) return quoted(v) + " is not " + what;
+    o.params.*field = *n;
+    return {};
+  };
+}
+
+// A finite number above `floor` (or at least `floor` when floorIncluded).
+Apply doubleField(double ReceiveParams::*field, double floor,
+                  bool floorIncluded, const char* bound) {
+  return [=](RxOptions& o, std::string_view v) -> std::string {
+    const auto x = parseFiniteDouble(v);
+    if (!x) return quoted(v) + " is not a finite number";
+    if (floorIncluded ? *x < floor : *x <= floor) {
+      return quoted(v) + " is out of range (must be " + bound + ")";
+    }
+    o.params.*field = *x;
+    return {};
+  };
+}
+
+Apply anyDouble(double ReceiveParams::*field) {
+  return [field](RxOptions& o, std::string_view v) -> std::string {
+    const auto x = parseFiniteDouble(v);
+    if (!x) return quoted(v) + " is not a finite number";
+    o.params.*field = *x;
+    return {};
+  };
+}
+
+Apply setFlags(std::uint32_t set, std::uint32_t clear) {
+  return [=](RxOptions& o, std::string_view) -> std::string {
+    o.params.flags = (o.params.flags & ~clear) | set;
+    return {};
+  };
+}
+
+Apply boundedInt(int RxOptions::*field, std::int32_t ReceiveParams::*param,
+                 int lo, int hi) {
+  return [=](RxOptions& o, std::string_view v) -> std::string {
+    const auto n = parseInt32(v);
+    if (!n) return quoted(v) + " is not a whole number";
+    if (*n < lo || *n > hi) {
+      return quoted(v) + " is outside " + std::to_string(lo) + ".." +
+             std::to_string(hi);
+    }
+    if (field) o.*field = *n;
+    if (param) o.params.*param = *n;
+    return {};
+  };
+}
+
+const std::vector<OptionSpec>& optionTable() {
+  using P = ReceiveParams;
+  static const std::vector<OptionSpec> table = {
+      {"--tune", true, intField(&P::tuneOffsetHz, "a whole number of Hz")},
+      {"--low", true, intField(&P::lowCutHz, "a whole number of Hz")},
+      {"--high", true, intField(&P::highCutHz, "a whole number of Hz")},
+      {"--lsb", false, setFlags(flag::LowerSideband, flag::UpperSideband)},
+      {"--fixed-gain", true,
+       [](RxOptions& o, std::string_view v) -> std::string {
+         auto apply = doubleField(&P::gain, 0.0, false, "above 0");
+         std::string err = apply(o, v);
+         if (err.empty()) o.params.flags &= ~flag::AgcOn;
+         return err;
+       }},
+      {"--gain", true, doubleField(&P::gain, 0.0, false, "above 0")},
+      {"--hold", true, boundedInt(nullptr, &P::agcBlocks, kMinHold, kMaxHold)},
+      {"--squelch", true, doubleField(&P::squelchLevel, 0.0, true, "0 or more")},
+      {"--no-squelch", false, setFlags(0, flag::SquelchOn)},
+      {"--output-gain", true, doubleField(&P::outputGain, 0.0, false, "above 0")},
+      {"--phase-coef", true, anyDouble(&P::iqPhaseCoef)},
+      // (1 + B) scales the real part: -1 or less would erase or invert it.
+      {"--gain-coef", true, doubleField(&P::iqGainCoef, -1.0, false, "above -1")},
+      {"--swap-iq", false, setFlags(flag::SwapInput, 0)},
+      {"--flags", true,
+       [](RxOptions& o, std::string_view v) -> std::string {
+         const auto f = parseHex32(v);
+         if (!f) return quoted(v) + " is not a 32-bit hexadecimal word";
+         o.params.flags = *f;
+         return {};
+       }},
+      {"--order", true, boundedInt(&RxOptions::order, nullptr, kMinOrder, kMaxOrder)},
+      {"--spectrum", true,
+       [](RxOptions& o, std::string_view v) -> std::string {
+         if (v.empty()) return "needs a file name";
+         o.spectrumPath = std::string(v);
+         return {};
+       }},
+  };
+  return table;
+}
+
+const OptionSpec* findOption(std::string_view name) {
+  for (const OptionSpec& spec : optionTable()) {
+    if (spec.name == name) return &spec;
+  }
+  return nullptr;
+}
+
+struct Given {
+  const OptionSpec* spec;
+  std::string_view value;
+};
+
+}  // namespace
+
+ParseResult parseOptions(std::span<const std::string_view> args) {
+  ParseResult result;
+  std::vector<Given> given;
+  std::vector<std::string_view> files;
+  auto fail = [&](std::string text) {
+    result.error = std::move(text);
+    return result;
+  };
+
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (optionsEnded || arg == "-" || !arg.starts_with("-")) {
+      files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      result.options.showHelp = true;
+      return result;
+    }
+    std::string_view name = arg;
+    std::optional<std::string_view> inlineValue;
+    if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+      name = arg.substr(0, eq);
+      inlineValue = arg.substr(eq + 1);
+    }
+    const OptionSpec* spec = findOption(name);
+    if (!spec) return fail("unknown option " + quoted(name));
+    if (!spec->takesValue) {
+      if (inlineValue) return fail(std::string(name) + " takes no value");
+      given.push_back({spec, {}});
+    } else if (inlineValue) {
+      given.push_back({spec, *inlineValue});
+    } else {
+      if (i + 1 >= args.size()) return fail(std::string(name) + " needs a value");
+      given.push_back({spec, args[++i]});
+    }
+  }
+
+  bool fixedGain = false, ceiling = false;
+  for (const Given& g : given) {
+    fixedGain |= g.spec->name == "--fixed-gain";
+    ceiling |= g.spec->name == "--gain";
+  }
+  if (fixedGain && ceiling) {
+    return fail("--gain (the AGC ceiling) and --fixed-gain (AGC off) exclude each other");
+  }
+
+  // The whole flags word first, so single-field options refine it.
+  RxOptions& o = result.options;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const Given& g : given) {
+      if ((g.spec->name == "--flags") != (pass == 0)) continue;
+      if (std::string err = g.spec->apply(o, g.value); !err.empty()) {
+        return fail(std::string(g.spec->name) + ": " + err);
+      }
+    }
+  }
+
+  const ReceiveParams& p = o.params;
+  if (p.lowCutHz < kLowestEdgeHz || p.highCutHz > kHighestEdgeHz ||
+      p.lowCutHz >= p.highCutHz) {
+    return fail("--low/--high: the passband " + std::to_string(p.lowCutHz) +
+                ".." + std::to_string(p.highCutHz) +
+                " Hz must satisfy 50 <= low < high <= 6000");
+  }
+
+  if (files.size() != 2) {
+    return fail("expected INPUT.wav and OUTPUT.wav, got " +
+                std::to_string(files.size()) + " file name" +
+                (files.size() == 1 ? "" : "s") + " (see --help)");
+  }
+  o.inputPath = std::string(files[0]);
+  o.outputPath = std::string(files[1]);
+  if (o.inputPath.empty() || o.outputPath.empty()) {
+    return fail("empty file name");
+  }
+  return result;
+}
+
+std::string checkAgainstRate(const RxOptions& options, int sampleRate) {
+  const ReceiveParams& p = options.params;
+  const double half = sampleRate / 2.0;
+  if (std::abs(static_cast<double>(p.tuneOffsetHz)) > half) {
+    return "--tune: " + std::to_string(p.tuneOffsetHz) +
+           " Hz is outside the recorded band (+-" +
+           std::to_string(sampleRate / 2) + " Hz at " +
+           std::to_string(sampleRate) + " Hz)";
+  }
+  if (p.highCutHz >= half) {
+    return "--high: " + std::to_string(p.highCutHz) +
+           " Hz must lie below half the sample rate (" +
+           std::to_string(sampleRate) + " Hz)";
+  }
+  return {};
+}
+
+std::string usageText() {
+  return R"(usage: brackwell-rx [options] INPUT.wav OUTPUT.wav
+
+Runs a stereo I/Q recording (left I, right Q; 8/16/24/32-bit PCM or float)
+through the engine's receive chain and writes what the engine plays, as a
+stereo WAV of the input's width (float gives 32-bit PCM) and rate.
+The receiver starts as the console's: upper sideband, 300..2700 Hz,
+automatic gain (hold 10 blocks, ceiling 1000), squelch level 0.
+
+  --tune HZ          tuning offset from the band centre (within +-rate/2)
+  --low HZ           passband low edge   (50 <= low < high <= 6000)
+  --high HZ          passband high edge  (below half the sample rate)
+  --lsb              lower sideband instead of upper
+  --fixed-gain X     automatic gain off, fixed gain X (> 0)
+  --gain X           ceiling of the automatic gain (> 0)
+  --hold N           automatic gain hold, in blocks (1..10)
+  --squelch LEVEL    squelch level in sample units (>= 0)
+  --no-squelch       squelch off
+  --output-gain X    output gain factor (> 0)
+  --phase-coef A     I/Q balance: imaginary part += A x real part
+  --gain-coef B      I/Q balance: real part x (1 + B), B > -1
+  --swap-iq          the recording's left channel is Q, the right I
+  --flags HEX        the whole flags word (applied before the options above)
+  --order K          block order: 2^K frames a block (8..16, default 11)
+  --spectrum FILE    write the average spectrum as CSV (Hz from the band
+                     centre, dB)
+  -h, --help         this text
+
+Exit status: 0 done, 1 a failure while running, 2 bad input or options,
+130 interrupted (no output is left behind).
+)";
+}
+
+}  // namespace bw::rx

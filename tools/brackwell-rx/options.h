@@ -1,0 +1,42 @@
+// The command line of brackwell-rx: two file names and options that change
+// single fields of the console's receive-parameter block.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "api/param_block.h"
+
+namespace bw::rx {
+
+constexpr int kDefaultOrder = 11;  // 2048 frames a block, as the console
+
+struct RxOptions {
+  ReceiveParams params = consoleParams();
+  int order = kDefaultOrder;  // block order: 2^order frames per block
+  std::string inputPath;
+  std::string outputPath;
+  std::string spectrumPath;   // empty: no spectrum file
+  bool showHelp = false;      // --help: print usage, nothing else
+};
+
+struct ParseResult {
+  RxOptions options;
+  std::string error;  // one line naming the option and why; empty when valid
+  bool ok() const { return error.empty(); }
+};
+
+// Parses the arguments after the program name. --flags replaces the whole
+// flags word before any other option changes a field, wherever it stands.
+// Checks every value that does not depend on the recording.
+ParseResult parseOptions(std::span<const std::string_view> args);
+
+// The checks that need the recording's sample rate (Hz): the tuning offset
+// within half the rate and the passband below it. Returns an error line or "".
+std::string checkAgainstRate(const RxOptions& options, int sampleRate);
+
+// The usage text printed by --help.
+std::string usageText();
+
+}  // namespace bw::rx

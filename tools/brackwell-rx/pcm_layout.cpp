@@ -1,0 +1,54 @@
+#include "pcm_layout.h"
+
+#include <cmath>
+#include <limits>
+
+namespace bw::rx {
+
+namespace {
+// Shifts in the unsigned domain, so negative samples shift without
+// implementation-defined or undefined behaviour.
+std::int32_t toTop(std::int32_t value, int bits) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << (32 - bits));
+}
+}  // namespace
+
+void packEnginePcm(const std::int32_t* fullScale, std::size_t samples, int bits,
+                   std::uint8_t* pcm) {
+  const int bytes = sampleBytes(bits);
+  for (std::size_t s = 0; s < samples; ++s) {
+    // The top `bits` bits as a signed value (arithmetic shift).
+    const std::int32_t v = fullScale[s] >> (32 - bits);
+    const auto u = static_cast<std::uint32_t>(bits == 8 ? v + 128 : v);
+    std::uint8_t* out = pcm + s * bytes;
+    for (int b = 0; b < bytes; ++b) out[b] = static_cast<std::uint8_t>(u >> (8 * b));
+  }
+}
+
+void unpackEnginePcm(const std::uint8_t* pcm, std::size_t samples, int bits,
+                     std::int32_t* fullScale) {
+  const int bytes = sampleBytes(bits);
+  for (std::size_t s = 0; s < samples; ++s) {
+    const std::uint8_t* in = pcm + s * bytes;
+    if (bits == 8) {
+      fullScale[s] = toTop(std::int32_t{in[0]} - 128, 8);
+      continue;
+    }
+    std::uint32_t u = 0;
+    for (int b = 0; b < bytes; ++b) u |= std::uint32_t{in[b]} << (8 * b);
+    // The sample's bits at the top: its sign bit lands on bit 31.
+    fullScale[s] = static_cast<std::int32_t>(u << (32 - bits));
+  }
+}
+
+std::int32_t floatToFullScale(double x) {
+  if (std::isnan(x)) return 0;
+  constexpr double lo = std::numeric_limits<std::int32_t>::min();
+  constexpr double hi = std::numeric_limits<std::int32_t>::max();
+  const double scaled = std::nearbyint(x * 2147483648.0);
+  if (scaled <= lo) return std::numeric_limits<std::int32_t>::min();
+  if (scaled >= hi) return std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(scaled);
+}
+
+}  // namespace bw::rx

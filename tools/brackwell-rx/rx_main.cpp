@@ -1,0 +1,133 @@
+#include "rx_main.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "iq_reader.h"
+#include "iq_writer.h"
+#include "options.h"
+#include "pending_file.h"
+#include "progress.h"
+#include "receive_loop.h"
+#include "spectrum_average.h"
+#include "stop_signal.h"
+#include "tool_error.h"
+
+namespace bw::rx {
+
+namespace {
+namespace fs = std::filesystem;
+
+void say(const std::string& line) {
+  std::fprintf(stderr, "brackwell-rx: %s\n", line.c_str());
+}
+
+// True when both names lead to the same file (same device and inode), so a
+// hard link or a symbolic link to the input counts as the input.
+bool sameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return fs::equivalent(a, b, ec) && !ec;
+}
+
+// Refuses output names that would destroy the input or each other.
+void checkOutputNames(const RxOptions& o) {
+  if (sameFile(o.inputPath, o.outputPath)) {
+    throw ToolError(kExitBadInput, o.outputPath + ": is the input recording; "
+                                                  "brackwell-rx never overwrites its input");
+  }
+  std::error_code ec;
+  if (fs::is_directory(o.outputPath, ec)) {
+    throw ToolError(kExitBadInput, o.outputPath + ": is a directory");
+  }
+  if (o.spectrumPath.empty()) return;
+  if (sameFile(o.inputPath, o.spectrumPath)) {
+    throw ToolError(kExitBadInput, "--spectrum: " + o.spectrumPath +
+                                       " is the input recording");
+  }
+  if (o.spectrumPath == o.outputPath || sameFile(o.outputPath, o.spectrumPath)) {
+    throw ToolError(kExitBadInput, "--spectrum: " + o.spectrumPath +
+                                       " is also the output file");
+  }
+  if (fs::is_directory(o.spectrumPath, ec)) {
+    throw ToolError(kExitBadInput, "--spectrum: " + o.spectrumPath + " is a directory");
+  }
+}
+
+int run(const RxOptions& o) {
+  checkOutputNames(o);
+  IqReader reader(o.inputPath);
+  if (std::string err = checkAgainstRate(o, reader.sampleRate()); !err.empty()) {
+    throw ToolError(kExitBadInput, err);
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  EngineSession session;
+  IqWriter writer(o.outputPath, reader.sampleRate(), reader.engineBits());
+  // The spectrum file is created before the run, so an unwritable name is
+  // reported before any work is done.
+  std::optional<PendingFile> spectrumFile;
+  std::optional<SpectrumAverage> spectrum;
+  if (!o.spectrumPath.empty()) {
+    spectrumFile.emplace(o.spectrumPath);
+    spectrum.emplace(std::size_t{2} << o.order);  // M = 2N bins
+  }
+
+  ProgressBar bar(reader.headerFrames(), reader.sampleRate(), stderrIsTerminal());
+  LoopSettings settings;
+  settings.params = o.params;
+  settings.order = o.order;
+  settings.spectrum = spectrum ? &*spectrum : nullptr;
+  settings.stop = stopFlag();
+  settings.progress = [&bar](std::int64_t frames) { bar.update(frames); };
+  const LoopResult result = runReceiveLoop(reader, writer, settings);
+  bar.finish();
+
+  if (result.interrupted) {
+    say("interrupted by signal " + std::to_string(stopSignal()) +
+        "; no output written");
+    return kExitInterrupted;  // the destructors remove the temporaries
+  }
+  if (spectrum) {
+    const double binWidth =
+        static_cast<double>(reader.sampleRate()) / static_cast<double>(2 << o.order);
+    spectrumFile->writeAll(spectrumCsv(spectrum->points(binWidth)));
+  }
+  writer.commit();
+  if (spectrumFile) spectrumFile->commit();
+
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  say(summaryLine(result.frames, result.blocks,
+                  static_cast<double>(result.frames) / reader.sampleRate(), wall,
+                  result.loopSeconds));
+  return kExitOk;
+}
+}  // namespace
+
+int rxMain(std::span<const std::string_view> args) {
+  const ParseResult parsed = parseOptions(args);
+  if (!parsed.ok()) {
+    say(parsed.error);
+    return kExitBadInput;
+  }
+  if (parsed.options.showHelp) {
+    std::fputs(usageText().c_str(), stdout);
+    return kExitOk;
+  }
+  installStopHandlers();
+  try {
+    return run(parsed.options);
+  } catch (const ToolError& error) {
+    say(error.what());
+    return error.exitCode();
+  } catch (const std::exception& error) {
+    say(std::string("failed: ") + error.what());
+    return kExitFailure;
+  }
+}
+
+}  // namespace bw::rx

@@ -1,0 +1,53 @@
+#include "wav_probe.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+namespace bw::rx {
+
+namespace {
+constexpr int kMaxChunksBeforeFormat = 64;
+
+std::uint32_t le32(const unsigned char* p) {
+  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) |
+         (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+}
+std::uint16_t le16(const unsigned char* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+bool readAt(int fd, unsigned char* dest, std::size_t bytes, std::uint64_t at) {
+  return ::pread(fd, dest, bytes, static_cast<off_t>(at)) ==
+         static_cast<ssize_t>(bytes);
+}
+}  // namespace
+
+std::optional<WavFormatChunk> probeWavFormat(int fd) {
+  unsigned char riff[12];
+  if (!readAt(fd, riff, sizeof riff, 0) || std::memcmp(riff, "RIFF", 4) != 0 ||
+      std::memcmp(riff + 8, "WAVE", 4) != 0) {
+    return std::nullopt;
+  }
+  std::uint64_t at = 12;
+  for (int i = 0; i < kMaxChunksBeforeFormat; ++i) {
+    unsigned char header[8];
+    if (!readAt(fd, header, sizeof header, at)) return std::nullopt;
+    const std::uint32_t size = le32(header + 4);
+    if (std::memcmp(header, "fmt ", 4) == 0) {
+      unsigned char body[16];
+      if (size < sizeof body || !readAt(fd, body, sizeof body, at + 8)) {
+        return std::nullopt;
+      }
+      WavFormatChunk f;
+      f.formatTag = le16(body);
+      f.channels = le16(body + 2);
+      f.sampleRate = le32(body + 4);
+      f.bitsPerSample = le16(body + 14);
+      return f;
+    }
+    at += 8 + std::uint64_t{size} + (size & 1u);  // chunks are word-aligned
+  }
+  return std::nullopt;
+}
+
+}  // namespace bw::rx
