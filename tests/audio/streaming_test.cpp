@@ -1,0 +1,293 @@
+// sdrStart, the capture notification and sdrStop on the fake platform, with
+// capture completions driven by hand.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "api/brackwell.h"
+#include "api/engine_state.h"
+#include "api/lifecycle.h"
+#include "api/param_block.h"
+#include "audio/streaming.h"
+#include "support/fake_audio_platform.h"
+
+namespace bw {
+namespace {
+
+using audio::WaveHeader;
+
+std::atomic<int> g_hookA{0}, g_hookB{0};
+void hookA() { ++g_hookA; }
+void hookB() { ++g_hookB; }
+
+// Distinct bytes for every completed buffer.
+void pattern(std::uint64_t index, std::uint8_t* data, std::uint32_t bytes) {
+  for (std::uint32_t k = 0; k < bytes; ++k) {
+    data[k] = static_cast<std::uint8_t>(k * 7 + index * 31 + (k >> 8));
+  }
+}
+std::vector<std::uint8_t> patternBytes(std::uint64_t index, std::uint32_t bytes) {
+  std::vector<std::uint8_t> v(bytes);
+  pattern(index, v.data(), bytes);
+  return v;
+}
+
+class StreamingTest : public ::testing::Test {
+ protected:
+  StreamingTest() : fake_({"Line In", "USB Codec"}, {"Speakers", "Headphones"}) {}
+  void SetUp() override {
+    engineAttach();
+    g_hookA = 0;
+    g_hookB = 0;
+  }
+  void TearDown() override { engineDetach(); }
+
+  void configure(int in = 2, int out = 2) {
+    ASSERT_EQ(sdrSetGlobal(in, out, 4, 11, 48000, 16), SDR_OK);
+  }
+  // Version 1 and flags 0: every block is a byte copy.
+  void sendPassThrough() {
+    ReceiveParams p;
+    p.version = kParamVersion;
+    std::uint8_t block[kParamBlockBytes];
+    encodeParams(p, block);
+    ASSERT_EQ(sdrSetNewParam(block), SDR_OK);
+  }
+  EngineState& e() { return engine(); }
+  std::vector<const WaveHeader*> slots(std::initializer_list<int> order) {
+    std::vector<const WaveHeader*> v;
+    for (int s : order) v.push_back(&e().captureHeaders[s]);
+    return v;
+  }
+  bool nothingOpen() { return fake_->openCaptures() == 0 && fake_->openPlaybacks() == 0; }
+
+  test::ScopedFakeAudio fake_;
+};
+
+TEST_F(StreamingTest, StartQueuesTheRingInSlotOrderAndOpensBothDevices) {
+  configure();
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  EXPECT_EQ(e().runState.load(), kRunning);
+  EXPECT_EQ(fake_->captureQueue(), slots({0, 1, 2, 3}));
+  for (int s = 0; s < 4; ++s) {
+    EXPECT_EQ(e().captureHeaders[s].lpData, e().captureBuffers[s]);
+    EXPECT_EQ(e().captureHeaders[s].dwBufferLength, 8192u);
+    EXPECT_EQ(e().playbackHeaders[s].lpData, e().playbackBuffers[s]);
+    EXPECT_TRUE(e().playbackHeaders[s].dwFlags.load() & audio::kHeaderPrepared);
+  }
+  ASSERT_EQ(fake_->opens.size(), 2u);
+  EXPECT_EQ(fake_->opens[0].direction, audio::Direction::Capture);
+  EXPECT_EQ(fake_->opens[1].direction, audio::Direction::Playback);
+  for (const auto& o : fake_->opens) {
+    EXPECT_EQ(o.format.wFormatTag, audio::kFormatPcm);
+    EXPECT_EQ(o.format.nChannels, 2);
+    EXPECT_EQ(o.format.nSamplesPerSec, 48000u);
+    EXPECT_EQ(o.format.wBitsPerSample, 16);
+    EXPECT_EQ(o.format.nBlockAlign, 4);
+  }
+  EXPECT_TRUE(fake_->captureRunning());
+  EXPECT_TRUE(fake_->written().empty());  // nothing is played before a block
+}
+
+TEST_F(StreamingTest, EachBlockGoesFromCaptureSlotToTheSamePlaybackSlotAsACopy) {
+  configure();
+  sendPassThrough();
+  ASSERT_EQ(sdrStart(&hookA), SDR_OK);
+  for (int k = 0; k < 9; ++k) {
+    ASSERT_EQ(fake_->completeCapture(1, pattern), 1);
+    const auto written = fake_->written();
+    ASSERT_EQ(written.size(), std::size_t(k + 1));
+    EXPECT_EQ(written[k].header, &e().playbackHeaders[k % 4]) << k;
+    EXPECT_EQ(written[k].bytes, patternBytes(k, 8192)) << k;
+    // The slot went back to the end of the capture queue.
+    EXPECT_EQ(fake_->captureQueue().back(), &e().captureHeaders[k % 4]);
+  }
+  EXPECT_EQ(g_hookA.load(), 9);
+}
+
+TEST_F(StreamingTest, SeveralDoneSlotsInOneNotificationGoInIndexOrder) {
+  configure();
+  sendPassThrough();
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  ASSERT_EQ(fake_->completeCapture(1, pattern), 1);  // slot 0
+  ASSERT_EQ(fake_->completeCapture(1, pattern), 1);  // slot 1
+  ASSERT_EQ(fake_->captureQueue(), slots({2, 3, 0, 1}));
+  // Slots 2, 3 and 0 fill (buffers 2, 3, 4) before one notification: index
+  // order processes 0 first.
+  ASSERT_EQ(fake_->completeCapture(3, pattern), 3);
+  const auto written = fake_->written();
+  ASSERT_EQ(written.size(), 5u);
+  const int expectSlot[] = {0, 2, 3};
+  const int expectBuffer[] = {4, 2, 3};
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(written[2 + k].header, &e().playbackHeaders[expectSlot[k]]);
+    EXPECT_EQ(written[2 + k].bytes, patternBytes(expectBuffer[k], 8192));
+  }
+  EXPECT_EQ(fake_->captureQueue(), slots({1, 0, 2, 3}));
+}
+
+TEST_F(StreamingTest, RefusalsAndTheirCodes) {
+  EXPECT_EQ(sdrStop(), SDR_NOT_RUNNING);
+  EXPECT_EQ(sdrStart(&hookA), SDR_NOT_CONFIGURED);
+  EXPECT_TRUE(fake_->opens.empty());
+  EXPECT_EQ(e().blockHook.load(), nullptr);  // a refused start changes nothing
+
+  configure();
+  sendPassThrough();
+  ASSERT_EQ(sdrStart(&hookA), SDR_OK);
+  e().tailRe[0] = 5.0;  // no block runs while the fake is not driven
+  EXPECT_EQ(sdrStart(&hookB), SDR_RUNNING);
+  EXPECT_EQ(e().tailRe[0], 5.0);
+  EXPECT_EQ(fake_->opens.size(), 2u);
+  fake_->completeCapture(1, pattern);
+  EXPECT_EQ(g_hookA.load(), 1);
+  EXPECT_EQ(g_hookB.load(), 0);
+  EXPECT_EQ(sdrSetGlobal(2, 2, 4, 10, 48000, 16), SDR_RUNNING);
+
+  EXPECT_EQ(sdrStop(), SDR_OK);
+  EXPECT_EQ(sdrStop(), SDR_NOT_RUNNING);
+  EXPECT_TRUE(nothingOpen());
+}
+
+TEST_F(StreamingTest, AfterStopTheReadoutsKeepTheLastValues) {
+  configure();
+  ReceiveParams p = consoleParams();
+  std::uint8_t block[kParamBlockBytes];
+  encodeParams(p, block);
+  ASSERT_EQ(sdrSetNewParam(block), SDR_OK);
+  std::vector<double> before(4096, -1.0), after(4096, -2.0);
+  EXPECT_EQ(sdrGetSpectrum(before.data()), SDR_NOT_RUNNING);
+  EXPECT_EQ(before[0], -1.0);  // untouched
+
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  for (int k = 0; k < 3; ++k) fake_->completeCapture(1, pattern);
+  ASSERT_EQ(sdrGetSpectrum(before.data()), SDR_OK);
+  const double gain = sdrGetSmetr();
+
+  ASSERT_EQ(sdrStop(), SDR_OK);
+  // The reset and close notifications leave the state at -1, not 0.
+  EXPECT_EQ(e().runState.load(), kNotifiedWhileStopped);
+  ASSERT_EQ(sdrGetSpectrum(after.data()), SDR_OK);
+  EXPECT_EQ(after, before);
+  EXPECT_GT(before[1], 0.0);
+  EXPECT_EQ(sdrGetSmetr(), gain);
+  EXPECT_EQ(sdrStop(), SDR_NOT_RUNNING);
+  EXPECT_TRUE(nothingOpen());
+  for (int s = 0; s < 4; ++s) {
+    EXPECT_FALSE(e().captureHeaders[s].dwFlags.load() & audio::kHeaderPrepared);
+    EXPECT_FALSE(e().playbackHeaders[s].dwFlags.load() & audio::kHeaderPrepared);
+  }
+}
+
+TEST_F(StreamingTest, StartAfterStopReopensWithTheSameRingAndClearsTails) {
+  configure();
+  sendPassThrough();
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  fake_->completeCapture(2, pattern);
+  ASSERT_EQ(sdrStop(), SDR_OK);
+  for (double& t : e().tailRe) t = 1.0;
+  for (double& t : e().tailIm) t = -1.0;
+
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  EXPECT_EQ(fake_->captureQueue(), slots({0, 1, 2, 3}));
+  ASSERT_EQ(fake_->opens.size(), 4u);
+  EXPECT_EQ(fake_->opens[2].device, fake_->opens[0].device);
+  EXPECT_EQ(fake_->opens[3].device, fake_->opens[1].device);
+  EXPECT_EQ(std::memcmp(&fake_->opens[2].format, &fake_->opens[0].format,
+                        sizeof(audio::WaveFormat)), 0);
+  for (double t : e().tailRe) ASSERT_EQ(t, 0.0);
+  for (double t : e().tailIm) ASSERT_EQ(t, 0.0);
+  // And the ring works again from slot 0.
+  fake_->completeCapture(1, pattern);
+  EXPECT_EQ(fake_->written().back().header, &e().playbackHeaders[0]);
+}
+
+TEST_F(StreamingTest, DeviceOneOpensTheDefaultAndTwoTheFirstDevice) {
+  fake_->defaultCapture = 1;
+  fake_->defaultPlayback = 1;
+  configure(1, 1);
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  ASSERT_EQ(sdrStop(), SDR_OK);
+  configure(2, 3);
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  ASSERT_EQ(sdrStop(), SDR_OK);
+  ASSERT_EQ(fake_->opens.size(), 4u);
+  EXPECT_EQ(fake_->opens[0].device, 1);  // default capture
+  EXPECT_EQ(fake_->opens[1].device, 1);  // default playback
+  EXPECT_EQ(fake_->opens[2].device, 0);  // number 2
+  EXPECT_EQ(fake_->opens[3].device, 1);  // number 3
+}
+
+TEST_F(StreamingTest, ADeviceThatRefusesGivesOneAndLeavesNothingOpen) {
+  configure();
+  for (int which = 0; which < 3; ++which) {
+    fake_->failCaptureOpen = which == 0;
+    fake_->failPlaybackOpen = which == 1;
+    fake_->failCaptureStart = which == 2;
+    EXPECT_EQ(sdrStart(nullptr), SDR_DEVICE_REFUSED) << which;
+    EXPECT_NE(e().runState.load(), kRunning) << which;
+    EXPECT_TRUE(nothingOpen()) << which;
+    for (int s = 0; s < 4; ++s) {
+      EXPECT_FALSE(e().captureHeaders[s].dwFlags.load() & audio::kHeaderPrepared);
+      EXPECT_FALSE(e().playbackHeaders[s].dwFlags.load() & audio::kHeaderPrepared);
+    }
+    EXPECT_EQ(sdrStop(), SDR_NOT_RUNNING);
+  }
+  fake_->failCaptureStart = false;
+  EXPECT_EQ(sdrStart(nullptr), SDR_OK);  // the devices open again
+  EXPECT_EQ(fake_->captureQueue(), slots({0, 1, 2, 3}));
+}
+
+// A block held inside the hook: sdrStop must not close the devices under it.
+std::atomic<bool> g_holdBlock{false}, g_inBlock{false};
+std::atomic<int> g_stopFromHook{-1};
+void holdingHook() {
+  g_inBlock = true;
+  while (g_holdBlock.load()) std::this_thread::yield();
+}
+void stoppingHook() { g_stopFromHook = sdrStop(); }
+
+TEST_F(StreamingTest, StopWaitsForTheBlockInProgress) {
+  configure();
+  sendPassThrough();
+  g_holdBlock = true;
+  g_inBlock = false;
+  ASSERT_EQ(sdrStart(&holdingHook), SDR_OK);
+  std::thread device([&] { fake_->completeCapture(1, pattern); });
+  while (!g_inBlock.load()) std::this_thread::yield();
+
+  std::atomic<bool> stopped{false};
+  std::atomic<int> stopStatus{-1};
+  std::thread stopper([&] {
+    stopStatus = sdrStop();
+    stopped = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(stopped.load());
+  EXPECT_EQ(fake_->openCaptures(), 1);  // still open under the block
+  g_holdBlock = false;
+  stopper.join();
+  device.join();
+  EXPECT_EQ(stopStatus.load(), SDR_OK);
+  EXPECT_TRUE(nothingOpen());
+  // The block finished and queued its playback buffer before the close.
+  ASSERT_EQ(fake_->written().size(), 1u);
+  EXPECT_EQ(fake_->written()[0].bytes, patternBytes(0, 8192));
+}
+
+TEST_F(StreamingTest, StopFromInsideTheHookIsRefused) {
+  configure();
+  sendPassThrough();
+  ASSERT_EQ(sdrStart(&stoppingHook), SDR_OK);
+  fake_->completeCapture(1, pattern);
+  EXPECT_EQ(g_stopFromHook.load(), SDR_RUNNING);
+  EXPECT_EQ(e().runState.load(), kRunning);
+  EXPECT_EQ(sdrStop(), SDR_OK);
+}
+
+}  // namespace
+}  // namespace bw
