@@ -22,20 +22,20 @@ int subtypeFor(int bits) {
 }  // namespace
 
 IqWriter::IqWriter(const std::filesystem::path& finalPath, int sampleRate,
-                   int bits)
+                   int bits, std::int64_t expectedFrames)
     : file_(finalPath) {
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = 2;
-  // RF64 that turns itself into a plain WAV when the data stays below 4 GiB,
-  // so very long recordings are not cut at the WAV size limit.
-  info.format = SF_FORMAT_RF64 | subtypeFor(bits);
+  // A WAV file's sizes are 32-bit; leave room for the header chunks.
+  constexpr std::int64_t kWavDataLimit = 0xFFFFFFFFLL - 4096;
+  const bool large = expectedFrames > kWavDataLimit / (2 * (bits / 8));
+  info.format = (large ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | subtypeFor(bits);
   sound_ = sf_open_fd(file_.fd(), SFM_WRITE, &info, SF_FALSE);
   if (!sound_) {
     throw ToolError(kExitBadInput, "cannot write " + finalPath.string() + ": " +
                                        sf_strerror(nullptr));
   }
-  sf_command(sound_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
 }
 
 IqWriter::~IqWriter() {

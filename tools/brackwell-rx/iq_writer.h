@@ -14,9 +14,11 @@ namespace bw::rx {
 class IqWriter {
  public:
   // Creates the temporary beside `finalPath`: stereo WAV at `sampleRate` Hz,
-  // PCM of `bits` bits (8 unsigned, 16, 24 or 32). Throws ToolError (exit 2)
-  // when the file cannot be created.
-  IqWriter(const std::filesystem::path& finalPath, int sampleRate, int bits);
+  // PCM of `bits` bits (8 unsigned, 16, 24 or 32); RF64 instead when
+  // `expectedFrames` would not fit the 4 GiB of a WAV file. Throws ToolError
+  // (exit 2) when the file cannot be created.
+  IqWriter(const std::filesystem::path& finalPath, int sampleRate, int bits,
+           std::int64_t expectedFrames);
   ~IqWriter();  // an uncommitted file is removed
   IqWriter(const IqWriter&) = delete;
   IqWriter& operator=(const IqWriter&) = delete;

@@ -1,0 +1,143 @@
+#include "rx_test_support.h"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+
+extern char** environ;
+
+namespace bw::rx::test {
+
+Frames complexTone(double amplitude, double frequencyHz, int rate,
+                   std::int64_t frames) {
+  Frames out(static_cast<std::size_t>(2 * frames));
+  for (std::int64_t n = 0; n < frames; ++n) {
+    const double phase = 2.0 * std::numbers::pi * frequencyHz * n / rate;
+    out[2 * n] = static_cast<std::int32_t>(std::lround(amplitude * std::cos(phase)));
+    out[2 * n + 1] = static_cast<std::int32_t>(std::lround(amplitude * std::sin(phase)));
+  }
+  return out;
+}
+
+void writeWav(const fs::path& path, const Frames& samples, int rate,
+              Storage storage, int channels) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  const int subtype[] = {SF_FORMAT_PCM_U8, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24,
+                         SF_FORMAT_PCM_32, SF_FORMAT_FLOAT};
+  info.format = SF_FORMAT_WAV | subtype[static_cast<int>(storage)];
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  const sf_count_t frames = static_cast<sf_count_t>(samples.size()) / channels;
+  if (storage == Storage::Float) {
+    std::vector<float> v(samples.size());
+    for (std::size_t s = 0; s < v.size(); ++s) v[s] = samples[s] / 32768.0f;
+    EXPECT_EQ(sf_writef_float(f, v.data(), frames), frames);
+  } else {
+    std::vector<int> v(samples.size());
+    for (std::size_t s = 0; s < v.size(); ++s) v[s] = samples[s] * 65536;
+    EXPECT_EQ(sf_writef_int(f, v.data(), frames), frames);
+  }
+  sf_close(f);
+}
+
+std::vector<double> Recording::channel(int c, int shift) const {
+  std::vector<double> out;
+  for (std::size_t s = static_cast<std::size_t>(c); s < samples.size(); s += channels) {
+    out.push_back(samples[s] >> shift);
+  }
+  return out;
+}
+
+Recording readWav(const fs::path& path) {
+  Recording r;
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  EXPECT_NE(f, nullptr) << path << ": " << sf_strerror(nullptr);
+  if (!f) return r;
+  r.rate = info.samplerate;
+  r.channels = info.channels;
+  r.format = info.format;
+  r.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
+  EXPECT_EQ(sf_readf_int(f, r.samples.data(), info.frames), info.frames);
+  sf_close(f);
+  return r;
+}
+
+RunResult runRx(const std::vector<std::string>& args) {
+  RunResult result;
+  char errName[] = "/tmp/bw_rx_stderr_XXXXXX";
+  const int errFd = mkstemp(errName);
+  if (errFd < 0) return result;
+  std::vector<std::string> all = {BW_RX_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, BW_RX_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  close(errFd);
+  std::ifstream in(errName);
+  std::stringstream text;
+  text << in.rdbuf();
+  result.errorText = text.str();
+  unlink(errName);
+  return result;
+}
+
+double toneAmplitude(const std::vector<double>& x, double frequencyHz, int rate,
+                     std::size_t from, std::size_t length) {
+  std::complex<double> sum = 0.0;
+  for (std::size_t n = 0; n < length; ++n) {
+    const double phase = -2.0 * std::numbers::pi * frequencyHz * double(n) / rate;
+    sum += x[from + n] * std::polar(1.0, phase);
+  }
+  return 2.0 * std::abs(sum) / double(length);
+}
+
+double rms(const std::vector<double>& x, std::size_t from, std::size_t length) {
+  double sum = 0.0;
+  for (std::size_t n = from; n < from + length; ++n) sum += x[n] * x[n];
+  return std::sqrt(sum / double(length));
+}
+
+void RxTest::SetUp() {
+  std::string pattern = (fs::temp_directory_path() / "bw_rx_test_XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  dir_ = pattern;
+}
+
+void RxTest::TearDown() {
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
+}
+
+std::vector<std::string> RxTest::folderContents() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace bw::rx::test

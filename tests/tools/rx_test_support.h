@@ -1,0 +1,67 @@
+// Helpers of the brackwell-rx tests: a scratch folder per test, recordings
+// written with libsndfile, the program run as a subprocess, and a direct
+// single-frequency DFT for measuring tones.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace bw::rx::test {
+
+namespace fs = std::filesystem;
+
+// How a test recording is stored; samples are always given at 16-bit scale.
+enum class Storage { U8, Pcm16, Pcm24, Pcm32, Float };
+
+// Interleaved I/Q samples at 16-bit scale.
+using Frames = std::vector<std::int32_t>;
+
+// A complex tone A·exp(j2π f n / rate), n = 0..frames-1, rounded: I = A cos,
+// Q = A sin (a negative f lies below the band centre).
+Frames complexTone(double amplitude, double frequencyHz, int rate, std::int64_t frames);
+
+// Writes a WAV file of `channels` channels (the samples interleaved as given)
+// exactly: 24 and 32 bits hold the 16-bit value shifted up, float holds
+// value / 32768, U8 keeps the top 8 bits.
+void writeWav(const fs::path& path, const Frames& samples, int rate,
+              Storage storage, int channels = 2);
+
+struct Recording {
+  int rate = 0, channels = 0, format = 0;
+  std::vector<std::int32_t> samples;  // full-scale 32-bit, interleaved
+  std::int64_t frames() const { return channels ? samples.size() / channels : 0; }
+  std::vector<double> channel(int c, int shift = 0) const;  // samples >> shift
+};
+Recording readWav(const fs::path& path);
+
+struct RunResult {
+  int exitCode = -1;
+  std::string errorText;  // what the program wrote on standard error
+};
+// Runs brackwell-rx with `args` and waits for it.
+RunResult runRx(const std::vector<std::string>& args);
+
+// Amplitude of the sinusoid at frequencyHz in x[from, from + length): the
+// magnitude of the direct DFT at that frequency, times 2 / length.
+double toneAmplitude(const std::vector<double>& x, double frequencyHz, int rate,
+                     std::size_t from, std::size_t length);
+double rms(const std::vector<double>& x, std::size_t from, std::size_t length);
+
+// A fresh scratch folder for each test, removed afterwards.
+class RxTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  fs::path file(const std::string& name) const { return dir_ / name; }
+  // The names in the scratch folder, hidden temporaries included.
+  std::vector<std::string> folderContents() const;
+
+  fs::path dir_;
+};
+
+}  // namespace bw::rx::test
