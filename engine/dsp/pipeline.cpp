@@ -19,12 +19,16 @@ namespace bw {
 
 namespace {
 // Nearest integer, ties to even, held inside the 32-bit range; a value that
-// is not a number (from a non-finite coefficient) becomes 0.
+// is not a number (from a non-finite coefficient) becomes 0. Adding and
+// removing 1.5 * 2^52 rounds in the default rounding mode (to nearest, ties
+// to even) for any |v| <= 2^51, without a library call per sample.
 std::int32_t toSample(double v) {
-  if (!(v == v)) return 0;
+  constexpr double kRound = 6755399441055744.0;
   constexpr double lo = std::numeric_limits<std::int32_t>::min();
   constexpr double hi = std::numeric_limits<std::int32_t>::max();
-  return static_cast<std::int32_t>(std::nearbyint(std::clamp(v, lo, hi)));
+  v = (v == v) ? v : 0.0;
+  v = std::min(std::max(v, lo), hi);
+  return static_cast<std::int32_t>((v + kRound) - kRound);
 }
 
 // Fills a playback buffer with the format's silence (8-bit samples are

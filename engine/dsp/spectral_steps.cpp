@@ -42,6 +42,7 @@ void rotateBins(std::int64_t k) {
 }
 
 void applyBalance(double* re, double* im, double a, double b) {
+  if (a == 0.0 && b == 0.0) return;  // no correction: nothing changes
   const std::int32_t m = engine().fftLength;
   const double scale = 1.0 + b;
   for (std::int32_t i = 0; i < m; ++i) {
