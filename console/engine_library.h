@@ -1,0 +1,65 @@
+// The engine library libBrackwell.so, loaded at run time: found beside the
+// program first, then on the ordinary library search path, with its fourteen
+// operations bound by name. An operation the library does not export stays
+// null and must not be called.
+#pragma once
+
+#include <QString>
+
+#include "api/brackwell.h"
+
+namespace lanternfly {
+
+// The file name of the engine library.
+inline constexpr const char* kEngineFileName = "libBrackwell.so";
+
+// The fourteen operations, in the order they are looked up.
+struct EngineEntries {
+  decltype(&::sdrGetNumInDevice) sdrGetNumInDevice = nullptr;
+  decltype(&::sdrGetNumOutDevice) sdrGetNumOutDevice = nullptr;
+  decltype(&::sdrGetNameInDevice) sdrGetNameInDevice = nullptr;
+  decltype(&::sdrGetNameOutDevice) sdrGetNameOutDevice = nullptr;
+  decltype(&::sdrGetNumMixer) sdrGetNumMixer = nullptr;
+  decltype(&::sdrGetNameMixer) sdrGetNameMixer = nullptr;
+  decltype(&::sdrGetOutVolume) sdrGetOutVolume = nullptr;
+  decltype(&::sdrSetOutVolume) sdrSetOutVolume = nullptr;
+  decltype(&::sdrSetGlobal) sdrSetGlobal = nullptr;
+  decltype(&::sdrSetNewParam) sdrSetNewParam = nullptr;
+  decltype(&::sdrGetSpectrum) sdrGetSpectrum = nullptr;
+  decltype(&::sdrGetSmetr) sdrGetSmetr = nullptr;
+  decltype(&::sdrStart) sdrStart = nullptr;
+  decltype(&::sdrStop) sdrStop = nullptr;
+};
+
+// Owns one loaded engine library. Not copyable; unloads on destruction.
+class EngineLibrary {
+ public:
+  EngineLibrary() = default;
+  EngineLibrary(const EngineLibrary&) = delete;
+  EngineLibrary& operator=(const EngineLibrary&) = delete;
+  ~EngineLibrary() { unload(); }
+
+  // Loads programDir/libBrackwell.so, or else libBrackwell.so from the
+  // library search path, and binds the operations. False when neither loads;
+  // errorText() then says why.
+  bool load(const QString& programDir);
+  // Forgets every binding and unloads the library (runs the engine's
+  // tear-down). Harmless when nothing is loaded.
+  void unload();
+
+  bool loaded() const { return handle_ != nullptr; }
+  const EngineEntries& entries() const { return entries_; }
+  // The path the library was loaded from (as passed to the loader).
+  const QString& loadedFrom() const { return loadedFrom_; }
+  const QString& errorText() const { return errorText_; }
+
+ private:
+  void bindEntries();
+
+  void* handle_ = nullptr;
+  EngineEntries entries_;
+  QString loadedFrom_;
+  QString errorText_;
+};
+
+}  // namespace lanternfly

@@ -1,0 +1,79 @@
+#include "spectrum_frame.h"
+
+#include <cfenv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace lanternfly {
+
+int binForColumn(int x, int order) {
+  // Unsigned arithmetic wraps exactly like 32-bit two's complement.
+  const std::uint32_t half = std::uint32_t{1} << order;
+  const std::uint32_t step = static_cast<std::uint32_t>(order - 3);
+  const std::uint32_t mask = (std::uint32_t{1} << (order + 1)) - 1;
+  return static_cast<int>((half - static_cast<std::uint32_t>(x) * step) & mask);
+}
+
+bool columnTopRow(double s, int& row) {
+  const double reference = std::pow(2.0, 15);  // 32768
+  const double level = 20.0 * std::log10(reference / (s / 8192.0));
+  if (!std::isfinite(level)) return false;
+  // Finite levels stay within a few thousand dB; clamp before converting all
+  // the same so no value can overflow int.
+  const double truncated = std::trunc(level);
+  if (truncated < -1.0e6) {
+    row = -1000000;
+  } else if (truncated > 1.0e6) {
+    row = 1000000;
+  } else {
+    row = static_cast<int>(truncated);
+  }
+  return true;
+}
+
+QImage drawSpectrumFrame(std::span<const double> spectrum, int order) {
+  QImage image(kPictureWidth, kPictureHeight, QImage::Format_RGB32);
+  image.fill(kBackgroundColour);
+
+  for (int x = 0; x < kPictureWidth; ++x) {
+    const int k = binForColumn(x, order);
+    if (static_cast<std::size_t>(k) >= spectrum.size()) continue;
+    int top = 0;
+    if (!columnTopRow(spectrum[static_cast<std::size_t>(k)], top)) continue;
+    // The column runs from row 200, just below the picture, up to row `top`;
+    // only rows 0..199 exist.
+    const int first = top < 0 ? 0 : top;
+    for (int y = first; y < kPictureHeight; ++y) {
+      reinterpret_cast<QRgb*>(image.scanLine(y))[x] = kColumnColour;
+    }
+  }
+
+  for (int j = 1; j <= kGridLines; ++j) {
+    QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(kGridSpacing * j));
+    for (int x = 0; x < kPictureWidth; ++x) line[x] = kGridColour;
+  }
+  return image;
+}
+
+QString signalReadoutText(double reading) {
+  if (!std::isfinite(reading)) return QString();
+  // Round to nearest with ties to even, whatever mode the thread is in.
+  const int savedMode = std::fegetround();
+  std::fesetround(FE_TONEAREST);
+  const double rounded = std::nearbyint(reading);
+  std::fesetround(savedMode);
+
+  constexpr double kLimit = 9223372036854775808.0;  // 2^63
+  std::int64_t value = 0;
+  if (rounded >= kLimit) {
+    value = std::numeric_limits<std::int64_t>::max();
+  } else if (rounded < -kLimit) {
+    value = std::numeric_limits<std::int64_t>::min();
+  } else {
+    value = static_cast<std::int64_t>(rounded);
+  }
+  return QString::number(value);
+}
+
+}  // namespace lanternfly

@@ -1,0 +1,42 @@
+// One frame of the spectrum picture, drawn from the engine's spectrum, and
+// the text of the signal readout. Pure functions: no engine, no window.
+#pragma once
+
+#include <QImage>
+#include <QRgb>
+#include <QString>
+#include <span>
+
+namespace lanternfly {
+
+inline constexpr int kPictureWidth = 512;    // columns, one bin each
+inline constexpr int kPictureHeight = 200;   // rows, one decibel each
+inline constexpr int kGridSpacing = 13;      // rows between grid lines
+inline constexpr int kGridLines = 15;
+inline constexpr QRgb kBackgroundColour = qRgb(0, 0, 0);
+inline constexpr QRgb kColumnColour = qRgb(200, 200, 0);
+inline constexpr QRgb kGridColour = qRgb(200, 0, 0);
+
+// Bin shown in column x for block order n: (2^n - x * (n - 3)) AND
+// (2^(n+1) - 1) in 32-bit two's complement. For n = 11: (2048 - 8x) & 4095.
+int binForColumn(int x, int order);
+
+// Top row of a column for a bin magnitude s: the level
+// 20 * log10(32768 / (s / 8192)) dB truncated toward zero. Returns false when
+// the level is not finite (s of 0, below 0, or not finite itself); the
+// column is then left out.
+bool columnTopRow(double s, int& row);
+
+// Draws the full picture for the given spectrum (bins as delivered by the
+// engine, at least 2^(order+1) values; a column whose bin lies beyond the
+// span is left out): black background, one column per x from row 200 up to
+// its top row (clipped to the picture), then the red grid rows 13, 26 ... 195
+// over the columns. Format RGB32.
+QImage drawSpectrumFrame(std::span<const double> spectrum, int order);
+
+// The signal readout for an engine reading: nearest integer, halves to the
+// even neighbour, as plain decimal ("-2", "4"). A reading that is not finite
+// gives an empty text; one beyond the 64-bit range shows the nearest end.
+QString signalReadoutText(double reading);
+
+}  // namespace lanternfly
