@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -14,7 +15,10 @@
 namespace lanternfly {
 namespace {
 
-void showMissingEngine() {
+void showMissingEngine(const QString& why) {
+  // The box names the file; the loader's reason goes to the terminal.
+  std::fprintf(stderr, "Lanternfly: cannot load %s: %s\n", kEngineFileName,
+               why.toLocal8Bit().constData());
   QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"),
                   QStringLiteral("No %1").arg(QString::fromLatin1(kEngineFileName)),
                   QMessageBox::Ok);
@@ -27,7 +31,7 @@ int runConsole(const QString& programDir) {
   EngineLibrary engine;
   if (!engine.load(programDir)) {
     // Without the engine there is nothing to drive: no operation is called.
-    showMissingEngine();
+    showMissingEngine(engine.errorText());
     return 1;
   }
   // Every call below goes through a binding that may be null when the
