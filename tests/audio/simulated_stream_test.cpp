@@ -1,0 +1,195 @@
+// The receiver on the simulated front end, in real time: capture paced by
+// the clock, the block pipeline, playback consumed by the clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/brackwell.h"
+#include "api/lifecycle.h"
+#include "api/param_block.h"
+#include "audio/pcm_samples.h"
+#include "audio/simulated_backend.h"
+#include "audio/simulated_band.h"
+#include "audio/streaming.h"
+
+namespace bw {
+namespace {
+
+using namespace std::chrono_literals;
+using audio::SimulatedBand;
+
+std::atomic<int> g_blocks{0};
+void countBlock() { ++g_blocks; }
+
+class SimulatedStreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    engineAttach();
+    in_ = numberOf(sdrGetNumInDevice(), sdrGetNameInDevice,
+                   audio::kSimulatedCaptureName);
+    out_ = numberOf(sdrGetNumOutDevice(), sdrGetNameOutDevice,
+                    audio::kSimulatedPlaybackName);
+    ASSERT_GT(in_, 1);
+    ASSERT_GT(out_, 1);
+    g_blocks = 0;
+  }
+  void TearDown() override { engineDetach(); }
+
+  static int numberOf(int count, const char* (*name)(int32_t), const char* want) {
+    for (int n = 2; n <= count; ++n) {
+      if (std::strcmp(name(n), want) == 0) return n;
+    }
+    return 0;
+  }
+  void send(const ReceiveParams& p) {
+    std::uint8_t block[kParamBlockBytes];
+    encodeParams(p, block);
+    ASSERT_EQ(sdrSetNewParam(block), SDR_OK);
+  }
+  // Largest |left sample| of the last second played.
+  static double outputPeak() {
+    std::vector<std::uint8_t> pcm;
+    audio::WaveFormat f;
+    if (!audio::simulatedOutputTail(pcm, f)) return -1.0;
+    const int bytes = f.wBitsPerSample / 8;
+    double peak = 0.0;
+    for (std::size_t at = 0; at + f.nBlockAlign <= pcm.size(); at += f.nBlockAlign) {
+      (void)bytes;
+      peak = std::max(peak, std::abs(double(audio::readSample(&pcm[at], f.wBitsPerSample))));
+    }
+    return peak;
+  }
+
+  int in_ = 0, out_ = 0;
+};
+
+TEST_F(SimulatedStreamTest, TwoSecondsAtTheConsoleSettingsRunWithoutGaps) {
+  ASSERT_EQ(sdrSetGlobal(in_, out_, 4, 11, 48000, 16), SDR_OK);
+  send(consoleParams());
+  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
+  std::this_thread::sleep_for(2s);
+  const audio::StreamReport running = audio::streamReport();
+  ASSERT_EQ(sdrStop(), SDR_OK);
+  RecordProperty("blocks", g_blocks.load());
+  // 2 s / (2048 / 48000 s) = 46.9 buffer periods.
+  EXPECT_GE(g_blocks.load(), 45);
+  EXPECT_LE(g_blocks.load(), 49);
+  EXPECT_EQ(running.capture.overruns, 0u);
+  EXPECT_EQ(running.playback.underruns, 0u);
+  EXPECT_GE(running.playback.buffers, 40u);
+}
+
+TEST_F(SimulatedStreamTest, SpectrumShowsTheCwCarrierAtItsBin) {
+  ASSERT_EQ(sdrSetGlobal(in_, out_, 4, 11, 48000, 16), SDR_OK);
+  send(consoleParams());
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  // 1500 Hz / (48000 / 4096) Hz per bin = bin 128. The carrier is keyed, so
+  // look until a block with the key down shows it as the strongest bin.
+  const int carrierBin = int(std::lround(SimulatedBand::kCwOffsetHz * 4096 / 48000));
+  std::vector<double> spectrum(4096);
+  int strongestAtCarrier = 0;
+  const auto until = std::chrono::steady_clock::now() + 3s;
+  while (strongestAtCarrier < 3 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(sdrGetSpectrum(spectrum.data()), SDR_OK);
+    const auto top = std::max_element(spectrum.begin(), spectrum.end() - 1);
+    if (std::abs(int(top - spectrum.begin()) - carrierBin) <= 1) ++strongestAtCarrier;
+  }
+  ASSERT_EQ(sdrStop(), SDR_OK);
+  EXPECT_EQ(strongestAtCarrier, 3);
+}
+
+TEST_F(SimulatedStreamTest, TunedVoiceIsHeardAndTheOppositeSidebandIsRejected) {
+  ASSERT_EQ(sdrSetGlobal(in_, out_, 4, 11, 48000, 16), SDR_OK);
+  // The console's receiver at a fixed gain of 1, so levels compare directly.
+  ReceiveParams p = consoleParams();
+  p.flags &= ~(flag::AgcOn | flag::SquelchOn);
+  p.gain = 1.0;
+  const std::uint32_t usb = p.flags;
+  const std::uint32_t lsb = (usb & ~flag::UpperSideband) | flag::LowerSideband;
+  auto listen = [&](std::uint32_t flags, double tuneHz) {
+    p.flags = flags;
+    p.tuneOffsetHz = static_cast<std::int32_t>(tuneHz);
+    send(p);
+    // Longer than the longest pause between phrases (0.9 s), plus the ring.
+    std::this_thread::sleep_for(1300ms);
+    return outputPeak();
+  };
+  send(p);
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  const double upperVoice = listen(usb, SimulatedBand::kUpperVoiceCarrierHz);
+  const double lowerVoice = listen(lsb, SimulatedBand::kLowerVoiceCarrierHz);
+  const double lowerInUsb = listen(usb, SimulatedBand::kLowerVoiceCarrierHz);
+  ASSERT_EQ(sdrStop(), SDR_OK);
+
+  // Peaks near the voices' -26 and -32 dBFS (of 32767) against noise that
+  // is about -73 dBFS in the 2.4 kHz passband.
+  RecordProperty("upperVoicePeak", std::to_string(upperVoice));
+  RecordProperty("lowerVoicePeak", std::to_string(lowerVoice));
+  RecordProperty("lowerInUsbPeak", std::to_string(lowerInUsb));
+  const double fullScale = 32767.0;
+  EXPECT_GT(upperVoice, fullScale * std::pow(10.0, -40.0 / 20)) << upperVoice;
+  EXPECT_GT(lowerVoice, fullScale * std::pow(10.0, -46.0 / 20)) << lowerVoice;
+  EXPECT_LT(lowerInUsb * 10.0, lowerVoice) << lowerInUsb << " vs " << lowerVoice;
+}
+
+TEST_F(SimulatedStreamTest, EveryWidthStreamsIQAtFullScale) {
+  for (int bits : {8, 16, 24, 32}) {
+    ASSERT_EQ(sdrSetGlobal(in_, out_, 3, 10, 24000, bits), SDR_OK) << bits;
+    ReceiveParams pass;  // version 1, flags 0: the output is the input
+    pass.version = kParamVersion;
+    send(pass);
+    ASSERT_EQ(sdrStart(nullptr), SDR_OK) << bits;
+    std::this_thread::sleep_for(400ms);
+    ASSERT_EQ(sdrStop(), SDR_OK);
+    std::vector<std::uint8_t> pcm;
+    audio::WaveFormat f;
+    ASSERT_TRUE(audio::simulatedOutputTail(pcm, f));
+    EXPECT_EQ(f.wBitsPerSample, bits);
+    // The band's peak magnitude is about 0.19 of full scale (-14 dBFS):
+    // a peak between -30 and -6 dBFS on both channels shows the scale is the
+    // width's, with 8-bit samples centred on 128.
+    const double fullScale = std::ldexp(1.0, bits - 1) - 1.0;
+    for (int ch = 0; ch < 2; ++ch) {
+      double peak = 0.0;
+      for (std::size_t at = ch * bits / 8; at < pcm.size(); at += f.nBlockAlign) {
+        peak = std::max(peak, std::abs(double(audio::readSample(&pcm[at], bits))));
+      }
+      EXPECT_GT(peak, fullScale * std::pow(10.0, -30.0 / 20)) << bits << " ch " << ch;
+      EXPECT_LT(peak, fullScale * std::pow(10.0, -6.0 / 20)) << bits << " ch " << ch;
+    }
+  }
+}
+
+TEST_F(SimulatedStreamTest, SoftwareVolumeScalesTheOutput) {
+  ASSERT_EQ(sdrSetGlobal(in_, out_, 3, 10, 24000, 16), SDR_OK);
+  ReceiveParams pass;
+  pass.version = kParamVersion;
+  send(pass);
+  ASSERT_EQ(sdrSetOutVolume(out_, 0x0000FFFFu), SDR_OK);  // left full, right off
+  ASSERT_EQ(sdrStart(nullptr), SDR_OK);
+  std::this_thread::sleep_for(400ms);
+  ASSERT_EQ(sdrStop(), SDR_OK);
+  sdrSetOutVolume(out_, 0xFFFFFFFFu);
+  std::vector<std::uint8_t> pcm;
+  audio::WaveFormat f;
+  ASSERT_TRUE(audio::simulatedOutputTail(pcm, f));
+  double left = 0.0, right = 0.0;
+  for (std::size_t at = 0; at < pcm.size(); at += 4) {
+    left = std::max(left, std::abs(double(audio::readSample(&pcm[at], 16))));
+    right = std::max(right, std::abs(double(audio::readSample(&pcm[at + 2], 16))));
+  }
+  EXPECT_GT(left, 100.0);
+  EXPECT_EQ(right, 0.0);
+}
+
+}  // namespace
+}  // namespace bw

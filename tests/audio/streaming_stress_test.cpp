@@ -1,0 +1,163 @@
+// Streaming while other threads send parameter blocks and read the spectrum
+// and the signal reading at full speed, and while the engine is stopped,
+// reconfigured and started again. Meant for the ThreadSanitizer build: any
+// race shows up as a report; torn spectrum reads show up as checksums that
+// were never published.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <algorithm>
+#include <limits>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "api/brackwell.h"
+#include "api/engine_state.h"
+#include "api/lifecycle.h"
+#include "api/param_block.h"
+#include "audio/simulated_backend.h"
+
+namespace bw {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kMaxLength = 4096;  // M at order 11; order 10 gives 2048
+
+// FNV-1a over the length and the bytes of a spectrum.
+std::uint64_t checksum(const double* values, std::int64_t length) {
+  std::uint64_t h = 1469598103934665603ull;
+  auto mix = [&](const void* p, std::size_t n) {
+    const auto* b = static_cast<const std::uint8_t*>(p);
+    for (std::size_t k = 0; k < n; ++k) h = (h ^ b[k]) * 1099511628211ull;
+  };
+  mix(&length, sizeof length);
+  mix(values, sizeof(double) * length);
+  return h;
+}
+
+// Every state the spectrum snapshot takes, recorded by the only thread that
+// writes it at that moment.
+std::mutex g_publishedMutex;
+std::set<std::uint64_t> g_published;
+
+void recordSnapshot() {
+  const SpectrumSnapshot& s = engine().spectrum;
+  const std::uint64_t sum = checksum(s.values, s.length);
+  std::lock_guard lock(g_publishedMutex);
+  g_published.insert(sum);
+}
+
+// The hook runs at the start of each block, on the processing thread: the
+// snapshot holds what the previous block published.
+std::atomic<int> g_blocks{0};
+void hook() {
+  ++g_blocks;
+  recordSnapshot();
+}
+
+int simulatedNumber(int count, const char* (*name)(int32_t), const char* want) {
+  for (int n = 2; n <= count; ++n) {
+    if (std::strcmp(name(n), want) == 0) return n;
+  }
+  return 0;
+}
+
+TEST(StreamingStress, ParamsReadoutsAndRestartsWhileStreaming) {
+  engineAttach();
+  const int in = simulatedNumber(sdrGetNumInDevice(), sdrGetNameInDevice,
+                                 audio::kSimulatedCaptureName);
+  const int out = simulatedNumber(sdrGetNumOutDevice(), sdrGetNameOutDevice,
+                                  audio::kSimulatedPlaybackName);
+  ASSERT_GT(in, 1);
+  ASSERT_GT(out, 1);
+  ASSERT_EQ(sdrSetGlobal(in, out, 4, 11, 48000, 16), SDR_OK);
+  recordSnapshot();
+
+  std::uint8_t blocks[2][kParamBlockBytes];
+  ReceiveParams p = consoleParams();
+  p.tuneOffsetHz = 6000;
+  encodeParams(p, blocks[0]);
+  p.tuneOffsetHz = -1500;
+  p.flags ^= flag::FlushToggle;
+  encodeParams(p, blocks[1]);
+  ASSERT_EQ(sdrSetNewParam(blocks[0]), SDR_OK);
+  ASSERT_EQ(sdrStart(&hook), SDR_OK);
+
+  std::atomic<bool> done{false};
+  std::atomic<long> paramsSent{0}, badStatus{0}, stoppedReads{0};
+  std::thread sender([&] {
+    for (int k = 0; !done.load(); ++k) {
+      if (sdrSetNewParam(blocks[k & 1]) != SDR_OK) ++badStatus;
+      ++paramsSent;
+    }
+  });
+  std::vector<std::uint64_t> reads;
+  std::thread reader([&] {
+    // NaN marks the end of what a read wrote: the length varies with M.
+    std::vector<double> spectrum(2 * kMaxLength);
+    const double mark = std::numeric_limits<double>::quiet_NaN();
+    while (!done.load()) {
+      std::fill(spectrum.begin(), spectrum.begin() + kMaxLength + 1, mark);
+      const int status = sdrGetSpectrum(spectrum.data());
+      if (status == SDR_NOT_RUNNING) {
+        // Inside sdrStop, between runState 0 and the reset notifications.
+        ++stoppedReads;
+        continue;
+      }
+      if (status != SDR_OK) ++badStatus;
+      std::int64_t length = 0;
+      while (length <= kMaxLength && !std::isnan(spectrum[length])) ++length;
+      reads.push_back(checksum(spectrum.data(), length));
+      if (!std::isfinite(sdrGetSmetr())) ++badStatus;
+    }
+  });
+
+  std::this_thread::sleep_for(300ms);
+  std::chrono::steady_clock::duration longestStop{};
+  int cycles = 0;
+  for (; cycles < 50; ++cycles) {
+    // Stop while blocks are coming: after one to two buffer periods.
+    std::this_thread::sleep_for(std::chrono::milliseconds(45 + 9 * (cycles % 5)));
+    const auto stopBegins = std::chrono::steady_clock::now();
+    if (sdrStop() != SDR_OK) break;
+    longestStop = std::max(longestStop, std::chrono::steady_clock::now() - stopBegins);
+    recordSnapshot();  // what the last block left
+    // Another ring and order each time: 3 x 1024 frames, 4 x 2048 frames.
+    if (sdrSetGlobal(in, out, cycles % 2 ? 4 : 3, cycles % 2 ? 11 : 10, 48000,
+                     16) != SDR_OK) {
+      break;
+    }
+    recordSnapshot();  // the resized snapshot
+    if (sdrStart(&hook) != SDR_OK) break;
+  }
+  std::this_thread::sleep_for(200ms);
+  done = true;
+  sender.join();
+  reader.join();
+  EXPECT_EQ(sdrStop(), SDR_OK);
+  recordSnapshot();
+  engineDetach();
+
+  EXPECT_EQ(cycles, 50);
+  RecordProperty("blocks", int(g_blocks.load()));
+  RecordProperty("reads", int(reads.size()));
+  RecordProperty("stoppedReads", int(stoppedReads.load()));
+  RecordProperty("paramsSent", int(paramsSent.load()));
+  RecordProperty("longestStopMs", int(std::chrono::duration_cast<std::chrono::milliseconds>(longestStop).count()));
+  EXPECT_EQ(badStatus.load(), 0);
+  EXPECT_GT(paramsSent.load(), 1000);
+  ASSERT_GT(reads.size(), 100u);
+  std::size_t unknown = 0;
+  for (std::uint64_t r : reads) unknown += g_published.count(r) == 0;
+  EXPECT_EQ(unknown, 0u) << "of " << reads.size() << " reads, "
+                         << g_published.size() << " published states";
+}
+
+}  // namespace
+}  // namespace bw
