@@ -10,20 +10,6 @@ void* address(F* f) {
   return reinterpret_cast<void*>(f);
 }
 
-const NamedExport kExports[] = {
-    {"nspzrFftNip", address(&nsp::nspzrFftNip)},
-    {"nspdbrCartToPolar", address(&nsp::nspdbrCartToPolar)},
-    {"nspdbMpy2", address(&nsp::nspdbMpy2)},
-    {"nspdbAdd2", address(&nsp::nspdbAdd2)},
-    {"nspdbrPolarToCart", address(&nsp::nspdbrPolarToCart)},
-    {"nspdbAdd3", address(&nsp::nspdbAdd3)},
-    {"nspdMax", address(&nsp::nspdMax)},
-    {"nspdMin", address(&nsp::nspdMin)},
-    {"nspdbMpy1", address(&nsp::nspdbMpy1)},
-    {"nspdbThresh1", address(&nsp::nspdbThresh1)},
-    {"nspdFirBandpass", address(&nsp::nspdFirBandpass)},
-};
-
 template <typename F>
 bool bindOne(std::span<const NamedExport> table, const char* name, F*& entry,
              const char*& missing) {
@@ -43,7 +29,24 @@ bool PrimitiveEntries::complete() const {
          nspdbThresh1 && nspdFirBandpass;
 }
 
-std::span<const NamedExport> signalLibraryExports() { return kExports; }
+std::span<const NamedExport> signalLibraryExports() {
+  // A function-local table: built on first use, so that it is ready even
+  // when the library's load hook runs before the file's static initialisers.
+  static const NamedExport kExports[] = {
+      {"nspzrFftNip", address(&nsp::nspzrFftNip)},
+      {"nspdbrCartToPolar", address(&nsp::nspdbrCartToPolar)},
+      {"nspdbMpy2", address(&nsp::nspdbMpy2)},
+      {"nspdbAdd2", address(&nsp::nspdbAdd2)},
+      {"nspdbrPolarToCart", address(&nsp::nspdbrPolarToCart)},
+      {"nspdbAdd3", address(&nsp::nspdbAdd3)},
+      {"nspdMax", address(&nsp::nspdMax)},
+      {"nspdMin", address(&nsp::nspdMin)},
+      {"nspdbMpy1", address(&nsp::nspdbMpy1)},
+      {"nspdbThresh1", address(&nsp::nspdbThresh1)},
+      {"nspdFirBandpass", address(&nsp::nspdFirBandpass)},
+  };
+  return kExports;
+}
 
 void* findNamedExport(std::span<const NamedExport> table, const char* name) {
   if (name == nullptr) return nullptr;

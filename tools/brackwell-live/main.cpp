@@ -1,0 +1,203 @@
+// brackwell-live: loads libBrackwell.so, binds its exports by name,
+// configures the console's set-up (devices 2 and 2, 4 buffers of 2048
+// frames, 48000 Hz, 16 bits), sends the console's receive-parameter block
+// and starts the receiver. Once a second it prints the signal reading and
+// the strongest spectrum bin, until Ctrl-C or --seconds N; then it stops the
+// receiver and unloads the library.
+//
+//   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--library PATH]
+#include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/brackwell.h"
+#include "api/param_block.h"
+
+namespace {
+
+// The exports, bound by name.
+struct Engine {
+  void* library = nullptr;
+  decltype(&sdrGetNumInDevice) getNumInDevice = nullptr;
+  decltype(&sdrGetNumOutDevice) getNumOutDevice = nullptr;
+  decltype(&sdrGetNameInDevice) getNameInDevice = nullptr;
+  decltype(&sdrGetNameOutDevice) getNameOutDevice = nullptr;
+  decltype(&sdrGetNumMixer) getNumMixer = nullptr;
+  decltype(&sdrGetNameMixer) getNameMixer = nullptr;
+  decltype(&sdrSetGlobal) setGlobal = nullptr;
+  decltype(&sdrSetNewParam) setNewParam = nullptr;
+  decltype(&sdrGetSpectrum) getSpectrum = nullptr;
+  decltype(&sdrGetSmetr) getSmetr = nullptr;
+  decltype(&sdrStart) start = nullptr;
+  decltype(&sdrStop) stop = nullptr;
+};
+
+template <typename F>
+bool bind(void* library, const char* name, F& f) {
+  f = reinterpret_cast<F>(dlsym(library, name));
+  if (f == nullptr) std::fprintf(stderr, "brackwell-live: %s has no export %s\n", "the engine", name);
+  return f != nullptr;
+}
+
+bool load(const char* path, Engine& e) {
+  e.library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (e.library == nullptr) {
+    std::fprintf(stderr, "brackwell-live: cannot load %s: %s\n", path, dlerror());
+    return false;
+  }
+  return bind(e.library, "sdrGetNumInDevice", e.getNumInDevice) &&
+         bind(e.library, "sdrGetNumOutDevice", e.getNumOutDevice) &&
+         bind(e.library, "sdrGetNameInDevice", e.getNameInDevice) &&
+         bind(e.library, "sdrGetNameOutDevice", e.getNameOutDevice) &&
+         bind(e.library, "sdrGetNumMixer", e.getNumMixer) &&
+         bind(e.library, "sdrGetNameMixer", e.getNameMixer) &&
+         bind(e.library, "sdrSetGlobal", e.setGlobal) &&
+         bind(e.library, "sdrSetNewParam", e.setNewParam) &&
+         bind(e.library, "sdrGetSpectrum", e.getSpectrum) &&
+         bind(e.library, "sdrGetSmetr", e.getSmetr) &&
+         bind(e.library, "sdrStart", e.start) &&
+         bind(e.library, "sdrStop", e.stop);
+}
+
+void list(const Engine& e) {
+  std::printf("Capture devices:\n");
+  for (int n = 1; n <= e.getNumInDevice(); ++n) {
+    std::printf("  %d  %s%s\n", n, e.getNameInDevice(n), n == 1 ? "  (default)" : "");
+  }
+  std::printf("Playback devices:\n");
+  for (int n = 1; n <= e.getNumOutDevice(); ++n) {
+    std::printf("  %d  %s%s\n", n, e.getNameOutDevice(n), n == 1 ? "  (default)" : "");
+  }
+  const int mixers = e.getNumMixer();
+  std::printf("Mixers:%s\n", mixers == 0 ? " none" : "");
+  for (int n = 1; n <= mixers; ++n) std::printf("  %d  %s\n", n, e.getNameMixer(n));
+}
+
+std::atomic<bool> g_interrupted{false};
+void onInterrupt(int) { g_interrupted = true; }
+
+const char* statusText(int status) {
+  switch (status) {
+    case SDR_DEVICE_REFUSED: return "a sound device refused to open or start";
+    case SDR_BAD_ARGUMENT: return "an argument was rejected";
+    case SDR_NOT_RUNNING: return "not running";
+    case SDR_RUNNING: return "already running";
+    case SDR_NOT_CONFIGURED: return "no format configured";
+    default: return "unknown status";
+  }
+}
+
+bool parseInt(const char* text, int low, int high, int& out) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || v < low || v > high) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: brackwell-live [--list] [--seconds N] [--in N] [--out N] "
+               "[--library PATH]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool listOnly = false;
+  int seconds = 0;  // 0: until Ctrl-C
+  int in = 2, out = 2;
+  std::string path = BW_DEFAULT_LIBRARY;
+  for (int k = 1; k < argc; ++k) {
+    const std::string arg = argv[k];
+    const bool hasValue = k + 1 < argc;
+    if (arg == "--list") {
+      listOnly = true;
+    } else if (arg == "--seconds" && hasValue) {
+      if (!parseInt(argv[++k], 1, 86400, seconds)) return usage();
+    } else if (arg == "--in" && hasValue) {
+      if (!parseInt(argv[++k], 1, 1000, in)) return usage();
+    } else if (arg == "--out" && hasValue) {
+      if (!parseInt(argv[++k], 1, 1000, out)) return usage();
+    } else if (arg == "--library" && hasValue) {
+      path = argv[++k];
+    } else {
+      return usage();
+    }
+  }
+
+  Engine e;
+  if (!load(path.c_str(), e)) return 1;
+  if (listOnly) {
+    list(e);
+    dlclose(e.library);
+    return 0;
+  }
+
+  constexpr int kOrder = 11, kRate = 48000;
+  constexpr int kBins = 2 << kOrder;  // M
+  int status = e.setGlobal(in, out, 4, kOrder, kRate, 16);
+  if (status != SDR_OK) {
+    std::fprintf(stderr, "brackwell-live: configuration %d, %d, 4, %d, %d, 16 refused: %s\n",
+                 in, out, kOrder, kRate, statusText(status));
+    dlclose(e.library);
+    return 1;
+  }
+  std::uint8_t block[bw::kParamBlockBytes];
+  bw::encodeParams(bw::consoleParams(), block);
+  e.setNewParam(block);
+  // A name is valid only until the next name query: copy each at once.
+  const std::string inName = e.getNameInDevice(in);
+  const std::string outName = e.getNameOutDevice(out);
+  std::printf("capture %d \"%s\", playback %d \"%s\"\n", in, inName.c_str(), out,
+              outName.c_str());
+
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  status = e.start(nullptr);
+  if (status != SDR_OK) {
+    std::fprintf(stderr, "brackwell-live: start failed: %s\n", statusText(status));
+    dlclose(e.library);
+    return 1;
+  }
+
+  std::vector<double> spectrum(kBins);
+  const double binHz = double(kRate) / kBins;
+  const auto begin = std::chrono::steady_clock::now();
+  for (int tick = 1; !g_interrupted && (seconds == 0 || tick <= seconds); ++tick) {
+    const auto due = begin + std::chrono::seconds(tick);
+    while (!g_interrupted && std::chrono::steady_clock::now() < due) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (g_interrupted) break;
+    const double signal = e.getSmetr();
+    if (e.getSpectrum(spectrum.data()) != SDR_OK) continue;
+    // The last element is never written by the chain.
+    int top = 0;
+    for (int k = 1; k < kBins - 1; ++k) {
+      if (spectrum[k] > spectrum[top]) top = k;
+    }
+    const double offsetHz = (top < kBins / 2 ? top : top - kBins) * binHz;
+    std::printf("%4ds  signal %10.4f   strongest bin %4d (%+8.1f Hz) %6.1f dB\n", tick,
+                signal, top, offsetHz, 20.0 * std::log10(spectrum[top] + 1e-30));
+    std::fflush(stdout);
+  }
+
+  status = e.stop();
+  std::printf("stopped: %s\n", status == SDR_OK ? "ok" : statusText(status));
+  dlclose(e.library);
+  return status == SDR_OK ? 0 : 1;
+}
