@@ -18,7 +18,8 @@ ProgressBar::ProgressBar(std::int64_t totalFrames, int sampleRate, bool enabled)
 void ProgressBar::update(std::int64_t framesDone) {
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
-  if (drawn_ && now - last_ < kRedrawInterval) return;
+  const bool complete = total_ > 0 && framesDone >= total_;
+  if (drawn_ && now - last_ < kRedrawInterval && !complete) return;
   last_ = now;
   drawn_ = true;
   const double seconds = static_cast<double>(framesDone) / rate_;
