@@ -2,9 +2,11 @@
 // and another reads (the parameter block, the spectrum snapshot). A sequence
 // counter guards each shared area: a writer makes it odd, writes, and makes it
 // even again; a reader copies and retries until it saw the same even counter
-// before and after its copy. Every access to the shared words is atomic
-// (relaxed), so there is no data race; the counter orders them. No lock, no
-// allocation: safe on the processing thread.
+// before and after its copy. Every access to the shared words is atomic, so
+// there is no data race. Word stores are releases and word loads acquires: a
+// reader that sees any word of a write therefore also sees that write's odd
+// count when it reads the counter again, and retries. (On x86-64 these are
+// plain moves.) No lock, no allocation: safe on the processing thread.
 #pragma once
 
 #include <atomic>
@@ -26,8 +28,6 @@ inline std::uint32_t beginWrite(std::atomic<std::uint32_t>& sequence) {
       break;
     }
   }
-  // Keep the word stores below from becoming visible before the odd count.
-  std::atomic_thread_fence(std::memory_order_release);
   return s + 1;
 }
 inline void endWrite(std::atomic<std::uint32_t>& sequence, std::uint32_t odd) {
@@ -41,7 +41,7 @@ void publishWords(std::atomic<std::uint32_t>& sequence, T* dst, const T* src,
                   std::size_t count) {
   const std::uint32_t odd = detail::beginWrite(sequence);
   for (std::size_t i = 0; i < count; ++i) {
-    std::atomic_ref<T>(dst[i]).store(src[i], std::memory_order_relaxed);
+    std::atomic_ref<T>(dst[i]).store(src[i], std::memory_order_release);
   }
   detail::endWrite(sequence, odd);
 }
@@ -55,15 +55,14 @@ void readConsistently(const std::atomic<std::uint32_t>& sequence, Copy copy) {
     const std::uint32_t before = sequence.load(std::memory_order_acquire);
     if (before & 1u) continue;
     copy();
-    std::atomic_thread_fence(std::memory_order_acquire);
     if (sequence.load(std::memory_order_relaxed) == before) return;
   }
 }
 
-// One relaxed atomic load of a shared word.
+// One atomic load of a shared word.
 template <typename T>
 T loadWord(const T& word) {
-  return std::atomic_ref<T>(const_cast<T&>(word)).load(std::memory_order_relaxed);
+  return std::atomic_ref<T>(const_cast<T&>(word)).load(std::memory_order_acquire);
 }
 
 // Copies count shared words from src into the caller's dst, retrying until
