@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "audio/platform.h"
@@ -17,6 +18,10 @@ struct StreamState {
   // Capture notifications running captureCallback right now. sdrStop waits
   // for it to fall to 0 before it touches the streams.
   std::atomic<int> notificationsInProgress{0};
+  // Where a block's output goes when its playback slot has not finished
+  // playing (bufferBytes, made by sdrStart), and how often that happened.
+  std::unique_ptr<std::uint8_t[]> spareOutput;
+  std::atomic<std::uint64_t> lateOutputBlocks{0};
   // Counters of the streams as they were closed by the latest stop.
   StreamCounters closedCapture, closedPlayback;
 };

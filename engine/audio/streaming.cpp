@@ -85,9 +85,19 @@ void captureCallback(CaptureStream&, std::uint32_t message, std::uintptr_t,
       if (!(captured.dwFlags.load(std::memory_order_acquire) & kHeaderDone)) {
         continue;
       }
+      WaveHeader& output = e.playbackHeaders[slot];
+      // The done bit and the in-queue bit are set by the playback side after
+      // its last read of the buffer (release), so this acquire load orders
+      // the overwrite after that read.
+      if (output.dwFlags.load(std::memory_order_acquire) & kHeaderInQueue) {
+        processBlock(e.captureBuffers[slot], a.spareOutput.get());
+        a.lateOutputBlocks.fetch_add(1, std::memory_order_relaxed);
+        a.capture->add(captured);
+        continue;
+      }
       processBlock(e.captureBuffers[slot], e.playbackBuffers[slot]);
       a.capture->add(captured);
-      a.playback->write(e.playbackHeaders[slot]);
+      a.playback->write(output);
     }
     t_inBlock = false;
   }
@@ -101,10 +111,16 @@ std::int32_t startStreaming(BlockHook hook) {
   if (e.runState.load() == kRunning) return 4;
   if (e.waveFormat.wFormatTag != kFormatPcm) return 5;
 
+  StreamState& a = e.audio;
+  try {
+    a.spareOutput = std::make_unique<std::uint8_t[]>(e.bufferBytes);
+  } catch (...) {
+    return 1;
+  }
+  a.lateOutputBlocks.store(0);
   e.blockHook.store(hook);
   clearTails();
 
-  StreamState& a = e.audio;
   AudioPlatform& platform = audioPlatform();
   const int in = platformDevice(platform, Direction::Capture, e.inputDevice);
   const int out = platformDevice(platform, Direction::Playback, e.outputDevice);
@@ -170,6 +186,7 @@ StreamReport streamReport() {
   StreamReport r;
   r.capture = a.capture ? a.capture->counters() : a.closedCapture;
   r.playback = a.playback ? a.playback->counters() : a.closedPlayback;
+  r.lateOutputBlocks = a.lateOutputBlocks.load();
   return r;
 }
 

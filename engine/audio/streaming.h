@@ -22,13 +22,18 @@ void shutdownAudio();
 
 // The capture notification: for kCaptureData while running, processes every
 // done slot in index order and queues its buffers again; otherwise moves
-// runState to -1. Runs on the layer's notification thread.
+// runState to -1. Runs on the layer's notification thread. A playback slot
+// that is still queued (playback has fallen a whole ring behind) is not
+// overwritten: that block is processed into a spare buffer and not played.
 void captureCallback(CaptureStream& stream, std::uint32_t message,
                      std::uintptr_t instance, WaveHeader* header);
 
-// Counters of the open streams, or of the streams closed by the latest stop.
+// Counters of the open streams, or of the streams closed by the latest stop,
+// and the blocks whose output was dropped because their playback slot was
+// still queued (since the latest sdrStart).
 struct StreamReport {
   StreamCounters capture, playback;
+  std::uint64_t lateOutputBlocks = 0;
 };
 StreamReport streamReport();
 

@@ -130,6 +130,31 @@ TEST_F(StreamingTest, SeveralDoneSlotsInOneNotificationGoInIndexOrder) {
   EXPECT_EQ(fake_->captureQueue(), slots({1, 0, 2, 3}));
 }
 
+TEST_F(StreamingTest, AQueuedPlaybackSlotIsNotOverwritten) {
+  configure();
+  sendPassThrough();
+  fake_->holdPlayback = true;  // playback falls a whole ring behind
+  ASSERT_EQ(sdrStart(&hookA), SDR_OK);
+  for (int k = 0; k < 4; ++k) fake_->completeCapture(1, pattern);
+  ASSERT_EQ(fake_->written().size(), 4u);
+  // Block 4 comes back to slot 0 while block 0 still waits to be played:
+  // it is processed but its slot keeps block 0's bytes.
+  fake_->completeCapture(1, pattern);
+  EXPECT_EQ(g_hookA.load(), 5);
+  EXPECT_EQ(fake_->written().size(), 4u);
+  EXPECT_EQ(std::vector<std::uint8_t>(e().playbackBuffers[0], e().playbackBuffers[0] + 8192),
+            patternBytes(0, 8192));
+  EXPECT_EQ(audio::streamReport().lateOutputBlocks, 1u);
+  EXPECT_EQ(fake_->captureQueue().back(), &e().captureHeaders[0]);
+  // Once played, the slot is used again.
+  fake_->finishPlayback();
+  fake_->completeCapture(1, pattern);
+  ASSERT_EQ(fake_->written().size(), 5u);
+  EXPECT_EQ(fake_->written()[4].header, &e().playbackHeaders[1]);
+  EXPECT_EQ(fake_->written()[4].bytes, patternBytes(5, 8192));
+  EXPECT_EQ(sdrStop(), SDR_OK);
+}
+
 TEST_F(StreamingTest, RefusalsAndTheirCodes) {
   EXPECT_EQ(sdrStop(), SDR_NOT_RUNNING);
   EXPECT_EQ(sdrStart(&hookA), SDR_NOT_CONFIGURED);

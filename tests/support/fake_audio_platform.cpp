@@ -26,6 +26,7 @@ struct FakeAudioPlatform::Shared {
   audio::CaptureStream* capture = nullptr;
   std::uint64_t completed = 0;
   std::vector<Written> written;
+  std::vector<WaveHeader*> held;  // written, not yet played
 };
 
 namespace {
@@ -115,17 +116,28 @@ class FakePlayback final : public audio::PlaybackStream {
     std::lock_guard lock(s_->mutex);
     if (!closed_) --s_->openPlaybacks;
   }
-  // Plays the buffer at once: it is recorded and marked done.
+  // Plays the buffer at once (recorded and marked done), or holds it queued.
   Result write(WaveHeader& h) override {
     if (closed_ || !queueable(h)) return Result::InvalidState;
     std::lock_guard lock(s_->mutex);
     s_->written.push_back({&h, std::vector<std::uint8_t>(
                                    h.lpData, h.lpData + h.dwBufferLength)});
+    if (s_->platform && s_->platform->holdPlayback) {
+      h.dwFlags.store((h.dwFlags.load() & ~audio::kHeaderDone) | audio::kHeaderInQueue);
+      s_->held.push_back(&h);
+      return Result::Ok;
+    }
     markDone(h);
     ++played_;
     return Result::Ok;
   }
-  Result reset() override { return closed_ ? Result::InvalidState : Result::Ok; }
+  Result reset() override {
+    if (closed_) return Result::InvalidState;
+    std::lock_guard lock(s_->mutex);
+    for (WaveHeader* h : s_->held) markDone(*h);
+    s_->held.clear();
+    return Result::Ok;
+  }
   Result close() override {
     std::lock_guard lock(s_->mutex);
     if (closed_) return Result::InvalidState;
@@ -196,6 +208,12 @@ bool FakeAudioPlatform::captureRunning() const {
 std::vector<const WaveHeader*> FakeAudioPlatform::captureQueue() const {
   std::lock_guard lock(shared_->mutex);
   return {shared_->queue.begin(), shared_->queue.end()};
+}
+
+void FakeAudioPlatform::finishPlayback() {
+  std::lock_guard lock(shared_->mutex);
+  for (WaveHeader* h : shared_->held) markDone(*h);
+  shared_->held.clear();
 }
 
 std::vector<FakeAudioPlatform::Written> FakeAudioPlatform::written() const {

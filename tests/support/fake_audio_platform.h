@@ -39,6 +39,10 @@ class FakeAudioPlatform : public audio::AudioPlatform {
   bool failCaptureOpen = false;
   bool failPlaybackOpen = false;
   bool failCaptureStart = false;
+  // Written playback buffers stay queued (not done) until finishPlayback().
+  bool holdPlayback = false;
+  // Marks every playback buffer held so far as played.
+  void finishPlayback();
 
   // What the engine did.
   struct Opened {
