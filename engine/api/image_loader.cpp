@@ -45,6 +45,12 @@ constexpr std::uint32_t kMaxSections = 96;
 constexpr std::uint64_t kMaxImageSize = std::uint64_t{1} << 30;
 constexpr std::uint32_t kMaxSectionAlignment = 64 * 1024;
 constexpr std::uint64_t k4G = std::uint64_t{1} << 32;
+// Ordinals index the export address table with 16 bits.
+constexpr std::uint64_t kMaxExports = 65536;
+// A block covers one 4 KiB page: one entry per byte offset at most.
+constexpr std::uint32_t kMaxBlockBytes = kRelocationBlockHeader + 2 * 4096;
+// Longest library or function name, terminator included.
+constexpr std::uint64_t kMaxNameBytes = 4096;
 
 std::uint16_t read16(const std::uint8_t* p) {
   std::uint16_t v;
@@ -194,10 +200,11 @@ bool readable(const MappedImage& m, std::uint64_t offset, std::uint64_t length) 
 }
 
 // The NUL-terminated string at `offset`, or nullptr when it does not end
-// inside readable pages of the image.
+// inside readable pages of the image within kMaxNameBytes.
 const char* imageString(const MappedImage& m, std::uint64_t offset) {
   const std::size_t page = mem::pageSize();
-  for (std::uint64_t i = offset; i < m.imageSize; ++i) {
+  const std::uint64_t end = std::min<std::uint64_t>(m.imageSize, offset + kMaxNameBytes);
+  for (std::uint64_t i = offset; i < end; ++i) {
     if ((i == offset || i % page == 0) && !(m.pageAccess[i / page] & mem::AccessRead)) {
       return nullptr;
     }
@@ -280,7 +287,10 @@ bool relocate(MappedImage& m, const Layout& l) {
     const std::uint32_t page = read32(m.codeBase + block);
     if (page == 0) break;
     const std::uint32_t blockSize = read32(m.codeBase + block + 4);
-    if (blockSize < kRelocationBlockHeader || blockSize > end - block) return false;
+    if (blockSize < kRelocationBlockHeader || blockSize > kMaxBlockBytes ||
+        blockSize > end - block) {
+      return false;
+    }
     const std::uint32_t count = (blockSize - kRelocationBlockHeader) / 2;
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::uint16_t entry = read16(m.codeBase + block + kRelocationBlockHeader + 2 * i);
@@ -389,6 +399,7 @@ bool exportsReadable(const MappedImage& m) {
   const std::uint32_t names = read32(dir + 32);
   const std::uint32_t ordinals = read32(dir + 36);
   if (functionCount == 0 || nameCount == 0) return true;
+  if (functionCount > kMaxExports || nameCount > kMaxExports) return false;
   if (!readable(m, functions, 4 * functionCount) || !readable(m, names, 4 * nameCount) ||
       !readable(m, ordinals, 2 * nameCount)) {
     return false;
@@ -505,6 +516,7 @@ void* findImageExport(const MappedImage* image, const char* name) {
   const std::uint32_t names = read32(dir + 32);
   const std::uint32_t ordinals = read32(dir + 36);
   if (functionCount == 0 || nameCount == 0) return nullptr;
+  if (functionCount > kMaxExports || nameCount > kMaxExports) return nullptr;
   if (!readable(m, names, 4 * nameCount) || !readable(m, ordinals, 2 * nameCount)) {
     return nullptr;
   }

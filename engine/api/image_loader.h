@@ -3,7 +3,10 @@
 // relocations applied, imports bound through the system's library loader,
 // page protections set and the entry point run. Every field of the image is
 // checked against the image's size and SizeOfImage before it is used; a
-// malformed image is refused with nothing left reserved or loaded.
+// malformed image is refused with nothing left reserved or loaded. Counts
+// beyond these are taken as malformed: 96 sections, SizeOfImage 1 GiB,
+// section alignment from a page to 64 KiB (a power of two), 65536 exports,
+// 4096 entries in a relocation block, names of 4096 bytes with terminator.
 //
 // Images must not need a 64-bit layout, forwarded exports or thread-local
 // storage. Not thread-safe: map and release an image on one thread at a time.

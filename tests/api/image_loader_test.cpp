@@ -512,6 +512,15 @@ TEST(ImageLoader, RefusesMalformedImagesLeavingNothingBehind) {
     EXPECT_EQ(map(bad), nullptr) << what;
     EXPECT_EQ(leftovers(), before) << what;
   }
+
+  // Names end within 4096 bytes, terminator included.
+  for (std::size_t length : {4095u, 4096u}) {
+    PeImageBuilder named;
+    named.addExport(std::string(length, 'a'),
+                    named.addSection(".text", test::kTextSection, test::returnCode(1)));
+    EXPECT_EQ(map(named.build()) != nullptr, length == 4095) << length;
+  }
+  EXPECT_EQ(leftovers(), before);
 }
 
 TEST(ImageLoader, RefusesEveryTruncationOfAnImage) {
