@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <algorithm>
 #include <memory>
-#include <optional>
 
 #include "api/engine_state.h"
 #include "audio/streaming.h"
@@ -13,7 +12,10 @@
 namespace bw {
 
 namespace {
-std::optional<EngineState> g_engine;
+// Created by engineAttach and destroyed by engineDetach only: a plain pointer
+// has no static destructor of its own to run in an unknown order against the
+// library's unload hook.
+EngineState* g_engine = nullptr;
 
 // Re-creates v with n zero elements allocated from the private heap. (An
 // assignment would keep v's own allocator and leave the elements outside it.)
@@ -53,11 +55,12 @@ void createTables(EngineState& e) {
 
 EngineState& engine() { return *g_engine; }
 
-bool engineAttached() { return g_engine.has_value(); }
+bool engineAttached() { return g_engine != nullptr; }
 
 void engineAttach(std::span<const NamedExport> library) {
   if (g_engine) engineDetach();
-  EngineState& e = g_engine.emplace();
+  g_engine = new EngineState;
+  EngineState& e = *g_engine;
 
   std::pmr::pool_options options;
   options.largest_required_pool_block = 4096;
@@ -93,7 +96,8 @@ void engineDetach() {
   // Every table and array goes with the state, before its heap.
   std::unique_ptr<std::pmr::synchronized_pool_resource> heap =
       std::move(e.privateHeap);
-  g_engine.reset();
+  delete g_engine;
+  g_engine = nullptr;
   heap.reset();
   nsp::releaseFftPlans();
 }
