@@ -26,28 +26,43 @@ PaSampleFormat sampleFormat(int bits) {
   }
 }
 
+// Opens a one-direction stereo stream on a device in the given format, with
+// `callback` as its real-time callback. Refusals of the format are told apart
+// from other refusals.
+Result openPaStream(PaStream*& stream, int paIndex, double latency,
+                    const WaveFormat& format, bool capture,
+                    PaStreamCallback* callback, void* self) {
+  PaStreamParameters params{};
+  params.device = paIndex;
+  params.channelCount = 2;
+  params.sampleFormat = sampleFormat(format.wBitsPerSample);
+  params.suggestedLatency = latency;
+  const PaError err = Pa_OpenStream(
+      &stream, capture ? &params : nullptr, capture ? nullptr : &params,
+      format.nSamplesPerSec, paFramesPerBufferUnspecified, paClipOff, callback,
+      self);
+  if (err == paNoError) return Result::Ok;
+  stream = nullptr;
+  return err == paSampleFormatNotSupported || err == paInvalidSampleRate
+             ? Result::BadFormat
+             : Result::Refused;
+}
+
+void closePaStream(PaStream*& stream) {
+  if (!stream) return;
+  Pa_AbortStream(stream);
+  Pa_CloseStream(stream);
+  stream = nullptr;
+}
+
 class PortAudioCapture final : public PumpedCaptureStream {
  public:
   using PumpedCaptureStream::PumpedCaptureStream;
   ~PortAudioCapture() override { closeDevice(); }
 
   Result open(int paIndex, double latency) {
-    PaStreamParameters in{};
-    in.device = paIndex;
-    in.channelCount = 2;
-    in.sampleFormat = sampleFormat(format().wBitsPerSample);
-    in.suggestedLatency = latency;
-    const PaError err =
-        Pa_OpenStream(&stream_, &in, nullptr, format().nSamplesPerSec,
-                      paFramesPerBufferUnspecified, paClipOff, &onAudio, this);
-    if (err != paNoError) {
-      stream_ = nullptr;
-      return err == paSampleFormatNotSupported ||
-                     err == paInvalidSampleRate
-                 ? Result::BadFormat
-                 : Result::Refused;
-    }
-    return Result::Ok;
+    return openPaStream(stream_, paIndex, latency, format(), true, &onAudio,
+                        this);
   }
 
  protected:
@@ -57,12 +72,7 @@ class PortAudioCapture final : public PumpedCaptureStream {
   void stopProducer() override {
     if (stream_ && Pa_IsStreamActive(stream_) == 1) Pa_StopStream(stream_);
   }
-  void closeDevice() override {
-    if (!stream_) return;
-    Pa_AbortStream(stream_);
-    Pa_CloseStream(stream_);
-    stream_ = nullptr;
-  }
+  void closeDevice() override { closePaStream(stream_); }
 
  private:
   // PortAudio's real-time callback: hands the frames on and returns.
@@ -86,22 +96,8 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
   ~PortAudioPlayback() override { closeDevice(); }
 
   Result open(int paIndex, double latency) {
-    PaStreamParameters out{};
-    out.device = paIndex;
-    out.channelCount = 2;
-    out.sampleFormat = sampleFormat(format().wBitsPerSample);
-    out.suggestedLatency = latency;
-    const PaError err =
-        Pa_OpenStream(&stream_, nullptr, &out, format().nSamplesPerSec,
-                      paFramesPerBufferUnspecified, paClipOff, &onAudio, this);
-    if (err != paNoError) {
-      stream_ = nullptr;
-      return err == paSampleFormatNotSupported ||
-                     err == paInvalidSampleRate
-                 ? Result::BadFormat
-                 : Result::Refused;
-    }
-    return Result::Ok;
+    return openPaStream(stream_, paIndex, latency, format(), false, &onAudio,
+                        this);
   }
 
  protected:
@@ -111,12 +107,7 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
   void stopConsumer() override {
     if (stream_ && Pa_IsStreamActive(stream_) == 1) Pa_AbortStream(stream_);
   }
-  void closeDevice() override {
-    if (!stream_) return;
-    Pa_AbortStream(stream_);
-    Pa_CloseStream(stream_);
-    stream_ = nullptr;
-  }
+  void closeDevice() override { closePaStream(stream_); }
 
  private:
   // PortAudio's real-time callback: pulls the next frames and returns.
