@@ -99,12 +99,11 @@ int processBlock(const std::uint8_t* input, std::uint8_t* output) {
 
   double* timeRe = e.timeRe.data();
   double* timeIm = e.timeIm.data();
+  const std::int32_t* inI = e.inI.data();
   const std::int32_t* imagSource =
-      (p.flags & flag::MonoInput) ? e.inI.data() : e.inQ.data();
-  for (std::int32_t i = 0; i < n; ++i) {
-    timeRe[i] = e.inI[i];
-    timeIm[i] = imagSource[i];
-  }
+      (p.flags & flag::MonoInput) ? inI : e.inQ.data();
+  for (std::int32_t i = 0; i < n; ++i) timeRe[i] = inI[i];
+  for (std::int32_t i = 0; i < n; ++i) timeIm[i] = imagSource[i];
   std::fill(timeRe + n, timeRe + m, 0.0);
   std::fill(timeIm + n, timeIm + m, 0.0);
 
@@ -152,11 +151,13 @@ int processBlock(const std::uint8_t* input, std::uint8_t* output) {
 
   nsp.nspdbrPolarToCart(e.mag.data(), e.phase.data(), freqRe, freqIm, n);
 
-  const bool mono = p.flags & flag::MonoOutput;
-  for (std::int32_t i = 0; i < n; ++i) {
-    const std::int32_t left = toSample(freqRe[i]);
-    e.outLeft[i] = left;
-    e.outRight[i] = mono ? left : toSample(freqIm[i]);
+  std::int32_t* outLeft = e.outLeft.data();
+  std::int32_t* outRight = e.outRight.data();
+  for (std::int32_t i = 0; i < n; ++i) outLeft[i] = toSample(freqRe[i]);
+  if (p.flags & flag::MonoOutput) {
+    std::copy(outLeft, outLeft + n, outRight);
+  } else {
+    for (std::int32_t i = 0; i < n; ++i) outRight[i] = toSample(freqIm[i]);
   }
   packPlayback(output, e.waveFormat.wBitsPerSample, p.flags & flag::SwapOutput);
   return 0;
