@@ -8,6 +8,7 @@
 // for the engine (the processing thread is the only one that transforms while
 // the engine runs; configuration prepares plans only while it is stopped).
 #include "primitives/fft_plan.h"
+#include "primitives/wide_clones.h"
 
 #include <fftw3.h>
 
@@ -74,16 +75,7 @@ FftSlot* makeSlot(int order) {
 
 // Split arrays into the plan's interleaved buffer, and back (times scale).
 // The caller's arrays never overlap the plan's buffer, which the restrict
-// qualifiers tell the compiler so that it vectorises; each is built for
-// AVX-512F, AVX2 and baseline x86-64, the loader picking the widest the CPU
-// runs.
-#if defined(__x86_64__)
-#define BW_WIDE_CLONES \
-  __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define BW_WIDE_CLONES
-#endif
-
+// qualifiers tell the compiler so that it vectorises (at every width).
 BW_WIDE_CLONES void interleave(const double* __restrict re,
                                const double* __restrict im,
                                double* __restrict out, int n) {

@@ -1,15 +1,9 @@
 // Element-wise vector operations and extrema. Counts below 1 do nothing.
 #include "primitives/nsp.h"
+#include "primitives/wide_clones.h"
 
-// The element-wise loops are built for AVX-512F, AVX2 and baseline x86-64;
-// the loader picks the widest the CPU runs. (The extrema stay scalar: their
-// comparison order decides what a NaN element does.)
-#if defined(__x86_64__)
-#define BW_WIDE_CLONES \
-  __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define BW_WIDE_CLONES
-#endif
+// The element-wise loops are built at every vector width; the extrema stay
+// scalar, because their comparison order decides what a NaN element does.
 
 namespace bw::nsp {
 
@@ -21,7 +15,8 @@ BW_WIDE_CLONES void nspdbAdd2(const double* src, double* dst, int n) {
   for (int i = 0; i < n; ++i) dst[i] += src[i];
 }
 
-BW_WIDE_CLONES void nspdbAdd3(const double* a, const double* b, double* dst, int n) {
+BW_WIDE_CLONES void nspdbAdd3(const double* a, const double* b, double* dst,
+                              int n) {
   for (int i = 0; i < n; ++i) dst[i] = a[i] + b[i];
 }
 
@@ -29,7 +24,8 @@ BW_WIDE_CLONES void nspdbMpy1(double value, double* dst, int n) {
   for (int i = 0; i < n; ++i) dst[i] *= value;
 }
 
-BW_WIDE_CLONES void nspdbThresh1(double* vec, int n, double level, int relation) {
+BW_WIDE_CLONES void nspdbThresh1(double* vec, int n, double level,
+                                 int relation) {
   if (relation != kThreshGreater) return;
   for (int i = 0; i < n; ++i) {
     if (vec[i] > level) vec[i] = level;

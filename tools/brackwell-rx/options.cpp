@@ -23,7 +23,7 @@ std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 // (without the option's name, which the caller puts in front).
 using Apply = std::function<std::string(RxOptions&, std::string_view)>;
 
-struct OptionSpec {
+struct OptionInfo {
   std::string_view name;
   bool takesValue;
   Apply apply;
@@ -83,9 +83,9 @@ Apply boundedInt(int RxOptions::*field, std::int32_t ReceiveParams::*param,
   };
 }
 
-const std::vector<OptionSpec>& optionTable() {
+const std::vector<OptionInfo>& optionTable() {
   using P = ReceiveParams;
-  static const std::vector<OptionSpec> table = {
+  static const std::vector<OptionInfo> table = {
       {"--tune", true, intField(&P::tuneOffsetHz, "a whole number of Hz")},
       {"--low", true, intField(&P::lowCutHz, "a whole number of Hz")},
       {"--high", true, intField(&P::highCutHz, "a whole number of Hz")},
@@ -124,15 +124,15 @@ const std::vector<OptionSpec>& optionTable() {
   return table;
 }
 
-const OptionSpec* findOption(std::string_view name) {
-  for (const OptionSpec& spec : optionTable()) {
-    if (spec.name == name) return &spec;
+const OptionInfo* findOption(std::string_view name) {
+  for (const OptionInfo& option : optionTable()) {
+    if (option.name == name) return &option;
   }
   return nullptr;
 }
 
 struct Given {
-  const OptionSpec* spec;
+  const OptionInfo* option;
   std::string_view value;
 };
 
@@ -168,23 +168,23 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
       name = arg.substr(0, eq);
       inlineValue = arg.substr(eq + 1);
     }
-    const OptionSpec* spec = findOption(name);
-    if (!spec) return fail("unknown option " + quoted(name));
-    if (!spec->takesValue) {
+    const OptionInfo* option = findOption(name);
+    if (!option) return fail("unknown option " + quoted(name));
+    if (!option->takesValue) {
       if (inlineValue) return fail(std::string(name) + " takes no value");
-      given.push_back({spec, {}});
+      given.push_back({option, {}});
     } else if (inlineValue) {
-      given.push_back({spec, *inlineValue});
+      given.push_back({option, *inlineValue});
     } else {
       if (i + 1 >= args.size()) return fail(std::string(name) + " needs a value");
-      given.push_back({spec, args[++i]});
+      given.push_back({option, args[++i]});
     }
   }
 
   bool fixedGain = false, ceiling = false;
   for (const Given& g : given) {
-    fixedGain |= g.spec->name == "--fixed-gain";
-    ceiling |= g.spec->name == "--gain";
+    fixedGain |= g.option->name == "--fixed-gain";
+    ceiling |= g.option->name == "--gain";
   }
   if (fixedGain && ceiling) {
     return fail("--gain (the AGC ceiling) and --fixed-gain (AGC off) exclude each other");
@@ -194,9 +194,9 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
   RxOptions& o = result.options;
   for (int pass = 0; pass < 2; ++pass) {
     for (const Given& g : given) {
-      if ((g.spec->name == "--flags") != (pass == 0)) continue;
-      if (std::string err = g.spec->apply(o, g.value); !err.empty()) {
-        return fail(std::string(g.spec->name) + ": " + err);
+      if ((g.option->name == "--flags") != (pass == 0)) continue;
+      if (std::string err = g.option->apply(o, g.value); !err.empty()) {
+        return fail(std::string(g.option->name) + ": " + err);
       }
     }
   }
