@@ -387,17 +387,34 @@ void protectSections(MappedImage& m, const Layout& l) {
   }
 }
 
+// The export directory's counts and table offsets (relative to codeBase).
+struct ExportTables {
+  std::uint64_t functionCount;
+  std::uint64_t nameCount;
+  std::uint32_t functions;
+  std::uint32_t names;
+  std::uint32_t ordinals;
+};
+
+// The export tables, when the image has an export directory lying in
+// readable pages; nullopt otherwise.
+std::optional<ExportTables> readExportTables(const MappedImage& m) {
+  if (m.exportDirectorySize == 0 ||
+      !readable(m, m.exportDirectory, kExportDirectoryBytes)) {
+    return std::nullopt;
+  }
+  const std::uint8_t* dir = m.codeBase + m.exportDirectory;
+  return ExportTables{read32(dir + 20), read32(dir + 24), read32(dir + 28),
+                      read32(dir + 32), read32(dir + 36)};
+}
+
 // The export directory and its tables must lie in readable pages, and each
 // name must end there, for findImageExport to be safe to call.
 bool exportsReadable(const MappedImage& m) {
   if (m.exportDirectorySize == 0) return true;
-  if (!readable(m, m.exportDirectory, kExportDirectoryBytes)) return false;
-  const std::uint8_t* dir = m.codeBase + m.exportDirectory;
-  const std::uint64_t functionCount = read32(dir + 20);
-  const std::uint64_t nameCount = read32(dir + 24);
-  const std::uint32_t functions = read32(dir + 28);
-  const std::uint32_t names = read32(dir + 32);
-  const std::uint32_t ordinals = read32(dir + 36);
+  const std::optional<ExportTables> tables = readExportTables(m);
+  if (!tables) return false;
+  const auto [functionCount, nameCount, functions, names, ordinals] = *tables;
   if (functionCount == 0 || nameCount == 0) return true;
   if (functionCount > kMaxExports || nameCount > kMaxExports) return false;
   if (!readable(m, functions, 4 * functionCount) || !readable(m, names, 4 * nameCount) ||
@@ -506,15 +523,9 @@ MappedImage* mapLibraryImage(const void* data, std::size_t size, const MapOption
 void* findImageExport(const MappedImage* image, const char* name) {
   if (image == nullptr || name == nullptr) return nullptr;
   const MappedImage& m = *image;
-  if (m.exportDirectorySize == 0 || !readable(m, m.exportDirectory, kExportDirectoryBytes)) {
-    return nullptr;
-  }
-  const std::uint8_t* dir = m.codeBase + m.exportDirectory;
-  const std::uint64_t functionCount = read32(dir + 20);
-  const std::uint64_t nameCount = read32(dir + 24);
-  const std::uint32_t functions = read32(dir + 28);
-  const std::uint32_t names = read32(dir + 32);
-  const std::uint32_t ordinals = read32(dir + 36);
+  const std::optional<ExportTables> tables = readExportTables(m);
+  if (!tables) return nullptr;
+  const auto [functionCount, nameCount, functions, names, ordinals] = *tables;
   if (functionCount == 0 || nameCount == 0) return nullptr;
   if (functionCount > kMaxExports || nameCount > kMaxExports) return nullptr;
   if (!readable(m, names, 4 * nameCount) || !readable(m, ordinals, 2 * nameCount)) {

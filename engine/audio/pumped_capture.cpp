@@ -21,12 +21,7 @@ void PumpedCaptureStream::announceOpen() {
 Result PumpedCaptureStream::add(WaveHeader& header) {
   if (closed_) return Result::InvalidState;
   const std::uint32_t flags = header.dwFlags.load(std::memory_order_relaxed);
-  if (!(flags & kHeaderPrepared) || (flags & kHeaderInQueue)) {
-    return Result::InvalidState;
-  }
-  if (header.lpData == nullptr || header.dwBufferLength == 0) {
-    return Result::InvalidState;
-  }
+  if (!canQueue(header, flags)) return Result::InvalidState;
   if (queueCount_ == kQueueCapacity) return Result::QueueFull;
   header.dwBytesRecorded = 0;
   header.dwFlags.store((flags & ~kHeaderDone) | kHeaderInQueue,

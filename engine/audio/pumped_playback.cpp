@@ -15,12 +15,7 @@ PumpedPlaybackStream::PumpedPlaybackStream(
 Result PumpedPlaybackStream::write(WaveHeader& header) {
   if (closed_) return Result::InvalidState;
   const std::uint32_t flags = header.dwFlags.load(std::memory_order_relaxed);
-  if (!(flags & kHeaderPrepared) || (flags & kHeaderInQueue)) {
-    return Result::InvalidState;
-  }
-  if (header.lpData == nullptr || header.dwBufferLength == 0) {
-    return Result::InvalidState;
-  }
+  if (!canQueue(header, flags)) return Result::InvalidState;
   const std::uint32_t w = written_.load(std::memory_order_relaxed);
   if (w - played_.load(std::memory_order_acquire) == kQueueCapacity) {
     return Result::QueueFull;

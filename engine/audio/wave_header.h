@@ -36,4 +36,11 @@ struct WaveHeader {
 };
 static_assert(sizeof(WaveHeader) == 32, "a wave header is 32 bytes");
 
+// True when a header with these flags may be queued on a stream: prepared,
+// not queued already, and pointing at a buffer.
+inline bool canQueue(const WaveHeader& header, std::uint32_t flags) {
+  return (flags & kHeaderPrepared) && !(flags & kHeaderInQueue) &&
+         header.lpData != nullptr && header.dwBufferLength != 0;
+}
+
 }  // namespace bw::audio
