@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "audio/portaudio_stream.h"
 #include "audio/pumped_capture.h"
 #include "audio/pumped_playback.h"
 #include "audio/software_volume.h"
@@ -12,77 +13,36 @@ namespace bw::audio {
 
 namespace {
 
-PaSampleFormat sampleFormat(int bits) {
-  switch (bits) {
-    case 8: return paUInt8;
-    case 16: return paInt16;
-    case 24: return paInt24;
-    default: return paInt32;
-  }
-}
-
-// Opens a one-direction stereo stream on a device in the given format, with
-// `callback` as its real-time callback. Refusals of the format are told apart
-// from other refusals.
-Result openPaStream(PaStream*& stream, int paIndex, double latency,
-                    const WaveFormat& format, bool capture,
-                    PaStreamCallback* callback, void* self) {
-  PaStreamParameters params{};
-  params.device = paIndex;
-  params.channelCount = 2;
-  params.sampleFormat = sampleFormat(format.wBitsPerSample);
-  params.suggestedLatency = latency;
-  const PaError err = Pa_OpenStream(
-      &stream, capture ? &params : nullptr, capture ? nullptr : &params,
-      format.nSamplesPerSec, paFramesPerBufferUnspecified, paClipOff, callback,
-      self);
-  if (err == paNoError) return Result::Ok;
-  stream = nullptr;
-  return err == paSampleFormatNotSupported || err == paInvalidSampleRate
-             ? Result::BadFormat
-             : Result::Refused;
-}
-
-void closePaStream(PaStream*& stream) {
-  if (!stream) return;
-  Pa_AbortStream(stream);
-  Pa_CloseStream(stream);
-  stream = nullptr;
-}
-
 class PortAudioCapture final : public PumpedCaptureStream {
  public:
   using PumpedCaptureStream::PumpedCaptureStream;
   ~PortAudioCapture() override { closeDevice(); }
 
   Result open(int paIndex, double latency) {
-    return openPaStream(stream_, paIndex, latency, format(), true, &onAudio,
-                        this);
+    return stream_.open(paIndex, latency, format(), true, this, &onSamples,
+                        &onFailed);
   }
 
  protected:
-  Result startProducer() override {
-    return Pa_StartStream(stream_) == paNoError ? Result::Ok : Result::Refused;
-  }
-  void stopProducer() override {
-    if (stream_ && Pa_IsStreamActive(stream_) == 1) Pa_StopStream(stream_);
-  }
-  void closeDevice() override { closePaStream(stream_); }
+  Result startProducer() override { return stream_.start(); }
+  void stopProducer() override { stream_.halt(); }
+  void closeDevice() override { stream_.close(); }
 
  private:
-  // PortAudio's real-time callback: hands the frames on and returns.
-  static int onAudio(const void* input, void*, unsigned long frames,
-                     const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags,
-                     void* self) {
+  // On PortAudio's real-time thread: hands the frames on and returns.
+  static void onSamples(void* self, const void* input, void*,
+                        unsigned long frames) {
     auto* s = static_cast<PortAudioCapture*>(self);
     if (input != nullptr) {
       s->deliver(static_cast<const std::uint8_t*>(input),
                  frames * s->format().nBlockAlign);
     }
-    return paContinue;
+  }
+  static void onFailed(void* self) {
+    static_cast<PortAudioCapture*>(self)->reportFailure();
   }
 
-  PaStream* stream_ = nullptr;
+  PortAudioStream stream_;
 };
 
 class PortAudioPlayback final : public PumpedPlaybackStream {
@@ -91,30 +51,24 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
   ~PortAudioPlayback() override { closeDevice(); }
 
   Result open(int paIndex, double latency) {
-    return openPaStream(stream_, paIndex, latency, format(), false, &onAudio,
-                        this);
+    return stream_.open(paIndex, latency, format(), false, this, &onSamples,
+                        nullptr);
   }
 
  protected:
-  Result startConsumer() override {
-    return Pa_StartStream(stream_) == paNoError ? Result::Ok : Result::Refused;
-  }
-  void stopConsumer() override {
-    if (stream_ && Pa_IsStreamActive(stream_) == 1) Pa_AbortStream(stream_);
-  }
-  void closeDevice() override { closePaStream(stream_); }
+  Result startConsumer() override { return stream_.start(); }
+  void stopConsumer() override { stream_.halt(); }
+  void closeDevice() override { stream_.close(); }
 
  private:
-  // PortAudio's real-time callback: pulls the next frames and returns.
-  static int onAudio(const void*, void* output, unsigned long frames,
-                     const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags,
-                     void* self) {
+  // On PortAudio's real-time thread: pulls the next frames and returns.
+  static void onSamples(void* self, const void*, void* output,
+                        unsigned long frames) {
     static_cast<PortAudioPlayback*>(self)->render(
         static_cast<std::uint8_t*>(output), frames);
-    return paContinue;
   }
 
-  PaStream* stream_ = nullptr;
+  PortAudioStream stream_;
 };
 
 }  // namespace
@@ -143,7 +97,9 @@ PortAudioPlatform::PortAudioPlatform() {
 }
 
 PortAudioPlatform::~PortAudioPlatform() {
-  if (started_) Pa_Terminate();
+  // Pa_Terminate would wait for a stream given up on a frozen sound server;
+  // PortAudio then stays initialised rather than hang the caller.
+  if (started_ && PortAudioStream::stuckStreams() == 0) Pa_Terminate();
 }
 
 int PortAudioPlatform::deviceCount(Direction d) { return int(list(d).size()); }

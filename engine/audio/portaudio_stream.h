@@ -1,0 +1,63 @@
+// One PortAudio stream of either direction, as the backend's capture and
+// playback streams use it: opened with a real-time callback, started, halted
+// within a bounded time and closed.
+//
+// PortAudio's callbacks never see the owning object directly: they go
+// through a small link that halt() can cut. When PortAudio's thread does not
+// come back from an abort in time (a frozen sound server keeps it blocked for
+// tens of seconds, or for good), the stream is given up: the link is cut, the
+// PaStream and the link are left to PortAudio's thread and never freed by us,
+// and the library pins itself in memory so that the thread never returns
+// into unmapped code. The owner may then be destroyed at once.
+//
+// A stream that ends without being halted (its thread hit an error: device
+// gone, sound server died) calls `failed` once, on PortAudio's thread.
+//
+// Control functions come from one thread at a time.
+#pragma once
+
+#include <portaudio.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "audio/platform.h"
+
+namespace bw::audio {
+
+class PortAudioStream {
+ public:
+  // The owner's sample callback: frames of input (capture) or output.
+  using Samples = void (*)(void* owner, const void* input, void* output,
+                           unsigned long frames);
+  using Failed = void (*)(void* owner);
+
+  // How long halt() waits for PortAudio's thread.
+  static constexpr std::chrono::milliseconds kHaltBound{750};
+
+  PortAudioStream() = default;
+  ~PortAudioStream() { close(); }
+  PortAudioStream(const PortAudioStream&) = delete;
+  PortAudioStream& operator=(const PortAudioStream&) = delete;
+
+  // A one-direction stereo stream in `format`; Refused or BadFormat on error.
+  Result open(int paIndex, double latency, const WaveFormat& format,
+              bool capture, void* owner, Samples samples, Failed failed);
+  Result start();
+  // Aborts the stream; returns within about kHaltBound. Once it returns, no
+  // callback into the owner runs or will run.
+  void halt();
+  // Halts and closes (nothing when not open or given up).
+  void close();
+
+  // Streams given up whose abort has not returned yet (PortAudio must not be
+  // terminated while there are any: it would block on them).
+  static int stuckStreams();
+
+ private:
+  struct Link;
+  PaStream* stream_ = nullptr;
+  Link* link_ = nullptr;
+};
+
+}  // namespace bw::audio
