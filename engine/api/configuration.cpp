@@ -7,6 +7,7 @@
 #include "api/consistent_copy.h"
 #include "api/engine_state.h"
 #include "audio/devices.h"
+#include "audio/streaming.h"
 #include "dsp/pipeline.h"
 #include "primitives/fft_plan.h"
 
@@ -64,8 +65,16 @@ std::int32_t setGlobal(std::int32_t inputDevice, std::int32_t outputDevice,
   EngineState& e = engine();
   // Recorded before the format checks: a call refused below still names the
   // devices of the next sdrStart.
-  e.inputDevice = inputDevice;
-  e.outputDevice = outputDevice;
+  e.inputDevice.store(inputDevice);
+  e.outputDevice.store(outputDevice);
+  // Inside a block the engine is running, and the control lock may be held
+  // by an sdrStop waiting for this very block.
+  if (audio::inBlock()) return 4;
+  // The running check and the renewal of the buffers are one step against
+  // sdrStart and sdrStop on other threads.
+  const std::unique_lock control = audio::holdControl();
+  if (e.runState.load() == kRunning) return 4;
+  audio::closeLeftoverStreams();  // a failed run's streams still use them
   return configureFormat(bufferCount, order, sampleRate, bitsPerSample);
 }
 

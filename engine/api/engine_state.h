@@ -56,7 +56,8 @@ struct EngineState {
   PrimitiveEntries nsp;  // empty when the signal library could not be bound
 
   // Configuration (sdrSetGlobal).
-  std::int32_t inputDevice = 0, outputDevice = 0;
+  // Recorded by sdrSetGlobal even when it refuses, also from inside a block.
+  std::atomic<std::int32_t> inputDevice{0}, outputDevice{0};
   std::int32_t bufferCount = 0;
   std::int32_t bufferBytes = 0;
   std::int32_t blockSamples = 0;  // N

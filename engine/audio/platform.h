@@ -30,6 +30,10 @@ enum class Result { Ok, BadDevice, BadFormat, Refused, InvalidState, QueueFull }
 constexpr std::uint32_t kCaptureOpened = 0x3BE;
 constexpr std::uint32_t kCaptureClosed = 0x3BF;
 constexpr std::uint32_t kCaptureData = 0x3C0;
+// The stream stopped delivering for good (device gone, sound server died).
+// Sent at most once per start, on a thread of the platform, with header
+// null; the stream must still be stopped, reset and closed.
+constexpr std::uint32_t kCaptureFailed = 0x3C1;
 
 class CaptureStream;
 

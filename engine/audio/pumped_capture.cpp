@@ -18,6 +18,10 @@ void PumpedCaptureStream::announceOpen() {
   if (notify_) notify_(*this, kCaptureOpened, instance_, nullptr);
 }
 
+void PumpedCaptureStream::reportFailure() noexcept {
+  if (notify_) notify_(*this, kCaptureFailed, instance_, nullptr);
+}
+
 Result PumpedCaptureStream::add(WaveHeader& header) {
   if (closed_) return Result::InvalidState;
   const std::uint32_t flags = header.dwFlags.load(std::memory_order_relaxed);

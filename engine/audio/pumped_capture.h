@@ -39,6 +39,9 @@ class PumpedCaptureStream : public CaptureStream {
   // the notification thread; counts an overrun and drops them when more
   // than a second is already waiting.
   void deliver(const std::uint8_t* data, std::size_t bytes) noexcept;
+  // Tells the engine (kCaptureFailed) that the producer ended for good; from
+  // the thread that noticed.
+  void reportFailure() noexcept;
   // Starts / stops the producer. stopProducer() returns once no deliver()
   // call is running.
   virtual Result startProducer() = 0;

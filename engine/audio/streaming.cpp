@@ -56,6 +56,15 @@ void closeStreams(EngineState& e) {
   }
 }
 
+// Closes the streams a failed run left open (the failure ended streaming
+// but could not close them from the platform's thread).
+void closeLeftovers(EngineState& e) {
+  StreamState& a = e.audio;
+  if (e.runState.load() == kRunning || (!a.capture && !a.playback)) return;
+  waitForNotifications(a);
+  closeStreams(e);
+}
+
 void setUpHeader(WaveHeader& h, std::uint8_t* data, std::int32_t bytes) {
   h.lpData = data;
   h.dwBufferLength = static_cast<std::uint32_t>(bytes);
@@ -68,6 +77,15 @@ void captureCallback(CaptureStream&, std::uint32_t message, std::uintptr_t,
                      WaveHeader*) {
   EngineState& e = engine();
   StreamState& a = e.audio;
+  if (message == kCaptureFailed) {
+    // Streaming ends as if stopped; the streams are closed by the next
+    // sdrStart, sdrSetGlobal or tear-down. Once this returns, no block runs.
+    std::int32_t running = kRunning;
+    if (e.runState.compare_exchange_strong(running, kStopped)) {
+      waitForNotifications(a);
+    }
+    return;
+  }
   // Counted before runState is read: sdrStop sets runState first and then
   // waits for the count, so either this sees the stop or the stop sees this.
   a.notificationsInProgress.fetch_add(1);
@@ -110,6 +128,7 @@ std::int32_t startStreaming(BlockHook hook) {
   EngineState& e = engine();
   if (e.runState.load() == kRunning) return 4;
   if (e.waveFormat.wFormatTag != kFormatPcm) return 5;
+  closeLeftovers(e);
 
   StreamState& a = e.audio;
   try {
@@ -122,8 +141,9 @@ std::int32_t startStreaming(BlockHook hook) {
   clearTails();
 
   AudioPlatform& platform = audioPlatform();
-  const int in = platformDevice(platform, Direction::Capture, e.inputDevice);
-  const int out = platformDevice(platform, Direction::Playback, e.outputDevice);
+  const int in = platformDevice(platform, Direction::Capture, e.inputDevice.load());
+  const int out =
+      platformDevice(platform, Direction::Playback, e.outputDevice.load());
   if (in == kNoDevice ||
       platform.openCapture(in, e.waveFormat, &captureCallback, 0, a.capture) !=
           Result::Ok) {
@@ -166,6 +186,12 @@ std::int32_t stopStreaming() {
   closeStreams(e);
   return 0;
 }
+
+std::unique_lock<std::mutex> holdControl() { return std::unique_lock(g_control); }
+
+void closeLeftoverStreams() { closeLeftovers(engine()); }
+
+bool inBlock() { return t_inBlock; }
 
 void shutdownAudio() {
   if (engineAttached()) {

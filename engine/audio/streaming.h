@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "api/engine_state.h"
 #include "audio/platform.h"
@@ -13,14 +14,30 @@ namespace bw::audio {
 // closed again), 4 (running) or 5 (no format configured). A refused call
 // changes nothing.
 std::int32_t startStreaming(BlockHook hook);
+// A stream failure reported by the platform (kCaptureFailed: device gone,
+// sound server died) ends streaming as if stopped: no block runs after it,
+// sdrStop answers 3 and sdrStart may be called again; the dead streams are
+// closed by the next sdrStart, sdrSetGlobal or tear-down.
+//
 // sdrStop: 0, or 3 when not running. Waits for a block in progress to finish,
 // then stops, resets, unprepares and closes both streams. Called from inside
 // the block hook it refuses with 4.
 std::int32_t stopStreaming();
+// Holds sdrStart and sdrStop off for as long as the lock lives, so that a
+// caller's check of the run state and what it does on it are one step
+// (sdrSetGlobal renews the buffers the streams use): while it is held, a
+// state that is not running stays so. Not from inside a block (inBlock).
+[[nodiscard]] std::unique_lock<std::mutex> holdControl();
+// Closes the streams a failed run left open. With holdControl() held and
+// the engine seen not running.
+void closeLeftoverStreams();
+// True on the processing thread while it runs a block (so inside the hook).
+bool inBlock();
 // Ends the audio layer's use of the sound system (engine tear-down).
 void shutdownAudio();
 
-// The capture notification: for kCaptureData while running, processes every
+// The capture notification: for kCaptureFailed, ends streaming (above); for
+// kCaptureData while running, processes every
 // done slot in index order and queues its buffers again; otherwise moves
 // runState to -1. Runs on the layer's notification thread. A playback slot
 // that is still queued (playback has fallen a whole ring behind) is not
