@@ -3,7 +3,9 @@
 // frames, 48000 Hz, 16 bits), sends the console's receive-parameter block
 // and starts the receiver. Once a second it prints the signal reading and
 // the strongest spectrum bin, until Ctrl-C or --seconds N; then it stops the
-// receiver and unloads the library.
+// receiver and unloads the library. When the sound device stops delivering
+// (the engine ended streaming, or no block came for 3 s), it says so in one
+// line and exits with 1.
 //
 //   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--library PATH]
 #include <dlfcn.h>
@@ -84,6 +86,15 @@ void list(const Engine& e) {
 
 std::atomic<bool> g_interrupted{false};
 void onInterrupt(int) { g_interrupted = true; }
+
+// Blocks processed so far: the block hook counts them on the engine's
+// processing thread.
+std::atomic<unsigned long> g_blocks{0};
+void onBlock() { g_blocks.fetch_add(1, std::memory_order_relaxed); }
+
+// Without a new block for this long (a sound server takes a second or so to
+// deliver the first), the sound device has stopped delivering.
+constexpr auto kSilenceLimit = std::chrono::seconds(3);
 
 const char* statusText(int status) {
   switch (status) {
@@ -167,7 +178,7 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  status = e.start(nullptr);
+  status = e.start(&onBlock);
   if (status != SDR_OK) {
     std::fprintf(stderr, "brackwell-live: start failed: %s\n", statusText(status));
     dlclose(e.library);
@@ -177,6 +188,8 @@ int main(int argc, char** argv) {
   std::vector<double> spectrum(kBins);
   const double binHz = double(kRate) / kBins;
   const auto begin = std::chrono::steady_clock::now();
+  auto lastBlockAt = begin;
+  unsigned long blocksSeen = 0;
   for (int tick = 1; !g_interrupted && (seconds == 0 || tick <= seconds); ++tick) {
     const auto due = begin + std::chrono::seconds(tick);
     while (!g_interrupted && std::chrono::steady_clock::now() < due) {
@@ -184,7 +197,21 @@ int main(int argc, char** argv) {
     }
     if (g_interrupted) break;
     const double signal = e.getSmetr();
-    if (e.getSpectrum(spectrum.data()) != SDR_OK) continue;
+    const int spectrumStatus = e.getSpectrum(spectrum.data());
+    const auto now = std::chrono::steady_clock::now();
+    if (const unsigned long blocks = g_blocks.load(); blocks != blocksSeen) {
+      blocksSeen = blocks;
+      lastBlockAt = now;
+    }
+    // The engine ends streaming by itself when the platform reports a failed
+    // stream; a device that just goes quiet shows as no new block.
+    if (spectrumStatus == SDR_NOT_RUNNING || now - lastBlockAt > kSilenceLimit) {
+      std::fprintf(stderr, "brackwell-live: the sound device stopped delivering audio\n");
+      e.stop();
+      dlclose(e.library);
+      return 1;
+    }
+    if (spectrumStatus != SDR_OK) continue;
     // The last element is never written by the chain.
     int top = 0;
     for (int k = 1; k < kBins - 1; ++k) {
