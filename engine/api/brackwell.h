@@ -61,7 +61,18 @@ BRACKWELL_API int32_t sdrSetNewParam(const void* block);
 BRACKWELL_API int32_t sdrGetSpectrum(double* dest);
 /* The linear gain applied in the last block (the signal reading). */
 BRACKWELL_API double sdrGetSmetr(void);
+/* Starts streaming; the hook runs at the start of every block, on the
+   engine's processing thread.
+   A failed stream (the sound device disappeared, the sound server died or
+   PortAudio reported an error) ends streaming as if stopped: the hook is no
+   longer called, sdrGetSpectrum answers 3 and sdrStop answers 3, and
+   sdrStart may be called again (it succeeds once the device is back). A
+   host learns of it from sdrGetSpectrum's 3, or from the hook no longer
+   being called. */
 BRACKWELL_API int32_t sdrStart(SdrBlockHook hook);
+/* Stops streaming; returns within about two seconds even when the sound
+   server does not respond. 3 when not running (also after a failed
+   stream). */
 BRACKWELL_API int32_t sdrStop(void);
 
 #ifdef __cplusplus
