@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -115,8 +116,20 @@ TEST_F(SoundServerTest, StopReturnsPromptlyWhileTheServerIsFrozen) {
 
 TEST_F(SoundServerTest, ADeadServerEndsStreamingAndANewOneServesAgain) {
   const std::string liveOutput = pulse_.folder() + "/live.txt";
+#if defined(__SANITIZE_ADDRESS__)
+  // brackwell-live unloads the engine and with it ALSA and PortAudio, whose
+  // process-wide caches (ALSA's configuration tree, its plugins' constructor
+  // allocations) then show as leaks with no symbol left to suppress them by.
+  // The engine's own unloading is leak-checked where those libraries stay
+  // loaded (LibraryLoad); the tool's exit status is what is tested here.
+  const std::string asanOptions = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+  setenv("ASAN_OPTIONS", (asanOptions + ":detect_leaks=0").c_str(), 1);
+#endif
   const pid_t live = pulse_.spawn(
       {BW_LIVE_TOOL, "--in", "1", "--out", "1", "--seconds", "60"}, liveOutput);
+#if defined(__SANITIZE_ADDRESS__)
+  setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
+#endif
   ASSERT_GT(live, 0);
   startReceiving();
   EXPECT_TRUE(waitFor([&] { return readText(liveOutput).find("signal") != std::string::npos; },
