@@ -97,7 +97,8 @@ void releaseFftPlans() {
   for (auto& entry : slots) {
     destroySlot(entry.exchange(nullptr, std::memory_order_acq_rel));
   }
-  fftw_cleanup();
+  // No fftw_cleanup(): FFTW is shared with the host, whose plans and wisdom
+  // it would invalidate. Destroying our own plans is all that is ours to do.
 }
 
 int nspzrFftNip(const double* inRe, const double* inIm, double* outRe,
