@@ -114,6 +114,11 @@ const std::vector<OptionInfo>& optionTable() {
          return {};
        }},
       {"--order", true, boundedInt(&RxOptions::order, nullptr, kMinOrder, kMaxOrder)},
+      {"--accept-short", false,
+       [](RxOptions& o, std::string_view) -> std::string {
+         o.acceptShort = true;
+         return {};
+       }},
       {"--spectrum", true,
        [](RxOptions& o, std::string_view v) -> std::string {
          if (v.empty()) return "needs a file name";
@@ -265,10 +270,16 @@ automatic gain (hold 10 blocks, ceiling 1000), squelch level 0.
   --order K          block order: 2^K frames a block (8..16, default 11)
   --spectrum FILE    write the average spectrum as CSV (Hz from the band
                      centre, dB)
+  --accept-short     a recording with fewer frames than its header declares
+                     is processed as far as it goes (otherwise: exit 1)
   -h, --help         this text
 
-Exit status: 0 done, 1 a failure while running, 2 bad input or options,
-130 interrupted (no output is left behind).
+An existing output or spectrum file is replaced only when the run succeeds;
+a character device (or, for the spectrum, a FIFO) is written in place;
+directories, block devices and sockets are refused.
+
+Exit status: 0 done, 1 a failure while running or a truncated recording,
+2 bad input or options, 130 interrupted (no output is left behind).
 )";
 }
 

@@ -18,6 +18,8 @@ struct RxOptions {
   std::string inputPath;
   std::string outputPath;
   std::string spectrumPath;   // empty: no spectrum file
+  bool acceptShort = false;   // --accept-short: a recording shorter than its
+                              // header says is processed as far as it goes
   bool showHelp = false;      // --help: print usage, nothing else
 };
 
