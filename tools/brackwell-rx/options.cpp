@@ -17,7 +17,16 @@ constexpr int kMinOrder = 8, kMaxOrder = 16;   // what the engine configures
 constexpr int kMinHold = 1, kMaxHold = 10;     // what the AGC counts
 constexpr int kLowestEdgeHz = 50, kHighestEdgeHz = 6000;  // designable band
 
-std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+// Built by appending: GCC 12 at -O3 reports a false overlap (-Wrestrict)
+// for a string inserted in front of another.
+std::string quoted(std::string_view s) {
+  std::string text;
+  text.reserve(s.size() + 2);
+  text += '\'';
+  text += s;
+  text += '\'';
+  return text;
+}
 
 // An option's value handler: changes the options or returns an error text
 // (without the option's name, which the caller puts in front).
