@@ -176,6 +176,10 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
       result.options.showHelp = true;
       return result;
     }
+    if (arg == "--version") {
+      result.options.showVersion = true;
+      return result;
+    }
     std::string_view name = arg;
     std::optional<std::string_view> inlineValue;
     if (const auto eq = arg.find('='); eq != std::string_view::npos) {
@@ -282,6 +286,7 @@ automatic gain (hold 10 blocks, ceiling 1000), squelch level 0.
   --accept-short     a recording with fewer frames than its header declares
                      is processed as far as it goes (otherwise: exit 1)
   -h, --help         this text
+  --version          the program's version
 
 An existing output or spectrum file is replaced only when the run succeeds;
 a character device (or, for the spectrum, a FIFO) is written in place;
@@ -291,5 +296,7 @@ Exit status: 0 done, 1 a failure while running or a truncated recording,
 2 bad input or options, 130 interrupted (no output is left behind).
 )";
 }
+
+std::string versionText() { return "brackwell-rx " BW_VERSION "\n"; }
 
 }  // namespace bw::rx

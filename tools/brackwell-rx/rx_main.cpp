@@ -132,9 +132,9 @@ int rxMain(std::span<const std::string_view> args) {
     say(parsed.error);
     return kExitBadInput;
   }
-  if (parsed.options.showHelp) {
-    std::fputs(usageText().c_str(), stdout);
-    return kExitOk;
+  if (parsed.options.showHelp || parsed.options.showVersion) {
+    std::fputs((parsed.options.showHelp ? usageText() : versionText()).c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
   }
   installStopHandlers();
   try {
