@@ -2,6 +2,7 @@
 // else in its dynamic symbol table, and loading and unloading it a hundred
 // times in one process. In the AddressSanitizer build LeakSanitizer checks
 // at exit that the repeated start-up and tear-down left nothing behind.
+#include <alsa/asoundlib.h>
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
@@ -108,6 +109,29 @@ TEST(LibraryLoad, LoadsConfiguresAndUnloadsTenTimes) {
     block[0] = 1;
     EXPECT_EQ(setNewParam(block.data()), SDR_OK);
   });
+}
+
+TEST(LibraryLoad, LeavesTheSoundLibrariesHooksAsItFoundThem) {
+  // Listing devices starts PortAudio, which makes ALSA and JACK print through
+  // hooks; after the unload, the host's own errors must not jump into the
+  // unmapped library.
+  EXPECT_EXIT(
+      {
+        loadUseAndUnload(1, [](void* library) {
+          reinterpret_cast<decltype(&sdrGetNumInDevice)>(
+              dlsym(library, "sdrGetNumInDevice"))();
+        });
+        snd_pcm_t* pcm = nullptr;
+        if (snd_pcm_open(&pcm, "no_such_pcm", SND_PCM_STREAM_PLAYBACK, 0) == 0) {
+          snd_pcm_close(pcm);
+        }
+        using JackHook = void (*)(const char*);
+        for (const char* hook : {"jack_error_callback", "jack_info_callback"}) {
+          if (auto* h = static_cast<JackHook*>(dlsym(RTLD_DEFAULT, hook))) (*h)("");
+        }
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
