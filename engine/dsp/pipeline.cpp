@@ -31,6 +31,14 @@ std::int32_t toSample(double v) {
   return static_cast<std::int32_t>((v + kRound) - kRound);
 }
 
+// The other side of the clip step: a negative gain makes the envelope
+// negative, and its size is bounded as well.
+void clipBelow(double* mag, std::int32_t n, double level) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    if (mag[i] < level) mag[i] = level;
+  }
+}
+
 // Fills a playback buffer with the format's silence (8-bit samples are
 // unsigned, centred on 128).
 void writeSilence(std::uint8_t* output, const EngineState& e) {
@@ -76,6 +84,14 @@ int processBlock(const std::uint8_t* input, std::uint8_t* output) {
 
   if (p.flags == 0) {  // pass-through, in whole 4-byte units
     std::memcpy(output, input, static_cast<std::size_t>(e.bufferBytes / 4) * 4);
+    return 0;
+  }
+
+  // Non-finite balance coefficients would fill the transform with NaN, and
+  // the tails, the AGC history and the reading with it for blocks to come:
+  // such a block is silence and leaves the chain's state as it was.
+  if (!std::isfinite(p.iqPhaseCoef) || !std::isfinite(p.iqGainCoef)) {
+    writeSilence(output, e);
     return 0;
   }
 
@@ -147,6 +163,7 @@ int processBlock(const std::uint8_t* input, std::uint8_t* output) {
   if (p.flags & flag::SquelchOn) applySquelch(p.squelchLevel);
   if (p.outputGain > 0.0) nsp.nspdbMpy1(p.outputGain, e.mag.data(), n);
   nsp.nspdbThresh1(e.mag.data(), n, e.maxAmplitude, nsp::kThreshGreater);
+  clipBelow(e.mag.data(), n, -e.maxAmplitude);
   if (!(p.flags & flag::SpectrumEarly)) captureSpectrum();
 
   nsp.nspdbrPolarToCart(e.mag.data(), e.phase.data(), freqRe, freqIm, n);
