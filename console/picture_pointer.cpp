@@ -40,6 +40,8 @@ double magnitudeDb(double magnitude) {
 PicturePointer::PicturePointer(QWidget* window, std::function<QString(int)> describe,
                                std::function<void(int)> tuneTo)
     : QObject(window), window_(window), describe_(std::move(describe)), tuneTo_(std::move(tuneTo)) {
+  // The frequency readout is wanted also while another window has focus.
+  window_->setAttribute(Qt::WA_AlwaysShowToolTips);
   window_->installEventFilter(this);
 }
 
