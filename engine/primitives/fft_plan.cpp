@@ -8,15 +8,19 @@
 // for the engine (the processing thread is the only one that transforms while
 // the engine runs; configuration prepares plans only while it is stopped).
 #include "primitives/fft_plan.h"
-#include "primitives/kernel_table.h"
 
 #include <fftw3.h>
 
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <mutex>
 #include <new>
+#include <string>
+#include <utility>
 
+#include "primitives/fft_wisdom.h"
+#include "primitives/kernel_table.h"
 #include "primitives/nsp.h"
 
 namespace bw::nsp {
@@ -73,6 +77,15 @@ FftSlot* makeSlot(int order) {
   return slot;
 }
 
+// FFTW's accumulated wisdom as text.
+std::string wisdomText() {
+  char* text = fftw_export_wisdom_to_string();
+  if (text == nullptr) return {};
+  std::string copy(text);
+  std::free(text);  // FFTW allocates it with malloc
+  return copy;
+}
+
 FftSlot* slotFor(int order) {
   FftSlot* slot = slots[order].load(std::memory_order_acquire);
   if (slot != nullptr) return slot;
@@ -86,9 +99,24 @@ bool prepareFft(int order) {
   if (order < kMinFftOrder || order > kMaxFftOrder) return false;
   std::lock_guard<std::mutex> lock(plannerMutex);
   if (slots[order].load(std::memory_order_acquire) != nullptr) return true;
+  // The cached wisdom is read before the first plan of the process; plans it
+  // covers are made at once, without measuring.
+  static const std::string wisdomPath =
+      wisdomFilePath(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
+  static const bool wisdomRead = importWisdomFile(wisdomPath);
+  static std::string savedWisdom;  // what the file holds as far as we know
+  if (wisdomRead && savedWisdom.empty()) savedWisdom = wisdomText();
+
   FftSlot* slot = makeSlot(order);
   if (slot == nullptr) return false;
   slots[order].store(slot, std::memory_order_release);
+
+  // New plans add wisdom: keep it for the next start.
+  std::string now = wisdomText();
+  if (!wisdomPath.empty() && now != savedWisdom &&
+      exportWisdomFile(wisdomPath)) {
+    savedWisdom = std::move(now);
+  }
   return true;
 }
 
