@@ -15,11 +15,10 @@
 #include <random>
 #include <vector>
 
-#include "api/configuration.h"
-#include "api/engine_state.h"
-#include "api/lifecycle.h"
-#include "api/param_block.h"
-#include "dsp/pipeline.h"
+#include "core/configuration.h"
+#include "core/lifecycle.h"
+#include "core/receiver.h"
+#include "dsp/receive_params.h"
 
 namespace {
 
@@ -68,7 +67,7 @@ double floorNanoseconds(int size) {
 void BM_processBlock(benchmark::State& state) {
   const int order = static_cast<int>(state.range(0));
   bw::engineAttach();
-  if (bw::configureFormat(4, order, 48000, 16) != 0) {
+  if (bw::configureFormat(4, order, 48000, 16) != bw::Status::Ok) {
     state.SkipWithError("configuration refused");
     bw::engineDetach();
     return;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "api/brackwell.h"
+#include "brackwell/brackwell.h"
 
 namespace {
 
