@@ -1,7 +1,5 @@
 #include "audio/portaudio_backend.h"
 
-#include <alsa/asoundlib.h>
-#include <dlfcn.h>
 #include <portaudio.h>
 
 #include <cstring>
@@ -13,9 +11,6 @@
 namespace bw::audio {
 
 namespace {
-
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-void quietJack(const char*) {}
 
 PaSampleFormat sampleFormat(int bits) {
   switch (bits) {
@@ -124,20 +119,7 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
 
 }  // namespace
 
-void silenceSoundLibraries() {
-  snd_lib_error_set_handler(&quietAlsa);
-  // libjack comes in with PortAudio when PortAudio was built with JACK; its
-  // message hooks are then found by name without linking libjack ourselves.
-  using SetHook = void (*)(void (*)(const char*));
-  for (const char* hook : {"jack_set_error_function", "jack_set_info_function"}) {
-    if (auto set = reinterpret_cast<SetHook>(dlsym(RTLD_DEFAULT, hook))) {
-      set(&quietJack);
-    }
-  }
-}
-
 PortAudioPlatform::PortAudioPlatform() {
-  silenceSoundLibraries();
   started_ = Pa_Initialize() == paNoError;
   if (!started_) return;
   const PaDeviceIndex paDefaultIn = Pa_GetDefaultInputDevice();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/platform.h"
+#include "audio/quiet_sound_libraries.h"
 
 namespace bw::audio {
 
@@ -19,7 +20,8 @@ class PortAudioPlatform final : public AudioPlatform {
   // Starts PortAudio with the sound libraries' probing messages silenced.
   // If PortAudio cannot start, the platform simply has no devices.
   PortAudioPlatform();
-  // Ends PortAudio. Every stream must be closed and destroyed first.
+  // Ends PortAudio and gives the sound libraries their message hooks back.
+  // Every stream must be closed and destroyed first.
   ~PortAudioPlatform() override;
 
   int deviceCount(Direction direction) override;
@@ -45,15 +47,11 @@ class PortAudioPlatform final : public AudioPlatform {
     return d == Direction::Capture ? capture_ : playback_;
   }
 
+  QuietSoundLibraries quiet_;  // first: outlives PortAudio's use of them
   bool started_ = false;
   std::vector<Device> capture_, playback_;
   int defaultCapture_ = kNoDevice, defaultPlayback_ = kNoDevice;
   std::unique_ptr<std::atomic<std::uint32_t>[]> volumes_;  // per playback device
 };
-
-// Makes the ALSA and JACK client libraries keep their probing and error
-// messages to themselves (they print dozens on a machine without a sound
-// card or JACK server). Idempotent.
-void silenceSoundLibraries();
 
 }  // namespace bw::audio

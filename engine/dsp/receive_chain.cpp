@@ -37,6 +37,14 @@ std::int32_t toSample(double v) {
   v = std::min(std::max(v, lo), hi);
   return static_cast<std::int32_t>((v + kRound) - kRound);
 }
+
+// The other side of the clip step: a negative gain makes the envelope
+// negative, and its size is bounded as well.
+void clipBelow(double* mag, std::int32_t n, double level) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    if (mag[i] < level) mag[i] = level;
+  }
+}
 }  // namespace
 
 bool isSupportedSampleRate(std::int32_t sampleRate) {
@@ -155,6 +163,14 @@ void ReceiveChain::process(const std::uint8_t* params,
     return;
   }
 
+  // Non-finite balance coefficients would fill the transform with NaN, and
+  // the tails, the AGC history and the reading with it for blocks to come:
+  // such a block is silence and leaves the chain's state as it was.
+  if (!std::isfinite(p.iqPhaseCoef) || !std::isfinite(p.iqGainCoef)) {
+    writeSilence(output);
+    return;
+  }
+
   const PrimitiveEntries& nsp = nsp_;
   const std::int32_t n = n_;
   const std::int32_t m = m_;
@@ -229,6 +245,7 @@ void ReceiveChain::process(const std::uint8_t* params,
   if (p.flags & flag::SquelchOn) applySquelch(mag, m, p.squelchLevel);
   if (p.outputGain > 0.0) nsp.nspdbMpy1(p.outputGain, mag, n);
   nsp.nspdbThresh1(mag, n, maxAmplitude_, nsp::kThreshGreater);
+  clipBelow(mag, n, -maxAmplitude_);
   if (!(p.flags & flag::SpectrumEarly)) captureSpectrum(spectrum_, mag, m);
 
   nsp.nspdbrPolarToCart(mag, phase_.data(), freqRe, freqIm, n);

@@ -8,7 +8,7 @@
 // for the engine (the processing thread is the only one that transforms while
 // the engine runs; configuration prepares plans only while it is stopped).
 #include "primitives/fft_plan.h"
-#include "primitives/wide_clones.h"
+#include "primitives/kernel_table.h"
 
 #include <fftw3.h>
 
@@ -73,27 +73,6 @@ FftSlot* makeSlot(int order) {
   return slot;
 }
 
-// Split arrays into the plan's interleaved buffer, and back (times scale).
-// The caller's arrays never overlap the plan's buffer, which the restrict
-// qualifiers tell the compiler so that it vectorises (at every width).
-BW_WIDE_CLONES void interleave(const double* __restrict re,
-                               const double* __restrict im,
-                               double* __restrict out, int n) {
-  for (int i = 0; i < n; ++i) {
-    out[2 * i] = re[i];
-    out[2 * i + 1] = im[i];
-  }
-}
-
-BW_WIDE_CLONES void deinterleave(const double* __restrict in, double scale,
-                                 double* __restrict re,
-                                 double* __restrict im, int n) {
-  for (int i = 0; i < n; ++i) {
-    re[i] = in[2 * i] * scale;
-    im[i] = in[2 * i + 1] * scale;
-  }
-}
-
 FftSlot* slotFor(int order) {
   FftSlot* slot = slots[order].load(std::memory_order_acquire);
   if (slot != nullptr) return slot;
@@ -118,7 +97,8 @@ void releaseFftPlans() {
   for (auto& entry : slots) {
     destroySlot(entry.exchange(nullptr, std::memory_order_acq_rel));
   }
-  fftw_cleanup();
+  // No fftw_cleanup(): FFTW is shared with the host, whose plans and wisdom
+  // it would invalidate. Destroying our own plans is all that is ours to do.
 }
 
 int nspzrFftNip(const double* inRe, const double* inIm, double* outRe,
@@ -133,11 +113,12 @@ int nspzrFftNip(const double* inRe, const double* inIm, double* outRe,
   if (slot == nullptr) return 1;
 
   const int n = 1 << order;
-  interleave(inRe, inIm, slot->in[0], n);
+  const detail::Kernels& kernels = detail::activeKernels();
+  kernels.interleave(inRe, inIm, slot->in[0], n);
   fftw_execute(flags == kFftForward ? slot->forward : slot->inverse);
   // 1/n is exact: n is a power of two.
-  deinterleave(slot->out[0], flags == kFftForward ? 1.0 : 1.0 / n, outRe, outIm,
-               n);
+  kernels.deinterleave(slot->out[0], flags == kFftForward ? 1.0 : 1.0 / n,
+                       outRe, outIm, n);
   return 0;
 }
 

@@ -2,11 +2,14 @@
 // else in its dynamic symbol table, and loading and unloading it a hundred
 // times in one process. In the AddressSanitizer build LeakSanitizer checks
 // at exit that the repeated start-up and tear-down left nothing behind.
+#include <alsa/asoundlib.h>
 #include <dlfcn.h>
 #include <elf.h>
+#include <fftw3.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -108,6 +111,59 @@ TEST(LibraryLoad, LoadsConfiguresAndUnloadsTenTimes) {
     block[0] = 1;
     EXPECT_EQ(setNewParam(block.data()), SDR_OK);
   });
+}
+
+TEST(LibraryLoad, LeavesTheSoundLibrariesHooksAsItFoundThem) {
+  // Listing devices starts PortAudio, which makes ALSA and JACK print through
+  // hooks; after the unload, the host's own errors must not jump into the
+  // unmapped library.
+  EXPECT_EXIT(
+      {
+        loadUseAndUnload(1, [](void* library) {
+          reinterpret_cast<decltype(&sdrGetNumInDevice)>(
+              dlsym(library, "sdrGetNumInDevice"))();
+        });
+        snd_pcm_t* pcm = nullptr;
+        if (snd_pcm_open(&pcm, "no_such_pcm", SND_PCM_STREAM_PLAYBACK, 0) == 0) {
+          snd_pcm_close(pcm);
+        }
+        using JackHook = void (*)(const char*);
+        for (const char* hook : {"jack_error_callback", "jack_info_callback"}) {
+          if (auto* h = static_cast<JackHook*>(dlsym(RTLD_DEFAULT, hook))) (*h)("");
+        }
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(LibraryLoad, LeavesTheHostsTransformPlansAndWisdomAlone) {
+  // The host and the engine share FFTW. A plan the host made before loading
+  // the engine must still run, and its wisdom must still be there, after
+  // the engine configured itself and went.
+  constexpr int n = 1024;
+  fftw_complex* in = fftw_alloc_complex(n);
+  fftw_complex* out = fftw_alloc_complex(n);
+  fftw_plan plan = fftw_plan_dft_1d(n, in, out, FFTW_FORWARD, FFTW_MEASURE);
+  ASSERT_NE(plan, nullptr);
+  loadUseAndUnload(1, [](void* library) {
+    auto setGlobal = reinterpret_cast<decltype(&sdrSetGlobal)>(dlsym(library, "sdrSetGlobal"));
+    EXPECT_EQ(setGlobal(1, 1, 4, 9, 48000, 16), SDR_OK);  // plans n = 1024 too
+  });
+  // An impulse at 1 transforms to exp(-2πjk/n).
+  for (int k = 0; k < n; ++k) in[k][0] = in[k][1] = 0.0;
+  in[1][0] = 1.0;
+  fftw_execute(plan);
+  for (int k = 0; k < n; k += 37) {
+    EXPECT_NEAR(out[k][0], std::cos(2 * M_PI * k / n), 1e-12) << k;
+    EXPECT_NEAR(out[k][1], -std::sin(2 * M_PI * k / n), 1e-12) << k;
+  }
+  fftw_plan again =
+      fftw_plan_dft_1d(n, in, out, FFTW_FORWARD, FFTW_MEASURE | FFTW_WISDOM_ONLY);
+  EXPECT_NE(again, nullptr) << "the host's wisdom was forgotten";
+  if (again) fftw_destroy_plan(again);
+  fftw_destroy_plan(plan);
+  fftw_free(in);
+  fftw_free(out);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "brackwell/brackwell.h"
@@ -227,8 +228,15 @@ TEST_F(StreamingTest, StartAfterStopReopensWithTheSameRingAndClearsTails) {
   ASSERT_EQ(fake_->opens.size(), 4u);
   EXPECT_EQ(fake_->opens[2].device, fake_->opens[0].device);
   EXPECT_EQ(fake_->opens[3].device, fake_->opens[1].device);
-  EXPECT_EQ(std::memcmp(&fake_->opens[2].format, &fake_->opens[0].format,
-                        sizeof(audio::WaveFormat)), 0);
+  // Field by field: the structure's padding bytes carry no value.
+  const audio::WaveFormat& again = fake_->opens[2].format;
+  const audio::WaveFormat& first = fake_->opens[0].format;
+  EXPECT_EQ(std::tie(again.wFormatTag, again.nChannels, again.nSamplesPerSec,
+                     again.nAvgBytesPerSec, again.nBlockAlign, again.wBitsPerSample,
+                     again.cbSize),
+            std::tie(first.wFormatTag, first.nChannels, first.nSamplesPerSec,
+                     first.nAvgBytesPerSec, first.nBlockAlign, first.wBitsPerSample,
+                     first.cbSize));
   // The ring works again from slot 0, and a silent block plays silence: the
   // tails of the first run are gone.
   fake_->completeCapture(1, [](std::uint64_t, std::uint8_t* data, std::uint32_t bytes) {

@@ -3,6 +3,7 @@
 // sidebands vanish, the spectrum of a bin-exact tone is A·N.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -201,6 +202,51 @@ TEST_F(PipelineTest, LargeGainSaturatesTheEnvelopeAndKeepsThePhase) {
   }
   // Still a clean 1500 Hz tone: the phase went through untouched.
   EXPECT_NEAR(toneAmplitude(left, 1500.0, kRate), 32767.0, 32767.0 * 0.01);
+}
+
+TEST_F(PipelineTest, NegativeGainIsBoundedLikeAPositiveOne) {
+  // A negative fixed gain or AGC ceiling turns the envelope negative; its
+  // size must still be clipped, or the 16-bit samples wrap from full
+  // positive to full negative.
+  for (bool agc : {false, true}) {
+    ReceiveParams p = consoleParams();
+    p.flags = (p.flags & ~(flag::AgcOn | flag::MonoOutput | flag::SquelchOn)) |
+              (agc ? flag::AgcOn : 0);
+    p.gain = -1000.0;
+    send(p);
+    std::vector<std::int32_t> left, right;
+    streamTone(8000.0, 1500.0, 3, left, right);
+    // A 1500 Hz tone of amplitude 32767 moves at most 6434 per sample.
+    int jump = 0;
+    for (int n = 1; n < kN; ++n) jump = std::max(jump, std::abs(left[n] - left[n - 1]));
+    EXPECT_LE(jump, 6500) << "agc " << agc;
+    EXPECT_NEAR(toneAmplitude(left, 1500.0, kRate), 32767.0, 32767.0 * 0.01) << "agc " << agc;
+  }
+}
+
+TEST_F(PipelineTest, NonFiniteBalanceSilencesOnlyItsOwnBlock) {
+  for (std::uint32_t early : {flag::BalanceEarly, 0u}) {
+    for (double bad : {std::nan(""), double(INFINITY)}) {
+      ReceiveParams p = consoleParams();
+      p.flags = (p.flags & ~flag::BalanceEarly) | early;
+      send(p);
+      std::vector<std::int32_t> left, right;
+      streamTone(8000.0, 1500.0, 14, left, right);
+      p.iqPhaseCoef = bad;
+      p.iqGainCoef = bad;
+      send(p);
+      streamTone(8000.0, 1500.0, 1, left, right);
+      EXPECT_EQ(peak(left), 0);
+      p.iqPhaseCoef = p.iqGainCoef = 0.0;
+      send(p);
+      streamTone(8000.0, 1500.0, 1, left, right);
+      const double* s = e().spectrum.values;
+      EXPECT_TRUE(std::all_of(s, s + 2 * kN, [](double v) { return std::isfinite(v); }));
+      EXPECT_TRUE(std::isfinite(e().currentGain.load()));
+      EXPECT_NEAR(toneAmplitude(left, 1500.0, kRate), 16384.0, 16384.0 * 0.02)
+          << early << " " << bad;
+    }
+  }
 }
 
 TEST_F(PipelineTest, FlushToggleClearsTailsAndPassThroughLeavesThem) {

@@ -6,6 +6,7 @@
 // receiver and unloads the library.
 //
 //   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--library PATH]
+//   brackwell-live --help | --version
 #include <dlfcn.h>
 
 #include <atomic>
@@ -89,11 +90,38 @@ bool parseInt(const char* text, int low, int high, int& out) {
   return true;
 }
 
+constexpr const char* kUsage =
+    "usage: brackwell-live [--list] [--seconds N] [--in N] [--out N] [--library PATH]\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Runs the receiver live through libBrackwell.so with the console's set-up\n"
+    "(4 buffers of 2048 frames, 48000 Hz, 16 bits, upper sideband 300..2700 Hz)\n"
+    "and prints the signal reading and the strongest spectrum bin once a second\n"
+    "until Ctrl-C.\n"
+    "\n"
+    "  --list           print the capture and playback devices and the mixers\n"
+    "  --seconds N      stop after N seconds (1..86400)\n"
+    "  --in N           capture device (1 = the system's default; default 2)\n"
+    "  --out N          playback device (1 = the system's default; default 2)\n"
+    "  --library PATH   the engine library to load (default: " BW_DEFAULT_LIBRARY
+    ",\n"
+    "                   found beside the installed programs or on the system's\n"
+    "                   library path)\n"
+    "  -h, --help       this text\n"
+    "  --version        the program's version\n"
+    "\n"
+    "Exit status: 0 done, 1 the engine failed, 2 bad options.\n";
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: brackwell-live [--list] [--seconds N] [--in N] [--out N] "
-               "[--library PATH]\n");
+  std::fputs(kUsage, stderr);
   return 2;
+}
+
+// Prints to standard output; 0, or 1 when it cannot be written.
+int print(const char* text) {
+  std::fputs(text, stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -106,7 +134,11 @@ int main(int argc, char** argv) {
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
     const bool hasValue = k + 1 < argc;
-    if (arg == "--list") {
+    if (arg == "--help" || arg == "-h") {
+      return print((std::string(kUsage) + kHelp).c_str());
+    } else if (arg == "--version") {
+      return print("brackwell-live " BW_VERSION "\n");
+    } else if (arg == "--list") {
       listOnly = true;
     } else if (arg == "--seconds" && hasValue) {
       if (!parseInt(argv[++k], 1, 86400, seconds)) return usage();

@@ -18,7 +18,10 @@ struct RxOptions {
   std::string inputPath;
   std::string outputPath;
   std::string spectrumPath;   // empty: no spectrum file
+  bool acceptShort = false;   // --accept-short: a recording shorter than its
+                              // header says is processed as far as it goes
   bool showHelp = false;      // --help: print usage, nothing else
+  bool showVersion = false;   // --version: print the version, nothing else
 };
 
 struct ParseResult {
@@ -38,5 +41,7 @@ std::string checkAgainstRate(const RxOptions& options, int sampleRate);
 
 // The usage text printed by --help.
 std::string usageText();
+// The line printed by --version: "brackwell-rx VERSION".
+std::string versionText();
 
 }  // namespace bw::rx

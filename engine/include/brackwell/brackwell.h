@@ -46,7 +46,13 @@ BRACKWELL_API uint32_t sdrGetOutVolume(int32_t device);
 BRACKWELL_API int32_t sdrSetOutVolume(int32_t device, uint32_t volume);
 
 /* Configuration: devices, ring length 2..8, block order 8..16 (2^order
-   frames a buffer), sample rate in Hz, sample width 8/16/24/32 bits. */
+   frames a buffer), sample rate in Hz, sample width 8/16/24/32 bits.
+   The engine uses FFTW and makes its transform plans here, and only here.
+   FFTW's planner is shared by the whole process and is not thread-safe: a
+   host that uses FFTW itself must not create or destroy plans on another
+   thread while sdrSetGlobal runs. The engine never calls fftw_cleanup();
+   unloading destroys its own plans only, so the host's plans and wisdom
+   stay valid. */
 BRACKWELL_API int32_t sdrSetGlobal(int32_t inputDevice, int32_t outputDevice,
                                    int32_t bufferCount, int32_t order,
                                    int32_t sampleRate, int32_t bitsPerSample);
