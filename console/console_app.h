@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include "options.h"
+
 namespace lanternfly {
 
 // The engine configuration the console always uses.
@@ -15,10 +17,17 @@ inline constexpr int kBlockOrder = 11;
 inline constexpr int kSampleRate = 48000;  // Hz
 inline constexpr int kBitsPerSample = 16;
 
+// The QSettings location of the console's saved settings.
+inline constexpr const char* kSettingsOrganisation = "Brackwell";
+inline constexpr const char* kSettingsApplication = "Lanternfly";
+
 // Runs the console on the main thread of an existing QApplication, looking
-// for libBrackwell.so in programDir first. Returns the exit code: 0 after the
-// window was closed, 1 when the engine library could not be loaded (after a
-// modal "Error" message box naming it).
-int runConsole(const QString& programDir);
+// for libBrackwell.so in programDir first. The saved settings are read at
+// start, the options (already checked by parseOptions) override them for
+// this run, and the settings are saved when the window closes. Returns the
+// exit code: 0 after the window was closed, 1 when the engine library could
+// not be loaded (after a modal "Error" message box naming it), 2 when the
+// options do not fit the saved settings.
+int runConsole(const QString& programDir, const ConsoleOptions& options = {});
 
 }  // namespace lanternfly

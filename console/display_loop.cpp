@@ -22,6 +22,7 @@ DisplayLoop::DisplayLoop(decltype(&::sdrGetSmetr) readSignal,
 void DisplayLoop::start() {
   if (thread_.joinable()) return;
   stopRequested_.store(false);
+  delivered_ = false;
   thread_ = std::thread([this] { run(); });
 }
 
@@ -45,12 +46,24 @@ void DisplayLoop::run() {
 }
 
 void DisplayLoop::drawOneFrame() {
-  QString signalText;
-  if (readSignal_ != nullptr) signalText = signalReadoutText(readSignal_());
-  // The status is not needed: a stopped engine leaves the buffer as it was.
-  if (readSpectrum_ != nullptr) readSpectrum_(spectrum_.data());
-  QImage frame = drawSpectrumFrame(spectrum_, order_);
-  sink_(std::move(frame), std::move(signalText));
+  DisplayFrame frame;
+  if (readSignal_ != nullptr) frame.signalText = signalReadoutText(readSignal_());
+  // A stopped engine leaves the buffer as it was; the picture is drawn from
+  // it all the same. Only a change from delivering to "not running" counts
+  // as the engine having stopped: an engine that never started is no news.
+  if (readSpectrum_ != nullptr) {
+    const int status = readSpectrum_(spectrum_.data());
+    if (status == SDR_OK) {
+      delivered_ = true;
+      const std::size_t bins = std::min(spectrum_.size(), std::size_t{2} << order_);
+      frame.spectrum.assign(spectrum_.begin(), spectrum_.begin() + static_cast<std::ptrdiff_t>(bins));
+    } else if (status == SDR_NOT_RUNNING && delivered_) {
+      delivered_ = false;
+      frame.engineStopped = true;
+    }
+  }
+  frame.picture = drawSpectrumFrame(spectrum_, order_);
+  sink_(std::move(frame));
 }
 
 }  // namespace lanternfly

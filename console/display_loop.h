@@ -19,11 +19,23 @@ namespace lanternfly {
 inline constexpr std::size_t kSpectrumBufferValues = 8193;
 inline constexpr int kFramePauseMs = 100;
 
+// One frame as the display thread hands it over.
+struct DisplayFrame {
+  QImage picture;      // the finished spectrum picture
+  QString signalText;  // the signal readout's text
+  // The spectrum as fetched (2^(order+1) magnitudes), for the pointer's
+  // readout and the waterfall; empty while the engine delivers none.
+  std::vector<double> spectrum;
+  // True in the one frame where the engine, after delivering spectra, first
+  // answered that it is not running: its sound device stopped delivering.
+  bool engineStopped = false;
+};
+
 class DisplayLoop {
  public:
-  // Receives each finished frame and its signal text on the display thread;
-  // it must pass them on to the window's thread (e.g. a queued call).
-  using FrameSink = std::function<void(QImage frame, QString signalText)>;
+  // Receives each finished frame on the display thread; it must pass it on
+  // to the window's thread (e.g. a queued call).
+  using FrameSink = std::function<void(DisplayFrame frame)>;
 
   // readSignal and readSpectrum may be null (an operation the engine does
   // not export); a null one is never called. `order` is the block order the
@@ -36,7 +48,7 @@ class DisplayLoop {
   DisplayLoop& operator=(const DisplayLoop&) = delete;
   ~DisplayLoop() { stop(); }
 
-  // Starts the thread (once).
+  // Starts the thread; after stop() it may be started again.
   void start();
   // Asks the thread to stop and waits until it has finished its current
   // frame. Returns at most one frame plus a short slice of the pause later.
@@ -51,6 +63,7 @@ class DisplayLoop {
   int order_;
   std::vector<double> spectrum_;
   FrameSink sink_;
+  bool delivered_ = false;  // display thread only; reset by start()
   std::atomic<bool> stopRequested_{false};
   std::thread thread_;
 };

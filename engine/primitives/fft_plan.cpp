@@ -1,32 +1,44 @@
 // Plan cache and execution of the complex transform nspzrFftNip.
 //
-// One slot per order holds a forward and an inverse plan made on the slot's
-// own interleaved buffers. Executing copies the split input into the slot's
-// input buffer, runs the plan and copies (and for the inverse, scales) the
-// result out. The slot's buffers are scratch shared by every caller of that
-// order: only one thread may transform a given order at a time, which holds
-// for the engine (the processing thread is the only one that transforms while
-// the engine runs; configuration prepares plans only while it is stopped).
+// One slot per order holds a forward and an inverse plan, and one or more
+// pairs of interleaved scratch buffers for executing them. Executing takes a
+// free scratch pair (an atomic flag per pair, no lock), copies the split input
+// into it, runs the plan on it and copies (and for the inverse, scales) the
+// result out. So as many threads as there are pairs can transform the same
+// order at once; prepareFft makes the pairs beforehand.
 #include "primitives/fft_plan.h"
-#include "primitives/wide_clones.h"
 
 #include <fftw3.h>
 
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <mutex>
 #include <new>
+#include <string>
+#include <thread>
+#include <utility>
 
+#include "primitives/fft_wisdom.h"
+#include "primitives/kernel_table.h"
 #include "primitives/nsp.h"
 
 namespace bw::nsp {
 namespace {
 
-struct FftSlot {
+struct Scratch {
   fftw_complex* in = nullptr;   // 2^order interleaved values, plan input
   fftw_complex* out = nullptr;  // 2^order interleaved values, plan output
-  fftw_plan forward = nullptr;
+};
+
+struct FftSlot {
+  fftw_plan forward = nullptr;  // made on scratch[0]; run on any pair
   fftw_plan inverse = nullptr;
+  // Pairs 0..scratchCount-1 exist; pairs are only ever added (published with
+  // release), and freed with the slot.
+  std::atomic<int> scratchCount{0};
+  Scratch scratch[kMaxConcurrentFfts];
+  std::atomic<bool> busy[kMaxConcurrentFfts] = {};
 };
 
 // FFTW's planner is not thread-safe: every plan creation and destruction
@@ -45,27 +57,46 @@ void destroySlot(FftSlot* slot) {
   if (slot == nullptr) return;
   if (slot->forward != nullptr) fftw_destroy_plan(slot->forward);
   if (slot->inverse != nullptr) fftw_destroy_plan(slot->inverse);
-  fftw_free(slot->in);
-  fftw_free(slot->out);
+  for (Scratch& pair : slot->scratch) {
+    fftw_free(pair.in);
+    fftw_free(pair.out);
+  }
   delete slot;
+}
+
+// Adds scratch pairs up to `count` (at most kMaxConcurrentFfts). Under the
+// planner lock.
+bool addScratch(FftSlot* slot, int order, int count) {
+  const auto n = static_cast<std::size_t>(1) << order;
+  for (int i = slot->scratchCount.load(std::memory_order_relaxed);
+       i < count && i < kMaxConcurrentFfts; ++i) {
+    Scratch& pair = slot->scratch[i];
+    pair.in = fftw_alloc_complex(n);
+    pair.out = fftw_alloc_complex(n);
+    if (pair.in == nullptr || pair.out == nullptr) {
+      fftw_free(pair.in);
+      fftw_free(pair.out);
+      pair = Scratch{};
+      return false;
+    }
+    slot->scratchCount.store(i + 1, std::memory_order_release);
+  }
+  return true;
 }
 
 FftSlot* makeSlot(int order) {
   const int n = 1 << order;
   auto* slot = new (std::nothrow) FftSlot;
   if (slot == nullptr) return nullptr;
-  slot->in = fftw_alloc_complex(static_cast<std::size_t>(n));
-  slot->out = fftw_alloc_complex(static_cast<std::size_t>(n));
-  if (slot->in == nullptr || slot->out == nullptr) {
+  if (!addScratch(slot, order, 1)) {
     destroySlot(slot);
     return nullptr;
   }
   const unsigned rigor =
       order <= kMaxMeasuredOrder ? FFTW_MEASURE : FFTW_ESTIMATE;
-  slot->forward =
-      fftw_plan_dft_1d(n, slot->in, slot->out, FFTW_FORWARD, rigor);
-  slot->inverse =
-      fftw_plan_dft_1d(n, slot->in, slot->out, FFTW_BACKWARD, rigor);
+  Scratch& pair = slot->scratch[0];
+  slot->forward = fftw_plan_dft_1d(n, pair.in, pair.out, FFTW_FORWARD, rigor);
+  slot->inverse = fftw_plan_dft_1d(n, pair.in, pair.out, FFTW_BACKWARD, rigor);
   if (slot->forward == nullptr || slot->inverse == nullptr) {
     destroySlot(slot);
     return nullptr;
@@ -73,25 +104,28 @@ FftSlot* makeSlot(int order) {
   return slot;
 }
 
-// Split arrays into the plan's interleaved buffer, and back (times scale).
-// The caller's arrays never overlap the plan's buffer, which the restrict
-// qualifiers tell the compiler so that it vectorises (at every width).
-BW_WIDE_CLONES void interleave(const double* __restrict re,
-                               const double* __restrict im,
-                               double* __restrict out, int n) {
-  for (int i = 0; i < n; ++i) {
-    out[2 * i] = re[i];
-    out[2 * i + 1] = im[i];
+// Takes a free scratch pair. Waits (yielding) only when more threads
+// transform this order at once than prepareFft was told of.
+int acquireScratch(FftSlot* slot) {
+  for (;;) {
+    const int count = slot->scratchCount.load(std::memory_order_acquire);
+    for (int i = 0; i < count; ++i) {
+      if (!slot->busy[i].load(std::memory_order_relaxed) &&
+          !slot->busy[i].exchange(true, std::memory_order_acquire)) {
+        return i;
+      }
+    }
+    std::this_thread::yield();
   }
 }
 
-BW_WIDE_CLONES void deinterleave(const double* __restrict in, double scale,
-                                 double* __restrict re,
-                                 double* __restrict im, int n) {
-  for (int i = 0; i < n; ++i) {
-    re[i] = in[2 * i] * scale;
-    im[i] = in[2 * i + 1] * scale;
-  }
+// FFTW's accumulated wisdom as text.
+std::string wisdomText() {
+  char* text = fftw_export_wisdom_to_string();
+  if (text == nullptr) return {};
+  std::string copy(text);
+  std::free(text);  // FFTW allocates it with malloc
+  return copy;
 }
 
 FftSlot* slotFor(int order) {
@@ -103,13 +137,33 @@ FftSlot* slotFor(int order) {
 
 }  // namespace
 
-bool prepareFft(int order) {
+bool prepareFft(int order, int concurrentCallers) {
   if (order < kMinFftOrder || order > kMaxFftOrder) return false;
   std::lock_guard<std::mutex> lock(plannerMutex);
-  if (slots[order].load(std::memory_order_acquire) != nullptr) return true;
+  if (FftSlot* slot = slots[order].load(std::memory_order_acquire)) {
+    return addScratch(slot, order, concurrentCallers);
+  }
+  // The cached wisdom is read before the first plan of the process; plans it
+  // covers are made at once, without measuring.
+  static const std::string wisdomPath =
+      wisdomFilePath(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
+  static const bool wisdomRead = importWisdomFile(wisdomPath);
+  static std::string savedWisdom;  // what the file holds as far as we know
+  if (wisdomRead && savedWisdom.empty()) savedWisdom = wisdomText();
+
   FftSlot* slot = makeSlot(order);
-  if (slot == nullptr) return false;
+  if (slot == nullptr || !addScratch(slot, order, concurrentCallers)) {
+    destroySlot(slot);
+    return false;
+  }
   slots[order].store(slot, std::memory_order_release);
+
+  // New plans add wisdom: keep it for the next start.
+  std::string now = wisdomText();
+  if (!wisdomPath.empty() && now != savedWisdom &&
+      exportWisdomFile(wisdomPath)) {
+    savedWisdom = std::move(now);
+  }
   return true;
 }
 
@@ -134,11 +188,17 @@ int nspzrFftNip(const double* inRe, const double* inIm, double* outRe,
   if (slot == nullptr) return 1;
 
   const int n = 1 << order;
-  interleave(inRe, inIm, slot->in[0], n);
-  fftw_execute(flags == kFftForward ? slot->forward : slot->inverse);
+  const int pair = acquireScratch(slot);
+  fftw_complex* in = slot->scratch[pair].in;
+  fftw_complex* out = slot->scratch[pair].out;
+  const detail::Kernels& kernels = detail::activeKernels();
+  kernels.interleave(inRe, inIm, in[0], n);
+  fftw_execute_dft(flags == kFftForward ? slot->forward : slot->inverse, in,
+                   out);
   // 1/n is exact: n is a power of two.
-  deinterleave(slot->out[0], flags == kFftForward ? 1.0 : 1.0 / n, outRe, outIm,
-               n);
+  kernels.deinterleave(out[0], flags == kFftForward ? 1.0 : 1.0 / n, outRe,
+                       outIm, n);
+  slot->busy[pair].store(false, std::memory_order_release);
   return 0;
 }
 

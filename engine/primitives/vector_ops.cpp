@@ -1,35 +1,31 @@
 // Element-wise vector operations and extrema. Counts below 1 do nothing.
+// The element-wise loops run at the active kernel set's width (kernel_set.h);
+// the extrema stay scalar, because their comparison order decides what a NaN
+// element does.
+#include "primitives/kernel_table.h"
 #include "primitives/nsp.h"
-#include "primitives/wide_clones.h"
-
-// The element-wise loops are built at every vector width; the extrema stay
-// scalar, because their comparison order decides what a NaN element does.
 
 namespace bw::nsp {
 
-BW_WIDE_CLONES void nspdbMpy2(const double* src, double* dst, int n) {
-  for (int i = 0; i < n; ++i) dst[i] *= src[i];
+void nspdbMpy2(const double* src, double* dst, int n) {
+  if (n > 0) detail::activeKernels().mpy2(src, dst, n);
 }
 
-BW_WIDE_CLONES void nspdbAdd2(const double* src, double* dst, int n) {
-  for (int i = 0; i < n; ++i) dst[i] += src[i];
+void nspdbAdd2(const double* src, double* dst, int n) {
+  if (n > 0) detail::activeKernels().add2(src, dst, n);
 }
 
-BW_WIDE_CLONES void nspdbAdd3(const double* a, const double* b, double* dst,
-                              int n) {
-  for (int i = 0; i < n; ++i) dst[i] = a[i] + b[i];
+void nspdbAdd3(const double* a, const double* b, double* dst, int n) {
+  if (n > 0) detail::activeKernels().add3(a, b, dst, n);
 }
 
-BW_WIDE_CLONES void nspdbMpy1(double value, double* dst, int n) {
-  for (int i = 0; i < n; ++i) dst[i] *= value;
+void nspdbMpy1(double value, double* dst, int n) {
+  if (n > 0) detail::activeKernels().mpy1(value, dst, n);
 }
 
-BW_WIDE_CLONES void nspdbThresh1(double* vec, int n, double level,
-                                 int relation) {
-  if (relation != kThreshGreater) return;
-  for (int i = 0; i < n; ++i) {
-    if (vec[i] > level) vec[i] = level;
-  }
+void nspdbThresh1(double* vec, int n, double level, int relation) {
+  if (relation != kThreshGreater || n < 1) return;
+  detail::activeKernels().thresh1(vec, n, level);
 }
 
 double nspdMax(const double* vec, int n) {

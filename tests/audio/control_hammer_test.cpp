@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "api/brackwell.h"
-#include "api/lifecycle.h"
-#include "api/param_block.h"
+#include "brackwell/brackwell.h"
+#include "core/lifecycle.h"
+#include "brackwell/param_block.h"
 #include "audio/simulated_backend.h"
 
 namespace bw {

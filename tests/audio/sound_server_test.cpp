@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "api/brackwell.h"
-#include "api/lifecycle.h"
-#include "api/param_block.h"
 #include "audio/portaudio_stream.h"
+#include "brackwell/brackwell.h"
+#include "brackwell/param_block.h"
+#include "core/lifecycle.h"
 #include "support/engine_fixture.h"
 #include "support/private_pulse.h"
 

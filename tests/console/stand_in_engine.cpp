@@ -8,6 +8,12 @@
 //   BW_STAND_IN_BIN          the value of every spectrum bin (default 0)
 //   BW_STAND_IN_CLOSE_AFTER  after this many sdrGetSpectrum calls, ask every
 //                            top-level window to close (as its close button)
+//   BW_STAND_IN_REFUSE_IN    sdrStart answers 1 while this capture device is
+//                            configured
+//   BW_STAND_IN_STOP_AFTER   after this many sdrGetSpectrum calls since the
+//                            last sdrStart, the engine acts as if its sound
+//                            device failed: sdrGetSpectrum answers 3
+// Devices 1..3 are named "Card A", "Card B", "Card C" both ways.
 #include <QApplication>
 #include <QMetaObject>
 #include <QWidget>
@@ -19,7 +25,7 @@
 #include <string>
 #include <thread>
 
-#include "api/brackwell.h"
+#include "brackwell/brackwell.h"
 
 #define STAND_IN_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -32,7 +38,11 @@ std::FILE* logFile = nullptr;
 double smetrValue = 0.0;
 double binValue = 0.0;
 long closeAfter = 0;
+long refuseInput = 0;
+long stopAfter = 0;
+std::atomic<int> configuredInput{0};
 std::atomic<long> spectrumCalls{0};
+std::atomic<long> spectrumCallsSinceStart{0};
 std::atomic<int> displayCallsInFlight{0};
 
 void logLine(const std::string& line) {
@@ -53,6 +63,8 @@ __attribute__((constructor)) void onLoad() {
   smetrValue = envDouble("BW_STAND_IN_SMETR");
   binValue = envDouble("BW_STAND_IN_BIN");
   closeAfter = static_cast<long>(envDouble("BW_STAND_IN_CLOSE_AFTER"));
+  refuseInput = static_cast<long>(envDouble("BW_STAND_IN_REFUSE_IN"));
+  stopAfter = static_cast<long>(envDouble("BW_STAND_IN_STOP_AFTER"));
   logLine("load");
 }
 
@@ -80,6 +92,11 @@ struct InFlight {
       Qt::QueuedConnection);
 }
 
+[[maybe_unused]] const char* cardName(int32_t device) {
+  static const char* const kNames[] = {"Card A", "Card B", "Card C"};
+  return device >= 1 && device <= 3 ? kNames[device - 1] : "";
+}
+
 }  // namespace
 
 #ifndef STAND_IN_PARTIAL
@@ -93,11 +110,11 @@ STAND_IN_EXPORT int32_t sdrGetNumOutDevice(void) {
 }
 STAND_IN_EXPORT const char* sdrGetNameInDevice(int32_t device) {
   logLine("sdrGetNameInDevice " + std::to_string(device));
-  return "";
+  return cardName(device);
 }
 STAND_IN_EXPORT const char* sdrGetNameOutDevice(int32_t device) {
   logLine("sdrGetNameOutDevice " + std::to_string(device));
-  return "";
+  return cardName(device);
 }
 STAND_IN_EXPORT int32_t sdrGetNumMixer(void) {
   logLine("sdrGetNumMixer");
@@ -123,6 +140,7 @@ STAND_IN_EXPORT int32_t sdrSetGlobal(int32_t inputDevice, int32_t outputDevice,
   logLine("sdrSetGlobal " + std::to_string(inputDevice) + " " + std::to_string(outputDevice) +
           " " + std::to_string(bufferCount) + " " + std::to_string(order) + " " +
           std::to_string(sampleRate) + " " + std::to_string(bitsPerSample));
+  configuredInput = inputDevice;
   return 0;
 }
 
@@ -150,6 +168,7 @@ STAND_IN_EXPORT int32_t sdrStop(void) {
 STAND_IN_EXPORT int32_t sdrGetSpectrum(double* dest) {
   InFlight inFlight;
   logLine("sdrGetSpectrum");
+  if (stopAfter > 0 && ++spectrumCallsSinceStart > stopAfter) return SDR_NOT_RUNNING;
   for (int k = 0; k < kSpectrumValues; ++k) dest[k] = binValue;
   // Long enough that a shutdown which did not wait for the display thread
   // would meet a call still running.
@@ -166,6 +185,8 @@ STAND_IN_EXPORT double sdrGetSmetr(void) {
 
 STAND_IN_EXPORT int32_t sdrStart(SdrBlockHook hook) {
   logLine(std::string("sdrStart ") + (hook == nullptr ? "0" : "hook"));
+  if (refuseInput != 0 && configuredInput == refuseInput) return SDR_DEVICE_REFUSED;
+  spectrumCallsSinceStart = 0;
   return 0;
 }
 #endif

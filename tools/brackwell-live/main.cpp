@@ -8,6 +8,7 @@
 // line and exits with 1.
 //
 //   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--library PATH]
+//   brackwell-live --help | --version
 #include <dlfcn.h>
 
 #include <atomic>
@@ -21,27 +22,19 @@
 #include <thread>
 #include <vector>
 
-#include "api/brackwell.h"
-#include "api/param_block.h"
+#include "brackwell/brackwell.h"
+#include "brackwell/exports.h"
+#include "brackwell/param_block.h"
 
 namespace {
 
 // The exports, bound by name.
+#define ENGINE_ENTRY(name) decltype(&::name) name = nullptr;
 struct Engine {
   void* library = nullptr;
-  decltype(&sdrGetNumInDevice) getNumInDevice = nullptr;
-  decltype(&sdrGetNumOutDevice) getNumOutDevice = nullptr;
-  decltype(&sdrGetNameInDevice) getNameInDevice = nullptr;
-  decltype(&sdrGetNameOutDevice) getNameOutDevice = nullptr;
-  decltype(&sdrGetNumMixer) getNumMixer = nullptr;
-  decltype(&sdrGetNameMixer) getNameMixer = nullptr;
-  decltype(&sdrSetGlobal) setGlobal = nullptr;
-  decltype(&sdrSetNewParam) setNewParam = nullptr;
-  decltype(&sdrGetSpectrum) getSpectrum = nullptr;
-  decltype(&sdrGetSmetr) getSmetr = nullptr;
-  decltype(&sdrStart) start = nullptr;
-  decltype(&sdrStop) stop = nullptr;
+  BRACKWELL_EXPORTS(ENGINE_ENTRY)
 };
+#undef ENGINE_ENTRY
 
 template <typename F>
 bool bind(void* library, const char* name, F& f) {
@@ -56,32 +49,25 @@ bool load(const char* path, Engine& e) {
     std::fprintf(stderr, "brackwell-live: cannot load %s: %s\n", path, dlerror());
     return false;
   }
-  return bind(e.library, "sdrGetNumInDevice", e.getNumInDevice) &&
-         bind(e.library, "sdrGetNumOutDevice", e.getNumOutDevice) &&
-         bind(e.library, "sdrGetNameInDevice", e.getNameInDevice) &&
-         bind(e.library, "sdrGetNameOutDevice", e.getNameOutDevice) &&
-         bind(e.library, "sdrGetNumMixer", e.getNumMixer) &&
-         bind(e.library, "sdrGetNameMixer", e.getNameMixer) &&
-         bind(e.library, "sdrSetGlobal", e.setGlobal) &&
-         bind(e.library, "sdrSetNewParam", e.setNewParam) &&
-         bind(e.library, "sdrGetSpectrum", e.getSpectrum) &&
-         bind(e.library, "sdrGetSmetr", e.getSmetr) &&
-         bind(e.library, "sdrStart", e.start) &&
-         bind(e.library, "sdrStop", e.stop);
+  bool all = true;
+#define BIND_ENTRY(name) all = all && bind(e.library, #name, e.name);
+  BRACKWELL_EXPORTS(BIND_ENTRY)
+#undef BIND_ENTRY
+  return all;
 }
 
 void list(const Engine& e) {
   std::printf("Capture devices:\n");
-  for (int n = 1; n <= e.getNumInDevice(); ++n) {
-    std::printf("  %d  %s%s\n", n, e.getNameInDevice(n), n == 1 ? "  (default)" : "");
+  for (int n = 1; n <= e.sdrGetNumInDevice(); ++n) {
+    std::printf("  %d  %s%s\n", n, e.sdrGetNameInDevice(n), n == 1 ? "  (default)" : "");
   }
   std::printf("Playback devices:\n");
-  for (int n = 1; n <= e.getNumOutDevice(); ++n) {
-    std::printf("  %d  %s%s\n", n, e.getNameOutDevice(n), n == 1 ? "  (default)" : "");
+  for (int n = 1; n <= e.sdrGetNumOutDevice(); ++n) {
+    std::printf("  %d  %s%s\n", n, e.sdrGetNameOutDevice(n), n == 1 ? "  (default)" : "");
   }
-  const int mixers = e.getNumMixer();
+  const int mixers = e.sdrGetNumMixer();
   std::printf("Mixers:%s\n", mixers == 0 ? " none" : "");
-  for (int n = 1; n <= mixers; ++n) std::printf("  %d  %s\n", n, e.getNameMixer(n));
+  for (int n = 1; n <= mixers; ++n) std::printf("  %d  %s\n", n, e.sdrGetNameMixer(n));
 }
 
 std::atomic<bool> g_interrupted{false};
@@ -115,11 +101,38 @@ bool parseInt(const char* text, int low, int high, int& out) {
   return true;
 }
 
+constexpr const char* kUsage =
+    "usage: brackwell-live [--list] [--seconds N] [--in N] [--out N] [--library PATH]\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Runs the receiver live through libBrackwell.so with the console's set-up\n"
+    "(4 buffers of 2048 frames, 48000 Hz, 16 bits, upper sideband 300..2700 Hz)\n"
+    "and prints the signal reading and the strongest spectrum bin once a second\n"
+    "until Ctrl-C.\n"
+    "\n"
+    "  --list           print the capture and playback devices and the mixers\n"
+    "  --seconds N      stop after N seconds (1..86400)\n"
+    "  --in N           capture device (1 = the system's default; default 2)\n"
+    "  --out N          playback device (1 = the system's default; default 2)\n"
+    "  --library PATH   the engine library to load (default: " BW_DEFAULT_LIBRARY
+    ",\n"
+    "                   found beside the installed programs or on the system's\n"
+    "                   library path)\n"
+    "  -h, --help       this text\n"
+    "  --version        the program's version\n"
+    "\n"
+    "Exit status: 0 done, 1 the engine failed, 2 bad options.\n";
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: brackwell-live [--list] [--seconds N] [--in N] [--out N] "
-               "[--library PATH]\n");
+  std::fputs(kUsage, stderr);
   return 2;
+}
+
+// Prints to standard output; 0, or 1 when it cannot be written.
+int print(const char* text) {
+  std::fputs(text, stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -132,7 +145,11 @@ int main(int argc, char** argv) {
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
     const bool hasValue = k + 1 < argc;
-    if (arg == "--list") {
+    if (arg == "--help" || arg == "-h") {
+      return print((std::string(kUsage) + kHelp).c_str());
+    } else if (arg == "--version") {
+      return print("brackwell-live " BW_VERSION "\n");
+    } else if (arg == "--list") {
       listOnly = true;
     } else if (arg == "--seconds" && hasValue) {
       if (!parseInt(argv[++k], 1, 86400, seconds)) return usage();
@@ -157,19 +174,20 @@ int main(int argc, char** argv) {
 
   constexpr int kOrder = 11, kRate = 48000;
   constexpr int kBins = 2 << kOrder;  // M
-  int status = e.setGlobal(in, out, 4, kOrder, kRate, 16);
+  int status = e.sdrSetGlobal(in, out, 4, kOrder, kRate, 16);
   if (status != SDR_OK) {
     std::fprintf(stderr, "brackwell-live: configuration %d, %d, 4, %d, %d, 16 refused: %s\n",
                  in, out, kOrder, kRate, statusText(status));
     dlclose(e.library);
     return 1;
   }
-  std::uint8_t block[bw::kParamBlockBytes];
-  bw::encodeParams(bw::consoleParams(), block);
-  e.setNewParam(block);
+  std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
+  const SdrReceiveParams params = sdrConsoleParams();
+  sdrEncodeParams(&params, block);
+  e.sdrSetNewParam(block);
   // A name is valid only until the next name query: copy each at once.
-  const std::string inName = e.getNameInDevice(in);
-  const std::string outName = e.getNameOutDevice(out);
+  const std::string inName = e.sdrGetNameInDevice(in);
+  const std::string outName = e.sdrGetNameOutDevice(out);
   std::printf("capture %d \"%s\", playback %d \"%s\"\n", in, inName.c_str(), out,
               outName.c_str());
 
@@ -178,7 +196,7 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  status = e.start(&onBlock);
+  status = e.sdrStart(&onBlock);
   if (status != SDR_OK) {
     std::fprintf(stderr, "brackwell-live: start failed: %s\n", statusText(status));
     dlclose(e.library);
@@ -196,8 +214,8 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (g_interrupted) break;
-    const double signal = e.getSmetr();
-    const int spectrumStatus = e.getSpectrum(spectrum.data());
+    const double signal = e.sdrGetSmetr();
+    const int spectrumStatus = e.sdrGetSpectrum(spectrum.data());
     const auto now = std::chrono::steady_clock::now();
     if (const unsigned long blocks = g_blocks.load(); blocks != blocksSeen) {
       blocksSeen = blocks;
@@ -207,7 +225,7 @@ int main(int argc, char** argv) {
     // stream; a device that just goes quiet shows as no new block.
     if (spectrumStatus == SDR_NOT_RUNNING || now - lastBlockAt > kSilenceLimit) {
       std::fprintf(stderr, "brackwell-live: the sound device stopped delivering audio\n");
-      e.stop();
+      e.sdrStop();
       dlclose(e.library);
       return 1;
     }
@@ -223,7 +241,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
 
-  status = e.stop();
+  status = e.sdrStop();
   std::printf("stopped: %s\n", status == SDR_OK ? "ok" : statusText(status));
   dlclose(e.library);
   return status == SDR_OK ? 0 : 1;

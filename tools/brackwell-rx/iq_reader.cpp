@@ -8,8 +8,9 @@
 #include <cstring>
 #include <optional>
 
-#include "api/configuration.h"
+#include "dsp/receive_chain.h"
 #include "pcm_layout.h"
+#include "stop_signal.h"
 #include "tool_error.h"
 #include "wav_probe.h"
 
@@ -47,12 +48,17 @@ std::optional<SampleEncoding> encodingOf(int format) {
 }
 }  // namespace
 
-IqReader::IqReader(const std::string& path) : path_(path) {
+IqReader::IqReader(const std::string& path, const volatile std::sig_atomic_t* stop)
+    : path_(path) {
   // Opened here rather than by libsndfile so that "-" is a file name like
   // any other and the reason for a refusal is the system's own.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw ToolError(kExitBadInput, path + ": cannot open: " + std::strerror(errno));
+  int fd = -1;
+  if (stop && *stop) throw ToolError(kExitInterrupted, interruptedText());
+  while ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+    if (errno != EINTR) {
+      throw ToolError(kExitBadInput, path + ": cannot open: " + std::strerror(errno));
+    }
+    if (stop && *stop) throw ToolError(kExitInterrupted, interruptedText());
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -84,6 +90,12 @@ IqReader::IqReader(const std::string& path) : path_(path) {
     fail("unsupported sample format (8, 16, 24 or 32-bit PCM or floating point)");
   } else {
     encoding_ = *encoding;
+  }
+  if (format && format->dataBytes >= 0 && format->blockAlign > 0) {
+    declaredFrames_ = format->dataBytes / format->blockAlign;
+  } else if (!format && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+    // Read from a pipe: libsndfile took the count from the header.
+    declaredFrames_ = info_.frames;
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <sndfile.h>
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,15 +18,22 @@ class IqReader {
  public:
   // Opens and checks the recording: readable, two channels, a sample rate
   // the engine accepts, an encoding above. Throws ToolError (exit 2) with a
-  // line naming the file and the reason otherwise.
-  explicit IqReader(const std::string& path);
+  // line naming the file and the reason otherwise; exit 130 when `stop` (may
+  // be null) is set while the open waits (a FIFO without a writer).
+  explicit IqReader(const std::string& path,
+                    const volatile std::sig_atomic_t* stop = nullptr);
   ~IqReader();
   IqReader(const IqReader&) = delete;
   IqReader& operator=(const IqReader&) = delete;
 
   const std::string& path() const { return path_; }
   int sampleRate() const { return info_.samplerate; }       // Hz
-  std::int64_t headerFrames() const { return info_.frames; }  // as declared
+  // The frames libsndfile can read (for a regular file, no more than the
+  // file holds).
+  std::int64_t headerFrames() const { return info_.frames; }
+  // The frames the header declares; -1 when it does not say (RF64, streamed
+  // files, formats other than WAV read from a pipe).
+  std::int64_t declaredFrames() const { return declaredFrames_; }
   SampleEncoding encoding() const { return encoding_; }
   // The engine's sample width for this recording: the file's PCM width,
   // 32 for floating point.
@@ -42,6 +50,7 @@ class IqReader {
   SNDFILE* file_ = nullptr;
   SF_INFO info_{};
   SampleEncoding encoding_ = SampleEncoding::Pcm16;
+  std::int64_t declaredFrames_ = -1;
   std::vector<double> floatScratch_;
 };
 

@@ -22,8 +22,9 @@ int subtypeFor(int bits) {
 }  // namespace
 
 IqWriter::IqWriter(const std::filesystem::path& finalPath, int sampleRate,
-                   int bits, std::int64_t expectedFrames)
-    : file_(finalPath) {
+                   int bits, std::int64_t expectedFrames,
+                   const volatile std::sig_atomic_t* stop)
+    : file_(finalPath, OutputAccess::Seekable, stop) {
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = 2;

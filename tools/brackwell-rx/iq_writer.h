@@ -1,5 +1,5 @@
-// Writes the engine's output as a stereo PCM WAV file under a temporary name,
-// renamed to the final name by commit().
+// Writes the engine's output as a stereo PCM WAV file through a PendingFile:
+// under a temporary name renamed by commit(), or in place on a device.
 #pragma once
 
 #include <sndfile.h>
@@ -15,10 +15,12 @@ class IqWriter {
  public:
   // Creates the temporary beside `finalPath`: stereo WAV at `sampleRate` Hz,
   // PCM of `bits` bits (8 unsigned, 16, 24 or 32); RF64 instead when
-  // `expectedFrames` would not fit the 4 GiB of a WAV file. Throws ToolError
-  // (exit 2) when the file cannot be created.
+  // `expectedFrames` would not fit the 4 GiB of a WAV file. What stands at
+  // `finalPath` is treated as PendingFile says. Throws ToolError (exit 2)
+  // when the file cannot be created, exit 130 when `stop` is set meanwhile.
   IqWriter(const std::filesystem::path& finalPath, int sampleRate, int bits,
-           std::int64_t expectedFrames);
+           std::int64_t expectedFrames,
+           const volatile std::sig_atomic_t* stop = nullptr);
   ~IqWriter();  // an uncommitted file is removed
   IqWriter(const IqWriter&) = delete;
   IqWriter& operator=(const IqWriter&) = delete;

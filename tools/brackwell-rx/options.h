@@ -6,19 +6,28 @@
 #include <string>
 #include <string_view>
 
-#include "api/param_block.h"
+#include "dsp/receive_params.h"
 
 namespace bw::rx {
 
 constexpr int kDefaultOrder = 11;  // 2048 frames a block, as the console
+constexpr int kMaxJobs = 64;
+
+// One job per core the system reports (1 when it reports none), at most
+// kMaxJobs.
+int defaultJobs();
 
 struct RxOptions {
   ReceiveParams params = consoleParams();
   int order = kDefaultOrder;  // block order: 2^order frames per block
+  int jobs = defaultJobs();   // threads running the chain
   std::string inputPath;
   std::string outputPath;
   std::string spectrumPath;   // empty: no spectrum file
+  bool acceptShort = false;   // --accept-short: a recording shorter than its
+                              // header says is processed as far as it goes
   bool showHelp = false;      // --help: print usage, nothing else
+  bool showVersion = false;   // --version: print the version, nothing else
 };
 
 struct ParseResult {
@@ -38,5 +47,7 @@ std::string checkAgainstRate(const RxOptions& options, int sampleRate);
 
 // The usage text printed by --help.
 std::string usageText();
+// The line printed by --version: "brackwell-rx VERSION".
+std::string versionText();
 
 }  // namespace bw::rx

@@ -26,11 +26,17 @@ void say(const std::string& line) {
   std::fprintf(stderr, "brackwell-rx: %s\n", line.c_str());
 }
 
-// True when both names lead to the same file (same device and inode), so a
-// hard link or a symbolic link to the input counts as the input.
+// True when both names lead to the same file: the same device and inode when
+// both exist (a hard or symbolic link counts as the file), or the same path
+// once made absolute and resolved as far as it exists ("./o.wav" and
+// "sub/../o.wav" are "o.wav" before either is created).
 bool sameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
-  return fs::equivalent(a, b, ec) && !ec;
+  if (fs::equivalent(a, b, ec) && !ec) return true;
+  const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
+  if (ec) return false;
+  const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+  return !ec && ca == cb;
 }
 
 // Refuses output names that would destroy the input or each other.
@@ -48,7 +54,7 @@ void checkOutputNames(const RxOptions& o) {
     throw ToolError(kExitBadInput, "--spectrum: " + o.spectrumPath +
                                        " is the input recording");
   }
-  if (o.spectrumPath == o.outputPath || sameFile(o.outputPath, o.spectrumPath)) {
+  if (sameFile(o.outputPath, o.spectrumPath)) {
     throw ToolError(kExitBadInput, "--spectrum: " + o.spectrumPath +
                                        " is also the output file");
   }
@@ -59,21 +65,21 @@ void checkOutputNames(const RxOptions& o) {
 
 int run(const RxOptions& o) {
   checkOutputNames(o);
-  IqReader reader(o.inputPath);
+  const volatile std::sig_atomic_t* stop = stopFlag();
+  IqReader reader(o.inputPath, stop);
   if (std::string err = checkAgainstRate(o, reader.sampleRate()); !err.empty()) {
     throw ToolError(kExitBadInput, err);
   }
 
   const auto start = std::chrono::steady_clock::now();
-  EngineSession session;
   IqWriter writer(o.outputPath, reader.sampleRate(), reader.engineBits(),
-                  reader.headerFrames());
+                  reader.headerFrames(), stop);
   // The spectrum file is created before the run, so an unwritable name is
   // reported before any work is done.
   std::optional<PendingFile> spectrumFile;
   std::optional<SpectrumAverage> spectrum;
   if (!o.spectrumPath.empty()) {
-    spectrumFile.emplace(o.spectrumPath);
+    spectrumFile.emplace(o.spectrumPath, OutputAccess::Stream, stop);
     spectrum.emplace(std::size_t{2} << o.order);  // M = 2N bins
   }
 
@@ -81,22 +87,33 @@ int run(const RxOptions& o) {
   LoopSettings settings;
   settings.params = o.params;
   settings.order = o.order;
+  settings.jobs = o.jobs;
   settings.spectrum = spectrum ? &*spectrum : nullptr;
-  settings.stop = stopFlag();
+  settings.stop = stop;
   settings.progress = [&bar](std::int64_t frames) { bar.update(frames); };
   const LoopResult result = runReceiveLoop(reader, writer, settings);
   bar.finish();
 
-  if (result.interrupted) {
-    say("interrupted by signal " + std::to_string(stopSignal()) +
-        "; no output written");
-    return kExitInterrupted;  // the destructors remove the temporaries
+  // The destructors remove the temporaries on every early return.
+  if (result.interrupted || *stop) throw ToolError(kExitInterrupted, interruptedText());
+  const std::int64_t declared = reader.declaredFrames();
+  if (declared > result.frames) {
+    const std::string line = o.inputPath + ": truncated: the header declares " +
+                             std::to_string(declared) + " frames, " +
+                             std::to_string(result.frames) + " could be read";
+    if (!o.acceptShort) {
+      throw ToolError(kExitFailure, line + "; no output written (--accept-short keeps it)");
+    }
+    say(line);
   }
   if (spectrum) {
     const double binWidth =
         static_cast<double>(reader.sampleRate()) / static_cast<double>(2 << o.order);
     spectrumFile->writeAll(spectrumCsv(spectrum->points(binWidth)));
   }
+  // Last look at the flag: a signal during the closing writes still leaves
+  // nothing behind.
+  if (*stop) throw ToolError(kExitInterrupted, interruptedText());
   writer.commit();
   if (spectrumFile) spectrumFile->commit();
 
@@ -115,9 +132,9 @@ int rxMain(std::span<const std::string_view> args) {
     say(parsed.error);
     return kExitBadInput;
   }
-  if (parsed.options.showHelp) {
-    std::fputs(usageText().c_str(), stdout);
-    return kExitOk;
+  if (parsed.options.showHelp || parsed.options.showVersion) {
+    std::fputs((parsed.options.showHelp ? usageText() : versionText()).c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
   }
   installStopHandlers();
   try {

@@ -7,7 +7,7 @@
 namespace bw::rx {
 
 namespace {
-constexpr int kMaxChunksBeforeFormat = 64;
+constexpr int kMaxChunksBeforeData = 64;
 
 std::uint32_t le32(const unsigned char* p) {
   return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) |
@@ -29,25 +29,29 @@ std::optional<WavFormatChunk> probeWavFormat(int fd) {
     return std::nullopt;
   }
   std::uint64_t at = 12;
-  for (int i = 0; i < kMaxChunksBeforeFormat; ++i) {
+  std::optional<WavFormatChunk> format;
+  for (int i = 0; i < kMaxChunksBeforeData; ++i) {
     unsigned char header[8];
-    if (!readAt(fd, header, sizeof header, at)) return std::nullopt;
+    if (!readAt(fd, header, sizeof header, at)) return format;
     const std::uint32_t size = le32(header + 4);
     if (std::memcmp(header, "fmt ", 4) == 0) {
       unsigned char body[16];
       if (size < sizeof body || !readAt(fd, body, sizeof body, at + 8)) {
         return std::nullopt;
       }
-      WavFormatChunk f;
-      f.formatTag = le16(body);
-      f.channels = le16(body + 2);
-      f.sampleRate = le32(body + 4);
-      f.bitsPerSample = le16(body + 14);
-      return f;
+      format.emplace();
+      format->formatTag = le16(body);
+      format->channels = le16(body + 2);
+      format->sampleRate = le32(body + 4);
+      format->blockAlign = le16(body + 12);
+      format->bitsPerSample = le16(body + 14);
+    } else if (std::memcmp(header, "data", 4) == 0) {
+      if (format && size != 0xFFFFFFFFu) format->dataBytes = size;
+      return format;
     }
     at += 8 + std::uint64_t{size} + (size & 1u);  // chunks are word-aligned
   }
-  return std::nullopt;
+  return format;
 }
 
 }  // namespace bw::rx

@@ -1,0 +1,69 @@
+#include "engine_devices.h"
+
+namespace lanternfly {
+
+QStringList deviceNames(const EngineEntries& e, bool capture) {
+  QStringList names;
+  const auto count = capture ? e.sdrGetNumInDevice : e.sdrGetNumOutDevice;
+  if (count == nullptr) return names;
+  const int n = count();
+  for (int k = 1; k <= n; ++k) names.append(deviceName(e, capture, k));
+  return names;
+}
+
+int deviceNumberForName(const EngineEntries& e, bool capture, const QString& name) {
+  const QStringList names = deviceNames(e, capture);
+  const qsizetype at = names.indexOf(name);
+  return at < 0 ? 0 : static_cast<int>(at) + 1;
+}
+
+QString deviceName(const EngineEntries& e, bool capture, int number) {
+  const auto name = capture ? e.sdrGetNameInDevice : e.sdrGetNameOutDevice;
+  if (name == nullptr) return QString();
+  // The text is valid only until this thread's next name query: copy it.
+  const char* text = name(number);
+  return text != nullptr ? QString::fromUtf8(text) : QString();
+}
+
+QString statusText(int status) {
+  switch (status) {
+    case SDR_OK:
+      return QStringLiteral("ok");
+    case SDR_DEVICE_REFUSED:
+      return QStringLiteral("the sound system refused to open or start a device");
+    case SDR_BAD_ARGUMENT:
+      return QStringLiteral("the engine rejected the configuration");
+    case SDR_NOT_RUNNING:
+      return QStringLiteral("the engine is not running");
+    case SDR_RUNNING:
+      return QStringLiteral("the engine is still running");
+    case SDR_NOT_CONFIGURED:
+      return QStringLiteral("no format configured");
+    default:
+      return QStringLiteral("status %1").arg(status);
+  }
+}
+
+QString deviceListing(const EngineEntries& e) {
+  QString out;
+  auto section = [&](const char* title, bool capture) {
+    out += QLatin1String(title) + QLatin1String(":\n");
+    const QStringList names = deviceNames(e, capture);
+    for (qsizetype k = 0; k < names.size(); ++k) {
+      out += QStringLiteral("  %1  %2%3\n")
+                 .arg(k + 1)
+                 .arg(names[k], k == 0 ? QStringLiteral("  (default)") : QString());
+    }
+  };
+  section("Capture devices", true);
+  section("Playback devices", false);
+  const int mixers = e.sdrGetNumMixer != nullptr ? e.sdrGetNumMixer() : 0;
+  out += QStringLiteral("Mixers:%1\n").arg(mixers == 0 ? QStringLiteral(" none") : QString());
+  for (int k = 1; k <= mixers && e.sdrGetNameMixer != nullptr; ++k) {
+    const char* name = e.sdrGetNameMixer(k);
+    out += QStringLiteral("  %1  %2\n").arg(k).arg(QString::fromUtf8(name != nullptr ? name : ""));
+  }
+  return out;
+}
+
+}  // namespace lanternfly

@@ -1,0 +1,26 @@
+// Device numbers and names as the engine reports them, and the engine
+// configuration for a pair of devices. Main thread only; every query goes
+// through a binding that may be null (then nothing is found).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "engine_library.h"
+
+namespace lanternfly {
+
+// Names of capture (input) or playback devices 1..count, in order.
+QStringList deviceNames(const EngineEntries& e, bool capture);
+// Number of the first device with this name, or 0 when there is none.
+int deviceNumberForName(const EngineEntries& e, bool capture, const QString& name);
+// One device's name; empty when unknown.
+QString deviceName(const EngineEntries& e, bool capture, int number);
+
+// Words for an engine status code, for messages.
+QString statusText(int status);
+
+// The listing of --list on stdout: devices and mixers, numbered from 1.
+QString deviceListing(const EngineEntries& e);
+
+}  // namespace lanternfly

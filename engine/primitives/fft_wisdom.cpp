@@ -1,0 +1,105 @@
+#include "primitives/fft_wisdom.h"
+
+#include <fcntl.h>
+#include <fftw3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace bw::nsp {
+namespace {
+
+constexpr const char* kFolder = "brackwell";
+constexpr const char* kFile = "fftw-wisdom";
+
+// mkdir -p with the mode the cache specification asks for (0700).
+bool makeFolders(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat info{};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t done = write(fd, data, size);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += done;
+    size -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string wisdomFilePath(const char* xdgCacheHome, const char* home) {
+  std::string root;
+  if (xdgCacheHome != nullptr && xdgCacheHome[0] == '/') {
+    root = xdgCacheHome;
+  } else if (home != nullptr && home[0] == '/') {
+    root = std::string(home) + "/.cache";
+  } else {
+    return {};
+  }
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  return root + '/' + kFolder + '/' + kFile;
+}
+
+bool importWisdomFile(const std::string& path) {
+  if (path.empty()) return false;
+  // Read the whole file first, so that FFTW parses a string: a file that
+  // changes while we read it is at worst rejected as corrupt.
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::string text;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text.append(buffer, got);
+    if (text.size() > (1u << 20)) break;  // far beyond any real wisdom
+  }
+  const bool readFine = std::ferror(file) == 0 && text.size() <= (1u << 20);
+  std::fclose(file);
+  return readFine && !text.empty() &&
+         fftw_import_wisdom_from_string(text.c_str()) != 0;
+}
+
+bool exportWisdomFile(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (path.empty() || slash == std::string::npos || slash == 0) return false;
+  const std::string folder = path.substr(0, slash);
+  if (!makeFolders(folder)) return false;
+  // Keep what other processes have added since we read the file: FFTW's own
+  // wisdom goes in last, so it is there whether an import adds to the wisdom
+  // or replaces it.
+  char* ours = fftw_export_wisdom_to_string();
+  if (ours == nullptr) return false;
+  importWisdomFile(path);
+  fftw_import_wisdom_from_string(ours);
+  std::free(ours);  // FFTW allocates these strings with malloc
+
+  char* text = fftw_export_wisdom_to_string();
+  if (text == nullptr) return false;
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  bool ok = fd >= 0;
+  if (ok) {
+    ok = writeAll(fd, text, std::strlen(text)) && fchmod(fd, 0600) == 0;
+    ok = (close(fd) == 0) && ok;
+    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) unlink(temp.c_str());
+  }
+  std::free(text);
+  return ok;
+}
+
+}  // namespace bw::nsp

@@ -1,0 +1,216 @@
+// The vector kernels, written once on the operations of simd_ops.h and built
+// for each instruction set by kernels_<set>.cpp. Internal linkage only.
+//
+// Polar conversions. The chain needs each value to about 1e-13 relative
+// (far below one output step even at 32-bit samples), not to the last ulp,
+// so both directions use short polynomials on a reduced range instead of
+// general library functions:
+// - atan2: t = min(|x|,|y|) / max(|x|,|y|) in [0, 1]; above tan(pi/8) the
+//   identity atan(t) = pi/4 - atan((1-t)/(1+t)) brings it into
+//   [0, tan(pi/8)], done in the same division. atan(t) = t + t s P(s),
+//   s = t², P of degree 8 (relative error below 4e-15), then the octant and
+//   quadrant by reflections.
+// - sincos: q = nearest integer to phase * 2/pi, r = phase - q pi/2 in three
+//   exact-product steps (Cody and Waite), sin r = r + r s S(s) and
+//   cos r = 1 - s/2 + s² C(s), S and C of degree 4 (errors below 1.4e-14 and
+//   8e-16 on [-pi/4, pi/4]), then swapped and signed by q mod 4.
+// The polynomials are Chebyshev fits of the exact functions, checked in
+// 40-digit arithmetic with the coefficients rounded to double.
+#pragma once
+
+#include "primitives/kernel_table.h"
+#include "primitives/simd_ops.h"
+
+namespace bw::nsp::detail {
+namespace {
+
+using D = Ops::D;
+using M = Ops::M;
+constexpr int kW = Ops::kWidth;
+constexpr unsigned kAllLanes = (1u << kW) - 1;
+
+constexpr double kPi = 0x1.921fb54442d18p+1;
+constexpr double kHalfPi = 0x1.921fb54442d18p+0;
+constexpr double kQuarterPi = 0x1.921fb54442d18p-1;
+constexpr double kTanEighthPi = 0x1.a827999fcef32p-2;  // sqrt(2) - 1
+constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
+// pi/2 = kPio2a + kPio2b + kPio2c; the first two have at most 32 significant
+// bits, so their products with a quadrant count below 2^21 are exact.
+constexpr double kPio2a = 0x1.921fb54400000p+0;
+constexpr double kPio2b = 0x1.0b4611a600000p-34;
+constexpr double kPio2c = 0x1.3198a2e037073p-69;
+// Adding 1.5 * 2^52 rounds to an integer (ties to even) and leaves it, in two's
+// complement, in the low bits of the sum.
+constexpr double kRoundMagic = 0x1.8p52;
+
+constexpr double kAtan[] = {-0.02723288406057488,  0.05168834935919362,
+                            -0.0655090730756309,   0.07681045202742948,
+                            -0.09090255952690657,  0.11111089649211055,
+                            -0.14285713930378566,  0.19999999997724888,
+                            -0.3333333333333093};
+constexpr double kSin[] = {-2.4805636241834762e-08, 2.755599092956532e-06,
+                           -0.00019841266916985966, 0.008333333331079223,
+                           -0.16666666666663885};
+constexpr double kCos[] = {2.0700600483433117e-09, -2.7556369695573007e-07,
+                           2.4801585210990515e-05, -0.0013888888887277342,
+                           0.04166666666666468};
+
+template <int kCount>
+inline D horner(const double (&c)[kCount], D s) {
+  D p = Ops::set1(c[0]);
+  for (int k = 1; k < kCount; ++k) p = Ops::fma(p, s, Ops::set1(c[k]));
+  return p;
+}
+
+// The atan polynomial by Estrin's scheme: the same fit as horner(kAtan, s),
+// with a quarter of its dependency chain, which is what limits the loop.
+inline D atanPoly(D s) {
+  const D s2 = Ops::mul(s, s);
+  const D s4 = Ops::mul(s2, s2);
+  const D s8 = Ops::mul(s4, s4);
+  auto pair = [s](int k) {  // kAtan[k] s + kAtan[k + 1]
+    return Ops::fma(Ops::set1(kAtan[k]), s, Ops::set1(kAtan[k + 1]));
+  };
+  const D low = Ops::fma(pair(5), s2, pair(7));
+  const D high = Ops::fma(pair(1), s2, pair(3));
+  return Ops::fma(Ops::set1(kAtan[0]), s8, Ops::fma(high, s4, low));
+}
+
+// atan2(y, x) for lanes where x² + y² is normal and finite, or x = y = 0.
+inline D atan2Lanes(D y, D x) {
+  const D sign = Ops::bits(kSignBit);
+  const D ax = Ops::andNotBits(sign, x);
+  const D ay = Ops::andNotBits(sign, y);
+  const D a = Ops::min(ax, ay);
+  const D b = Ops::max(ax, ay);
+  const M reduce = Ops::gt(a, Ops::mul(b, Ops::set1(kTanEighthPi)));
+  const D num = Ops::select(reduce, Ops::sub(b, a), a);
+  // Adding 2^-1022 changes no denominator of a lane on the fast path (there
+  // b >= 2^-485) and turns the origin's 0 / 0 into angle 0, reflected below
+  // by the signs of x and y.
+  const D den = Ops::add(Ops::select(reduce, Ops::add(b, a), b),
+                         Ops::set1(0x1p-1022));
+  const D t = Ops::div(num, den);
+  const D s = Ops::mul(t, t);
+  D r = Ops::fma(Ops::mul(t, s), atanPoly(s), t);
+  r = Ops::select(reduce, Ops::sub(Ops::set1(kQuarterPi), r), r);
+  r = Ops::select(Ops::gt(ay, ax), Ops::sub(Ops::set1(kHalfPi), r), r);
+  r = Ops::select(Ops::signSet(x), Ops::sub(Ops::set1(kPi), r), r);
+  return Ops::orBits(r, Ops::andBits(sign, y));
+}
+
+int cartToPolarKernel(const double* re, const double* im, double* mag,
+                      double* phase, int n) {
+  const D lo = Ops::set1(kMinSafeSum);
+  const D hi = Ops::set1(kMaxSafeSum);
+  const D zero = Ops::set1(0.0);
+  int i = 0;
+  for (; i + kW <= n; i += kW) {
+    const D x = Ops::load(re + i);
+    const D y = Ops::load(im + i);
+    const D sum = Ops::fma(y, y, Ops::mul(x, x));
+    const M safe = Ops::mOr(Ops::mAnd(Ops::ge(sum, lo), Ops::le(sum, hi)),
+                            Ops::mAnd(Ops::eq(x, zero), Ops::eq(y, zero)));
+    const D p = atan2Lanes(y, x);
+    Ops::store(mag + i, Ops::sqrt(sum));
+    Ops::store(phase + i, p);
+    const unsigned unsafe = ~Ops::laneBits(safe) & kAllLanes;
+    if (unsafe != 0) {
+      // The inputs may have been overwritten in place: use the loaded lanes.
+      alignas(64) double xs[kW], ys[kW];
+      Ops::store(xs, x);
+      Ops::store(ys, y);
+      fixPolar(xs, ys, mag, phase, i, unsafe);
+    }
+  }
+  return i;
+}
+
+int polarToCartKernel(const double* mag, const double* phase, double* re,
+                      double* im, int n) {
+  const D sign = Ops::bits(kSignBit);
+  const D maxPhase = Ops::set1(kMaxFastPhase);
+  int i = 0;
+  for (; i + kW <= n; i += kW) {
+    const D m = Ops::load(mag + i);
+    const D p = Ops::load(phase + i);
+    const D k = Ops::fma(p, Ops::set1(kTwoOverPi), Ops::set1(kRoundMagic));
+    const D q = Ops::sub(k, Ops::set1(kRoundMagic));
+    D r = Ops::fma(q, Ops::set1(-kPio2a), p);
+    r = Ops::fma(q, Ops::set1(-kPio2b), r);
+    r = Ops::fma(q, Ops::set1(-kPio2c), r);
+    const D s = Ops::mul(r, r);
+    const D sinR = Ops::fma(Ops::mul(r, s), horner(kSin, s), r);
+    const D cosR = Ops::fma(Ops::mul(s, s), horner(kCos, s),
+                            Ops::fma(s, Ops::set1(-0.5), Ops::set1(1.0)));
+    // Quadrant q mod 4: odd q swaps sine and cosine; bit 1 of q negates the
+    // sine, bit 1 of q + 1 the cosine.
+    const M swap = Ops::signSet(Ops::shiftLeft<63>(k));
+    const D sinFlip = Ops::andBits(sign, Ops::shiftLeft<62>(k));
+    const D cosFlip = Ops::andBits(sign, Ops::shiftLeft<62>(Ops::addInt(k, 1)));
+    const D sinP = Ops::xorBits(Ops::select(swap, cosR, sinR), sinFlip);
+    const D cosP = Ops::xorBits(Ops::select(swap, sinR, cosR), cosFlip);
+    Ops::store(re + i, Ops::mul(m, cosP));
+    Ops::store(im + i, Ops::mul(m, sinP));
+    const unsigned fast =
+        Ops::laneBits(Ops::le(Ops::andNotBits(sign, p), maxPhase));
+    const unsigned slow = ~fast & kAllLanes;
+    if (slow != 0) {
+      alignas(64) double ms[kW], ps[kW];
+      Ops::store(ms, m);
+      Ops::store(ps, p);
+      fixCartesian(ms, ps, re, im, i, slow);
+    }
+  }
+  return i;
+}
+
+// --- element-wise loops, vectorised by the compiler at this file's width ---
+
+void mpy2Loop(const double* src, double* dst, int n) {
+  for (int i = 0; i < n; ++i) dst[i] *= src[i];
+}
+
+void add2Loop(const double* src, double* dst, int n) {
+  for (int i = 0; i < n; ++i) dst[i] += src[i];
+}
+
+void add3Loop(const double* a, const double* b, double* dst, int n) {
+  for (int i = 0; i < n; ++i) dst[i] = a[i] + b[i];
+}
+
+void mpy1Loop(double value, double* dst, int n) {
+  for (int i = 0; i < n; ++i) dst[i] *= value;
+}
+
+void thresh1Loop(double* vec, int n, double level) {
+  for (int i = 0; i < n; ++i) {
+    if (vec[i] > level) vec[i] = level;
+  }
+}
+
+void interleaveLoop(const double* __restrict re, const double* __restrict im,
+                    double* __restrict out, int n) {
+  for (int i = 0; i < n; ++i) {
+    out[2 * i] = re[i];
+    out[2 * i + 1] = im[i];
+  }
+}
+
+void deinterleaveLoop(const double* __restrict in, double scale,
+                      double* __restrict re, double* __restrict im, int n) {
+  for (int i = 0; i < n; ++i) {
+    re[i] = in[2 * i] * scale;
+    im[i] = in[2 * i + 1] * scale;
+  }
+}
+
+constexpr Kernels makeTable(const char* name) {
+  return {name,          cartToPolarKernel, polarToCartKernel,
+          mpy2Loop,      add2Loop,          add3Loop,
+          mpy1Loop,      thresh1Loop,       interleaveLoop,
+          deinterleaveLoop};
+}
+
+}  // namespace
+}  // namespace bw::nsp::detail

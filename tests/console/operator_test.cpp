@@ -1,0 +1,474 @@
+// What an operator does beyond the slider, against the stand-in engine that
+// logs every call: menu shortcuts send the blocks they should (checked
+// against a byte-by-byte encoding written here from the documented layout),
+// device changes stop, reconfigure and start and fall back when refused, a
+// stopped engine is reported and restarted, a click on the picture tunes,
+// options and settings survive a run, the waterfall draws the band.
+// Each case runs in its own process with its own settings folder.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QHelpEvent>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolTip>
+#include <bit>
+#include <cmath>
+#include <functional>
+
+#include "console_app.h"
+#include "console_window.h"
+#include "options.h"
+#include "settings_store.h"
+#include "waterfall_window.h"
+
+using namespace lanternfly;
+
+namespace {
+
+// The documented block layout, written out independently: little-endian
+// fields at offsets 0 (version), 1 (flags), 5, 13 (balance), 21, 25 (cuts),
+// 29 (offset), 33 (AGC blocks), 37 (gain), 49 (squelch), 57 (output gain).
+struct Fields {
+  quint32 flags = 0x00106F80;
+  double phase = 0, gainCoef = 0;
+  qint32 low = 300, high = 2700, offset = 0, agcBlocks = 10;
+  double gain = 1000, squelch = 0, outputGain = 1;
+};
+
+QByteArray expectedHex(const Fields& f) {
+  QByteArray b(65, '\0');
+  auto put = [&b](int at, quint64 v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  b[0] = 1;
+  put(1, f.flags, 4);
+  put(5, std::bit_cast<quint64>(f.phase), 8);
+  put(13, std::bit_cast<quint64>(f.gainCoef), 8);
+  put(21, static_cast<quint32>(f.low), 4);
+  put(25, static_cast<quint32>(f.high), 4);
+  put(29, static_cast<quint32>(f.offset), 4);
+  put(33, static_cast<quint32>(f.agcBlocks), 4);
+  put(37, std::bit_cast<quint64>(f.gain), 8);
+  put(49, std::bit_cast<quint64>(f.squelch), 8);
+  put(57, std::bit_cast<quint64>(f.outputGain), 8);
+  return b.toHex();
+}
+
+QStringList readLog(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray lastBlock(const QStringList& log) {
+  for (qsizetype i = log.size() - 1; i >= 0; --i) {
+    if (log[i].startsWith(QLatin1String("sdrSetNewParam "))) return log[i].mid(15).toLatin1();
+  }
+  return {};
+}
+
+// Log lines other than the display thread's reads, from `from` on.
+QStringList controlCalls(const QStringList& log, qsizetype from = 0) {
+  QStringList out;
+  for (qsizetype i = from; i < log.size(); ++i) {
+    if (log[i] != QLatin1String("sdrGetSpectrum") && log[i] != QLatin1String("sdrGetSmetr")) {
+      out.append(log[i]);
+    }
+  }
+  return out;
+}
+
+ConsoleWindow* consoleWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* c = dynamic_cast<ConsoleWindow*>(w); c && c->isVisible()) return c;
+  }
+  return nullptr;
+}
+
+// Answers modal dialogs as they appear: input dialogs with the queued
+// values, message boxes by the queued button text (recording their text).
+struct DialogAnswers {
+  QList<double> values;
+  QStringList buttons;
+  QStringList boxTexts;
+  QTimer poll;
+
+  DialogAnswers() {
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* input = qobject_cast<QInputDialog*>(modal); input && !values.isEmpty()) {
+        const double v = values.takeFirst();
+        if (input->inputMode() == QInputDialog::IntInput) {
+          input->setIntValue(static_cast<int>(v));
+        } else {
+          input->setDoubleValue(v);
+        }
+        input->accept();
+      } else if (auto* box = qobject_cast<QMessageBox*>(modal); box && !buttons.isEmpty()) {
+        boxTexts.append(box->windowTitle() + QLatin1Char('|') + box->text());
+        const QString want = buttons.takeFirst();
+        for (QAbstractButton* b : box->buttons()) {
+          if (b->text().remove(QLatin1Char('&')) == want) b->click();
+        }
+      }
+    });
+    poll.start();
+  }
+};
+
+// Runs the console in this process; `script` runs once the window is up,
+// then the window is closed.
+struct Run {
+  QTemporaryDir scratch;
+  QString logPath = scratch.filePath(QStringLiteral("calls.log"));
+  int exitCode = -1;
+
+  void operator()(const std::function<void(ConsoleWindow*)>& script,
+                  const ConsoleOptions& options = {}) {
+    qputenv("BW_STAND_IN_LOG", logPath.toLocal8Bit());
+    bool scripted = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      ConsoleWindow* window = consoleWindow();
+      if (window == nullptr || scripted) return;
+      scripted = true;
+      script(window);
+      window->close();
+    });
+    poll.start();
+    exitCode = runConsole(QStringLiteral(STAND_IN_DIR), options);
+    QVERIFY2(scripted, "the console window never appeared");
+  }
+  QStringList log() const { return readLog(logPath); }
+};
+
+QSettings savedSettings() {
+  return QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                   QLatin1String(kSettingsOrganisation), QLatin1String(kSettingsApplication));
+}
+
+}  // namespace
+
+class OperatorTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void shortcutsSendTheirBlocks() {
+    Run run;
+    DialogAnswers answers;
+    run([&](ConsoleWindow* window) {
+      Fields f;
+      auto press = [&](QKeySequence keys, const Fields& want) {
+        // A closed dialog leaves no window active under the offscreen platform.
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keySequence(window, keys);
+        QCOMPARE(lastBlock(run.log()), expectedHex(want));
+      };
+      f.flags = 0x00206F80;  // upper sideband off, lower on
+      press(Qt::Key_L, f);
+      f.flags = 0x00106F80;
+      press(Qt::Key_U, f);
+      f.low = 200, f.high = 3200;
+      press(Qt::Key_2, f);
+      f.low = 450, f.high = 950;
+      press(Qt::Key_3, f);
+      f.low = 300, f.high = 2700;
+      press(Qt::Key_1, f);
+      answers.values = {500, 1500};
+      f.low = 500, f.high = 1500;
+      press(Qt::Key_B, f);
+      f.agcBlocks = 2;
+      press(Qt::Key_F, f);
+      f.agcBlocks = 10;
+      press(Qt::Key_A, f);
+      answers.values = {50};
+      f.flags &= ~0x800u, f.gain = 50;  // AGC off, fixed gain 50
+      press(Qt::Key_G, f);
+      f.flags |= 0x10;  // captured channels swapped
+      press(Qt::Key_I, f);
+      answers.values = {25};
+      f.squelch = 25;
+      press(Qt::Key_S, f);
+      answers.values = {0.01};
+      f.phase = 0.01;
+      press(Qt::Key_P, f);
+      answers.values = {-0.02};
+      f.gainCoef = -0.02;
+      press(QKeySequence(Qt::SHIFT | Qt::Key_P), f);
+      // Volume goes to the playback device, both channels 40 % of 0xFFFF.
+      answers.values = {40};
+      window->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(window));
+      QTest::keyClick(window, Qt::Key_V);
+      QCOMPARE(run.log().filter(QStringLiteral("sdrSetOutVolume")),
+               QStringList{QStringLiteral("sdrSetOutVolume 2 %1").arg(26214u * 65537u)});
+      // The menu itself carries the same actions.
+      auto* menu = window->findChild<QMenu*>(QStringLiteral("consoleMenu"));
+      QVERIFY(menu != nullptr);
+      menu->findChild<QAction*>(QStringLiteral("lsb"))->trigger();
+      f.flags = (f.flags & ~0x100000u) | 0x200000u;
+      QCOMPARE(lastBlock(run.log()), expectedHex(f));
+    });
+    QCOMPARE(run.exitCode, 0);
+  }
+
+  void deviceChangeRestartsAndFallsBack() {
+    qputenv("BW_STAND_IN_REFUSE_IN", "3");
+    Run run;
+    DialogAnswers answers;
+    run([&](ConsoleWindow* window) {
+      auto* capture = window->findChild<QMenu*>(QStringLiteral("captureDevices"));
+      QVERIFY(capture != nullptr);
+      auto choose = [&](const char* device) {
+        capture->popup(QPoint(0, 0));  // fills the list from the engine
+        QAction* a = capture->findChild<QAction*>(QLatin1String(device));
+        QVERIFY(a != nullptr);
+        capture->close();
+        a->trigger();
+      };
+      qsizetype mark = run.log().size();
+      choose("device1");
+      QStringList calls = controlCalls(run.log(), mark);
+      calls.removeIf([](const QString& l) {
+        return l.startsWith(QLatin1String("sdrGetName")) ||
+               l.startsWith(QLatin1String("sdrGetNum"));
+      });
+      QCOMPARE(calls, (QStringList{QStringLiteral("sdrStop inflight=0"),
+                                   QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16"),
+                                   QStringLiteral("sdrStart 0")}));
+
+      answers.buttons = {QStringLiteral("OK")};
+      mark = run.log().size();
+      choose("device3");
+      QTRY_VERIFY(answers.buttons.isEmpty());
+      calls = controlCalls(run.log(), mark);
+      calls.removeIf([](const QString& l) { return l.startsWith(QLatin1String("sdrGetN")); });
+      QCOMPARE(calls,
+               (QStringList{QStringLiteral("sdrStop inflight=0"),
+                            QStringLiteral("sdrSetGlobal 3 2 4 11 48000 16"),
+                            QStringLiteral("sdrStart 0"), QStringLiteral("sdrStop inflight=0"),
+                            QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16"),
+                            QStringLiteral("sdrStart 0")}));
+      QCOMPARE(answers.boxTexts.size(), 1);
+      QVERIFY(answers.boxTexts[0].startsWith(QLatin1String("Error|")));
+      // The display thread runs again afterwards.
+      const qsizetype after = run.log().size();
+      QTRY_VERIFY(run.log().mid(after).contains(QStringLiteral("sdrGetSpectrum")));
+    });
+    qunsetenv("BW_STAND_IN_REFUSE_IN");
+    QCOMPARE(run.exitCode, 0);
+    // The device in use is saved by name.
+    QCOMPARE(savedSettings().value(QStringLiteral("devices/capture")).toString(),
+             QStringLiteral("Card A"));
+
+    // The next start opens the saved device by its name.
+    Run again;
+    again([](ConsoleWindow*) {});
+    QVERIFY(again.log().contains(QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16")));
+  }
+
+  void stoppedEngineIsReportedAndRestarted() {
+    qputenv("BW_STAND_IN_STOP_AFTER", "3");
+    Run run;
+    DialogAnswers answers;
+    answers.buttons = {QStringLiteral("Restart")};
+    run([&](ConsoleWindow* window) {
+      QTRY_VERIFY_WITH_TIMEOUT(answers.buttons.isEmpty(), 10000);
+      QCOMPARE(answers.boxTexts, QStringList{QStringLiteral("Error|Sound device stopped")});
+      // Restarted, and the window still works.
+      QTRY_VERIFY(run.log().count(QStringLiteral("sdrStart 0")) == 2);
+      QTest::keyClick(window->slider(), Qt::Key_Home);
+      QCOMPARE(window->offsetReadout()->text(), QStringLiteral("-24000"));
+    });
+    qunsetenv("BW_STAND_IN_STOP_AFTER");
+    QCOMPARE(run.exitCode, 0);
+    const QStringList calls = controlCalls(run.log());
+    const qsizetype second = calls.lastIndexOf(QStringLiteral("sdrStart 0"));
+    QCOMPARE(calls[second - 1], QStringLiteral("sdrStop inflight=0"));
+  }
+
+  void clickTunesToTheColumnAndHoverNamesIt() {
+    ConsoleOptions options;
+    options.loHz = 7000000;
+    Run run;
+    run(
+        [&](ConsoleWindow* window) {
+          QTRY_VERIFY_WITH_TIMEOUT(run.log().count(QStringLiteral("sdrGetSpectrum")) >= 2, 10000);
+          // Column x shows bin (2048 - 8x) mod 4096 of 4096 bins over 48 kHz,
+          // the upper half of the bins being below the centre.
+          for (int x : {200, 301, 256}) {
+            int k = (2048 - 8 * x) % 4096;
+            if (k < 0) k += 4096;
+            const double hz = (k < 2048 ? k : k - 4096) * 48000.0 / 4096.0;
+            const int want = static_cast<int>(std::lround(hz / 10.0)) * 10;
+            QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(10 + x, 100));
+            QCOMPARE(window->slider()->value(), 2400 + want / 10);
+            QCOMPARE(window->offsetReadout()->text(), QString::number(want));
+            Fields f;
+            f.offset = want;
+            QCOMPARE(lastBlock(run.log()), expectedHex(f));
+          }
+          // Column 200 is 5250 Hz above a 7000 kHz LO.
+          QHelpEvent hover(QEvent::ToolTip, QPoint(210, 100),
+                           window->mapToGlobal(QPoint(210, 100)));
+          QApplication::sendEvent(window, &hover);
+          QVERIFY2(QToolTip::text().startsWith(QLatin1String("7005.250 kHz\n")),
+                   qPrintable(QToolTip::text()));
+          QVERIFY(QToolTip::text().endsWith(QLatin1String(" dB")) ||
+                  QToolTip::text().endsWith(QLatin1String("no signal")));
+        },
+        options);
+    QCOMPARE(run.exitCode, 0);
+  }
+
+  void optionsOverrideForOneRunAndSettingsPersist() {
+    ConsoleOptions options = parseOptions({QStringLiteral("--lsb"), QStringLiteral("--tune"),
+                                           QStringLiteral("1234"), QStringLiteral("--low=100")});
+    QCOMPARE(options.action, ConsoleOptions::Action::Run);
+    Run first;
+    first(
+        [&](ConsoleWindow* window) {
+          QCOMPARE(window->slider()->value(), 2400 + 123);
+          window->activateWindow();
+          QVERIFY(QTest::qWaitForWindowActive(window));
+          QTest::keyClick(window, Qt::Key_F);  // a menu change is kept
+          window->move(300, 320);
+        },
+        options);
+    Fields f;
+    f.flags = 0x00206F80, f.low = 100, f.offset = 1230, f.agcBlocks = 2;
+    QCOMPARE(
+        readLog(first.logPath).filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
+        expectedHex([&] {
+          Fields g = f;
+          g.agcBlocks = 10;
+          return g;
+        }()));
+    QCOMPARE(lastBlock(first.log()), expectedHex(f));
+
+    Run second;
+    QPoint where;
+    second([&](ConsoleWindow* window) {
+      where = window->pos();
+      QTest::keyClick(window->slider(), Qt::Key_Right);
+    });
+    Fields g;
+    g.agcBlocks = 2;  // saved; the options' sideband, edge and offset are not
+    QCOMPARE(second.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
+             expectedHex(g));
+    QCOMPARE(where, QPoint(300, 320));
+
+    Run third;
+    third([&](ConsoleWindow* window) {
+      QCOMPARE(window->offsetReadout()->text(), QStringLiteral("10"));
+    });
+    g.offset = 10;
+    QCOMPARE(third.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
+             expectedHex(g));
+  }
+
+  void optionValuesAreChecked() {
+    using A = ConsoleOptions::Action;
+    auto action = [](std::initializer_list<const char*> args) {
+      QStringList list;
+      for (const char* a : args) list.append(QLatin1String(a));
+      return parseOptions(list).action;
+    };
+    QCOMPARE(action({"--help", "--in", "2"}), A::Help);
+    QCOMPARE(action({"--version"}), A::Version);
+    QCOMPARE(action({"--list"}), A::List);
+    for (auto bad : std::initializer_list<std::initializer_list<const char*>>{
+             {"--in", "0"},
+             {"--out", "x"},
+             {"--in"},
+             {"--low", "40"},
+             {"--high", "6001"},
+             {"--low", "900", "--high", "800"},
+             {"--tune", "24001"},
+             {"--lo", "-1"},
+             {"--lo", "nan"},
+             {"--lsb", "--usb"},
+             {"--usb=1"},
+             {"--frobnicate"}}) {
+      QCOMPARE(action(bad), A::Error);
+    }
+    const ConsoleOptions o =
+        parseOptions({QStringLiteral("--in=3"), QStringLiteral("--high"), QStringLiteral("250"),
+                      QStringLiteral("--tune"), QStringLiteral("-15")});
+    QCOMPARE(*o.inputDevice, 3);
+    ReceiverSettings s;
+    QString why;
+    QVERIFY(!applyOptions(o, s, why));  // 300 (kept) is above 250
+    QVERIFY(!why.isEmpty());
+    QCOMPARE(s, ReceiverSettings{});
+
+    // Saved values read back; damaged ones fall back to the defaults.
+    QTemporaryDir dir;
+    QSettings store(dir.filePath(QStringLiteral("s.conf")), QSettings::IniFormat);
+    SavedConsole saved;
+    saved.receiver.sideband = Sideband::Lower;
+    saved.receiver.agc = AgcMode::Off;
+    saved.receiver.fixedGain = 12.5;
+    saved.receiver.loHz = 14.2e6;
+    saved.receiver.volumePercent = 70;
+    saved.inputDeviceName = QStringLiteral("USB Audio");
+    saved.mainWindowPosition = QPoint(5, 6);
+    saveSettings(store, saved);
+    QCOMPARE(loadSettings(store), saved);
+    store.setValue(QStringLiteral("receiver/lowCutHz"), 5000);  // above the high edge
+    store.setValue(QStringLiteral("receiver/fixedGain"), QStringLiteral("lots"));
+    const SavedConsole damaged = loadSettings(store);
+    QCOMPARE(damaged.receiver.lowCutHz, 300);
+    QCOMPARE(damaged.receiver.highCutHz, 2700);
+    QCOMPARE(damaged.receiver.fixedGain, 1000.0);
+  }
+
+  void waterfallShowsTheBandAndTheTuning() {
+    // A full-scale bin 1500 Hz above the centre (bin 128 of 4096) lights the
+    // column for +1500 Hz; the band edges stay dark.
+    WaterfallWindow w;
+    std::vector<double> spectrum(4096, 0.0);
+    spectrum[128] = 268435456.0;
+    w.addSpectrum(spectrum);
+    const auto* row = reinterpret_cast<const QRgb*>(w.history().constScanLine(w.newestRow()));
+    const int column = static_cast<int>((1500.0 + 24000.0) * kWaterfallColumns / 48000.0);
+    QCOMPARE(row[column], qRgb(255, 255, 255));
+    QCOMPARE(row[kWaterfallColumns - 1 - column], WaterfallWindow::colourForMagnitude(0.0));
+    ReceiverSettings s;
+    s.loHz = 7000000, s.tuneOffsetHz = 1500, s.sideband = Sideband::Lower;
+    w.setTuning(s);
+    QVERIFY(w.windowTitle().endsWith(QLatin1String("7001.500 kHz LSB 300-2700 Hz")));
+
+    Run run;
+    run([&](ConsoleWindow* window) {
+      window->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(window));
+      QTest::keyClick(window, Qt::Key_W);
+      WaterfallWindow* shown = nullptr;
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* wf = dynamic_cast<WaterfallWindow*>(top); wf && wf->isVisible()) shown = wf;
+      }
+      QVERIFY(shown != nullptr);
+      QTRY_VERIFY_WITH_TIMEOUT(shown->rowsAdded() >= 3, 10000);
+      window->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(window));
+      QTest::keyClick(window, Qt::Key_L);
+      QVERIFY(shown->windowTitle().contains(QLatin1String("LSB")));
+    });
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(savedSettings().value(QStringLiteral("windows/waterfallOpen")).toBool());
+  }
+};
+
+QTEST_MAIN(OperatorTest)
+#include "operator_test.moc"
