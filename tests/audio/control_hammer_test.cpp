@@ -13,7 +13,7 @@
 
 #include "brackwell/brackwell.h"
 #include "core/lifecycle.h"
-#include "brackwell/param_block.h"
+#include "dsp/receive_params.h"
 #include "audio/simulated_backend.h"
 
 namespace bw {

@@ -22,7 +22,7 @@
 
 #include "audio/portaudio_stream.h"
 #include "brackwell/brackwell.h"
-#include "brackwell/param_block.h"
+#include "dsp/receive_params.h"
 #include "core/lifecycle.h"
 #include "support/engine_fixture.h"
 #include "support/private_pulse.h"
