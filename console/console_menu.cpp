@@ -25,8 +25,8 @@ ConsoleMenu::ConsoleMenu(ConsoleSession& session, ConsoleWindow& window)
   auto askDouble = [this](const QString& label, double value, double low, double high, int decimals,
                           double& out) {
     bool ok = false;
-    out = QInputDialog::getDouble(&window_, QStringLiteral("Lanternfly"), label, value, low, high, decimals,
-                                  &ok);
+    out = QInputDialog::getDouble(&window_, QStringLiteral("Lanternfly"), label, value, low, high,
+                                  decimals, &ok);
     return ok;
   };
 
@@ -34,41 +34,52 @@ ConsoleMenu::ConsoleMenu(ConsoleSession& session, ConsoleWindow& window)
   auto* sidebands = new QActionGroup(this);
   sidebands->addAction(add(sideband, QStringLiteral("Upper (USB)"), "usb", Qt::Key_U));
   sidebands->addAction(add(sideband, QStringLiteral("Lower (LSB)"), "lsb", Qt::Key_L));
-  connect(action("usb"), &QAction::triggered, this, change([](ReceiverSettings& s) { s.sideband = Sideband::Upper; }));
-  connect(action("lsb"), &QAction::triggered, this, change([](ReceiverSettings& s) { s.sideband = Sideband::Lower; }));
+  connect(action("usb"), &QAction::triggered, this,
+          change([](ReceiverSettings& s) { s.sideband = Sideband::Upper; }));
+  connect(action("lsb"), &QAction::triggered, this,
+          change([](ReceiverSettings& s) { s.sideband = Sideband::Lower; }));
 
   QMenu* band = menu_->addMenu(QStringLiteral("Passband"));
   for (int k = 0; k < 3; ++k) {
     const Passband p = kPassbandPresets[k];
     const QByteArray name = "band" + QByteArray::number(k + 1);
-    QAction* a = add(band, QStringLiteral("%1 (%2..%3 Hz)").arg(QLatin1String(p.name)).arg(p.lowCutHz).arg(p.highCutHz),
+    QAction* a = add(band,
+                     QStringLiteral("%1 (%2..%3 Hz)")
+                         .arg(QLatin1String(p.name))
+                         .arg(p.lowCutHz)
+                         .arg(p.highCutHz),
                      name.constData(), QKeySequence(Qt::Key_1 + k));
     connect(a, &QAction::triggered, this, change([p](ReceiverSettings& s) {
               s.lowCutHz = p.lowCutHz;
               s.highCutHz = p.highCutHz;
             }));
   }
-  connect(add(band, QStringLiteral("Custom..."), "bandCustom", Qt::Key_B), &QAction::triggered, this, [this] {
-    ReceiverSettings s = session_.settings();
-    bool ok = false;
-    const int low = QInputDialog::getInt(&window_, QStringLiteral("Lanternfly"), QStringLiteral("Low edge (Hz):"),
-                                         s.lowCutHz, kLowestCutHz, kHighestCutHz - 1, 10, &ok);
-    if (!ok) return;
-    const int high = QInputDialog::getInt(&window_, QStringLiteral("Lanternfly"), QStringLiteral("High edge (Hz):"),
-                                          std::max(s.highCutHz, low + 1), low + 1, kHighestCutHz, 10, &ok);
-    if (!ok || !validPassband(low, high)) return;
-    s.lowCutHz = low;
-    s.highCutHz = high;
-    session_.apply(s);
-  });
+  connect(add(band, QStringLiteral("Custom..."), "bandCustom", Qt::Key_B), &QAction::triggered,
+          this, [this] {
+            ReceiverSettings s = session_.settings();
+            bool ok = false;
+            const int low = QInputDialog::getInt(&window_, QStringLiteral("Lanternfly"),
+                                                 QStringLiteral("Low edge (Hz):"), s.lowCutHz,
+                                                 kLowestCutHz, kHighestCutHz - 1, 10, &ok);
+            if (!ok) return;
+            const int high = QInputDialog::getInt(
+                &window_, QStringLiteral("Lanternfly"), QStringLiteral("High edge (Hz):"),
+                std::max(s.highCutHz, low + 1), low + 1, kHighestCutHz, 10, &ok);
+            if (!ok || !validPassband(low, high)) return;
+            s.lowCutHz = low;
+            s.highCutHz = high;
+            session_.apply(s);
+          });
 
   QMenu* agc = menu_->addMenu(QStringLiteral("Automatic gain"));
   auto* agcs = new QActionGroup(this);
   agcs->addAction(add(agc, QStringLiteral("Slow hold"), "agcSlow", Qt::Key_A));
   agcs->addAction(add(agc, QStringLiteral("Fast hold"), "agcFast", Qt::Key_F));
   agcs->addAction(add(agc, QStringLiteral("Off, fixed gain..."), "agcOff", Qt::Key_G));
-  connect(action("agcSlow"), &QAction::triggered, this, change([](ReceiverSettings& s) { s.agc = AgcMode::Slow; }));
-  connect(action("agcFast"), &QAction::triggered, this, change([](ReceiverSettings& s) { s.agc = AgcMode::Fast; }));
+  connect(action("agcSlow"), &QAction::triggered, this,
+          change([](ReceiverSettings& s) { s.agc = AgcMode::Slow; }));
+  connect(action("agcFast"), &QAction::triggered, this,
+          change([](ReceiverSettings& s) { s.agc = AgcMode::Fast; }));
   connect(action("agcOff"), &QAction::triggered, this, [this, askDouble] {
     double gain = 0;
     ReceiverSettings s = session_.settings();
@@ -80,44 +91,49 @@ ConsoleMenu::ConsoleMenu(ConsoleSession& session, ConsoleWindow& window)
     refreshChecks();
   });
 
-  connect(add(menu_, QStringLiteral("Squelch level..."), "squelch", Qt::Key_S), &QAction::triggered, this,
-          [this, askDouble] {
+  connect(add(menu_, QStringLiteral("Squelch level..."), "squelch", Qt::Key_S), &QAction::triggered,
+          this, [this, askDouble] {
             double level = 0;
             ReceiverSettings s = session_.settings();
-            if (askDouble(QStringLiteral("Squelch level (sample units, 0 = open):"), s.squelchLevel, 0.0, 1e9, 1,
-                          level)) {
+            if (askDouble(QStringLiteral("Squelch level (sample units, 0 = open):"), s.squelchLevel,
+                          0.0, 1e9, 1, level)) {
               s.squelchLevel = level;
               session_.apply(s);
             }
           });
-  connect(add(menu_, QStringLiteral("Output volume..."), "volume", Qt::Key_V), &QAction::triggered, this, [this] {
-    ReceiverSettings s = session_.settings();
-    bool ok = false;
-    const int pct = QInputDialog::getInt(&window_, QStringLiteral("Lanternfly"), QStringLiteral("Output volume (%):"),
-                                         s.volumePercent < 0 ? 100 : s.volumePercent, 0, 100, 5, &ok);
-    if (!ok) return;
-    s.volumePercent = pct;
-    session_.apply(s);
-  });
+  connect(add(menu_, QStringLiteral("Output volume..."), "volume", Qt::Key_V), &QAction::triggered,
+          this, [this] {
+            ReceiverSettings s = session_.settings();
+            bool ok = false;
+            const int pct = QInputDialog::getInt(
+                &window_, QStringLiteral("Lanternfly"), QStringLiteral("Output volume (%):"),
+                s.volumePercent < 0 ? 100 : s.volumePercent, 0, 100, 5, &ok);
+            if (!ok) return;
+            s.volumePercent = pct;
+            session_.apply(s);
+          });
 
   menu_->addSeparator();
   add(menu_, QStringLiteral("Swap I and Q"), "swapIq", Qt::Key_I)->setCheckable(true);
-  connect(action("swapIq"), &QAction::triggered, this, change([](ReceiverSettings& s) { s.swapIq = !s.swapIq; }));
-  connect(add(menu_, QStringLiteral("Balance, phase..."), "balancePhase", Qt::Key_P), &QAction::triggered, this,
-          [this, askDouble] {
+  connect(action("swapIq"), &QAction::triggered, this,
+          change([](ReceiverSettings& s) { s.swapIq = !s.swapIq; }));
+  connect(add(menu_, QStringLiteral("Balance, phase..."), "balancePhase", Qt::Key_P),
+          &QAction::triggered, this, [this, askDouble] {
             double v = 0;
             ReceiverSettings s = session_.settings();
-            if (askDouble(QStringLiteral("Phase coefficient (imaginary += c x real):"), s.iqPhaseCoef, -1.0, 1.0, 6,
-                          v)) {
+            if (askDouble(QStringLiteral("Phase coefficient (imaginary += c x real):"),
+                          s.iqPhaseCoef, -1.0, 1.0, 6, v)) {
               s.iqPhaseCoef = v;
               session_.apply(s);
             }
           });
-  connect(add(menu_, QStringLiteral("Balance, gain..."), "balanceGain", QKeySequence(Qt::SHIFT | Qt::Key_P)),
+  connect(add(menu_, QStringLiteral("Balance, gain..."), "balanceGain",
+              QKeySequence(Qt::SHIFT | Qt::Key_P)),
           &QAction::triggered, this, [this, askDouble] {
             double v = 0;
             ReceiverSettings s = session_.settings();
-            if (askDouble(QStringLiteral("Gain coefficient (real x (1 + c)):"), s.iqGainCoef, -1.0, 1.0, 6, v)) {
+            if (askDouble(QStringLiteral("Gain coefficient (real x (1 + c)):"), s.iqGainCoef, -1.0,
+                          1.0, 6, v)) {
               s.iqGainCoef = v;
               session_.apply(s);
             }
@@ -126,7 +142,8 @@ ConsoleMenu::ConsoleMenu(ConsoleSession& session, ConsoleWindow& window)
           [this, askDouble] {
             double khz = 0;
             ReceiverSettings s = session_.settings();
-            if (askDouble(QStringLiteral("Local oscillator (kHz):"), s.loHz / 1000.0, 0.0, 1e9, 3, khz)) {
+            if (askDouble(QStringLiteral("Local oscillator (kHz):"), s.loHz / 1000.0, 0.0, 1e9, 3,
+                          khz)) {
               s.loHz = khz * 1000.0;
               session_.apply(s);
             }
@@ -141,14 +158,15 @@ ConsoleMenu::ConsoleMenu(ConsoleSession& session, ConsoleWindow& window)
   connect(playback, &QMenu::aboutToShow, this, [this, playback] { fillDevices(playback, false); });
 
   menu_->addSeparator();
-  connect(add(menu_, QStringLiteral("Waterfall"), "waterfall", Qt::Key_W), &QAction::triggered, this,
-          [this] { session_.toggleWaterfall(); });
-  connect(add(menu_, QStringLiteral("Restart receiver"), "restart", Qt::Key_R), &QAction::triggered, this,
-          [this] { session_.restart(); });
-  connect(add(menu_, QStringLiteral("Close"), "close", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered,
-          &window_, &QWidget::close);
+  connect(add(menu_, QStringLiteral("Waterfall"), "waterfall", Qt::Key_W), &QAction::triggered,
+          this, [this] { session_.toggleWaterfall(); });
+  connect(add(menu_, QStringLiteral("Restart receiver"), "restart", Qt::Key_R), &QAction::triggered,
+          this, [this] { session_.restart(); });
+  connect(add(menu_, QStringLiteral("Close"), "close", QKeySequence(Qt::CTRL | Qt::Key_Q)),
+          &QAction::triggered, &window_, &QWidget::close);
 
-  for (QAction* a : {action("usb"), action("lsb"), action("agcSlow"), action("agcFast"), action("agcOff")}) {
+  for (QAction* a :
+       {action("usb"), action("lsb"), action("agcSlow"), action("agcFast"), action("agcOff")}) {
     a->setCheckable(true);
   }
   connect(menu_, &QMenu::aboutToShow, this, [this] { refreshChecks(); });
@@ -159,7 +177,8 @@ ConsoleMenu::ConsoleMenu(ConsoleSession& session, ConsoleWindow& window)
           [this](const QPoint& at) { menu_->popup(window_.mapToGlobal(at)); });
 }
 
-QAction* ConsoleMenu::add(QMenu* into, const QString& text, const char* name, const QKeySequence& keys) {
+QAction* ConsoleMenu::add(QMenu* into, const QString& text, const char* name,
+                          const QKeySequence& keys) {
   auto* a = new QAction(text, into);
   a->setObjectName(QLatin1String(name));
   a->setShortcut(keys);

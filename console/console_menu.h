@@ -8,8 +8,8 @@
 //   I           swap I and Q         P / Shift+P  balance phase / gain
 //   O           LO frequency         W  waterfall window
 //   R           restart the receiver Ctrl+Q  close
-// The shortcuts work in the waterfall window too. Devices are chosen from two submenus, filled from the engine each time
-// the menu opens. Values are asked for in dialogs. Main thread only.
+// The shortcuts work in the waterfall window too. Devices are chosen from two submenus, filled from
+// the engine each time the menu opens. Values are asked for in dialogs. Main thread only.
 #pragma once
 
 #include <QObject>

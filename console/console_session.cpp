@@ -1,5 +1,6 @@
 #include "console_session.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -30,14 +31,24 @@ int configureEngine(const EngineEntries& e, int input, int output) {
   return e.sdrSetGlobal(input, output, kBufferCount, kBlockOrder, kSampleRate, kBitsPerSample);
 }
 
-ConsoleSession::ConsoleSession(const EngineEntries& engine, ReceiverSettings settings, DevicePair devices)
-    : e_(engine), settings_(settings), devices_(std::move(devices)), block_(encodeReceiveBlock(settings_)) {}
+ConsoleSession::ConsoleSession(const EngineEntries& engine, ReceiverSettings settings,
+                               DevicePair devices)
+    : e_(engine),
+      settings_(settings),
+      devices_(std::move(devices)),
+      block_(encodeReceiveBlock(settings_)) {}
 
 ConsoleSession::~ConsoleSession() = default;
 
 void ConsoleSession::attach(ConsoleWindow* window, DisplayLoop* display) {
   window_ = window;
   display_ = display;
+  if (window_ != nullptr) window_->installEventFilter(this);
+}
+
+bool ConsoleSession::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == window_ && event->type() == QEvent::Close) closing_ = true;
+  return false;
 }
 
 void ConsoleSession::send() {
@@ -85,7 +96,8 @@ QString ConsoleSession::describeColumn(int x) const {
   const int k = binForColumn(x, kBlockOrder);
   if (static_cast<std::size_t>(k) < lastSpectrum_.size()) {
     const double db = magnitudeDb(lastSpectrum_[static_cast<std::size_t>(k)]);
-    text += std::isfinite(db) ? QStringLiteral("\n%1 dB").arg(db, 0, 'f', 1) : QStringLiteral("\nno signal");
+    text += std::isfinite(db) ? QStringLiteral("\n%1 dB").arg(db, 0, 'f', 1)
+                              : QStringLiteral("\nno signal");
   }
   return text;
 }
@@ -137,10 +149,10 @@ void ConsoleSession::toggleWaterfall() {
   if (!waterfall_) {
     waterfall_ = std::make_unique<WaterfallWindow>();
     waterfall_->setTuning(settings_);
-    // Quitting closes every window after the main one: only a close while
-    // the main window is still up is the operator's.
+    // Quitting closes every window after the main one: only a close before
+    // the main window's is the operator's.
     waterfall_->onClosed = [this] {
-      if (window_ == nullptr || window_->isVisible()) waterfallOpen_ = false;
+      if (!closing_) waterfallOpen_ = false;
     };
   }
   waterfallOpen_ = !waterfall_->isVisible();
@@ -166,8 +178,8 @@ void ConsoleSession::onFrame(DisplayFrame frame) {
 }
 
 void ConsoleSession::showEngineStopped() {
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), QStringLiteral("Sound device stopped"),
-                  QMessageBox::Ok, window_);
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"),
+                  QStringLiteral("Sound device stopped"), QMessageBox::Ok, window_);
   QPushButton* again = box.addButton(QStringLiteral("Restart"), QMessageBox::AcceptRole);
   box.setDefaultButton(again);
   box.exec();

@@ -69,6 +69,10 @@ class ConsoleSession : public QObject {
   // A frame from the display thread, on the main thread.
   void onFrame(DisplayFrame frame);
 
+ protected:
+  // Notes the main window's close, which ends the run.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void send();
   void showEngineStopped();
@@ -84,6 +88,7 @@ class ConsoleSession : public QObject {
   std::unique_ptr<WaterfallWindow> waterfall_;
   bool stoppedBoxOpen_ = false;
   bool waterfallOpen_ = false;
+  bool closing_ = false;  // the main window is closing: the run ends
 };
 
 // Engine configuration the console uses besides the devices.

@@ -27,13 +27,20 @@ QString deviceName(const EngineEntries& e, bool capture, int number) {
 
 QString statusText(int status) {
   switch (status) {
-    case SDR_OK: return QStringLiteral("ok");
-    case SDR_DEVICE_REFUSED: return QStringLiteral("the sound system refused to open or start a device");
-    case SDR_BAD_ARGUMENT: return QStringLiteral("the engine rejected the configuration");
-    case SDR_NOT_RUNNING: return QStringLiteral("the engine is not running");
-    case SDR_RUNNING: return QStringLiteral("the engine is still running");
-    case SDR_NOT_CONFIGURED: return QStringLiteral("no format configured");
-    default: return QStringLiteral("status %1").arg(status);
+    case SDR_OK:
+      return QStringLiteral("ok");
+    case SDR_DEVICE_REFUSED:
+      return QStringLiteral("the sound system refused to open or start a device");
+    case SDR_BAD_ARGUMENT:
+      return QStringLiteral("the engine rejected the configuration");
+    case SDR_NOT_RUNNING:
+      return QStringLiteral("the engine is not running");
+    case SDR_RUNNING:
+      return QStringLiteral("the engine is still running");
+    case SDR_NOT_CONFIGURED:
+      return QStringLiteral("no format configured");
+    default:
+      return QStringLiteral("status %1").arg(status);
   }
 }
 
@@ -43,7 +50,9 @@ QString deviceListing(const EngineEntries& e) {
     out += QLatin1String(title) + QLatin1String(":\n");
     const QStringList names = deviceNames(e, capture);
     for (qsizetype k = 0; k < names.size(); ++k) {
-      out += QStringLiteral("  %1  %2%3\n").arg(k + 1).arg(names[k], k == 0 ? QStringLiteral("  (default)") : QString());
+      out += QStringLiteral("  %1  %2%3\n")
+                 .arg(k + 1)
+                 .arg(names[k], k == 0 ? QStringLiteral("  (default)") : QString());
     }
   };
   section("Capture devices", true);

@@ -37,7 +37,8 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
     QString name = arguments[k];
     QString value;
     bool hasValue = false;
-    if (const qsizetype eq = name.indexOf(QLatin1Char('=')); name.startsWith(QLatin1String("--")) && eq > 0) {
+    if (const qsizetype eq = name.indexOf(QLatin1Char('='));
+        name.startsWith(QLatin1String("--")) && eq > 0) {
       value = name.mid(eq + 1);
       name = name.left(eq);
       hasValue = true;
@@ -62,13 +63,15 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
     } else if (name == QLatin1String("--lsb") || name == QLatin1String("--usb")) {
       if (!flagOnly()) return failed(QStringLiteral("%1 takes no value").arg(name));
       const Sideband s = name == QLatin1String("--lsb") ? Sideband::Lower : Sideband::Upper;
-      if (o.sideband && *o.sideband != s) return failed(QStringLiteral("--lsb and --usb exclude each other"));
+      if (o.sideband && *o.sideband != s)
+        return failed(QStringLiteral("--lsb and --usb exclude each other"));
       o.sideband = s;
     } else if (name == QLatin1String("--in") || name == QLatin1String("--out")) {
       long long n = 0;
       if (!needValue()) return failed(QStringLiteral("%1 needs a device number").arg(name));
       if (!parseWhole(value, 1, 1000, n)) {
-        return failed(QStringLiteral("%1: '%2' is not a device number (1 or more)").arg(name, value));
+        return failed(
+            QStringLiteral("%1: '%2' is not a device number (1 or more)").arg(name, value));
       }
       (name == QLatin1String("--in") ? o.inputDevice : o.outputDevice) = static_cast<int>(n);
     } else if (name == QLatin1String("--low") || name == QLatin1String("--high")) {
@@ -102,7 +105,8 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
     }
   }
   if (o.lowCutHz && o.highCutHz && *o.lowCutHz >= *o.highCutHz) {
-    return failed(QStringLiteral("--low %1 must lie below --high %2").arg(*o.lowCutHz).arg(*o.highCutHz));
+    return failed(
+        QStringLiteral("--low %1 must lie below --high %2").arg(*o.lowCutHz).arg(*o.highCutHz));
   }
   if (help) {
     o.action = ConsoleOptions::Action::Help;
@@ -153,6 +157,8 @@ QString helpText() {
       "Right-click the window for the menu; W opens the waterfall.\n");
 }
 
-QString versionText() { return QStringLiteral("Lanternfly %1\n").arg(QLatin1String(kConsoleVersion)); }
+QString versionText() {
+  return QStringLiteral("Lanternfly %1\n").arg(QLatin1String(kConsoleVersion));
+}
 
 }  // namespace lanternfly

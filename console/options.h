@@ -18,7 +18,7 @@ struct ConsoleOptions {
   Action action = Action::Run;
   QString error;  // one line, for Action::Error
 
-  std::optional<int> inputDevice;   // device numbers, from 1
+  std::optional<int> inputDevice;  // device numbers, from 1
   std::optional<int> outputDevice;
   std::optional<Sideband> sideband;
   std::optional<int> lowCutHz;

@@ -60,9 +60,7 @@ double passbandUpperEdgeHz(const ReceiverSettings& s) {
   return tunedFrequencyHz(s) + (s.sideband == Sideband::Upper ? s.highCutHz : -s.lowCutHz);
 }
 
-QString kiloHertzText(double hz) {
-  return QStringLiteral("%1 kHz").arg(hz / 1000.0, 0, 'f', 3);
-}
+QString kiloHertzText(double hz) { return QStringLiteral("%1 kHz").arg(hz / 1000.0, 0, 'f', 3); }
 
 QString tuningSummary(const ReceiverSettings& s) {
   return QStringLiteral("%1 %2 %3-%4 Hz")

@@ -28,18 +28,18 @@ inline constexpr int kCaptureRateHz = 48000;
 
 struct ReceiverSettings {
   Sideband sideband = Sideband::Upper;
-  int lowCutHz = 300;    // audio passband, Hz
+  int lowCutHz = 300;  // audio passband, Hz
   int highCutHz = 2700;
   AgcMode agc = AgcMode::Slow;
-  double agcCeiling = 1000.0;  // linear factor, the AGC's largest gain
-  double fixedGain = 1000.0;   // linear factor applied when the AGC is off
-  double squelchLevel = 0.0;   // envelope threshold, sample units; 0 = open
-  bool swapIq = false;         // captured channels are Q, I instead of I, Q
-  double iqPhaseCoef = 0.0;    // balance: imaginary += coef * real
-  double iqGainCoef = 0.0;     // balance: real *= 1 + coef
+  double agcCeiling = 1000.0;     // linear factor, the AGC's largest gain
+  double fixedGain = 1000.0;      // linear factor applied when the AGC is off
+  double squelchLevel = 0.0;      // envelope threshold, sample units; 0 = open
+  bool swapIq = false;            // captured channels are Q, I instead of I, Q
+  double iqPhaseCoef = 0.0;       // balance: imaginary += coef * real
+  double iqGainCoef = 0.0;        // balance: real *= 1 + coef
   std::int32_t tuneOffsetHz = 0;  // above the band centre, multiple of 10
-  double loHz = 0.0;  // receiver's local oscillator: the band centre, Hz
-  int volumePercent = -1;  // output volume 0..100 %, -1 = never set
+  double loHz = 0.0;              // receiver's local oscillator: the band centre, Hz
+  int volumePercent = -1;         // output volume 0..100 %, -1 = never set
 
   bool operator==(const ReceiverSettings&) const = default;
 };

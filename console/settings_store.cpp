@@ -113,8 +113,10 @@ SavedConsole settingsToSave(const SavedConsole& loaded, const SavedConsole& star
   }
   keep(o.tuneOffsetHz, l.tuneOffsetHz, s.tuneOffsetHz, n.tuneOffsetHz);
   keep(o.loHz, l.loHz, s.loHz, n.loHz);
-  if (now.inputDeviceName == startedWith.inputDeviceName) out.inputDeviceName = loaded.inputDeviceName;
-  if (now.outputDeviceName == startedWith.outputDeviceName) out.outputDeviceName = loaded.outputDeviceName;
+  if (now.inputDeviceName == startedWith.inputDeviceName)
+    out.inputDeviceName = loaded.inputDeviceName;
+  if (now.outputDeviceName == startedWith.outputDeviceName)
+    out.outputDeviceName = loaded.outputDeviceName;
   return out;
 }
 

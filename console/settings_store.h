@@ -19,7 +19,7 @@ namespace lanternfly {
 
 struct SavedConsole {
   ReceiverSettings receiver;
-  QString inputDeviceName;   // empty: the console's default device number
+  QString inputDeviceName;  // empty: the console's default device number
   QString outputDeviceName;
   std::optional<QPoint> mainWindowPosition;  // outer top-left on the screen
   QByteArray waterfallGeometry;              // QWidget::saveGeometry()

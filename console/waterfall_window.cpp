@@ -26,7 +26,8 @@ QRgb paletteAt(double t) {
 }  // namespace
 
 WaterfallWindow::WaterfallWindow()
-    : QWidget(nullptr, Qt::Window), history_(kWaterfallColumns, kWaterfallRows, QImage::Format_RGB32) {
+    : QWidget(nullptr, Qt::Window),
+      history_(kWaterfallColumns, kWaterfallRows, QImage::Format_RGB32) {
   setObjectName(QStringLiteral("waterfall"));
   // Closing the main window ends the program even while this one is open.
   setAttribute(Qt::WA_QuitOnClose, false);
@@ -55,7 +56,8 @@ void WaterfallWindow::addSpectrum(std::span<const double> spectrum) {
   // frequency (bin M/2) on the left, highest (bin M/2 - 1) on the right.
   for (int c = 0; c < kWaterfallColumns; ++c) {
     const std::size_t first = m * static_cast<std::size_t>(c) / kWaterfallColumns;
-    const std::size_t last = std::max(first + 1, m * static_cast<std::size_t>(c + 1) / kWaterfallColumns);
+    const std::size_t last =
+        std::max(first + 1, m * static_cast<std::size_t>(c + 1) / kWaterfallColumns);
     double strongest = 0.0;
     for (std::size_t j = first; j < last; ++j) {
       const double v = spectrum[(j + m / 2) % m];
@@ -112,7 +114,8 @@ void WaterfallWindow::paintEvent(QPaintEvent*) {
     const double x = columnForOffset(offset) * xPerColumn;
     p.drawLine(QPointF(x, picture), QPointF(x, picture + 4));
     const QString label = QString::number((tuning_.loHz + offset) / 1000.0, 'f', 1);
-    p.drawText(QRectF(x - 50, picture + 4, 100, kWaterfallAxisHeight - 4), Qt::AlignHCenter | Qt::AlignTop, label);
+    p.drawText(QRectF(x - 50, picture + 4, 100, kWaterfallAxisHeight - 4),
+               Qt::AlignHCenter | Qt::AlignTop, label);
   }
   p.setPen(QColor(255, 60, 60));
   p.drawLine(QPointF(tuned, picture), QPointF(tuned, picture + 6));

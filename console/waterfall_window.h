@@ -14,8 +14,8 @@
 
 namespace lanternfly {
 
-inline constexpr int kWaterfallColumns = 1024;  // history width, columns
-inline constexpr int kWaterfallRows = 400;      // history depth, frames
+inline constexpr int kWaterfallColumns = 1024;   // history width, columns
+inline constexpr int kWaterfallRows = 400;       // history depth, frames
 inline constexpr int kWaterfallAxisHeight = 22;  // pixels under the picture
 
 class WaterfallWindow : public QWidget {

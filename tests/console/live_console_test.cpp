@@ -90,7 +90,8 @@ pid_t startXServer(std::string& display) {
 
 TEST(LiveConsoleTest, LowerSidebandToneComesOutAndUpperIsGone) {
   using bw::test::PrivatePulse;
-  if (const std::string missing = PrivatePulse::missingTools(); !missing.empty()) GTEST_SKIP() << missing;
+  if (const std::string missing = PrivatePulse::missingTools(); !missing.empty())
+    GTEST_SKIP() << missing;
   PrivatePulse pulse;
   ASSERT_TRUE(pulse.start()) << pulse.error();
   std::string display;
@@ -116,8 +117,9 @@ TEST(LiveConsoleTest, LowerSidebandToneComesOutAndUpperIsGone) {
                                     pulse.folder() + "/console.log");
   std::this_thread::sleep_for(std::chrono::seconds(2));
   const std::string heard = pulse.folder() + "/heard.wav";
-  const pid_t recorder = pulse.spawn({"parecord", "--device=speaker.monitor", "--rate=48000", "--channels=2",
-                                      "--format=s16le", "--file-format=wav", heard});
+  const pid_t recorder =
+      pulse.spawn({"parecord", "--device=speaker.monitor", "--rate=48000", "--channels=2",
+                   "--format=s16le", "--file-format=wav", heard});
   const int played = pulse.run({"paplay", "--device=iqband", tone}, 20000);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   PrivatePulse::finish(recorder, true);

@@ -132,7 +132,8 @@ struct Run {
   QString logPath = scratch.filePath(QStringLiteral("calls.log"));
   int exitCode = -1;
 
-  void operator()(const std::function<void(ConsoleWindow*)>& script, const ConsoleOptions& options = {}) {
+  void operator()(const std::function<void(ConsoleWindow*)>& script,
+                  const ConsoleOptions& options = {}) {
     qputenv("BW_STAND_IN_LOG", logPath.toLocal8Bit());
     bool scripted = false;
     QTimer poll;
@@ -152,8 +153,8 @@ struct Run {
 };
 
 QSettings savedSettings() {
-  return QSettings(QSettings::NativeFormat, QSettings::UserScope, QLatin1String(kSettingsOrganisation),
-                   QLatin1String(kSettingsApplication));
+  return QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                   QLatin1String(kSettingsOrganisation), QLatin1String(kSettingsApplication));
 }
 
 }  // namespace
@@ -238,8 +239,10 @@ class OperatorTest : public QObject {
       qsizetype mark = run.log().size();
       choose("device1");
       QStringList calls = controlCalls(run.log(), mark);
-      calls.removeIf([](const QString& l) { return l.startsWith(QLatin1String("sdrGetName")) ||
-                                                   l.startsWith(QLatin1String("sdrGetNum")); });
+      calls.removeIf([](const QString& l) {
+        return l.startsWith(QLatin1String("sdrGetName")) ||
+               l.startsWith(QLatin1String("sdrGetNum"));
+      });
       QCOMPARE(calls, (QStringList{QStringLiteral("sdrStop inflight=0"),
                                    QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16"),
                                    QStringLiteral("sdrStart 0")}));
@@ -250,12 +253,12 @@ class OperatorTest : public QObject {
       QTRY_VERIFY(answers.buttons.isEmpty());
       calls = controlCalls(run.log(), mark);
       calls.removeIf([](const QString& l) { return l.startsWith(QLatin1String("sdrGetN")); });
-      QCOMPARE(calls, (QStringList{QStringLiteral("sdrStop inflight=0"),
-                                   QStringLiteral("sdrSetGlobal 3 2 4 11 48000 16"),
-                                   QStringLiteral("sdrStart 0"),
-                                   QStringLiteral("sdrStop inflight=0"),
-                                   QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16"),
-                                   QStringLiteral("sdrStart 0")}));
+      QCOMPARE(calls,
+               (QStringList{QStringLiteral("sdrStop inflight=0"),
+                            QStringLiteral("sdrSetGlobal 3 2 4 11 48000 16"),
+                            QStringLiteral("sdrStart 0"), QStringLiteral("sdrStop inflight=0"),
+                            QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16"),
+                            QStringLiteral("sdrStart 0")}));
       QCOMPARE(answers.boxTexts.size(), 1);
       QVERIFY(answers.boxTexts[0].startsWith(QLatin1String("Error|")));
       // The display thread runs again afterwards.
@@ -265,7 +268,8 @@ class OperatorTest : public QObject {
     qunsetenv("BW_STAND_IN_REFUSE_IN");
     QCOMPARE(run.exitCode, 0);
     // The device in use is saved by name.
-    QCOMPARE(savedSettings().value(QStringLiteral("devices/capture")).toString(), QStringLiteral("Card A"));
+    QCOMPARE(savedSettings().value(QStringLiteral("devices/capture")).toString(),
+             QStringLiteral("Card A"));
 
     // The next start opens the saved device by its name.
     Run again;
@@ -315,9 +319,11 @@ class OperatorTest : public QObject {
             QCOMPARE(lastBlock(run.log()), expectedHex(f));
           }
           // Column 200 is 5250 Hz above a 7000 kHz LO.
-          QHelpEvent hover(QEvent::ToolTip, QPoint(210, 100), window->mapToGlobal(QPoint(210, 100)));
+          QHelpEvent hover(QEvent::ToolTip, QPoint(210, 100),
+                           window->mapToGlobal(QPoint(210, 100)));
           QApplication::sendEvent(window, &hover);
-          QVERIFY2(QToolTip::text().startsWith(QLatin1String("7005.250 kHz\n")), qPrintable(QToolTip::text()));
+          QVERIFY2(QToolTip::text().startsWith(QLatin1String("7005.250 kHz\n")),
+                   qPrintable(QToolTip::text()));
           QVERIFY(QToolTip::text().endsWith(QLatin1String(" dB")) ||
                   QToolTip::text().endsWith(QLatin1String("no signal")));
         },
@@ -333,14 +339,21 @@ class OperatorTest : public QObject {
     first(
         [&](ConsoleWindow* window) {
           QCOMPARE(window->slider()->value(), 2400 + 123);
+          window->activateWindow();
+          QVERIFY(QTest::qWaitForWindowActive(window));
           QTest::keyClick(window, Qt::Key_F);  // a menu change is kept
           window->move(300, 320);
         },
         options);
     Fields f;
     f.flags = 0x00206F80, f.low = 100, f.offset = 1230, f.agcBlocks = 2;
-    QCOMPARE(readLog(first.logPath).filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
-             expectedHex([&] { Fields g = f; g.agcBlocks = 10; return g; }()));
+    QCOMPARE(
+        readLog(first.logPath).filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
+        expectedHex([&] {
+          Fields g = f;
+          g.agcBlocks = 10;
+          return g;
+        }()));
     QCOMPARE(lastBlock(first.log()), expectedHex(f));
 
     Run second;
@@ -351,13 +364,17 @@ class OperatorTest : public QObject {
     });
     Fields g;
     g.agcBlocks = 2;  // saved; the options' sideband, edge and offset are not
-    QCOMPARE(second.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(), expectedHex(g));
+    QCOMPARE(second.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
+             expectedHex(g));
     QCOMPARE(where, QPoint(300, 320));
 
     Run third;
-    third([&](ConsoleWindow* window) { QCOMPARE(window->offsetReadout()->text(), QStringLiteral("10")); });
+    third([&](ConsoleWindow* window) {
+      QCOMPARE(window->offsetReadout()->text(), QStringLiteral("10"));
+    });
     g.offset = 10;
-    QCOMPARE(third.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(), expectedHex(g));
+    QCOMPARE(third.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
+             expectedHex(g));
   }
 
   void optionValuesAreChecked() {
@@ -371,14 +388,23 @@ class OperatorTest : public QObject {
     QCOMPARE(action({"--version"}), A::Version);
     QCOMPARE(action({"--list"}), A::List);
     for (auto bad : std::initializer_list<std::initializer_list<const char*>>{
-             {"--in", "0"}, {"--out", "x"}, {"--in"}, {"--low", "40"}, {"--high", "6001"},
-             {"--low", "900", "--high", "800"}, {"--tune", "24001"}, {"--lo", "-1"}, {"--lo", "nan"},
-             {"--lsb", "--usb"}, {"--usb=1"}, {"--frobnicate"}}) {
+             {"--in", "0"},
+             {"--out", "x"},
+             {"--in"},
+             {"--low", "40"},
+             {"--high", "6001"},
+             {"--low", "900", "--high", "800"},
+             {"--tune", "24001"},
+             {"--lo", "-1"},
+             {"--lo", "nan"},
+             {"--lsb", "--usb"},
+             {"--usb=1"},
+             {"--frobnicate"}}) {
       QCOMPARE(action(bad), A::Error);
     }
-    const ConsoleOptions o = parseOptions({QStringLiteral("--in=3"), QStringLiteral("--high"),
-                                           QStringLiteral("250"), QStringLiteral("--tune"),
-                                           QStringLiteral("-15")});
+    const ConsoleOptions o =
+        parseOptions({QStringLiteral("--in=3"), QStringLiteral("--high"), QStringLiteral("250"),
+                      QStringLiteral("--tune"), QStringLiteral("-15")});
     QCOMPARE(*o.inputDevice, 3);
     ReceiverSettings s;
     QString why;
@@ -425,16 +451,18 @@ class OperatorTest : public QObject {
 
     Run run;
     run([&](ConsoleWindow* window) {
+      window->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(window));
       QTest::keyClick(window, Qt::Key_W);
-      WaterfallWindow* shown = window->findChild<WaterfallWindow*>();
+      WaterfallWindow* shown = nullptr;
       for (QWidget* top : QApplication::topLevelWidgets()) {
         if (auto* wf = dynamic_cast<WaterfallWindow*>(top); wf && wf->isVisible()) shown = wf;
       }
       QVERIFY(shown != nullptr);
       QTRY_VERIFY_WITH_TIMEOUT(shown->rowsAdded() >= 3, 10000);
-      shown->activateWindow();
-      QVERIFY(QTest::qWaitForWindowActive(shown));
-      QTest::keyClick(shown, Qt::Key_L);  // the shortcuts work there too
+      window->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(window));
+      QTest::keyClick(window, Qt::Key_L);
       QVERIFY(shown->windowTitle().contains(QLatin1String("LSB")));
     });
     QCOMPARE(run.exitCode, 0);
