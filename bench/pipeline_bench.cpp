@@ -16,11 +16,10 @@
 #include <random>
 #include <vector>
 
-#include "api/configuration.h"
-#include "api/engine_state.h"
-#include "api/lifecycle.h"
-#include "api/param_block.h"
-#include "dsp/pipeline.h"
+#include "core/configuration.h"
+#include "core/lifecycle.h"
+#include "core/receiver.h"
+#include "dsp/receive_params.h"
 #include "primitives/kernel_set.h"
 
 namespace {
@@ -81,7 +80,7 @@ void BM_processBlock(benchmark::State& state) {
   }
   state.SetLabel(bw::nsp::kernelSetName(set));
   bw::engineAttach();
-  if (bw::configureFormat(4, order, 48000, 16) != 0) {
+  if (bw::configureFormat(4, order, 48000, 16) != bw::Status::Ok) {
     state.SkipWithError("configuration refused");
     bw::engineDetach();
     bw::nsp::useKernelSet(saved);

@@ -45,20 +45,9 @@ bool EngineLibrary::load(const QString& programDir) {
 
 void EngineLibrary::bindEntries() {
   EngineEntries& e = entries_;
-  bind(handle_, "sdrGetNumInDevice", e.sdrGetNumInDevice);
-  bind(handle_, "sdrGetNumOutDevice", e.sdrGetNumOutDevice);
-  bind(handle_, "sdrGetNameInDevice", e.sdrGetNameInDevice);
-  bind(handle_, "sdrGetNameOutDevice", e.sdrGetNameOutDevice);
-  bind(handle_, "sdrGetNumMixer", e.sdrGetNumMixer);
-  bind(handle_, "sdrGetNameMixer", e.sdrGetNameMixer);
-  bind(handle_, "sdrGetOutVolume", e.sdrGetOutVolume);
-  bind(handle_, "sdrSetOutVolume", e.sdrSetOutVolume);
-  bind(handle_, "sdrSetGlobal", e.sdrSetGlobal);
-  bind(handle_, "sdrSetNewParam", e.sdrSetNewParam);
-  bind(handle_, "sdrGetSpectrum", e.sdrGetSpectrum);
-  bind(handle_, "sdrGetSmetr", e.sdrGetSmetr);
-  bind(handle_, "sdrStart", e.sdrStart);
-  bind(handle_, "sdrStop", e.sdrStop);
+#define LANTERNFLY_BIND_ENTRY(name) bind(handle_, #name, e.name);
+  BRACKWELL_EXPORTS(LANTERNFLY_BIND_ENTRY)
+#undef LANTERNFLY_BIND_ENTRY
 }
 
 void EngineLibrary::unload() {

@@ -6,7 +6,8 @@
 
 #include <QString>
 
-#include "api/brackwell.h"
+#include "brackwell/brackwell.h"
+#include "brackwell/exports.h"
 
 namespace lanternfly {
 
@@ -14,22 +15,11 @@ namespace lanternfly {
 inline constexpr const char* kEngineFileName = "libBrackwell.so";
 
 // The fourteen operations, in the order they are looked up.
+#define LANTERNFLY_ENGINE_ENTRY(name) decltype(&::name) name = nullptr;
 struct EngineEntries {
-  decltype(&::sdrGetNumInDevice) sdrGetNumInDevice = nullptr;
-  decltype(&::sdrGetNumOutDevice) sdrGetNumOutDevice = nullptr;
-  decltype(&::sdrGetNameInDevice) sdrGetNameInDevice = nullptr;
-  decltype(&::sdrGetNameOutDevice) sdrGetNameOutDevice = nullptr;
-  decltype(&::sdrGetNumMixer) sdrGetNumMixer = nullptr;
-  decltype(&::sdrGetNameMixer) sdrGetNameMixer = nullptr;
-  decltype(&::sdrGetOutVolume) sdrGetOutVolume = nullptr;
-  decltype(&::sdrSetOutVolume) sdrSetOutVolume = nullptr;
-  decltype(&::sdrSetGlobal) sdrSetGlobal = nullptr;
-  decltype(&::sdrSetNewParam) sdrSetNewParam = nullptr;
-  decltype(&::sdrGetSpectrum) sdrGetSpectrum = nullptr;
-  decltype(&::sdrGetSmetr) sdrGetSmetr = nullptr;
-  decltype(&::sdrStart) sdrStart = nullptr;
-  decltype(&::sdrStop) sdrStop = nullptr;
+  BRACKWELL_EXPORTS(LANTERNFLY_ENGINE_ENTRY)
 };
+#undef LANTERNFLY_ENGINE_ENTRY
 
 // Owns one loaded engine library. Not copyable; unloads on destruction.
 class EngineLibrary {

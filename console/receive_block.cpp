@@ -1,12 +1,13 @@
 #include "receive_block.h"
 
-#include "api/param_block.h"
+#include "brackwell/param_block.h"
 
 namespace lanternfly {
 
 ReceiveBlock initialReceiveBlock() {
   ReceiveBlock block{};
-  bw::encodeParams(bw::consoleParams(), block.data());
+  const SdrReceiveParams params = sdrConsoleParams();
+  sdrEncodeParams(&params, block.data());
   return block;
 }
 
@@ -15,7 +16,7 @@ std::int32_t tuneOffsetForPosition(int position) {
 }
 
 void storeTuneOffset(ReceiveBlock& block, std::int32_t offsetHz) {
-  bw::detail::writeLe(block.data(), bw::param::kTuneOffsetHz, offsetHz);
+  sdrStoreTuneOffset(block.data(), offsetHz);
 }
 
 }  // namespace lanternfly

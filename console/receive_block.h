@@ -6,9 +6,11 @@
 #include <array>
 #include <cstdint>
 
+#include "brackwell/param_block.h"
+
 namespace lanternfly {
 
-using ReceiveBlock = std::array<std::uint8_t, 65>;
+using ReceiveBlock = std::array<std::uint8_t, SDR_PARAM_BLOCK_BYTES>;
 
 // Slider range and the middle position that means offset 0.
 inline constexpr int kSliderMinimum = 0;

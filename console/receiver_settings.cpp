@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <cmath>
 
-#include "api/param_block.h"
+#include "brackwell/param_block.h"
 
 namespace lanternfly {
 
 ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
-  bw::ReceiveParams p = bw::consoleParams();
+  SdrReceiveParams p = sdrConsoleParams();
   if (s.sideband == Sideband::Lower) {
-    p.flags = (p.flags & ~bw::flag::UpperSideband) | bw::flag::LowerSideband;
+    p.flags = (p.flags & ~SDR_FLAG_UPPER_SIDEBAND) | SDR_FLAG_LOWER_SIDEBAND;
   }
-  if (s.swapIq) p.flags |= bw::flag::SwapInput;
+  if (s.swapIq) p.flags |= SDR_FLAG_SWAP_INPUT;
   p.iqPhaseCoef = s.iqPhaseCoef;
   p.iqGainCoef = s.iqGainCoef;
   p.lowCutHz = s.lowCutHz;
@@ -29,13 +29,13 @@ ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
       break;
     case AgcMode::Off:
       // The block-count field keeps its value; without AGC it is not read.
-      p.flags &= ~bw::flag::AgcOn;
+      p.flags &= ~SDR_FLAG_AGC_ON;
       p.gain = s.fixedGain;
       break;
   }
   p.squelchLevel = s.squelchLevel;
   ReceiveBlock block{};
-  bw::encodeParams(p, block.data());
+  sdrEncodeParams(&p, block.data());
   return block;
 }
 

@@ -1,14 +1,12 @@
 // The fourteen exports: each checks, calls into the engine and returns its
 // status. Nothing throws across the C boundary; an internal failure becomes
 // the export's status (or an empty text, a zero reading).
-#include "api/brackwell.h"
+#include "brackwell/brackwell.h"
 
-#include <exception>
-
-#include "api/configuration.h"
-#include "api/lifecycle.h"
 #include "audio/devices.h"
-#include "audio/streaming.h"
+#include "core/configuration.h"
+#include "core/lifecycle.h"
+#include "core/receiver.h"
 
 namespace {
 // Runs f, answering `failure` if the engine is not attached or f throws.
@@ -20,6 +18,18 @@ R guarded(R failure, F f) noexcept {
   } catch (...) {
     return failure;
   }
+}
+// The public status code of an engine outcome.
+int32_t code(bw::Status s) {
+  switch (s) {
+    case bw::Status::Ok: return SDR_OK;
+    case bw::Status::DeviceRefused: return SDR_DEVICE_REFUSED;
+    case bw::Status::BadArgument: return SDR_BAD_ARGUMENT;
+    case bw::Status::NotRunning: return SDR_NOT_RUNNING;
+    case bw::Status::Running: return SDR_RUNNING;
+    case bw::Status::NotConfigured: return SDR_NOT_CONFIGURED;
+  }
+  return SDR_BAD_ARGUMENT;
 }
 }  // namespace
 
@@ -65,17 +75,17 @@ int32_t sdrSetGlobal(int32_t inputDevice, int32_t outputDevice,
                      int32_t bufferCount, int32_t order, int32_t sampleRate,
                      int32_t bitsPerSample) {
   return guarded<int32_t>(SDR_BAD_ARGUMENT, [=] {
-    return bw::setGlobal(inputDevice, outputDevice, bufferCount, order,
-                         sampleRate, bitsPerSample);
+    return code(bw::setGlobal(inputDevice, outputDevice, bufferCount, order,
+                              sampleRate, bitsPerSample));
   });
 }
 
 int32_t sdrSetNewParam(const void* block) {
-  return guarded<int32_t>(SDR_BAD_ARGUMENT, [=] { return bw::setNewParam(block); });
+  return guarded<int32_t>(SDR_BAD_ARGUMENT, [=] { return code(bw::setNewParam(block)); });
 }
 
 int32_t sdrGetSpectrum(double* dest) {
-  return guarded<int32_t>(SDR_NOT_RUNNING, [=] { return bw::getSpectrum(dest); });
+  return guarded<int32_t>(SDR_NOT_RUNNING, [=] { return code(bw::getSpectrum(dest)); });
 }
 
 double sdrGetSmetr(void) {
@@ -84,11 +94,11 @@ double sdrGetSmetr(void) {
 
 int32_t sdrStart(SdrBlockHook hook) {
   return guarded<int32_t>(SDR_DEVICE_REFUSED,
-                          [=] { return bw::audio::startStreaming(hook); });
+                          [=] { return code(bw::startReceiver(hook)); });
 }
 
 int32_t sdrStop(void) {
-  return guarded<int32_t>(SDR_NOT_RUNNING, [] { return bw::audio::stopStreaming(); });
+  return guarded<int32_t>(SDR_NOT_RUNNING, [] { return code(bw::stopReceiver()); });
 }
 
 }  // extern "C"

@@ -1,6 +1,6 @@
 // Load and unload hooks of libBrackwell.so: start-up when a process loads the
 // library, tear-down when it unloads it. Part of the shared library only.
-#include "api/lifecycle.h"
+#include "core/lifecycle.h"
 
 namespace {
 __attribute__((constructor)) void onLibraryLoad() { bw::engineAttach(); }

@@ -1,17 +1,15 @@
 // sdrStart, the capture notification and sdrStop.
 //
 // Real-time rules for captureCallback: it runs on the audio layer's
-// notification thread with the block pipeline inside it. It never allocates,
-// never locks and never waits; it only calls processBlock and moves buffers.
+// notification thread with the block processing inside it. It never
+// allocates, never locks and never waits; it only runs the client's block
+// processing and moves buffers.
 #include "audio/streaming.h"
 
 #include <mutex>
 #include <thread>
 
-#include "api/engine_state.h"
-#include "api/lifecycle.h"
 #include "audio/audio_layer.h"
-#include "dsp/pipeline.h"
 
 namespace bw::audio {
 
@@ -33,16 +31,16 @@ void waitForNotifications(const StreamState& a) {
 // Stops, resets, unprepares and closes whatever streams are open, in the
 // order of sdrStop: capture stop and reset, playback reset, unprepare slot
 // by slot, close capture, then playback.
-void closeStreams(EngineState& e) {
-  StreamState& a = e.audio;
+void closeStreams(StreamState& a) {
+  const StreamSetup& s = a.setup;
   if (a.capture) {
     a.capture->stop();
     a.capture->reset();
   }
   if (a.playback) a.playback->reset();
-  for (int slot = 0; slot < e.bufferCount; ++slot) {
-    unprepareHeader(e.captureHeaders[slot]);
-    unprepareHeader(e.playbackHeaders[slot]);
+  for (int slot = 0; slot < s.bufferCount; ++slot) {
+    unprepareHeader(s.captureHeaders[slot]);
+    unprepareHeader(s.playbackHeaders[slot]);
   }
   if (a.capture) {
     a.capture->close();
@@ -64,38 +62,41 @@ void setUpHeader(WaveHeader& h, std::uint8_t* data, std::int32_t bytes) {
 
 }  // namespace
 
-void captureCallback(CaptureStream&, std::uint32_t message, std::uintptr_t,
-                     WaveHeader*) {
-  EngineState& e = engine();
-  StreamState& a = e.audio;
+void captureCallback(CaptureStream&, std::uint32_t message,
+                     std::uintptr_t instance, WaveHeader*) {
+  StreamState& a = *reinterpret_cast<StreamState*>(instance);
   // Counted before runState is read: sdrStop sets runState first and then
   // waits for the count, so either this sees the stop or the stop sees this.
   a.notificationsInProgress.fetch_add(1);
-  std::int32_t state = e.runState.load();
+  std::int32_t state = a.runState.load();
   if (state != kRunning) {
     // Open, reset and close notifications. Only a stopped state becomes -1:
     // a concurrent sdrStart's 1 is never overwritten.
     while (state == kStopped &&
-           !e.runState.compare_exchange_weak(state, kNotifiedWhileStopped)) {
+           !a.runState.compare_exchange_weak(state, kNotifiedWhileStopped)) {
     }
   } else if (message == kCaptureData) {
+    const StreamSetup& s = a.setup;
+    const BlockClient& client = s.client;
     t_inBlock = true;
-    for (int slot = 0; slot < e.bufferCount; ++slot) {
-      WaveHeader& captured = e.captureHeaders[slot];
+    for (int slot = 0; slot < s.bufferCount; ++slot) {
+      WaveHeader& captured = s.captureHeaders[slot];
       if (!(captured.dwFlags.load(std::memory_order_acquire) & kHeaderDone)) {
         continue;
       }
-      WaveHeader& output = e.playbackHeaders[slot];
+      WaveHeader& output = s.playbackHeaders[slot];
       // The done bit and the in-queue bit are set by the playback side after
       // its last read of the buffer (release), so this acquire load orders
       // the overwrite after that read.
       if (output.dwFlags.load(std::memory_order_acquire) & kHeaderInQueue) {
-        processBlock(e.captureBuffers[slot], a.spareOutput.get());
+        client.process(client.context, s.captureBuffers[slot],
+                       a.spareOutput.get());
         a.lateOutputBlocks.fetch_add(1, std::memory_order_relaxed);
         a.capture->add(captured);
         continue;
       }
-      processBlock(e.captureBuffers[slot], e.playbackBuffers[slot]);
+      client.process(client.context, s.captureBuffers[slot],
+                     s.playbackBuffers[slot]);
       a.capture->add(captured);
       a.playback->write(output);
     }
@@ -104,85 +105,85 @@ void captureCallback(CaptureStream&, std::uint32_t message, std::uintptr_t,
   a.notificationsInProgress.fetch_sub(1);
 }
 
-std::int32_t startStreaming(BlockHook hook) {
-  if (t_inBlock) return 4;
+StreamResult startStreaming(StreamState& a, const StreamSetup& setup) {
+  if (t_inBlock) return StreamResult::Running;
   std::lock_guard lock(g_control);
-  EngineState& e = engine();
-  if (e.runState.load() == kRunning) return 4;
-  if (e.waveFormat.wFormatTag != kFormatPcm) return 5;
+  if (a.runState.load() == kRunning) return StreamResult::Running;
+  if (setup.format.wFormatTag != kFormatPcm) return StreamResult::NotConfigured;
 
-  StreamState& a = e.audio;
   try {
-    a.spareOutput = std::make_unique<std::uint8_t[]>(e.bufferBytes);
+    a.spareOutput = std::make_unique<std::uint8_t[]>(setup.bufferBytes);
   } catch (...) {
-    return 1;
+    return StreamResult::Refused;
   }
+  a.setup = setup;
+  const StreamSetup& s = a.setup;
   a.lateOutputBlocks.store(0);
-  e.blockHook.store(hook);
-  clearTails();
+  if (s.onStart) s.onStart(s.startContext);
 
   AudioPlatform& platform = audioPlatform();
-  const int in = platformDevice(platform, Direction::Capture, e.inputDevice);
-  const int out = platformDevice(platform, Direction::Playback, e.outputDevice);
+  const int in = platformDevice(platform, Direction::Capture, s.inputDevice);
+  const int out = platformDevice(platform, Direction::Playback, s.outputDevice);
   if (in == kNoDevice ||
-      platform.openCapture(in, e.waveFormat, &captureCallback, 0, a.capture) !=
-          Result::Ok) {
+      platform.openCapture(in, s.format, &captureCallback,
+                           reinterpret_cast<std::uintptr_t>(&a),
+                           a.capture) != Result::Ok) {
     a.capture.reset();
-    return 1;
+    return StreamResult::Refused;
   }
-  for (int slot = 0; slot < e.bufferCount; ++slot) {
-    setUpHeader(e.captureHeaders[slot], e.captureBuffers[slot], e.bufferBytes);
-    a.capture->add(e.captureHeaders[slot]);
+  for (int slot = 0; slot < s.bufferCount; ++slot) {
+    setUpHeader(s.captureHeaders[slot], s.captureBuffers[slot], s.bufferBytes);
+    a.capture->add(s.captureHeaders[slot]);
   }
   if (out == kNoDevice ||
-      platform.openPlayback(out, e.waveFormat, a.playback) != Result::Ok) {
+      platform.openPlayback(out, s.format, a.playback) != Result::Ok) {
     a.playback.reset();
-    closeStreams(e);
-    return 1;
+    closeStreams(a);
+    return StreamResult::Refused;
   }
-  for (int slot = 0; slot < e.bufferCount; ++slot) {
-    setUpHeader(e.playbackHeaders[slot], e.playbackBuffers[slot], e.bufferBytes);
+  for (int slot = 0; slot < s.bufferCount; ++slot) {
+    setUpHeader(s.playbackHeaders[slot], s.playbackBuffers[slot],
+                s.bufferBytes);
   }
   // Running before capture starts, so that even the earliest filled buffer
   // is processed and queued again rather than dropped from the ring.
-  e.runState.store(kRunning);
+  a.runState.store(kRunning);
   if (a.capture->start() != Result::Ok) {
-    e.runState.store(kStopped);
+    a.runState.store(kStopped);
     waitForNotifications(a);
-    closeStreams(e);
-    return 1;
+    closeStreams(a);
+    return StreamResult::Refused;
   }
-  return 0;
+  return StreamResult::Ok;
 }
 
-std::int32_t stopStreaming() {
-  if (t_inBlock) return 4;
+StreamResult stopStreaming(StreamState& a) {
+  if (t_inBlock) return StreamResult::Running;
   std::lock_guard lock(g_control);
-  EngineState& e = engine();
   std::int32_t running = kRunning;
   // From here on notifications process nothing.
-  if (!e.runState.compare_exchange_strong(running, kStopped)) return 3;
-  waitForNotifications(e.audio);
-  closeStreams(e);
-  return 0;
+  if (!a.runState.compare_exchange_strong(running, kStopped)) {
+    return StreamResult::NotRunning;
+  }
+  waitForNotifications(a);
+  closeStreams(a);
+  return StreamResult::Ok;
 }
 
-void shutdownAudio() {
-  if (engineAttached()) {
+void shutdownAudio(StreamState& a) {
+  {
     std::lock_guard lock(g_control);
-    EngineState& e = engine();
-    if (e.audio.capture || e.audio.playback) {
-      e.runState.store(kStopped);
-      waitForNotifications(e.audio);
-      closeStreams(e);
+    if (a.capture || a.playback) {
+      a.runState.store(kStopped);
+      waitForNotifications(a);
+      closeStreams(a);
     }
   }
   endSystemPlatform();
 }
 
-StreamReport streamReport() {
+StreamReport streamReport(const StreamState& a) {
   std::lock_guard lock(g_control);
-  const StreamState& a = engine().audio;
   StreamReport r;
   r.capture = a.capture ? a.capture->counters() : a.closedCapture;
   r.playback = a.playback ? a.playback->counters() : a.closedPlayback;

@@ -1,30 +1,42 @@
 // Starting and stopping the receiver: the capture and playback streams whose
-// capture notifications drive processBlock.
+// capture notifications drive the block processing.
 #pragma once
 
 #include <cstdint>
 
-#include "api/engine_state.h"
 #include "audio/platform.h"
+#include "audio/stream_state.h"
 
 namespace bw::audio {
 
-// sdrStart: 0, 1 (a device refused to open or start; whatever was opened is
-// closed again), 4 (running) or 5 (no format configured). A refused call
-// changes nothing.
-std::int32_t startStreaming(BlockHook hook);
-// sdrStop: 0, or 3 when not running. Waits for a block in progress to finish,
-// then stops, resets, unprepares and closes both streams. Called from inside
-// the block hook it refuses with 4.
-std::int32_t stopStreaming();
-// Ends the audio layer's use of the sound system (engine tear-down).
-void shutdownAudio();
+// Outcome of a start or stop.
+enum class StreamResult {
+  Ok,
+  Refused,        // a device refused to open or start
+  Running,        // already running, or called from inside a block
+  NotRunning,
+  NotConfigured,  // the setup has no format
+};
 
-// The capture notification: for kCaptureData while running, processes every
-// done slot in index order and queues its buffers again; otherwise moves
-// runState to -1. Runs on the layer's notification thread. A playback slot
-// that is still queued (playback has fallen a whole ring behind) is not
-// overwritten: that block is processed into a spare buffer and not played.
+// sdrStart: Refused (a device refused to open or start; whatever was opened
+// is closed again), Running or NotConfigured; a refused call changes
+// nothing. Once the checks pass, runs setup.onStart, then opens the streams
+// and streams through `s`, which keeps a copy of the setup.
+StreamResult startStreaming(StreamState& s, const StreamSetup& setup);
+// sdrStop: NotRunning when not running. Waits for a block in progress to
+// finish, then stops, resets, unprepares and closes both streams. Called
+// from inside a block it refuses with Running.
+StreamResult stopStreaming(StreamState& s);
+// Closes whatever streams are open and ends the audio layer's use of the
+// sound system (engine tear-down).
+void shutdownAudio(StreamState& s);
+
+// The capture notification; `instance` is the StreamState. For kCaptureData
+// while running, processes every done slot in index order and queues its
+// buffers again; otherwise moves runState to -1. Runs on the layer's
+// notification thread. A playback slot that is still queued (playback has
+// fallen a whole ring behind) is not overwritten: that block is processed
+// into a spare buffer and not played.
 void captureCallback(CaptureStream& stream, std::uint32_t message,
                      std::uintptr_t instance, WaveHeader* header);
 
@@ -35,6 +47,6 @@ struct StreamReport {
   StreamCounters capture, playback;
   std::uint64_t lateOutputBlocks = 0;
 };
-StreamReport streamReport();
+StreamReport streamReport(const StreamState& s);
 
 }  // namespace bw::audio

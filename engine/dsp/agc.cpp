@@ -1,7 +1,5 @@
 #include "dsp/agc.h"
 
-#include "api/engine_state.h"
-
 namespace bw {
 
 namespace {
@@ -20,35 +18,30 @@ void rampGain(double* mag, std::int32_t n, std::int32_t ramp, double from,
 }
 }  // namespace
 
-int applyAgc(std::int32_t holdBlocks, double maxGain) {
-  EngineState& e = engine();
-  const PrimitiveEntries& nsp = e.nsp;
-  const std::int32_t n = e.blockSamples;
-  double* mag = e.mag.data();
-
+void applyAgc(AgcState& s, double* mag, std::int32_t n, std::int32_t rampSamples,
+              std::int32_t holdBlocks, double maxGain, const PrimitiveEntries& nsp) {
   std::int32_t hold = holdBlocks;
   if (hold < 1 || hold > kMaxHold) hold = 1;
 
   // Advance before writing; the ring holds at least kMaxHold entries.
-  e.agcPos = (e.agcPos >= hold - 1) ? 0 : e.agcPos + 1;
+  s.pos = (s.pos >= hold - 1) ? 0 : s.pos + 1;
 
-  double gain = e.currentGain.load(std::memory_order_relaxed);
+  double gain = s.currentGain.load(std::memory_order_relaxed);
   const double peak = nsp.nspdMax(mag, n);
   if (peak != 0.0) {
-    e.agcRing[e.agcPos] = kTargetPeak / peak;
-    gain = nsp.nspdMin(e.agcRing.data(), hold);
+    s.ring[s.pos] = kTargetPeak / peak;
+    gain = nsp.nspdMin(s.ring.data(), hold);
   }
   if (maxGain < gain) gain = maxGain;
 
-  const double previous = e.previousGain;
+  const double previous = s.previousGain;
   if (previous != gain) {
-    rampGain(mag, n, e.agcRampSamples, previous, gain);
+    rampGain(mag, n, rampSamples, previous, gain);
   } else {
     nsp.nspdbMpy1(gain, mag, n);
   }
-  e.currentGain.store(gain, std::memory_order_relaxed);
-  e.previousGain = gain;
-  return 0;
+  s.currentGain.store(gain, std::memory_order_relaxed);
+  s.previousGain = gain;
 }
 
 }  // namespace bw

@@ -1,14 +1,30 @@
-// Automatic gain control over the block envelope mag[0..N-1].
+// Automatic gain control over a block's envelope.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory_resource>
+#include <vector>
+
+#include "primitives/primitive_entries.h"
 
 namespace bw {
 
+// What the AGC keeps from block to block. All zero at first.
+struct AgcState {
+  explicit AgcState(std::pmr::memory_resource* heap) : ring(heap) {}
+  std::pmr::vector<double> ring;  // recent gain candidates; at least 10 entries
+  std::int32_t pos = 0;           // ring entry of the latest block
+  double previousGain = 0.0;      // gain at the end of the previous AGC block
+  // The gain in force (also set by fixed-gain blocks); read on other threads.
+  std::atomic<double> currentGain{0.0};
+};
+
 // Gain = 16384 / the largest envelope peak of the last holdBlocks blocks
 // (1..10, anything else counts as 1), capped at maxGain (linear), reached by a
-// linear ramp over agcRampSamples samples. Scales mag[0..N-1] in place and
-// sets currentGain. A block whose peak is 0 keeps the gain. Returns 0.
-int applyAgc(std::int32_t holdBlocks, double maxGain);
+// linear ramp over rampSamples samples (at most n). Scales mag[0..n-1] in
+// place and sets s.currentGain. A block whose peak is 0 keeps the gain.
+void applyAgc(AgcState& s, double* mag, std::int32_t n, std::int32_t rampSamples,
+              std::int32_t holdBlocks, double maxGain, const PrimitiveEntries& nsp);
 
 }  // namespace bw

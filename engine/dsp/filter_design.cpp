@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "api/engine_state.h"
-
 namespace bw {
 
 namespace {
@@ -11,22 +9,21 @@ constexpr std::int32_t kFallbackLowHz = 50;
 constexpr std::int32_t kFallbackHighHz = 6000;
 }  // namespace
 
-int designFilter(std::int32_t low, std::int32_t high) {
-  EngineState& e = engine();
-  const PrimitiveEntries& nsp = e.nsp;
-  const std::int32_t n = e.blockSamples;
-  const std::int32_t m = e.fftLength;
+void designFilter(const FilterArrays& a, std::int32_t n, std::int32_t fftOrder,
+                  std::int32_t sampleRate, std::int32_t low, std::int32_t high,
+                  const PrimitiveEntries& nsp) {
+  const std::int32_t m = 2 * n;
 
-  std::fill_n(e.tapsRe.data(), m, 0.0);
-  std::fill_n(e.tapsIm.data(), m, 0.0);
-  std::fill_n(e.respRe.data(), m, 0.0);
-  std::fill_n(e.respIm.data(), m, 0.0);
+  std::fill_n(a.tapsRe, m, 0.0);
+  std::fill_n(a.tapsIm, m, 0.0);
+  std::fill_n(a.respRe, m, 0.0);
+  std::fill_n(a.respIm, m, 0.0);
 
   if (low < kFallbackLowHz || high > kFallbackHighHz || high <= low) {
     low = kFallbackLowHz;
     high = kFallbackHighHz;
   }
-  const double rate = e.sampleRate;
+  const double rate = sampleRate;
   double lowEdge = low / rate;
   double highEdge = high / rate;
   // At 8000 and 11025 Hz an edge can reach half the sample rate, which no
@@ -35,18 +32,16 @@ int designFilter(std::int32_t low, std::int32_t high) {
   const double nyquistEdge = 0.5 - 1.0 / (2.0 * n);
   if (lowEdge >= 0.5) lowEdge = nyquistEdge;
   if (highEdge >= 0.5) highEdge = nyquistEdge;
-  if (!(lowEdge < highEdge)) return 0;
+  if (!(lowEdge < highEdge)) return;
 
-  if (nsp.nspdFirBandpass(lowEdge, highEdge, e.tapsRe.data(), n,
+  if (nsp.nspdFirBandpass(lowEdge, highEdge, a.tapsRe, n,
                           nsp::kWindowOptimalBlackman,
                           nsp::kNormaliseCentre) != 0) {
-    return 0;  // nothing designed: the previous response stays
+    return;  // nothing designed: the previous response stays
   }
-  nsp.nspzrFftNip(e.tapsRe.data(), e.tapsIm.data(), e.respRe.data(),
-                  e.respIm.data(), e.fftOrder, nsp::kFftForward);
-  nsp.nspdbrCartToPolar(e.respRe.data(), e.respIm.data(), e.filterMag.data(),
-                        e.filterPhase.data(), m);
-  return 0;
+  nsp.nspzrFftNip(a.tapsRe, a.tapsIm, a.respRe, a.respIm, fftOrder,
+                  nsp::kFftForward);
+  nsp.nspdbrCartToPolar(a.respRe, a.respIm, a.mag, a.phase, m);
 }
 
 }  // namespace bw

@@ -1,15 +1,32 @@
-// Band-pass filter design: filterMag and filterPhase, the M-point response of
-// an N-tap windowed band-pass FIR.
+// Band-pass filter design: the M-point response, in polar form, of an N-tap
+// windowed band-pass FIR (M = 2N).
 #pragma once
 
 #include <cstdint>
 
+#include "primitives/primitive_entries.h"
+
 namespace bw {
 
-// Designs the band low..high (Hz). A band with low < 50, high > 6000 or
-// high <= low becomes 50..6000 Hz; an edge at or above half the sample rate
-// becomes (0.5 - 1/(2N)) of the rate; if the band is then empty the design is
-// skipped and the previous response stays. Returns 0.
-int designFilter(std::int32_t low, std::int32_t high);
+// The arrays of one design, M elements each. The taps and their transform
+// are scratch; mag and phase receive the response and keep it until the next
+// design that succeeds.
+struct FilterArrays {
+  double* tapsRe;
+  double* tapsIm;
+  double* respRe;
+  double* respIm;
+  double* mag;
+  double* phase;
+};
+
+// Designs the band low..high (Hz) for n taps at sampleRate (Hz); fftOrder is
+// log2(2n). A band with low < 50, high > 6000 or high <= low becomes
+// 50..6000 Hz; an edge at or above half the sample rate becomes
+// (0.5 - 1/(2n)) of the rate; if the band is then empty the design is
+// skipped and the previous response stays.
+void designFilter(const FilterArrays& a, std::int32_t n, std::int32_t fftOrder,
+                  std::int32_t sampleRate, std::int32_t low, std::int32_t high,
+                  const PrimitiveEntries& nsp);
 
 }  // namespace bw

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/engine_state.h"
 
 namespace bw {
 
@@ -63,60 +62,57 @@ void packFrames(std::uint8_t* buffer, int bytesPerSample, bool swap,
 }
 }  // namespace
 
-int unpackCapture(const std::uint8_t* buffer, int width, std::uint32_t swap) {
-  EngineState& e = engine();
-  const std::int32_t n = e.blockSamples;
+void unpackCapture(const std::uint8_t* buffer, int width, std::uint32_t swap,
+                   std::int32_t n, std::int32_t* inI, std::int32_t* inQ) {
   const bool s = swap != 0;
   switch (width) {
     case 8:  // the device's unsigned bytes, centred on 128
-      unpackFrames(buffer, 1, s, n, e.inI.data(), e.inQ.data(),
+      unpackFrames(buffer, 1, s, n, inI, inQ,
                    [](const std::uint8_t* p) { return std::int32_t{p[0]} - 128; });
       break;
     case 16:
-      unpackFrames(buffer, 2, s, n, e.inI.data(), e.inQ.data(), read16);
+      unpackFrames(buffer, 2, s, n, inI, inQ, read16);
       break;
     case 24:
-      unpackFrames(buffer, 3, s, n, e.inI.data(), e.inQ.data(), read24);
+      unpackFrames(buffer, 3, s, n, inI, inQ, read24);
       break;
     case 32:
-      unpackFrames(buffer, 4, s, n, e.inI.data(), e.inQ.data(), read32);
+      unpackFrames(buffer, 4, s, n, inI, inQ, read32);
       break;
     default:
       break;
   }
-  return 0;
 }
 
-int packPlayback(std::uint8_t* buffer, int width, std::uint32_t swap) {
-  EngineState& e = engine();
-  const std::int32_t n = e.blockSamples;
+void packPlayback(std::uint8_t* buffer, int width, std::uint32_t swap,
+                  std::int32_t n, const std::int32_t* outLeft,
+                  const std::int32_t* outRight) {
   const bool s = swap != 0;
   switch (width) {
     case 8:
-      packFrames(buffer, 1, s, n, e.outLeft.data(), e.outRight.data(),
+      packFrames(buffer, 1, s, n, outLeft, outRight,
                  [](std::uint8_t* p, std::int32_t v) {
                    p[0] = static_cast<std::uint8_t>(std::clamp(v, -128, 127) + 128);
                  });
       break;
     case 16:  // low 16 bits, as the format holds them
-      packFrames(buffer, 2, s, n, e.outLeft.data(), e.outRight.data(), write16);
+      packFrames(buffer, 2, s, n, outLeft, outRight, write16);
       break;
     case 24:
       // The 16-bit value in bytes 1-2, low byte 0. Saturate first: the low 16
       // bits of a larger value would be noise.
-      packFrames(buffer, 3, s, n, e.outLeft.data(), e.outRight.data(),
+      packFrames(buffer, 3, s, n, outLeft, outRight,
                  [](std::uint8_t* p, std::int32_t v) {
                    p[0] = 0;
                    write16(p + 1, std::clamp(v, -32768, 32767));
                  });
       break;
     case 32:
-      packFrames(buffer, 4, s, n, e.outLeft.data(), e.outRight.data(), write32);
+      packFrames(buffer, 4, s, n, outLeft, outRight, write32);
       break;
     default:
       break;
   }
-  return 0;
 }
 
 }  // namespace bw

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "api/brackwell.h"
+#include "brackwell/brackwell.h"
 
 namespace {
 

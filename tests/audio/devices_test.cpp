@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "api/brackwell.h"
-#include "api/lifecycle.h"
+#include "brackwell/brackwell.h"
+#include "core/lifecycle.h"
 #include "audio/audio_layer.h"
 #include "audio/simulated_backend.h"
 #include "support/fake_audio_platform.h"

@@ -12,9 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "api/brackwell.h"
-#include "api/lifecycle.h"
-#include "api/param_block.h"
+#include "brackwell/brackwell.h"
+#include "core/engine_state.h"
+#include "core/lifecycle.h"
+#include "dsp/receive_params.h"
 #include "audio/pcm_samples.h"
 #include "audio/simulated_backend.h"
 #include "audio/simulated_band.h"
@@ -76,7 +77,7 @@ TEST_F(SimulatedStreamTest, TwoSecondsAtTheConsoleSettingsRunWithoutGaps) {
   send(consoleParams());
   ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
   std::this_thread::sleep_for(2s);
-  const audio::StreamReport running = audio::streamReport();
+  const audio::StreamReport running = audio::streamReport(engine().audio);
   ASSERT_EQ(sdrStop(), SDR_OK);
   RecordProperty("blocks", g_blocks.load());
   // 2 s / (2048 / 48000 s) = 46.9 buffer periods.

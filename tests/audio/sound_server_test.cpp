@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "api/brackwell.h"
-#include "api/lifecycle.h"
+#include "brackwell/brackwell.h"
+#include "core/lifecycle.h"
 #include "support/private_pulse.h"
 
 namespace bw {

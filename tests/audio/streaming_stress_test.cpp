@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "api/brackwell.h"
-#include "api/engine_state.h"
-#include "api/lifecycle.h"
-#include "api/param_block.h"
+#include "brackwell/brackwell.h"
+#include "core/engine_state.h"
+#include "core/lifecycle.h"
+#include "dsp/receive_params.h"
 #include "audio/simulated_backend.h"
 
 namespace bw {

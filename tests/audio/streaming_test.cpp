@@ -9,10 +9,10 @@
 #include <tuple>
 #include <vector>
 
-#include "api/brackwell.h"
-#include "api/engine_state.h"
-#include "api/lifecycle.h"
-#include "api/param_block.h"
+#include "brackwell/brackwell.h"
+#include "core/engine_state.h"
+#include "core/lifecycle.h"
+#include "dsp/receive_params.h"
 #include "audio/streaming.h"
 #include "support/fake_audio_platform.h"
 
@@ -145,7 +145,7 @@ TEST_F(StreamingTest, AQueuedPlaybackSlotIsNotOverwritten) {
   EXPECT_EQ(fake_->written().size(), 4u);
   EXPECT_EQ(std::vector<std::uint8_t>(e().playbackBuffers[0], e().playbackBuffers[0] + 8192),
             patternBytes(0, 8192));
-  EXPECT_EQ(audio::streamReport().lateOutputBlocks, 1u);
+  EXPECT_EQ(audio::streamReport(engine().audio).lateOutputBlocks, 1u);
   EXPECT_EQ(fake_->captureQueue().back(), &e().captureHeaders[0]);
   // Once played, the slot is used again.
   fake_->finishPlayback();
@@ -165,9 +165,7 @@ TEST_F(StreamingTest, RefusalsAndTheirCodes) {
   configure();
   sendPassThrough();
   ASSERT_EQ(sdrStart(&hookA), SDR_OK);
-  e().tailRe[0] = 5.0;  // no block runs while the fake is not driven
   EXPECT_EQ(sdrStart(&hookB), SDR_RUNNING);
-  EXPECT_EQ(e().tailRe[0], 5.0);
   EXPECT_EQ(fake_->opens.size(), 2u);
   fake_->completeCapture(1, pattern);
   EXPECT_EQ(g_hookA.load(), 1);
@@ -211,12 +209,19 @@ TEST_F(StreamingTest, AfterStopTheReadoutsKeepTheLastValues) {
 
 TEST_F(StreamingTest, StartAfterStopReopensWithTheSameRingAndClearsTails) {
   configure();
-  sendPassThrough();
+  // Fixed gain, no squelch: a block plays its input filtered plus the
+  // previous block's overlap tail.
+  ReceiveParams p = consoleParams();
+  p.flags &= ~(flag::AgcOn | flag::SquelchOn);
+  p.gain = 1.0;
+  std::uint8_t block[kParamBlockBytes];
+  encodeParams(p, block);
+  ASSERT_EQ(sdrSetNewParam(block), SDR_OK);
   ASSERT_EQ(sdrStart(nullptr), SDR_OK);
   fake_->completeCapture(2, pattern);
   ASSERT_EQ(sdrStop(), SDR_OK);
-  for (double& t : e().tailRe) t = 1.0;
-  for (double& t : e().tailIm) t = -1.0;
+  const std::vector<std::uint8_t> silence(8192, 0);
+  ASSERT_NE(fake_->written().back().bytes, silence);
 
   ASSERT_EQ(sdrStart(nullptr), SDR_OK);
   EXPECT_EQ(fake_->captureQueue(), slots({0, 1, 2, 3}));
@@ -232,11 +237,13 @@ TEST_F(StreamingTest, StartAfterStopReopensWithTheSameRingAndClearsTails) {
             std::tie(first.wFormatTag, first.nChannels, first.nSamplesPerSec,
                      first.nAvgBytesPerSec, first.nBlockAlign, first.wBitsPerSample,
                      first.cbSize));
-  for (double t : e().tailRe) ASSERT_EQ(t, 0.0);
-  for (double t : e().tailIm) ASSERT_EQ(t, 0.0);
-  // And the ring works again from slot 0.
-  fake_->completeCapture(1, pattern);
+  // The ring works again from slot 0, and a silent block plays silence: the
+  // tails of the first run are gone.
+  fake_->completeCapture(1, [](std::uint64_t, std::uint8_t* data, std::uint32_t bytes) {
+    std::memset(data, 0, bytes);
+  });
   EXPECT_EQ(fake_->written().back().header, &e().playbackHeaders[0]);
+  EXPECT_EQ(fake_->written().back().bytes, silence);
 }
 
 TEST_F(StreamingTest, DeviceOneOpensTheDefaultAndTwoTheFirstDevice) {

@@ -25,7 +25,7 @@
 #include <string>
 #include <thread>
 
-#include "api/brackwell.h"
+#include "brackwell/brackwell.h"
 
 #define STAND_IN_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -14,10 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "api/configuration.h"
-#include "api/engine_state.h"
-#include "api/lifecycle.h"
-#include "dsp/pipeline.h"
+#include "dsp/receive_chain.h"
+#include "dsp/spectrum_snapshot.h"
+#include "primitives/primitive_entries.h"
 
 namespace {
 
@@ -28,18 +27,24 @@ constexpr Real kPi = std::numbers::pi_v<Real>;
 // ---- How the test reaches the chain (the only engine-facing part). ----
 class ChainUnderTest {
  public:
-  ChainUnderTest() { bw::engineAttach(); }
-  ~ChainUnderTest() { bw::engineDetach(); }
+  ChainUnderTest() {
+    snapshot_.values = values_.data();
+    snapshot_.capacity = static_cast<std::int64_t>(values_.size());
+  }
   bool configure(int order, int rate, int bits) {
-    return bw::configureFormat(2, order, rate, bits) == 0;
+    return chain_.configure({order, rate, bits});
   }
   void process(const std::uint8_t* params, const std::uint8_t* in,
                std::uint8_t* out) {
-    ASSERT_EQ(bw::setNewParam(params), 0);
-    bw::processBlock(in, out);
+    chain_.process(params, in, out);
   }
-  const double* spectrum() const { return bw::engine().spectrum.values; }
-  double reading() const { return bw::engine().currentGain.load(); }
+  const double* spectrum() const { return snapshot_.values; }
+  double reading() const { return chain_.reading(); }
+
+ private:
+  std::vector<double> values_ = std::vector<double>(std::size_t{2} << 16, 0.0);
+  bw::SpectrumSnapshot snapshot_;
+  bw::ReceiveChain chain_{bw::directPrimitives(), snapshot_};
 };
 
 // ---- The parameter block, written byte by byte. ----

@@ -3,55 +3,74 @@
 
 #include <cmath>
 
-#include "api/configuration.h"
-#include "dsp/filter_design.h"
-#include "support/engine_fixture.h"
+#include <vector>
 
-namespace bw::test {
+#include "dsp/filter_design.h"
+
+namespace bw {
 namespace {
 
-class FilterDesignTest : public EngineTest {
+// The design's arrays as a chain of order `order` at `rate` holds them; a
+// new configuration keeps their leading elements, like the chain's.
+class FilterDesignTest : public ::testing::Test {
  protected:
-  double dbAt(double hz) const {
-    const EngineState& s = engine();
-    const int k = static_cast<int>(std::lround(hz / s.binWidth));
-    return 20.0 * std::log10(s.filterMag[k]);
+  void configure(int order, int rate) {
+    order_ = order;
+    rate_ = rate;
+    n = 1 << order;
+    m = 2 * n;
+    binWidth = double(rate) / m;
+    for (auto* v : {&tapsRe, &tapsIm, &respRe, &respIm, &filterMag, &filterPhase}) {
+      v->resize(m, 0.0);
+    }
   }
+  void designFilter(int low, int high) {
+    bw::designFilter({tapsRe.data(), tapsIm.data(), respRe.data(), respIm.data(),
+                      filterMag.data(), filterPhase.data()},
+                     n, order_ + 1, rate_, low, high, directPrimitives());
+  }
+  double dbAt(double hz) const {
+    const int k = static_cast<int>(std::lround(hz / binWidth));
+    return 20.0 * std::log10(filterMag[k]);
+  }
+
+  int order_ = 0, rate_ = 0, n = 0, m = 0;
+  double binWidth = 0.0;
+  std::vector<double> tapsRe, tapsIm, respRe, respIm, filterMag, filterPhase;
 };
 
 TEST_F(FilterDesignTest, ConsoleBandMeetsItsMask) {
   configure(11, 48000);
   designFilter(300, 2700);
   double worstPass = 0.0, weakestStop = 1e9;
-  for (double hz = 400; hz <= 2600; hz += e().binWidth) {
+  for (double hz = 400; hz <= 2600; hz += binWidth) {
     worstPass = std::max(worstPass, std::abs(dbAt(hz)));
   }
-  for (double hz = e().binWidth; hz < 100; hz += e().binWidth) {
+  for (double hz = binWidth; hz < 100; hz += binWidth) {
     weakestStop = std::min(weakestStop, -dbAt(hz));
   }
-  for (double hz = 2900; hz < 24000 - e().binWidth; hz += e().binWidth) {
+  for (double hz = 2900; hz < 24000 - binWidth; hz += binWidth) {
     weakestStop = std::min(weakestStop, -dbAt(hz));
   }
   EXPECT_LT(worstPass, 0.01);
   EXPECT_GT(weakestStop, 100.0);
   // Real taps: the mirrored band (negative frequencies) matches.
-  const int m = e().fftLength;
   for (int k = 1; k < m; k += 37) {
-    ASSERT_NEAR(e().filterMag[k], e().filterMag[m - k], 1e-9);
+    ASSERT_NEAR(filterMag[k], filterMag[m - k], 1e-9);
   }
   // The taps fill N entries; the rest is zero padding.
-  for (int k = e().blockSamples; k < m; ++k) ASSERT_EQ(e().tapsRe[k], 0.0);
+  for (int k = n; k < m; ++k) ASSERT_EQ(tapsRe[k], 0.0);
 }
 
 // Requests outside 50..6000 Hz, or inverted, design 50..6000 Hz.
 TEST_F(FilterDesignTest, OutOfRangeBandsBecomeTheFallbackBand) {
   configure(11, 48000);
   designFilter(50, 6000);
-  const std::vector<double> fallback(e().filterMag.begin(), e().filterMag.end());
+  const std::vector<double> fallback(filterMag.begin(), filterMag.end());
   for (auto [low, high] : {std::pair{30, 3000}, {50, 6001}, {2000, 1000}}) {
     designFilter(300, 2700);
     designFilter(low, high);
-    EXPECT_EQ(std::vector<double>(e().filterMag.begin(), e().filterMag.end()),
+    EXPECT_EQ(std::vector<double>(filterMag.begin(), filterMag.end()),
               fallback)
         << low << ".." << high;
   }
@@ -63,17 +82,17 @@ TEST_F(FilterDesignTest, OutOfRangeBandsBecomeTheFallbackBand) {
 TEST_F(FilterDesignTest, EdgesAboveHalfTheRateAreHeldBelowIt) {
   configure(8, 8000);
   designFilter(300, 2700);
-  const std::vector<double> before(e().filterMag.begin(), e().filterMag.end());
+  const std::vector<double> before(filterMag.begin(), filterMag.end());
   designFilter(1000, 6000);  // 6000 Hz: substitution keeps it, then clamped
-  EXPECT_NE(std::vector<double>(e().filterMag.begin(), e().filterMag.end()), before);
+  EXPECT_NE(std::vector<double>(filterMag.begin(), filterMag.end()), before);
   EXPECT_NEAR(dbAt(2000), 0.0, 0.1);
   EXPECT_LT(dbAt(500), -40.0);
 
   configure(8, 11025);
   designFilter(300, 2700);
-  const std::vector<double> kept(e().filterMag.begin(), e().filterMag.end());
+  const std::vector<double> kept(filterMag.begin(), filterMag.end());
   designFilter(5600, 5800);  // both edges above 5512.5 Hz: empty, skipped
-  EXPECT_EQ(std::vector<double>(e().filterMag.begin(), e().filterMag.end()), kept);
+  EXPECT_EQ(std::vector<double>(filterMag.begin(), filterMag.end()), kept);
 }
 
 TEST_F(FilterDesignTest, ShorterConfigurationLeavesNoStaleTaps) {
@@ -81,9 +100,9 @@ TEST_F(FilterDesignTest, ShorterConfigurationLeavesNoStaleTaps) {
   designFilter(300, 2700);
   configure(11, 48000);  // arrays keep their leading elements
   designFilter(300, 2700);
-  for (int k = e().blockSamples; k < e().fftLength; ++k) ASSERT_EQ(e().tapsRe[k], 0.0);
-  for (int k = 0; k < e().fftLength; ++k) ASSERT_EQ(e().tapsIm[k], 0.0);
+  for (int k = n; k < m; ++k) ASSERT_EQ(tapsRe[k], 0.0);
+  for (int k = 0; k < m; ++k) ASSERT_EQ(tapsIm[k], 0.0);
 }
 
 }  // namespace
-}  // namespace bw::test
+}  // namespace bw

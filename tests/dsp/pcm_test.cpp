@@ -9,23 +9,30 @@
 namespace bw::test {
 namespace {
 
-class PcmTest : public EngineTest {
+class PcmTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    configure(8);  // N = 256 frames
+  static constexpr int kN = 256;  // frames a block
+  std::vector<std::int32_t> inI = std::vector<std::int32_t>(2 * kN),
+                            inQ = std::vector<std::int32_t>(2 * kN),
+                            outLeft = std::vector<std::int32_t>(2 * kN),
+                            outRight = std::vector<std::int32_t>(2 * kN);
+  void unpack(const std::uint8_t* buffer, int bits, std::uint32_t swap) {
+    unpackCapture(buffer, bits, swap, kN, inI.data(), inQ.data());
+  }
+  void packOut(std::uint8_t* buffer, int bits, std::uint32_t swap) {
+    packPlayback(buffer, bits, swap, kN, outLeft.data(), outRight.data());
   }
   std::vector<std::uint8_t> frameBuffer(int bits, std::vector<std::uint8_t> first) {
-    std::vector<std::uint8_t> buffer(e().blockSamples * 2 * bits / 8, 0);
+    std::vector<std::uint8_t> buffer(kN * 2 * bits / 8, 0);
     std::copy(first.begin(), first.end(), buffer.begin());
     return buffer;
   }
   std::vector<std::uint8_t> pack(int bits, std::int32_t left, std::int32_t right,
                                  std::uint32_t swap = 0) {
-    e().outLeft[0] = left;
-    e().outRight[0] = right;
-    std::vector<std::uint8_t> buffer(e().blockSamples * 2 * bits / 8, 0xEE);
-    packPlayback(buffer.data(), bits, swap);
+    outLeft[0] = left;
+    outRight[0] = right;
+    std::vector<std::uint8_t> buffer(kN * 2 * bits / 8, 0xEE);
+    packOut(buffer.data(), bits, swap);
     return {buffer.begin(), buffer.begin() + 2 * bits / 8};
   }
 };
@@ -46,12 +53,12 @@ TEST_F(PcmTest, UnpacksEveryWidthWithSignAndScale) {
   };
   for (const Case& c : cases) {
     const auto buffer = frameBuffer(c.bits, c.frame);
-    unpackCapture(buffer.data(), c.bits, 0);
-    EXPECT_EQ(e().inI[0], c.i) << c.bits;
-    EXPECT_EQ(e().inQ[0], c.q) << c.bits;
-    unpackCapture(buffer.data(), c.bits, 0x10);
-    EXPECT_EQ(e().inI[0], c.q) << c.bits << " swapped";
-    EXPECT_EQ(e().inQ[0], c.i) << c.bits << " swapped";
+    unpack(buffer.data(), c.bits, 0);
+    EXPECT_EQ(inI[0], c.i) << c.bits;
+    EXPECT_EQ(inQ[0], c.q) << c.bits;
+    unpack(buffer.data(), c.bits, 0x10);
+    EXPECT_EQ(inI[0], c.q) << c.bits << " swapped";
+    EXPECT_EQ(inQ[0], c.i) << c.bits << " swapped";
   }
 }
 
@@ -76,33 +83,33 @@ TEST_F(PcmTest, SwapOutputExchangesChannelsWithinEachFrame) {
 }
 
 TEST_F(PcmTest, RoundTripKeepsSamplesAndTouchesOnlyTheFirstN) {
-  const int n = e().blockSamples;
-  std::fill(e().inI.begin(), e().inI.end(), 77);
+  const int n = kN;
+  std::fill(inI.begin(), inI.end(), 77);
   std::vector<std::int32_t> i(n), q(n);
   for (int k = 0; k < n; ++k) {
     i[k] = (k * 131) % 65536 - 32768;
     q[k] = 32767 - (k * 71) % 65536;
   }
   const auto buffer = packFrames(i, q, 16);
-  unpackCapture(buffer.data(), 16, 0);
-  EXPECT_TRUE(std::equal(i.begin(), i.end(), e().inI.begin()));
-  EXPECT_TRUE(std::equal(q.begin(), q.end(), e().inQ.begin()));
-  for (int k = n; k < e().fftLength; ++k) ASSERT_EQ(e().inI[k], 77);
+  unpack(buffer.data(), 16, 0);
+  EXPECT_TRUE(std::equal(i.begin(), i.end(), inI.begin()));
+  EXPECT_TRUE(std::equal(q.begin(), q.end(), inQ.begin()));
+  for (int k = n; k < 2 * kN; ++k) ASSERT_EQ(inI[k], 77);
 
-  std::copy(i.begin(), i.end(), e().outLeft.begin());
-  std::copy(q.begin(), q.end(), e().outRight.begin());
+  std::copy(i.begin(), i.end(), outLeft.begin());
+  std::copy(q.begin(), q.end(), outRight.begin());
   std::vector<std::uint8_t> out(buffer.size());
-  packPlayback(out.data(), 16, 0);
+  packOut(out.data(), 16, 0);
   EXPECT_EQ(out, buffer);
 }
 
 TEST_F(PcmTest, UnknownWidthConvertsNothing) {
-  std::fill(e().inI.begin(), e().inI.end(), 9);
+  std::fill(inI.begin(), inI.end(), 9);
   const std::vector<std::uint8_t> buffer(4096, 0x12);
-  unpackCapture(buffer.data(), 12, 0);
-  EXPECT_EQ(e().inI[0], 9);
+  unpack(buffer.data(), 12, 0);
+  EXPECT_EQ(inI[0], 9);
   std::vector<std::uint8_t> out(4096, 0x34);
-  packPlayback(out.data(), 12, 0);
+  packOut(out.data(), 12, 0);
   EXPECT_EQ(out, std::vector<std::uint8_t>(4096, 0x34));
 }
 

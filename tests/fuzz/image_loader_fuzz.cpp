@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "api/image_loader.h"
-#include "api/memory_layer.h"
+#include "loader/image_loader.h"
+#include "loader/memory_layer.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "api/configuration.h"
-#include "api/lifecycle.h"
-#include "dsp/pipeline.h"
+#include "core/configuration.h"
+#include "core/lifecycle.h"
+#include "core/receiver.h"
 
 namespace bw::test {
 
@@ -13,13 +13,13 @@ void EngineTest::SetUp() { engineAttach(); }
 void EngineTest::TearDown() { engineDetach(); }
 
 void EngineTest::configure(int order, int sampleRate, int bits) {
-  ASSERT_EQ(configureFormat(4, order, sampleRate, bits), 0);
+  ASSERT_EQ(configureFormat(4, order, sampleRate, bits), Status::Ok);
 }
 
 void EngineTest::send(const ReceiveParams& p) {
   std::uint8_t block[kParamBlockBytes];
   encodeParams(p, block);
-  ASSERT_EQ(setNewParam(block), 0);
+  ASSERT_EQ(setNewParam(block), Status::Ok);
 }
 
 std::vector<std::uint8_t> EngineTest::runBlock(

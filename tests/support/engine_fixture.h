@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/engine_state.h"
-#include "api/param_block.h"
+#include "core/engine_state.h"
+#include "dsp/receive_params.h"
 
 namespace bw::test {
 

@@ -20,27 +20,19 @@
 #include <thread>
 #include <vector>
 
-#include "api/brackwell.h"
-#include "api/param_block.h"
+#include "brackwell/brackwell.h"
+#include "brackwell/exports.h"
+#include "brackwell/param_block.h"
 
 namespace {
 
 // The exports, bound by name.
+#define ENGINE_ENTRY(name) decltype(&::name) name = nullptr;
 struct Engine {
   void* library = nullptr;
-  decltype(&sdrGetNumInDevice) getNumInDevice = nullptr;
-  decltype(&sdrGetNumOutDevice) getNumOutDevice = nullptr;
-  decltype(&sdrGetNameInDevice) getNameInDevice = nullptr;
-  decltype(&sdrGetNameOutDevice) getNameOutDevice = nullptr;
-  decltype(&sdrGetNumMixer) getNumMixer = nullptr;
-  decltype(&sdrGetNameMixer) getNameMixer = nullptr;
-  decltype(&sdrSetGlobal) setGlobal = nullptr;
-  decltype(&sdrSetNewParam) setNewParam = nullptr;
-  decltype(&sdrGetSpectrum) getSpectrum = nullptr;
-  decltype(&sdrGetSmetr) getSmetr = nullptr;
-  decltype(&sdrStart) start = nullptr;
-  decltype(&sdrStop) stop = nullptr;
+  BRACKWELL_EXPORTS(ENGINE_ENTRY)
 };
+#undef ENGINE_ENTRY
 
 template <typename F>
 bool bind(void* library, const char* name, F& f) {
@@ -55,32 +47,25 @@ bool load(const char* path, Engine& e) {
     std::fprintf(stderr, "brackwell-live: cannot load %s: %s\n", path, dlerror());
     return false;
   }
-  return bind(e.library, "sdrGetNumInDevice", e.getNumInDevice) &&
-         bind(e.library, "sdrGetNumOutDevice", e.getNumOutDevice) &&
-         bind(e.library, "sdrGetNameInDevice", e.getNameInDevice) &&
-         bind(e.library, "sdrGetNameOutDevice", e.getNameOutDevice) &&
-         bind(e.library, "sdrGetNumMixer", e.getNumMixer) &&
-         bind(e.library, "sdrGetNameMixer", e.getNameMixer) &&
-         bind(e.library, "sdrSetGlobal", e.setGlobal) &&
-         bind(e.library, "sdrSetNewParam", e.setNewParam) &&
-         bind(e.library, "sdrGetSpectrum", e.getSpectrum) &&
-         bind(e.library, "sdrGetSmetr", e.getSmetr) &&
-         bind(e.library, "sdrStart", e.start) &&
-         bind(e.library, "sdrStop", e.stop);
+  bool all = true;
+#define BIND_ENTRY(name) all = all && bind(e.library, #name, e.name);
+  BRACKWELL_EXPORTS(BIND_ENTRY)
+#undef BIND_ENTRY
+  return all;
 }
 
 void list(const Engine& e) {
   std::printf("Capture devices:\n");
-  for (int n = 1; n <= e.getNumInDevice(); ++n) {
-    std::printf("  %d  %s%s\n", n, e.getNameInDevice(n), n == 1 ? "  (default)" : "");
+  for (int n = 1; n <= e.sdrGetNumInDevice(); ++n) {
+    std::printf("  %d  %s%s\n", n, e.sdrGetNameInDevice(n), n == 1 ? "  (default)" : "");
   }
   std::printf("Playback devices:\n");
-  for (int n = 1; n <= e.getNumOutDevice(); ++n) {
-    std::printf("  %d  %s%s\n", n, e.getNameOutDevice(n), n == 1 ? "  (default)" : "");
+  for (int n = 1; n <= e.sdrGetNumOutDevice(); ++n) {
+    std::printf("  %d  %s%s\n", n, e.sdrGetNameOutDevice(n), n == 1 ? "  (default)" : "");
   }
-  const int mixers = e.getNumMixer();
+  const int mixers = e.sdrGetNumMixer();
   std::printf("Mixers:%s\n", mixers == 0 ? " none" : "");
-  for (int n = 1; n <= mixers; ++n) std::printf("  %d  %s\n", n, e.getNameMixer(n));
+  for (int n = 1; n <= mixers; ++n) std::printf("  %d  %s\n", n, e.sdrGetNameMixer(n));
 }
 
 std::atomic<bool> g_interrupted{false};
@@ -178,19 +163,20 @@ int main(int argc, char** argv) {
 
   constexpr int kOrder = 11, kRate = 48000;
   constexpr int kBins = 2 << kOrder;  // M
-  int status = e.setGlobal(in, out, 4, kOrder, kRate, 16);
+  int status = e.sdrSetGlobal(in, out, 4, kOrder, kRate, 16);
   if (status != SDR_OK) {
     std::fprintf(stderr, "brackwell-live: configuration %d, %d, 4, %d, %d, 16 refused: %s\n",
                  in, out, kOrder, kRate, statusText(status));
     dlclose(e.library);
     return 1;
   }
-  std::uint8_t block[bw::kParamBlockBytes];
-  bw::encodeParams(bw::consoleParams(), block);
-  e.setNewParam(block);
+  std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
+  const SdrReceiveParams params = sdrConsoleParams();
+  sdrEncodeParams(&params, block);
+  e.sdrSetNewParam(block);
   // A name is valid only until the next name query: copy each at once.
-  const std::string inName = e.getNameInDevice(in);
-  const std::string outName = e.getNameOutDevice(out);
+  const std::string inName = e.sdrGetNameInDevice(in);
+  const std::string outName = e.sdrGetNameOutDevice(out);
   std::printf("capture %d \"%s\", playback %d \"%s\"\n", in, inName.c_str(), out,
               outName.c_str());
 
@@ -199,7 +185,7 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  status = e.start(nullptr);
+  status = e.sdrStart(nullptr);
   if (status != SDR_OK) {
     std::fprintf(stderr, "brackwell-live: start failed: %s\n", statusText(status));
     dlclose(e.library);
@@ -215,8 +201,8 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (g_interrupted) break;
-    const double signal = e.getSmetr();
-    if (e.getSpectrum(spectrum.data()) != SDR_OK) continue;
+    const double signal = e.sdrGetSmetr();
+    if (e.sdrGetSpectrum(spectrum.data()) != SDR_OK) continue;
     // The last element is never written by the chain.
     int top = 0;
     for (int k = 1; k < kBins - 1; ++k) {
@@ -228,7 +214,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
 
-  status = e.stop();
+  status = e.sdrStop();
   std::printf("stopped: %s\n", status == SDR_OK ? "ok" : statusText(status));
   dlclose(e.library);
   return status == SDR_OK ? 0 : 1;

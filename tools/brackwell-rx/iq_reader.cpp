@@ -8,7 +8,7 @@
 #include <cstring>
 #include <optional>
 
-#include "api/configuration.h"
+#include "dsp/receive_chain.h"
 #include "pcm_layout.h"
 #include "stop_signal.h"
 #include "tool_error.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "api/param_block.h"
+#include "dsp/receive_params.h"
 
 namespace bw::rx {
 

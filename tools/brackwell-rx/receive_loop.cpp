@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "api/configuration.h"
-#include "api/engine_state.h"
-#include "api/lifecycle.h"
-#include "dsp/pipeline.h"
+#include "dsp/receive_chain.h"
+#include "dsp/spectrum_snapshot.h"
+#include "primitives/primitive_entries.h"
 #include "iq_reader.h"
 #include "iq_writer.h"
 #include "pcm_layout.h"
@@ -18,49 +17,42 @@
 namespace bw::rx {
 
 namespace {
-// A ring of two buffers: the smallest the engine configures; the tool hands
-// processBlock its own buffers and does not use the ring.
-constexpr int kRingBuffers = 2;
+// The status the engine's configuration answers for a refused format.
+constexpr int kRefusedFormatStatus = 2;
 
-void configureEngine(const IqReader& reader, const LoopSettings& settings) {
-  const int status = configureFormat(kRingBuffers, settings.order,
-                                     reader.sampleRate(), reader.engineBits());
-  if (status != 0) {
+void configureChain(ReceiveChain& chain, const IqReader& reader,
+                    const LoopSettings& settings) {
+  const ChainFormat format{settings.order, reader.sampleRate(),
+                           reader.engineBits()};
+  if (!chain.configure(format)) {
     throw ToolError(kExitBadInput,
                     reader.path() + ": the engine refused " +
                         std::to_string(reader.sampleRate()) + " Hz, " +
                         std::to_string(reader.engineBits()) + " bits, order " +
                         std::to_string(settings.order) + " (status " +
-                        std::to_string(status) + ")");
-  }
-  std::uint8_t block[kParamBlockBytes];
-  encodeParams(settings.params, block);
-  if (setNewParam(block) != 0) {
-    throw ToolError(kExitBadInput, "the engine refused the parameter block");
+                        std::to_string(kRefusedFormatStatus) + ")");
   }
 }
 }  // namespace
 
-EngineSession::EngineSession() {
-  engineAttach();
-  if (!engine().nsp.complete()) {
-    engineDetach();
-    throw ToolError(kExitFailure, "the signal-processing primitives could not be bound");
-  }
-}
-
-EngineSession::~EngineSession() { engineDetach(); }
-
 LoopResult runReceiveLoop(IqReader& reader, IqWriter& writer,
                           const LoopSettings& settings) {
-  configureEngine(reader, settings);
-  const EngineState& e = engine();
-  const std::int64_t n = e.blockSamples;
+  // The snapshot's storage holds M values for the largest order.
+  std::vector<double> spectrumValues(std::size_t{2} << SDR_MAX_ORDER, 0.0);
+  SpectrumSnapshot snapshot;
+  snapshot.values = spectrumValues.data();
+  snapshot.capacity = static_cast<std::int64_t>(spectrumValues.size());
+  ReceiveChain chain(directPrimitives(), snapshot);
+  configureChain(chain, reader, settings);
+  std::uint8_t params[kParamBlockBytes];
+  encodeParams(settings.params, params);
+
+  const std::int64_t n = chain.blockSamples();
   const int bits = reader.engineBits();
 
   std::vector<std::int32_t> samples(static_cast<std::size_t>(2 * n));
-  std::vector<std::uint8_t> captured(static_cast<std::size_t>(e.bufferBytes));
-  std::vector<std::uint8_t> played(static_cast<std::size_t>(e.bufferBytes));
+  std::vector<std::uint8_t> captured(static_cast<std::size_t>(chain.bufferBytes()));
+  std::vector<std::uint8_t> played(static_cast<std::size_t>(chain.bufferBytes()));
 
   LoopResult result;
   const auto start = std::chrono::steady_clock::now();
@@ -75,9 +67,9 @@ LoopResult runReceiveLoop(IqReader& reader, IqWriter& writer,
     std::fill(samples.begin() + 2 * got, samples.end(), 0);
     packEnginePcm(samples.data(), samples.size(), bits, captured.data());
 
-    processBlock(captured.data(), played.data());
-    // Same thread as processBlock: the snapshot is not being written now.
-    if (settings.spectrum) settings.spectrum->add(e.spectrum.values);
+    chain.process(params, captured.data(), played.data());
+    // Same thread as the chain: the snapshot is not being written now.
+    if (settings.spectrum) settings.spectrum->add(snapshot.values);
 
     unpackEnginePcm(played.data(), static_cast<std::size_t>(2 * got), bits,
                     samples.data());

@@ -1,12 +1,12 @@
-// The receive loop: configures the engine for a recording and runs every
-// block of it through processBlock, writing what the engine plays.
+// The receive loop: a receive chain configured for a recording runs every
+// block of it, and what the chain plays is written out.
 #pragma once
 
 #include <csignal>
 #include <cstdint>
 #include <functional>
 
-#include "api/param_block.h"
+#include "dsp/receive_params.h"
 
 namespace bw::rx {
 
@@ -29,23 +29,13 @@ struct LoopResult {
   double loopSeconds = 0.0;  // wall time of the block loop alone
 };
 
-// Attaches the engine for the duration of one recording (and detaches it at
-// the end, also on error); the engine is a process-wide state, so one
-// recording at a time.
-class EngineSession {
- public:
-  EngineSession();
-  ~EngineSession();
-  EngineSession(const EngineSession&) = delete;
-  EngineSession& operator=(const EngineSession&) = delete;
-};
-
-// Needs an EngineSession. Configures the engine for the reader's rate and
-// width with 2^order frames a block (ToolError exit 2 when refused), sends
-// the parameter block, then: reads N frames (the last block padded with
-// zeros), processBlock, adds the spectrum snapshot, writes the frames that
-// were read. Block i of the output is the engine's playback for captured
-// block i. Throws ToolError from the reader or writer.
+// Configures a receive chain (the engine's own, with the engine's
+// primitives) for the reader's rate and width with 2^order frames a block
+// (ToolError exit 2 when refused), then: reads N frames (the last block
+// padded with zeros), runs the chain with the parameter block, adds the
+// spectrum snapshot, writes the frames that were read. Block i of the output
+// is the chain's playback for captured block i. Throws ToolError from the
+// reader or writer.
 LoopResult runReceiveLoop(IqReader& reader, IqWriter& writer,
                           const LoopSettings& settings);
 

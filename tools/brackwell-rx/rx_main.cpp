@@ -72,7 +72,6 @@ int run(const RxOptions& o) {
   }
 
   const auto start = std::chrono::steady_clock::now();
-  EngineSession session;
   IqWriter writer(o.outputPath, reader.sampleRate(), reader.engineBits(),
                   reader.headerFrames(), stop);
   // The spectrum file is created before the run, so an unwritable name is

@@ -1,11 +1,11 @@
-#include "api/image_loader.h"
+#include "loader/image_loader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <optional>
 
-#include "api/memory_layer.h"
+#include "loader/memory_layer.h"
 
 namespace bw {
 

@@ -2,7 +2,7 @@
 // system's C math library, page protections read back from /proc/self/maps,
 // the entry point's calls, export look-up, and refusal of malformed images
 // with nothing left behind.
-#include "api/image_loader.h"
+#include "loader/image_loader.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "api/memory_layer.h"
+#include "loader/memory_layer.h"
 #include "support/pe_image_builder.h"
 
 namespace bw {

@@ -4,7 +4,7 @@
 
 #include <span>
 
-#include "api/signal_library.h"
+#include "core/signal_library.h"
 
 namespace bw {
 

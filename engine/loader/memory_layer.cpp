@@ -1,4 +1,4 @@
-#include "api/memory_layer.h"
+#include "loader/memory_layer.h"
 
 #include <dlfcn.h>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "api/signal_library.h"
+#include "core/signal_library.h"
 
 #include <cstring>
 
@@ -22,12 +22,6 @@ bool bindOne(std::span<const NamedExport> table, const char* name, F*& entry,
   return true;
 }
 }  // namespace
-
-bool PrimitiveEntries::complete() const {
-  return nspzrFftNip && nspdbrCartToPolar && nspdbMpy2 && nspdbAdd2 &&
-         nspdbrPolarToCart && nspdbAdd3 && nspdMax && nspdMin && nspdbMpy1 &&
-         nspdbThresh1 && nspdFirBandpass;
-}
 
 std::span<const NamedExport> signalLibraryExports() {
   // A function-local table: built on first use, so that it is ready even

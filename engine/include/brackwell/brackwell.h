@@ -26,7 +26,8 @@ enum {
   SDR_NOT_CONFIGURED = 5
 };
 
-/* Size in bytes of the receive-parameter block passed to sdrSetNewParam. */
+/* Size in bytes of the receive-parameter block passed to sdrSetNewParam;
+   its layout is in param_block.h. */
 #define SDR_PARAM_BLOCK_BYTES 65
 
 typedef void (*SdrBlockHook)(void);

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "api/consistent_copy.h"
+#include "dsp/consistent_copy.h"
 
 namespace bw {
 namespace {

@@ -1,0 +1,105 @@
+#include "core/configuration.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/devices.h"
+#include "core/engine_state.h"
+#include "dsp/consistent_copy.h"
+
+namespace bw {
+
+namespace {
+// Gives slots 0..count-1 a new zero-filled data buffer of `bytes`, releasing
+// the old one. The data buffers come from the general heap.
+bool renewBuffers(HeapVector<std::uint8_t*>& table, std::int32_t count,
+                  std::int32_t bytes) {
+  for (std::int32_t slot = 0; slot < count; ++slot) {
+    std::free(table[slot]);
+    table[slot] = static_cast<std::uint8_t*>(std::calloc(1, bytes));
+    if (table[slot] == nullptr) return false;
+  }
+  return true;
+}
+}  // namespace
+
+Status setGlobal(std::int32_t inputDevice, std::int32_t outputDevice,
+                 std::int32_t bufferCount, std::int32_t order,
+                 std::int32_t sampleRate, std::int32_t bitsPerSample) {
+  if (inputDevice < 1 || inputDevice > audio::numInDevices() ||
+      outputDevice < 1 || outputDevice > audio::numOutDevices()) {
+    return Status::BadArgument;
+  }
+  EngineState& e = engine();
+  // Recorded before the format checks: a call refused below still names the
+  // devices of the next sdrStart.
+  e.inputDevice = inputDevice;
+  e.outputDevice = outputDevice;
+  return configureFormat(bufferCount, order, sampleRate, bitsPerSample);
+}
+
+Status configureFormat(std::int32_t bufferCount, std::int32_t order,
+                       std::int32_t sampleRate, std::int32_t bitsPerSample) {
+  EngineState& e = engine();
+  if (e.runState.load() == kRunning) return Status::Running;
+  const ChainFormat format{order, sampleRate, bitsPerSample};
+  if (bufferCount < kMinBufferCount || bufferCount > kMaxBufferCount ||
+      !ReceiveChain::accepts(format)) {
+    return Status::BadArgument;
+  }
+  // Sizes the chain and plans its transform; refused (nothing changed) only
+  // for want of memory.
+  if (!e.chain.configure(format)) return Status::BadArgument;
+
+  e.bufferCount = bufferCount;
+  e.bufferBytes = e.chain.bufferBytes();
+  if (!renewBuffers(e.playbackBuffers, bufferCount, e.bufferBytes) ||
+      !renewBuffers(e.captureBuffers, bufferCount, e.bufferBytes)) {
+    e.waveFormat = audio::WaveFormat{};  // no usable format
+    return Status::BadArgument;
+  }
+  e.waveFormat.wFormatTag = audio::kFormatPcm;
+  e.waveFormat.nChannels = 2;
+  e.waveFormat.nSamplesPerSec = static_cast<std::uint32_t>(sampleRate);
+  e.waveFormat.wBitsPerSample = static_cast<std::uint16_t>(bitsPerSample);
+  e.waveFormat.nBlockAlign =
+      static_cast<std::uint16_t>(e.waveFormat.nChannels * bitsPerSample / 8);
+  e.waveFormat.nAvgBytesPerSec =
+      e.waveFormat.nSamplesPerSec * e.waveFormat.nBlockAlign;
+  e.waveFormat.cbSize = 0;
+  return Status::Ok;
+}
+
+Status setNewParam(const void* block) {
+  if (block == nullptr) return Status::BadArgument;
+  const auto* bytes = static_cast<const std::uint8_t*>(block);
+  if (bytes[0] != kParamVersion) return Status::BadArgument;
+  std::uint64_t words[kParamWords] = {};
+  std::memcpy(words, bytes, kParamBlockBytes);
+  EngineState& e = engine();
+  publishWords(e.paramSequence, e.pendingParams, words, kParamWords);
+  return Status::Ok;
+}
+
+void readPendingParams(std::uint8_t* dest) {
+  EngineState& e = engine();
+  std::uint64_t words[kParamWords];
+  consistentCopy(e.paramSequence, e.pendingParams, words, kParamWords);
+  std::memcpy(dest, words, kParamBlockBytes);
+}
+
+Status getSpectrum(double* dest) {
+  EngineState& e = engine();
+  if (e.runState.load() == kStopped) return Status::NotRunning;
+  if (dest == nullptr) return Status::BadArgument;
+  readSnapshot(e.spectrum, dest);
+  return Status::Ok;
+}
+
+double getSmetr() {
+  EngineState& e = engine();
+  if (e.runState.load() == kStopped) return 0.0;
+  return e.chain.reading();
+}
+
+}  // namespace bw

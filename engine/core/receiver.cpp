@@ -1,0 +1,69 @@
+#include "core/receiver.h"
+
+#include "audio/streaming.h"
+#include "core/configuration.h"
+
+namespace bw {
+
+namespace {
+Status fromStream(audio::StreamResult r) {
+  switch (r) {
+    case audio::StreamResult::Ok: return Status::Ok;
+    case audio::StreamResult::Refused: return Status::DeviceRefused;
+    case audio::StreamResult::Running: return Status::Running;
+    case audio::StreamResult::NotRunning: return Status::NotRunning;
+    case audio::StreamResult::NotConfigured: return Status::NotConfigured;
+  }
+  return Status::DeviceRefused;
+}
+
+void processEngineBlock(void* context, const std::uint8_t* input,
+                        std::uint8_t* output) {
+  EngineState& e = *static_cast<EngineState*>(context);
+  if (BlockHook hook = e.blockHook.load()) hook();
+  readPendingParams(e.activeParams);
+  e.chain.process(e.activeParams, input, output);
+}
+
+// What a start does once the audio layer's checks have passed, before the
+// streams open: the new hook, and no tail of an earlier run.
+struct StartingBlocks {
+  EngineState* engine;
+  BlockHook hook;
+};
+void onStart(void* context) {
+  const auto& start = *static_cast<StartingBlocks*>(context);
+  start.engine->blockHook.store(start.hook);
+  start.engine->chain.clearTails();
+}
+}  // namespace
+
+Status startReceiver(BlockHook hook) {
+  EngineState& e = engine();
+  audio::StreamSetup s;
+  s.inputDevice = e.inputDevice;
+  s.outputDevice = e.outputDevice;
+  s.format = e.waveFormat;
+  s.bufferCount = e.bufferCount;
+  s.bufferBytes = e.bufferBytes;
+  s.captureHeaders = e.captureHeaders.data();
+  s.playbackHeaders = e.playbackHeaders.data();
+  s.captureBuffers = e.captureBuffers.data();
+  s.playbackBuffers = e.playbackBuffers.data();
+  s.client.context = &e;
+  s.client.process = &processEngineBlock;
+  StartingBlocks starting{&e, hook};
+  s.onStart = &onStart;
+  s.startContext = &starting;
+  return fromStream(audio::startStreaming(e.audio, s));
+}
+
+Status stopReceiver() { return fromStream(audio::stopStreaming(engine().audio)); }
+
+void processBlock(const std::uint8_t* input, std::uint8_t* output) {
+  processEngineBlock(&engine(), input, output);
+}
+
+void clearTails() { engine().chain.clearTails(); }
+
+}  // namespace bw

@@ -1,0 +1,265 @@
+// The receive chain. Real-time rules for process: it runs on the processing
+// thread; no allocation, no locks, no waiting, no I/O anywhere below it.
+#include "dsp/receive_chain.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "dsp/filter_design.h"
+#include "dsp/pcm.h"
+#include "dsp/receive_params.h"
+#include "dsp/spectral_steps.h"
+#include "primitives/fft_plan.h"
+
+namespace bw {
+
+namespace {
+constexpr std::int32_t kSampleRates[] = {24000, 32000, 44100, 48000, 96000,
+                                         16000, 22050, 11025, 8000};
+constexpr std::size_t kInitialLength = 2;  // every array before configure
+constexpr std::size_t kMinAgcRing = 10;    // the largest hold count
+
+bool isSupportedWidth(std::int32_t bits) {
+  return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// Nearest integer, ties to even, held inside the 32-bit range; a value that
+// is not a number (from a non-finite coefficient) becomes 0. Adding and
+// removing 1.5 * 2^52 rounds in the default rounding mode (to nearest, ties
+// to even) for any |v| <= 2^51, without a library call per sample.
+std::int32_t toSample(double v) {
+  constexpr double kRound = 6755399441055744.0;
+  constexpr double lo = std::numeric_limits<std::int32_t>::min();
+  constexpr double hi = std::numeric_limits<std::int32_t>::max();
+  v = (v == v) ? v : 0.0;
+  v = std::min(std::max(v, lo), hi);
+  return static_cast<std::int32_t>((v + kRound) - kRound);
+}
+
+// The other side of the clip step: a negative gain makes the envelope
+// negative, and its size is bounded as well.
+void clipBelow(double* mag, std::int32_t n, double level) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    if (mag[i] < level) mag[i] = level;
+  }
+}
+}  // namespace
+
+bool isSupportedSampleRate(std::int32_t sampleRate) {
+  return std::find(std::begin(kSampleRates), std::end(kSampleRates),
+                   sampleRate) != std::end(kSampleRates);
+}
+
+ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
+                           SpectrumSnapshot& spectrum,
+                           std::pmr::memory_resource* heap)
+    : nsp_(nsp),
+      spectrum_(spectrum),
+      inI_(kInitialLength, heap), inQ_(kInitialLength, heap),
+      outLeft_(kInitialLength, heap), outRight_(kInitialLength, heap),
+      timeRe_(kInitialLength, heap), timeIm_(kInitialLength, heap),
+      freqRe_(kInitialLength, heap), freqIm_(kInitialLength, heap),
+      mag_(kInitialLength, heap), phase_(kInitialLength, heap),
+      filterMag_(kInitialLength, heap), filterPhase_(kInitialLength, heap),
+      tailRe_(kInitialLength, heap), tailIm_(kInitialLength, heap),
+      rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
+      tapsRe_(kInitialLength, heap), tapsIm_(kInitialLength, heap),
+      respRe_(kInitialLength, heap), respIm_(kInitialLength, heap),
+      agc_(heap) {
+  agc_.ring.resize(kInitialLength, 0.0);
+}
+
+bool ReceiveChain::accepts(const ChainFormat& f) {
+  return f.order >= SDR_MIN_ORDER && f.order <= SDR_MAX_ORDER &&
+         isSupportedWidth(f.bitsPerSample) && isSupportedSampleRate(f.sampleRate);
+}
+
+bool ReceiveChain::configure(const ChainFormat& f) {
+  if (!accepts(f)) return false;
+  const std::int32_t n = 1 << f.order;
+  const std::int32_t m = 2 * n;
+  if (m > spectrum_.capacity) return false;
+  // Plan the transform first: it is the one step that can fail for want of
+  // memory, and the processing thread must find the plan ready.
+  if (!nsp::prepareFft(f.order + 1)) return false;
+
+  const bool newLength = m != m_ || f.sampleRate != format_.sampleRate;
+
+  format_ = f;
+  n_ = n;
+  m_ = m;
+  fftOrder_ = f.order + 1;
+  bufferBytes_ = n * 2 * f.bitsPerSample / 8;
+  maxAmplitude_ =
+      static_cast<std::int32_t>((1u << (f.bitsPerSample - 1)) - 1u);
+  binWidth_ = static_cast<double>(f.sampleRate) / m;
+  rampSamples_ = f.sampleRate / 1000;
+
+  // A resize keeps the leading elements and zero-fills new ones; an array
+  // whose count is unchanged is left as it is.
+  for (Samples* v : {&inI_, &inQ_, &outLeft_, &outRight_}) v->resize(m, 0);
+  for (Array* v : {&timeRe_, &timeIm_, &freqRe_, &freqIm_, &filterMag_,
+                   &filterPhase_, &mag_, &phase_, &rotMag_, &rotPhase_,
+                   &tapsRe_, &tapsIm_, &respRe_, &respIm_}) {
+    v->resize(m, 0.0);
+  }
+  tailRe_.resize(m - n, 0.0);
+  tailIm_.resize(m - n, 0.0);
+  resizeSnapshot(spectrum_, m);
+  // At least 10 entries, so that any hold count 1..10 stays inside the ring.
+  agc_.ring.resize(
+      std::max<std::size_t>(kMinAgcRing, (f.sampleRate / 1000) / 2 + 1), 0.0);
+
+  if (newLength) {
+    // A response made for another length or rate would filter wrongly; the
+    // next block designs a new one, and old tails do not fit the new blocks.
+    curLowCut_ = 0;
+    curHighCut_ = 0;
+    clearTails();
+  }
+  return true;
+}
+
+void ReceiveChain::clearTails() {
+  std::fill(tailRe_.begin(), tailRe_.end(), 0.0);
+  std::fill(tailIm_.begin(), tailIm_.end(), 0.0);
+}
+
+// Fills a playback buffer with the format's silence (8-bit samples are
+// unsigned, centred on 128).
+void ReceiveChain::writeSilence(std::uint8_t* output) const {
+  const int value = format_.bitsPerSample == 8 ? 0x80 : 0;
+  std::memset(output, value, static_cast<std::size_t>(bufferBytes_));
+}
+
+// Rotation, sideband removal and filter in the order the ShiftEarly and
+// SidebandEarly bits choose.
+void ReceiveChain::spectralSteps(std::uint32_t flags, std::int32_t tuneOffsetHz) {
+  const bool shiftEarly = flags & flag::ShiftEarly;
+  const bool sidebandEarly = flags & flag::SidebandEarly;
+  const std::int64_t bins = tuningBins(tuneOffsetHz, binWidth_);
+
+  if (shiftEarly) rotateBins(mag_, phase_, rotMag_, rotPhase_, m_, bins);
+  if (sidebandEarly) removeSideband(mag_.data(), m_, flags);
+  nsp_.nspdbMpy2(filterMag_.data(), mag_.data(), m_);
+  nsp_.nspdbAdd2(filterPhase_.data(), phase_.data(), m_);
+  if (!sidebandEarly) removeSideband(mag_.data(), m_, flags);
+  if (!shiftEarly) rotateBins(mag_, phase_, rotMag_, rotPhase_, m_, bins);
+}
+
+void ReceiveChain::process(const std::uint8_t* params,
+                           const std::uint8_t* input, std::uint8_t* output) {
+  if (!nsp_.complete()) {  // no primitives: the chain cannot run
+    writeSilence(output);
+    return;
+  }
+
+  const ReceiveParams p = decodeParams(params);
+
+  if (p.flags == 0) {  // pass-through, in whole 4-byte units
+    std::memcpy(output, input, static_cast<std::size_t>(bufferBytes_ / 4) * 4);
+    return;
+  }
+
+  // Non-finite balance coefficients would fill the transform with NaN, and
+  // the tails, the AGC history and the reading with it for blocks to come:
+  // such a block is silence and leaves the chain's state as it was.
+  if (!std::isfinite(p.iqPhaseCoef) || !std::isfinite(p.iqGainCoef)) {
+    writeSilence(output);
+    return;
+  }
+
+  const PrimitiveEntries& nsp = nsp_;
+  const std::int32_t n = n_;
+  const std::int32_t m = m_;
+
+  if ((p.flags & flag::FlushToggle) != lastFlushBit_) {
+    lastFlushBit_ = p.flags & flag::FlushToggle;
+    clearTails();
+  }
+
+  if ((p.lowCutHz != curLowCut_ || p.highCutHz != curHighCut_) &&
+      0 < p.lowCutHz && p.lowCutHz < p.highCutHz) {
+    curLowCut_ = p.lowCutHz;
+    curHighCut_ = p.highCutHz;
+    designFilter({tapsRe_.data(), tapsIm_.data(), respRe_.data(),
+                  respIm_.data(), filterMag_.data(), filterPhase_.data()},
+                 n, fftOrder_, format_.sampleRate, p.lowCutHz, p.highCutHz,
+                 nsp);
+  }
+
+  unpackCapture(input, format_.bitsPerSample, p.flags & flag::SwapInput, n,
+                inI_.data(), inQ_.data());
+
+  double* timeRe = timeRe_.data();
+  double* timeIm = timeIm_.data();
+  const std::int32_t* inI = inI_.data();
+  const std::int32_t* imagSource =
+      (p.flags & flag::MonoInput) ? inI : inQ_.data();
+  for (std::int32_t i = 0; i < n; ++i) timeRe[i] = inI[i];
+  for (std::int32_t i = 0; i < n; ++i) timeIm[i] = imagSource[i];
+  std::fill(timeRe + n, timeRe + m, 0.0);
+  std::fill(timeIm + n, timeIm + m, 0.0);
+
+  nsp.nspzrFftNip(timeRe, timeIm, freqRe_.data(), freqIm_.data(), fftOrder_,
+                  nsp::kFftForward);
+  if (p.flags & flag::BalanceEarly) {
+    applyBalance(freqRe_.data(), freqIm_.data(), m, p.iqPhaseCoef,
+                 p.iqGainCoef);
+  }
+  nsp.nspdbrCartToPolar(freqRe_.data(), freqIm_.data(), mag_.data(),
+                        phase_.data(), m);
+  if (p.flags & flag::SpectrumEarly) captureSpectrum(spectrum_, mag_.data(), m);
+
+  spectralSteps(p.flags, p.tuneOffsetHz);
+
+  nsp.nspdbrPolarToCart(mag_.data(), phase_.data(), timeRe, timeIm, m);
+  if (!(p.flags & flag::BalanceEarly)) {
+    applyBalance(timeRe, timeIm, m, p.iqPhaseCoef, p.iqGainCoef);
+  }
+  nsp.nspzrFftNip(timeRe, timeIm, freqRe_.data(), freqIm_.data(), fftOrder_,
+                  nsp::kFftInverse);
+
+  // Overlap-add: output samples 0..N-3 receive the previous tail; the last
+  // two are taken without it. Then the second half becomes the new tail.
+  double* freqRe = freqRe_.data();
+  double* freqIm = freqIm_.data();
+  nsp.nspdbAdd3(freqRe, tailRe_.data(), freqRe, n - 2);
+  nsp.nspdbAdd3(freqIm, tailIm_.data(), freqIm, n - 2);
+  std::copy(freqRe + n, freqRe + m, tailRe_.data());
+  std::copy(freqIm + n, freqIm + m, tailIm_.data());
+
+  // Envelope and phase of the N output samples; mag[N..M-1] keeps the
+  // processed spectrum of bins N..M-1.
+  double* mag = mag_.data();
+  nsp.nspdbrCartToPolar(freqRe, freqIm, mag, phase_.data(), n);
+
+  if (p.flags & flag::AgcOn) {
+    applyAgc(agc_, mag, n, rampSamples_, p.agcBlocks, p.gain, nsp);
+  } else {
+    nsp.nspdbMpy1(p.gain, mag, n);
+    agc_.currentGain.store(p.gain, std::memory_order_relaxed);
+  }
+  if (p.flags & flag::SquelchOn) applySquelch(mag, m, p.squelchLevel);
+  if (p.outputGain > 0.0) nsp.nspdbMpy1(p.outputGain, mag, n);
+  nsp.nspdbThresh1(mag, n, maxAmplitude_, nsp::kThreshGreater);
+  clipBelow(mag, n, -maxAmplitude_);
+  if (!(p.flags & flag::SpectrumEarly)) captureSpectrum(spectrum_, mag, m);
+
+  nsp.nspdbrPolarToCart(mag, phase_.data(), freqRe, freqIm, n);
+
+  std::int32_t* outLeft = outLeft_.data();
+  std::int32_t* outRight = outRight_.data();
+  for (std::int32_t i = 0; i < n; ++i) outLeft[i] = toSample(freqRe[i]);
+  if (p.flags & flag::MonoOutput) {
+    std::copy(outLeft, outLeft + n, outRight);
+  } else {
+    for (std::int32_t i = 0; i < n; ++i) outRight[i] = toSample(freqIm[i]);
+  }
+  packPlayback(output, format_.bitsPerSample, p.flags & flag::SwapOutput, n,
+               outLeft, outRight);
+}
+
+}  // namespace bw

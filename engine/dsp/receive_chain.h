@@ -1,0 +1,104 @@
+// The receive chain: one captured buffer of interleaved stereo I/Q in, one
+// playback buffer out, by fast convolution with overlap-add (N frames a
+// block, transforms of M = 2N points). On the way it refreshes the spectrum
+// snapshot it was given and its gain reading.
+//
+// Ownership: the chain owns its work arrays, overlap tails, AGC state,
+// filter response and the state carried from block to block; the arrays are
+// allocated from `heap`. The snapshot and the heap belong to the caller and
+// must outlive the chain.
+//
+// Threads: configure and clearTails run while no block is being processed;
+// process runs on one processing thread at a time and never allocates,
+// locks, waits or does I/O. reading() may be called on any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory_resource>
+#include <vector>
+
+#include "dsp/agc.h"
+#include "dsp/spectrum_snapshot.h"
+#include "primitives/primitive_entries.h"
+
+namespace bw {
+
+// The sample format of the blocks.
+struct ChainFormat {
+  std::int32_t order = 0;          // N = 2^order frames a block, 8..16
+  std::int32_t sampleRate = 0;     // Hz
+  std::int32_t bitsPerSample = 0;  // 8, 16, 24 or 32
+};
+
+// True for the sample rates the chain accepts (Hz).
+bool isSupportedSampleRate(std::int32_t sampleRate);
+
+class ReceiveChain {
+ public:
+  // nsp: the primitives (copied); when not complete the chain outputs
+  // silence. The work arrays start at two zero elements each.
+  ReceiveChain(const PrimitiveEntries& nsp, SpectrumSnapshot& spectrum,
+               std::pmr::memory_resource* heap = std::pmr::get_default_resource());
+  ReceiveChain(const ReceiveChain&) = delete;
+  ReceiveChain& operator=(const ReceiveChain&) = delete;
+
+  // True when the format is one the chain can be configured for.
+  static bool accepts(const ChainFormat& format);
+
+  // Sizes everything for `format`: false (nothing changed) for a format it
+  // does not accept, a snapshot too small for M values, or a transform that
+  // cannot be planned. Resizing keeps the leading elements of every array and
+  // zero-fills new ones. A new transform length or rate also drops the
+  // filter band in use (the next block designs anew) and clears the tails.
+  bool configure(const ChainFormat& format);
+
+  // Processes one block: params is the 65-byte parameter block; input and
+  // output are bufferBytes() bytes of PCM in the configured format.
+  void process(const std::uint8_t* params, const std::uint8_t* input,
+               std::uint8_t* output);
+
+  // Zeroes the overlap tails.
+  void clearTails();
+
+  bool runnable() const { return nsp_.complete(); }
+  // The linear gain applied to the envelope in the last block.
+  double reading() const {
+    return agc_.currentGain.load(std::memory_order_relaxed);
+  }
+  std::int32_t blockSamples() const { return n_; }  // N
+  std::int32_t fftLength() const { return m_; }     // M
+  std::int32_t bufferBytes() const { return bufferBytes_; }
+  double binWidth() const { return binWidth_; }     // Hz per bin
+  const ChainFormat& format() const { return format_; }
+
+ private:
+  using Array = std::pmr::vector<double>;
+  using Samples = std::pmr::vector<std::int32_t>;
+
+  void spectralSteps(std::uint32_t flags, std::int32_t tuneOffsetHz);
+  void writeSilence(std::uint8_t* output) const;
+
+  PrimitiveEntries nsp_;
+  SpectrumSnapshot& spectrum_;
+
+  // Sizes (configure).
+  ChainFormat format_;
+  std::int32_t n_ = 0, m_ = 0, fftOrder_ = 0;
+  std::int32_t bufferBytes_ = 0;
+  std::int32_t maxAmplitude_ = 0;  // 2^(bits-1) - 1
+  std::int32_t rampSamples_ = 0;   // AGC ramp, 1 ms
+  double binWidth_ = 0.0;
+
+  // Work arrays.
+  Samples inI_, inQ_, outLeft_, outRight_;
+  Array timeRe_, timeIm_, freqRe_, freqIm_, mag_, phase_;
+  Array filterMag_, filterPhase_, tailRe_, tailIm_, rotMag_, rotPhase_;
+  Array tapsRe_, tapsIm_, respRe_, respIm_;
+
+  // Carried from block to block.
+  AgcState agc_;
+  std::uint32_t lastFlushBit_ = 0;
+  std::int32_t curLowCut_ = 0, curHighCut_ = 0;
+};
+
+}  // namespace bw

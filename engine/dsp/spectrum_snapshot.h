@@ -1,0 +1,32 @@
+// The spectrum snapshot: written by the chain on the processing thread, read
+// on any thread through its sequence counter (consistent_copy.h). Its owner
+// provides storage for `capacity` values that never moves while the snapshot
+// is in use, so a reader never meets freed memory; `length` and the values
+// change only inside a sequence-counter write.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace bw {
+
+struct SpectrumSnapshot {
+  std::atomic<std::uint32_t> sequence{0};
+  std::int64_t length = 0;   // elements in use; a shared word
+  double* values = nullptr;  // `capacity` elements, owned by the owner
+  std::int64_t capacity = 0;
+};
+
+// Sets the length in use (at most capacity), zero-filling the elements it
+// adds, as one or more sequence-counter writes.
+void resizeSnapshot(SpectrumSnapshot& s, std::int64_t length);
+
+// Publishes count values (from element 0) as one sequence-counter write.
+void publishSnapshot(SpectrumSnapshot& s, const double* values,
+                     std::int64_t count);
+
+// Copies the `length` values in use into dest, all from one write (any
+// thread).
+void readSnapshot(const SpectrumSnapshot& s, double* dest);
+
+}  // namespace bw
