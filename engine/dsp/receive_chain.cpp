@@ -127,6 +127,51 @@ void ReceiveChain::clearTails() {
   std::fill(tailIm_.begin(), tailIm_.end(), 0.0);
 }
 
+namespace {
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() &&
+         std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
+bool ReceiveChain::CarriedState::operator==(const CarriedState& o) const {
+  return sameBits(tailRe, o.tailRe) && sameBits(tailIm, o.tailIm) &&
+         sameBits(agcRing, o.agcRing) && sameBits(filterMag, o.filterMag) &&
+         sameBits(filterPhase, o.filterPhase) && agcPos == o.agcPos &&
+         sameBits(agcPrevious, o.agcPrevious) &&
+         sameBits(agcCurrent, o.agcCurrent) && lastFlushBit == o.lastFlushBit &&
+         lowCut == o.lowCut && highCut == o.highCut;
+}
+
+void ReceiveChain::saveState(CarriedState& s) const {
+  s.tailRe.assign(tailRe_.begin(), tailRe_.end());
+  s.tailIm.assign(tailIm_.begin(), tailIm_.end());
+  s.agcRing.assign(agc_.ring.begin(), agc_.ring.end());
+  s.filterMag.assign(filterMag_.begin(), filterMag_.end());
+  s.filterPhase.assign(filterPhase_.begin(), filterPhase_.end());
+  s.agcPos = agc_.pos;
+  s.agcPrevious = agc_.previousGain;
+  s.agcCurrent = agc_.currentGain.load(std::memory_order_relaxed);
+  s.lastFlushBit = lastFlushBit_;
+  s.lowCut = curLowCut_;
+  s.highCut = curHighCut_;
+}
+
+void ReceiveChain::restoreState(const CarriedState& s) {
+  std::copy_n(s.tailRe.begin(), std::min(s.tailRe.size(), tailRe_.size()), tailRe_.begin());
+  std::copy_n(s.tailIm.begin(), std::min(s.tailIm.size(), tailIm_.size()), tailIm_.begin());
+  std::copy_n(s.agcRing.begin(), std::min(s.agcRing.size(), agc_.ring.size()), agc_.ring.begin());
+  std::copy_n(s.filterMag.begin(), std::min(s.filterMag.size(), filterMag_.size()), filterMag_.begin());
+  std::copy_n(s.filterPhase.begin(), std::min(s.filterPhase.size(), filterPhase_.size()), filterPhase_.begin());
+  agc_.pos = s.agcPos;
+  agc_.previousGain = s.agcPrevious;
+  agc_.currentGain.store(s.agcCurrent, std::memory_order_relaxed);
+  lastFlushBit_ = s.lastFlushBit;
+  curLowCut_ = s.lowCut;
+  curHighCut_ = s.highCut;
+}
+
 // Fills a playback buffer with the format's silence (8-bit samples are
 // unsigned, centred on 128).
 void ReceiveChain::writeSilence(std::uint8_t* output) const {

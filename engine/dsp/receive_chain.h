@@ -60,6 +60,23 @@ class ReceiveChain {
   // Zeroes the overlap tails.
   void clearTails();
 
+  // What the chain carries from one block to the next: overlap tails,
+  // automatic-gain state, flush bit, filter band and response. For tools that
+  // run one recording on several chains; saving allocates, so not on the
+  // processing thread. Equal states (bit for bit) give equal output for the
+  // same blocks.
+  struct CarriedState {
+    std::vector<double> tailRe, tailIm, agcRing, filterMag, filterPhase;
+    std::int32_t agcPos = 0;
+    double agcPrevious = 0.0, agcCurrent = 0.0;
+    std::uint32_t lastFlushBit = 0;
+    std::int32_t lowCut = 0, highCut = 0;
+    bool operator==(const CarriedState& other) const;
+  };
+  void saveState(CarriedState& state) const;
+  // `state` must come from a chain of the same format.
+  void restoreState(const CarriedState& state);
+
   bool runnable() const { return nsp_.complete(); }
   // The linear gain applied to the envelope in the last block.
   double reading() const {

@@ -2,11 +2,17 @@
 // daemon, on a virtual X server: started with --in 1 --out 1 --lsb, it turns
 // an I/Q tone 1000 Hz below the band centre into 1000 Hz audio, while a tone
 // 1500 Hz above the centre (the upper sideband) is gone from the output.
+// GoogleTest before Xlib: Xlib defines None, Bool, True and False as macros.
 #include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -69,6 +75,7 @@ double powerAt(const std::vector<double>& x, std::size_t from, std::size_t n, do
 }
 
 pid_t startXServer(std::string& display) {
+  // The display number comes back through a pipe once the server is ready.
   int fds[2];
   if (pipe(fds) != 0) return -1;
   const pid_t pid = fork();
@@ -88,48 +95,110 @@ pid_t startXServer(std::string& display) {
   return pid;
 }
 
-TEST(LiveConsoleTest, LowerSidebandToneComesOutAndUpperIsGone) {
-  using bw::test::PrivatePulse;
-  if (const std::string missing = PrivatePulse::missingTools(); !missing.empty())
-    GTEST_SKIP() << missing;
-  PrivatePulse pulse;
-  ASSERT_TRUE(pulse.start()) << pulse.error();
-  std::string display;
-  const pid_t xserver = startXServer(display);
-  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-
-  // Six seconds of I/Q: e^(-j 2pi 1000 t) (below the centre) plus
-  // e^(+j 2pi 1500 t) (above it), I in the left channel, Q in the right.
-  const std::string tone = pulse.folder() + "/tone.wav";
-  std::vector<std::int16_t> iq;
-  for (int n = 0; n < 6 * kRate; ++n) {
-    const double t = static_cast<double>(n) / kRate;
-    const double i = std::cos(2 * kPi * 1000 * t) + std::cos(2 * kPi * 1500 * t);
-    const double q = -std::sin(2 * kPi * 1000 * t) + std::sin(2 * kPi * 1500 * t);
-    iq.push_back(static_cast<std::int16_t>(std::lround(8000 * i)));
-    iq.push_back(static_cast<std::int16_t>(std::lround(8000 * q)));
+// The viewable top-level window with this title, or 0.
+Window windowNamed(Display* x, const char* title) {
+  Window root = 0, parent = 0, found = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) return 0;
+  for (unsigned int i = 0; i < count && found == 0; ++i) {
+    char* name = nullptr;
+    XWindowAttributes a;
+    if (XFetchName(x, children[i], &name) && name != nullptr) {
+      if (std::strcmp(name, title) == 0 && XGetWindowAttributes(x, children[i], &a) &&
+          a.map_state == IsViewable) {
+        found = children[i];
+      }
+      XFree(name);
+    }
   }
-  writeWav(tone, iq);
+  if (children != nullptr) XFree(children);
+  return found;
+}
 
-  setenv("DISPLAY", display.c_str(), 1);
-  setenv("QT_QPA_PLATFORM", "xcb", 1);
-  const pid_t console = pulse.spawn({LANTERNFLY_PATH, "--in", "1", "--out", "1", "--lsb"},
-                                    pulse.folder() + "/console.log");
-  std::this_thread::sleep_for(std::chrono::seconds(2));
-  const std::string heard = pulse.folder() + "/heard.wav";
-  const pid_t recorder =
-      pulse.spawn({"parecord", "--device=speaker.monitor", "--rate=48000", "--channels=2",
-                   "--format=s16le", "--file-format=wav", heard});
-  const int played = pulse.run({"paplay", "--device=iqband", tone}, 20000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  PrivatePulse::finish(recorder, true);
-  PrivatePulse::finish(console, true);
-  kill(xserver, SIGTERM);
-  waitpid(xserver, nullptr, 0);
-  ASSERT_EQ(played, 0);
+// Polls until windowNamed(title) is (or is no longer) there; false on timeout.
+bool waitForWindow(Display* x, const char* title, bool present, int seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < until) {
+    if ((windowNamed(x, title) != 0) == present) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
 
+// A private sound server and X server, the console and a tone to play.
+class LiveConsoleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string missing = bw::test::PrivatePulse::missingTools(); !missing.empty()) {
+      GTEST_SKIP() << missing;
+    }
+    ASSERT_TRUE(pulse_.start()) << pulse_.error();
+    xserver_ = startXServer(display_);
+    ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
+    setenv("DISPLAY", display_.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    x_ = XOpenDisplay(display_.c_str());
+    ASSERT_NE(x_, nullptr);
+  }
+
+  void TearDown() override {
+    if (console_ > 0) bw::test::PrivatePulse::finish(console_, true);
+    if (x_ != nullptr) XCloseDisplay(x_);
+    if (xserver_ > 0) {
+      kill(xserver_, SIGTERM);
+      waitpid(xserver_, nullptr, 0);
+    }
+  }
+
+  // Writes `seconds` of I/Q: e^(-j 2pi 1000 t) (below the centre) plus
+  // e^(+j 2pi 1500 t) (above it), I in the left channel, Q in the right.
+  std::string writeTones(int seconds) {
+    const std::string tone = pulse_.folder() + "/tone.wav";
+    std::vector<std::int16_t> iq;
+    for (int n = 0; n < seconds * kRate; ++n) {
+      const double t = static_cast<double>(n) / kRate;
+      const double i = std::cos(2 * kPi * 1000 * t) + std::cos(2 * kPi * 1500 * t);
+      const double q = -std::sin(2 * kPi * 1000 * t) + std::sin(2 * kPi * 1500 * t);
+      iq.push_back(static_cast<std::int16_t>(std::lround(8000 * i)));
+      iq.push_back(static_cast<std::int16_t>(std::lround(8000 * q)));
+    }
+    writeWav(tone, iq);
+    return tone;
+  }
+
+  // Plays the tones into the band while recording the speaker; the left
+  // channel heard. Empty when playing failed.
+  std::vector<double> playAndRecord(int seconds) {
+    const std::string tone = writeTones(seconds);
+    const std::string heard = pulse_.folder() + "/heard.wav";
+    const pid_t recorder =
+        pulse_.spawn({"parecord", "--device=speaker.monitor", "--rate=48000", "--channels=2",
+                      "--format=s16le", "--file-format=wav", heard});
+    const int played = pulse_.run({"paplay", "--device=iqband", tone}, 20000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    bw::test::PrivatePulse::finish(recorder, true);
+    return played == 0 ? readLeft(heard) : std::vector<double>{};
+  }
+
+  void startConsole(std::vector<std::string> options) {
+    options.insert(options.begin(), LANTERNFLY_PATH);
+    console_ = pulse_.spawn(options, pulse_.folder() + "/console.log");
+    ASSERT_TRUE(waitForWindow(x_, "Lanternfly", true, 20)) << "no console window";
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+
+  bw::test::PrivatePulse pulse_;
+  std::string display_;
+  pid_t xserver_ = -1;
+  pid_t console_ = -1;
+  Display* x_ = nullptr;
+};
+
+TEST_F(LiveConsoleTest, LowerSidebandToneComesOutAndUpperIsGone) {
+  startConsole({"--in", "1", "--out", "1", "--lsb"});
+  const std::vector<double> left = playAndRecord(6);
   // The loudest second of the recording lies inside the played stretch.
-  const std::vector<double> left = readLeft(heard);
   ASSERT_GT(left.size(), static_cast<std::size_t>(4 * kRate));
   std::size_t best = 0;
   double bestEnergy = -1;

@@ -314,6 +314,17 @@ TEST_F(PipelineTest, NewLengthForcesANewDesignAndClearsTails) {
   EXPECT_NEAR(toneAmplitude(left, 1500.0, kRate), 16384.0, 16384.0 * 0.02);
 }
 
+TEST_F(PipelineTest, ConfigureRefusesWhatItCannotHoldAndKeepsItsSizes) {
+  // The snapshot here holds M = 4096 values: order 12 would need 8192.
+  for (ChainFormat f : {ChainFormat{12, 48000, 16}, ChainFormat{7, 48000, 16},
+                        ChainFormat{17, 48000, 16}, ChainFormat{11, 12000, 16},
+                        ChainFormat{11, 48000, 12}}) {
+    EXPECT_FALSE(chain.configure(f)) << f.order << " " << f.sampleRate << " " << f.bitsPerSample;
+    EXPECT_EQ(chain.blockSamples(), kN);
+    EXPECT_EQ(chain.bufferBytes(), 4 * kN);
+  }
+}
+
 // The engine's block processing calls the hook before the chain.
 class EngineBlockTest : public EngineTest {};
 

@@ -1,9 +1,11 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,7 @@ namespace {
 
 constexpr int kMinOrder = 8, kMaxOrder = 16;   // what the engine configures
 constexpr int kMinHold = 1, kMaxHold = 10;     // what the AGC counts
+constexpr int kMinJobs = 1;
 constexpr int kLowestEdgeHz = 50, kHighestEdgeHz = 6000;  // designable band
 
 // Built by appending: GCC 12 at -O3 reports a false overlap (-Wrestrict)
@@ -123,6 +126,7 @@ const std::vector<OptionInfo>& optionTable() {
          return {};
        }},
       {"--order", true, boundedInt(&RxOptions::order, nullptr, kMinOrder, kMaxOrder)},
+      {"--jobs", true, boundedInt(&RxOptions::jobs, nullptr, kMinJobs, kMaxJobs)},
       {"--accept-short", false,
        [](RxOptions& o, std::string_view) -> std::string {
          o.acceptShort = true;
@@ -281,6 +285,8 @@ automatic gain (hold 10 blocks, ceiling 1000), squelch level 0.
   --swap-iq          the recording's left channel is Q, the right I
   --flags HEX        the whole flags word (applied before the options above)
   --order K          block order: 2^K frames a block (8..16, default 11)
+  --jobs N           threads running the chain (1..64, default: one per
+                     core); the output is the same for every N
   --spectrum FILE    write the average spectrum as CSV (Hz from the band
                      centre, dB)
   --accept-short     a recording with fewer frames than its header declares
@@ -295,6 +301,11 @@ directories, block devices and sockets are refused.
 Exit status: 0 done, 1 a failure while running or a truncated recording,
 2 bad input or options, 130 interrupted (no output is left behind).
 )";
+}
+
+int defaultJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxJobs));
 }
 
 std::string versionText() { return "brackwell-rx " BW_VERSION "\n"; }

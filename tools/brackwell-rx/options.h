@@ -11,10 +11,16 @@
 namespace bw::rx {
 
 constexpr int kDefaultOrder = 11;  // 2048 frames a block, as the console
+constexpr int kMaxJobs = 64;
+
+// One job per core the system reports (1 when it reports none), at most
+// kMaxJobs.
+int defaultJobs();
 
 struct RxOptions {
   ReceiveParams params = consoleParams();
   int order = kDefaultOrder;  // block order: 2^order frames per block
+  int jobs = defaultJobs();   // threads running the chain
   std::string inputPath;
   std::string outputPath;
   std::string spectrumPath;   // empty: no spectrum file

@@ -10,6 +10,7 @@
 #include "primitives/primitive_entries.h"
 #include "iq_reader.h"
 #include "iq_writer.h"
+#include "parallel_loop.h"
 #include "pcm_layout.h"
 #include "spectrum_average.h"
 #include "tool_error.h"
@@ -37,6 +38,7 @@ void configureChain(ReceiveChain& chain, const IqReader& reader,
 
 LoopResult runReceiveLoop(IqReader& reader, IqWriter& writer,
                           const LoopSettings& settings) {
+  if (settings.jobs > 1) return runParallelLoop(reader, writer, settings, settings.jobs);
   // The snapshot's storage holds M values for the largest order.
   std::vector<double> spectrumValues(std::size_t{2} << SDR_MAX_ORDER, 0.0);
   SpectrumSnapshot snapshot;

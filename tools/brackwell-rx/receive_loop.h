@@ -17,6 +17,7 @@ class SpectrumAverage;
 struct LoopSettings {
   ReceiveParams params;  // sent once, before the first block
   int order = 11;        // 2^order frames a block
+  int jobs = 1;          // threads; the output is the same for any count
   SpectrumAverage* spectrum = nullptr;  // gets every block's snapshot; may be null
   const volatile std::sig_atomic_t* stop = nullptr;  // checked between blocks
   std::function<void(std::int64_t framesDone)> progress;  // after each block
@@ -27,6 +28,7 @@ struct LoopResult {
   std::int64_t blocks = 0;  // blocks processed (the last one may be partial)
   bool interrupted = false;
   double loopSeconds = 0.0;  // wall time of the block loop alone
+  std::int64_t rerunSegments = 0;  // segments whose warm-up fell short (jobs > 1)
 };
 
 // Configures a receive chain (the engine's own, with the engine's
@@ -35,7 +37,8 @@ struct LoopResult {
 // padded with zeros), runs the chain with the parameter block, adds the
 // spectrum snapshot, writes the frames that were read. Block i of the output
 // is the chain's playback for captured block i. Throws ToolError from the
-// reader or writer.
+// reader or writer. With settings.jobs above 1 the blocks are shared among
+// that many threads (parallel_loop.h), with the same output.
 LoopResult runReceiveLoop(IqReader& reader, IqWriter& writer,
                           const LoopSettings& settings);
 

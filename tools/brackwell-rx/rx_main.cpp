@@ -87,6 +87,7 @@ int run(const RxOptions& o) {
   LoopSettings settings;
   settings.params = o.params;
   settings.order = o.order;
+  settings.jobs = o.jobs;
   settings.spectrum = spectrum ? &*spectrum : nullptr;
   settings.stop = stop;
   settings.progress = [&bar](std::int64_t frames) { bar.update(frames); };
