@@ -18,13 +18,9 @@
 set(CMAKE_INSTALL_LIBDIR lib CACHE PATH "Object code libraries (relative to the prefix)")
 include(GNUInstallDirs)
 
-# The public headers, installed to include/brackwell/: the engine's public
-# header folder when it has one, else the exports' header alone.
-if(EXISTS ${PROJECT_SOURCE_DIR}/engine/include/brackwell)
-  file(GLOB BW_PUBLIC_HEADERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/engine/include/brackwell/*.h)
-else()
-  set(BW_PUBLIC_HEADERS ${PROJECT_SOURCE_DIR}/engine/api/brackwell.h)
-endif()
+# The public headers: the engine's include/brackwell folder, installed as
+# include/brackwell/.
+file(GLOB BW_PUBLIC_HEADERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/engine/include/brackwell/*.h)
 
 set_target_properties(Brackwell PROPERTIES
   VERSION ${PROJECT_VERSION}

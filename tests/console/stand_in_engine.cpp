@@ -31,7 +31,7 @@
 
 namespace {
 
-constexpr int kSpectrumValues = 4096;  // M for the console's order 11
+[[maybe_unused]] constexpr int kSpectrumValues = 4096;  // M for the console's order 11
 
 std::mutex logMutex;
 std::FILE* logFile = nullptr;
@@ -41,8 +41,8 @@ long closeAfter = 0;
 long refuseInput = 0;
 long stopAfter = 0;
 std::atomic<int> configuredInput{0};
-std::atomic<long> spectrumCalls{0};
-std::atomic<long> spectrumCallsSinceStart{0};
+[[maybe_unused]] std::atomic<long> spectrumCalls{0};  // unused when partial
+[[maybe_unused]] std::atomic<long> spectrumCallsSinceStart{0};
 std::atomic<int> displayCallsInFlight{0};
 
 void logLine(const std::string& line) {

@@ -81,8 +81,10 @@ std::vector<std::pair<std::string, std::string>> PrivatePulse::environment() con
 
 void PrivatePulse::exportEnvironment() {
   for (const auto& [name, value] : environment()) {
+    // A named copy: clang 14 cannot capture a structured binding.
+    const std::string& key = name;
     const bool seen =
-        std::any_of(saved_.begin(), saved_.end(), [&](auto& s) { return s.first == name; }) ||
+        std::any_of(saved_.begin(), saved_.end(), [&](auto& s) { return s.first == key; }) ||
         std::find(unset_.begin(), unset_.end(), name) != unset_.end();
     if (!seen) {
       if (const char* old = std::getenv(name.c_str())) {
