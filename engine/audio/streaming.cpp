@@ -15,8 +15,9 @@ namespace bw::audio {
 
 namespace {
 
-// Serialises sdrStart and sdrStop against each other (control threads only).
-std::mutex g_control;
+// Serialises sdrStart and sdrStop against each other and against whoever
+// holds holdControl() (control threads only). Recursive: a holder may start.
+std::recursive_mutex g_control;
 
 // True on a thread while it runs captureCallback's blocks (so inside the
 // block hook).
@@ -188,7 +189,7 @@ StreamResult stopStreaming(StreamState& a) {
   return StreamResult::Ok;
 }
 
-std::unique_lock<std::mutex> holdControl() { return std::unique_lock(g_control); }
+std::unique_lock<std::recursive_mutex> holdControl() { return std::unique_lock(g_control); }
 
 void closeLeftoverStreams(StreamState& a) { closeLeftovers(a); }
 

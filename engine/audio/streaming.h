@@ -36,8 +36,9 @@ StreamResult stopStreaming(StreamState& s);
 // Holds sdrStart and sdrStop off for as long as the lock lives, so that a
 // caller's check of the run state and what it does on it are one step
 // (sdrSetGlobal renews the buffers the streams use): while it is held, a
-// state that is not running stays so. Not from inside a block (inBlock).
-[[nodiscard]] std::unique_lock<std::mutex> holdControl();
+// state that is not running stays so; the holder may itself start. Not from
+// inside a block (inBlock).
+[[nodiscard]] std::unique_lock<std::recursive_mutex> holdControl();
 // Closes the streams a failed run left open. With holdControl() held and
 // the engine seen not running.
 void closeLeftoverStreams(StreamState& s);

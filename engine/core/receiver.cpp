@@ -39,6 +39,11 @@ void onStart(void* context) {
 }  // namespace
 
 Status startReceiver(BlockHook hook) {
+  // Inside a block the start is refused at once. Elsewhere the setup is read
+  // under the control lock, so that a concurrent sdrSetGlobal cannot renew
+  // the buffers between this read and the start.
+  if (audio::inBlock()) return fromStream(audio::StreamResult::Running);
+  const auto control = audio::holdControl();
   EngineState& e = engine();
   audio::StreamSetup s;
   s.inputDevice = e.inputDevice;
