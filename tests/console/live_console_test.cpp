@@ -2,6 +2,8 @@
 // daemon, on a virtual X server: started with --in 1 --out 1 --lsb, it turns
 // an I/Q tone 1000 Hz below the band centre into 1000 Hz audio, while a tone
 // 1500 Hz above the centre (the upper sideband) is gone from the output.
+// When the sound server dies under it, an "Error" box says so, and its
+// Restart brings the sound back once a server is up again.
 // GoogleTest before Xlib: Xlib defines None, Bool, True and False as macros.
 #include <gtest/gtest.h>
 
@@ -215,6 +217,32 @@ TEST_F(LiveConsoleTest, LowerSidebandToneComesOutAndUpperIsGone) {
   EXPECT_GT(rms, 100.0) << "no audio came out";
   EXPECT_GT(10 * std::log10(wanted / (unwanted + 1e-9)), 40.0)
       << "1000 Hz " << wanted << ", 1500 Hz " << unwanted;
+}
+
+TEST_F(LiveConsoleTest, ALostSoundServerIsReportedAndRestartWorksOnceItIsBack) {
+  startConsole({"--in", "1", "--out", "1"});
+  pulse_.stop();
+  ASSERT_TRUE(waitForWindow(x_, "Error", true, 20)) << "the lost server was not reported";
+  // The window stays: the box is modal over it, not instead of it.
+  EXPECT_NE(windowNamed(x_, "Lanternfly"), 0u);
+
+  ASSERT_TRUE(pulse_.start()) << pulse_.error();
+  // Return presses the box's default button, Restart.
+  const Window box = windowNamed(x_, "Error");
+  XSetInputFocus(x_, box, RevertToParent, CurrentTime);
+  XTestFakeKeyEvent(x_, XKeysymToKeycode(x_, XK_Return), 1, 0);
+  XTestFakeKeyEvent(x_, XKeysymToKeycode(x_, XK_Return), 0, 0);
+  XFlush(x_);
+  ASSERT_TRUE(waitForWindow(x_, "Error", false, 10));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(windowNamed(x_, "Error"), 0u) << "the restart failed";
+
+  // Sound again: the upper-sideband tone at 1500 Hz.
+  const std::vector<double> left = playAndRecord(3);
+  ASSERT_GT(left.size(), static_cast<std::size_t>(2 * kRate));
+  double peak = 0;
+  for (double v : left) peak = std::max(peak, std::fabs(v));
+  EXPECT_GT(peak, 1000.0) << "no audio after the restart";
 }
 
 }  // namespace
