@@ -9,6 +9,7 @@
 #include "engine_devices.h"
 #include "engine_library.h"
 #include "options.h"
+#include "quit_signals.h"
 #include "settings_store.h"
 
 int main(int argc, char** argv) {
@@ -51,5 +52,6 @@ int main(int argc, char** argv) {
     }
   }
   QApplication app(argc, argv);
+  quitOnStopSignals();
   return runConsole(QCoreApplication::applicationDirPath(), options);
 }

@@ -158,7 +158,7 @@ QString helpText() {
 }
 
 QString versionText() {
-  return QStringLiteral("Lanternfly %1\n").arg(QLatin1String(kConsoleVersion));
+  return QStringLiteral("Lanternfly %1\n").arg(QLatin1String(BW_VERSION));
 }
 
 }  // namespace lanternfly

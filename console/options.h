@@ -11,8 +11,6 @@
 
 namespace lanternfly {
 
-inline constexpr const char* kConsoleVersion = "1.0";
-
 struct ConsoleOptions {
   enum class Action { Run, Help, Version, List, Error };
   Action action = Action::Run;
