@@ -16,7 +16,7 @@ namespace {
 constexpr const char* kFolder = "brackwell";
 constexpr const char* kFile = "fftw-wisdom";
 
-// mkdir -p with the mode the cache specification asks for (0700).
+// mkdir -p with the mode XDG base directories ask for (0700).
 bool makeFolders(const std::string& path) {
   for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
     const std::string part = path.substr(0, slash);
