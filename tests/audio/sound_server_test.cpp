@@ -125,8 +125,24 @@ TEST_F(SoundServerTest, ADeadServerEndsStreamingAndANewOneServesAgain) {
   const std::string asanOptions = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
   setenv("ASAN_OPTIONS", (asanOptions + ":detect_leaks=0").c_str(), 1);
 #endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers intercept dlopen, so the run path glibc searches is their
+  // runtime's, not brackwell-live's: point the loader at the built engine.
+  const char* oldPath = std::getenv("LD_LIBRARY_PATH");
+  const std::string savedPath = oldPath ? oldPath : "";
+  const std::string engineDir =
+      std::string(BW_LIBRARY_PATH).substr(0, std::string(BW_LIBRARY_PATH).rfind('/'));
+  setenv("LD_LIBRARY_PATH", engineDir.c_str(), 1);
+#endif
   const pid_t live = pulse_.spawn(
       {BW_LIVE_TOOL, "--in", "1", "--out", "1", "--seconds", "60"}, liveOutput);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  if (oldPath != nullptr) {
+    setenv("LD_LIBRARY_PATH", savedPath.c_str(), 1);
+  } else {
+    unsetenv("LD_LIBRARY_PATH");
+  }
+#endif
 #if defined(__SANITIZE_ADDRESS__)
   setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
 #endif
