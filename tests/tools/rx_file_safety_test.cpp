@@ -36,17 +36,9 @@ struct Background {
   pid_t pid = -1;
 
   Background(const std::vector<std::string>& args, int stdinFd = -1) {
-    std::vector<std::string> all = {BW_RX_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdinFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdinFd, STDIN_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid, BW_RX_PATH, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid = spawnRx(args, stdinFd, devNull);
+    if (devNull >= 0) ::close(devNull);
   }
   ~Background() {
     if (pid > 0) {

@@ -74,27 +74,33 @@ Recording readWav(const fs::path& path) {
   return r;
 }
 
-RunResult runRx(const std::vector<std::string>& args) {
-  RunResult result;
-  char errName[] = "/tmp/bw_rx_stderr_XXXXXX";
-  const int errFd = mkstemp(errName);
-  if (errFd < 0) return result;
+pid_t spawnRx(const std::vector<std::string>& args, int stdinFd, int stderrFd) {
   std::vector<std::string> all = {BW_RX_PATH};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, BW_RX_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+  if (stdinFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdinFd, STDIN_FILENO);
+  if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, BW_RX_PATH, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+RunResult runRx(const std::vector<std::string>& args) {
+  RunResult result;
+  char errName[] = "/tmp/bw_rx_stderr_XXXXXX";
+  const int errFd = mkstemp(errName);
+  if (errFd < 0) return result;
+  const pid_t pid = spawnRx(args, -1, errFd);
+  if (pid > 0) {
     int status = 0;
     waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  posix_spawn_file_actions_destroy(&actions);
   close(errFd);
   std::ifstream in(errName);
   std::stringstream text;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -45,6 +47,9 @@ struct RunResult {
 };
 // Runs brackwell-rx with `args` and waits for it.
 RunResult runRx(const std::vector<std::string>& args);
+// Starts brackwell-rx with `args` without waiting for it; standard input and
+// standard error are the given descriptors when >= 0. Returns its PID, or -1.
+pid_t spawnRx(const std::vector<std::string>& args, int stdinFd, int stderrFd);
 
 // Amplitude of the sinusoid at frequencyHz in x[from, from + length): the
 // magnitude of the direct DFT at that frequency, times 2 / length.
