@@ -28,22 +28,26 @@ bool isSupportedWidth(std::int32_t bits) {
 // Nearest integer, ties to even, held inside the 32-bit range; a value that
 // is not a number (from a non-finite coefficient) becomes 0. Adding and
 // removing 1.5 * 2^52 rounds in the default rounding mode (to nearest, ties
-// to even) for any |v| <= 2^51, without a library call per sample.
-std::int32_t toSample(double v) {
+// to even) for any |v| <= 2^51, without a library call per sample. Written
+// without branches, so that the loops over a block vectorise.
+inline std::int32_t toSample(double v) {
   constexpr double kRound = 6755399441055744.0;
   constexpr double lo = std::numeric_limits<std::int32_t>::min();
   constexpr double hi = std::numeric_limits<std::int32_t>::max();
   v = (v == v) ? v : 0.0;
-  v = std::min(std::max(v, lo), hi);
+  v = v < lo ? lo : v;
+  v = hi < v ? hi : v;
   return static_cast<std::int32_t>((v + kRound) - kRound);
 }
 
+void toSamples(const double* v, std::int32_t* out, std::int32_t n) {
+  for (std::int32_t i = 0; i < n; ++i) out[i] = toSample(v[i]);
+}
+
 // The other side of the clip step: a negative gain makes the envelope
-// negative, and its size is bounded as well.
+// negative, and its size is bounded as well. A NaN stays as it is.
 void clipBelow(double* mag, std::int32_t n, double level) {
-  for (std::int32_t i = 0; i < n; ++i) {
-    if (mag[i] < level) mag[i] = level;
-  }
+  for (std::int32_t i = 0; i < n; ++i) mag[i] = mag[i] < level ? level : mag[i];
 }
 }  // namespace
 
@@ -59,8 +63,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       spectrum_(spectrum),
       inI_(kInitialLength, heap), inQ_(kInitialLength, heap),
       outLeft_(kInitialLength, heap), outRight_(kInitialLength, heap),
-      timeRe_(kInitialLength, heap), timeIm_(kInitialLength, heap),
-      freqRe_(kInitialLength, heap), freqIm_(kInitialLength, heap),
+      time_(heap), freq_(heap),
       mag_(kInitialLength, heap), phase_(kInitialLength, heap),
       filterMag_(kInitialLength, heap), filterPhase_(kInitialLength, heap),
       tailRe_(kInitialLength, heap), tailIm_(kInitialLength, heap),
@@ -69,6 +72,8 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       respRe_(kInitialLength, heap), respIm_(kInitialLength, heap),
       agc_(heap) {
   agc_.ring.resize(kInitialLength, 0.0);
+  time_.resize(1);
+  freq_.resize(1);
 }
 
 bool ReceiveChain::accepts(const ChainFormat& f) {
@@ -85,7 +90,8 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   // memory, and the processing thread must find the plan ready.
   if (!nsp::prepareFft(f.order + 1)) return false;
 
-  const bool newLength = m != m_ || f.sampleRate != format_.sampleRate;
+  const bool newSize = m != m_;
+  const bool newLength = newSize || f.sampleRate != format_.sampleRate;
 
   format_ = f;
   n_ = n;
@@ -98,11 +104,15 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   rampSamples_ = f.sampleRate / 1000;
 
   // A resize keeps the leading elements and zero-fills new ones; an array
-  // whose count is unchanged is left as it is.
+  // whose count is unchanged is left as it is. The transform buffers hold
+  // nothing from one block to the next: a new size simply zeroes them.
   for (Samples* v : {&inI_, &inQ_, &outLeft_, &outRight_}) v->resize(m, 0);
-  for (Array* v : {&timeRe_, &timeIm_, &freqRe_, &freqIm_, &filterMag_,
-                   &filterPhase_, &mag_, &phase_, &rotMag_, &rotPhase_,
-                   &tapsRe_, &tapsIm_, &respRe_, &respIm_}) {
+  if (newSize) {
+    time_.resize(fftOrder_);
+    freq_.resize(fftOrder_);
+  }
+  for (Array* v : {&filterMag_, &filterPhase_, &mag_, &phase_, &rotMag_,
+                   &rotPhase_, &tapsRe_, &tapsIm_, &respRe_, &respIm_}) {
     v->resize(m, 0.0);
   }
   tailRe_.resize(m - n, 0.0);
@@ -238,8 +248,8 @@ void ReceiveChain::process(const std::uint8_t* params,
   unpackCapture(input, format_.bitsPerSample, p.flags & flag::SwapInput, n,
                 inI_.data(), inQ_.data());
 
-  double* timeRe = timeRe_.data();
-  double* timeIm = timeIm_.data();
+  double* timeRe = time_.re();
+  double* timeIm = time_.im();
   const std::int32_t* inI = inI_.data();
   const std::int32_t* imagSource =
       (p.flags & flag::MonoInput) ? inI : inQ_.data();
@@ -248,13 +258,13 @@ void ReceiveChain::process(const std::uint8_t* params,
   std::fill(timeRe + n, timeRe + m, 0.0);
   std::fill(timeIm + n, timeIm + m, 0.0);
 
-  nsp.nspzrFftNip(timeRe, timeIm, freqRe_.data(), freqIm_.data(), fftOrder_,
+  nsp.nspzrFftNip(timeRe, timeIm, freq_.re(), freq_.im(), fftOrder_,
                   nsp::kFftForward);
   if (p.flags & flag::BalanceEarly) {
-    applyBalance(freqRe_.data(), freqIm_.data(), m, p.iqPhaseCoef,
+    applyBalance(freq_.re(), freq_.im(), m, p.iqPhaseCoef,
                  p.iqGainCoef);
   }
-  nsp.nspdbrCartToPolar(freqRe_.data(), freqIm_.data(), mag_.data(),
+  nsp.nspdbrCartToPolar(freq_.re(), freq_.im(), mag_.data(),
                         phase_.data(), m);
   if (p.flags & flag::SpectrumEarly) captureSpectrum(spectrum_, mag_.data(), m);
 
@@ -264,13 +274,13 @@ void ReceiveChain::process(const std::uint8_t* params,
   if (!(p.flags & flag::BalanceEarly)) {
     applyBalance(timeRe, timeIm, m, p.iqPhaseCoef, p.iqGainCoef);
   }
-  nsp.nspzrFftNip(timeRe, timeIm, freqRe_.data(), freqIm_.data(), fftOrder_,
+  nsp.nspzrFftNip(timeRe, timeIm, freq_.re(), freq_.im(), fftOrder_,
                   nsp::kFftInverse);
 
   // Overlap-add: output samples 0..N-3 receive the previous tail; the last
   // two are taken without it. Then the second half becomes the new tail.
-  double* freqRe = freqRe_.data();
-  double* freqIm = freqIm_.data();
+  double* freqRe = freq_.re();
+  double* freqIm = freq_.im();
   nsp.nspdbAdd3(freqRe, tailRe_.data(), freqRe, n - 2);
   nsp.nspdbAdd3(freqIm, tailIm_.data(), freqIm, n - 2);
   std::copy(freqRe + n, freqRe + m, tailRe_.data());
@@ -297,11 +307,11 @@ void ReceiveChain::process(const std::uint8_t* params,
 
   std::int32_t* outLeft = outLeft_.data();
   std::int32_t* outRight = outRight_.data();
-  for (std::int32_t i = 0; i < n; ++i) outLeft[i] = toSample(freqRe[i]);
+  toSamples(freqRe, outLeft, n);
   if (p.flags & flag::MonoOutput) {
     std::copy(outLeft, outLeft + n, outRight);
   } else {
-    for (std::int32_t i = 0; i < n; ++i) outRight[i] = toSample(freqIm[i]);
+    toSamples(freqIm, outRight, n);
   }
   packPlayback(output, format_.bitsPerSample, p.flags & flag::SwapOutput, n,
                outLeft, outRight);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "dsp/agc.h"
+#include "dsp/split_buffer.h"
 #include "dsp/spectrum_snapshot.h"
 #include "primitives/primitive_entries.h"
 
@@ -108,7 +109,8 @@ class ReceiveChain {
 
   // Work arrays.
   Samples inI_, inQ_, outLeft_, outRight_;
-  Array timeRe_, timeIm_, freqRe_, freqIm_, mag_, phase_;
+  SplitBuffer time_, freq_;  // transform input and output
+  Array mag_, phase_;
   Array filterMag_, filterPhase_, tailRe_, tailIm_, rotMag_, rotPhase_;
   Array tapsRe_, tapsIm_, respRe_, respIm_;
 

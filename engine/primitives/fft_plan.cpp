@@ -1,18 +1,26 @@
 // Plan cache and execution of the complex transform nspzrFftNip.
 //
-// One slot per order holds a forward and an inverse plan, and one or more
-// pairs of interleaved scratch buffers for executing them. Executing takes a
-// free scratch pair (an atomic flag per pair, no lock), copies the split input
-// into it, runs the plan on it and copies (and for the inverse, scales) the
-// result out. So as many threads as there are pairs can transform the same
-// order at once; prepareFft makes the pairs beforehand.
+// One slot per order holds a forward and an inverse FFTW plan for split
+// arrays in the paired layout of fft_plan.h, and one or more scratch pairs in
+// that layout. Arrays already in the paired layout are transformed where they
+// are; others are copied into a free scratch pair (an atomic flag per pair,
+// no lock), transformed there and copied out. So as many threads as there
+// are pairs can transform unpaired arrays of the same order at once;
+// prepareFft makes the pairs beforehand.
+//
+// FFTW's split-array transform is always the forward one; the inverse is the
+// forward transform of the arrays with real and imaginary parts exchanged,
+// planned as such (FFTW requires the same distance between the parts as when
+// planned), then scaled by 1/2^order.
 #include "primitives/fft_plan.h"
 
 #include <fftw3.h>
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
@@ -26,13 +34,15 @@
 namespace bw::nsp {
 namespace {
 
+// One paired input and one paired output array (2 * splitStride doubles
+// each), aligned as kSplitAlignment asks.
 struct Scratch {
-  fftw_complex* in = nullptr;   // 2^order interleaved values, plan input
-  fftw_complex* out = nullptr;  // 2^order interleaved values, plan output
+  double* in = nullptr;
+  double* out = nullptr;
 };
 
 struct FftSlot {
-  fftw_plan forward = nullptr;  // made on scratch[0]; run on any pair
+  fftw_plan forward = nullptr;  // made on scratch[0]; run on any paired arrays
   fftw_plan inverse = nullptr;
   // Pairs 0..scratchCount-1 exist; pairs are only ever added (published with
   // release), and freed with the slot.
@@ -46,36 +56,65 @@ struct FftSlot {
 std::mutex plannerMutex;
 std::atomic<FftSlot*> slots[kMaxFftOrder + 1];
 
-// Orders up to this one are planned with FFTW_MEASURE (at most about 0.3 s
-// per plan here). Above it, measuring costs 0.5 s to 2.5 s per plan, paid by
-// every sdrSetGlobal, so FFTW_ESTIMATE is used: its plans run about twice as
-// long, but blocks of 2^14 frames and more leave hundreds of times the
-// transform's time per block.
+// Planning rigor by order. FFTW_PATIENT finds split-array plans about a third
+// faster than FFTW_MEASURE does at the console's order, but takes seconds per
+// order (2.6 s at order 12 here, 19 s at order 15), so it is used only up to
+// kMaxPatientOrder and only when the wisdom file can keep the result: then
+// it is paid once per machine. Up to kMaxMeasuredOrder FFTW_MEASURE (at most
+// about 0.5 s per plan); above it FFTW_ESTIMATE, whose plans run about twice
+// as long, which blocks of 2^14 frames and more leave hundreds of times room
+// for.
+constexpr int kMaxPatientOrder = 13;
 constexpr int kMaxMeasuredOrder = 14;
+
+std::ptrdiff_t stride(int order) { return splitStride(order); }
+
+bool isAligned(const double* p) {
+  return reinterpret_cast<std::uintptr_t>(p) % kSplitAlignment == 0;
+}
+
+// True when [a, a + 2 stride) and [b, b + 2 stride) do not overlap.
+bool apart(const double* a, const double* b, std::ptrdiff_t span) {
+  const auto x = reinterpret_cast<std::uintptr_t>(a);
+  const auto y = reinterpret_cast<std::uintptr_t>(b);
+  const auto bytes = static_cast<std::uintptr_t>(span) * sizeof(double);
+  return x + bytes <= y || y + bytes <= x;
+}
 
 void destroySlot(FftSlot* slot) {
   if (slot == nullptr) return;
   if (slot->forward != nullptr) fftw_destroy_plan(slot->forward);
   if (slot->inverse != nullptr) fftw_destroy_plan(slot->inverse);
   for (Scratch& pair : slot->scratch) {
-    fftw_free(pair.in);
-    fftw_free(pair.out);
+    std::free(pair.in);
+    std::free(pair.out);
   }
   delete slot;
+}
+
+double* allocPaired(int order) {
+  // kSplitAlignment covers FFTW's widest vectors; the stride keeps it for
+  // the imaginary part.
+  const auto count = static_cast<std::size_t>(2 * stride(order));
+  void* p = nullptr;
+  if (posix_memalign(&p, kSplitAlignment, count * sizeof(double)) != 0) {
+    return nullptr;
+  }
+  std::memset(p, 0, count * sizeof(double));
+  return static_cast<double*>(p);
 }
 
 // Adds scratch pairs up to `count` (at most kMaxConcurrentFfts). Under the
 // planner lock.
 bool addScratch(FftSlot* slot, int order, int count) {
-  const auto n = static_cast<std::size_t>(1) << order;
   for (int i = slot->scratchCount.load(std::memory_order_relaxed);
        i < count && i < kMaxConcurrentFfts; ++i) {
     Scratch& pair = slot->scratch[i];
-    pair.in = fftw_alloc_complex(n);
-    pair.out = fftw_alloc_complex(n);
+    pair.in = allocPaired(order);
+    pair.out = allocPaired(order);
     if (pair.in == nullptr || pair.out == nullptr) {
-      fftw_free(pair.in);
-      fftw_free(pair.out);
+      std::free(pair.in);
+      std::free(pair.out);
       pair = Scratch{};
       return false;
     }
@@ -84,19 +123,29 @@ bool addScratch(FftSlot* slot, int order, int count) {
   return true;
 }
 
-FftSlot* makeSlot(int order) {
-  const int n = 1 << order;
+FftSlot* makeSlot(int order, bool wisdomKept) {
   auto* slot = new (std::nothrow) FftSlot;
   if (slot == nullptr) return nullptr;
   if (!addScratch(slot, order, 1)) {
     destroySlot(slot);
     return nullptr;
   }
-  const unsigned rigor =
-      order <= kMaxMeasuredOrder ? FFTW_MEASURE : FFTW_ESTIMATE;
+  unsigned rigor = FFTW_ESTIMATE;
+  if (order <= kMaxPatientOrder && wisdomKept) {
+    rigor = FFTW_PATIENT;
+  } else if (order <= kMaxMeasuredOrder) {
+    rigor = FFTW_MEASURE;
+  }
+  // Planning may overwrite the arrays; they are scratch.
   Scratch& pair = slot->scratch[0];
-  slot->forward = fftw_plan_dft_1d(n, pair.in, pair.out, FFTW_FORWARD, rigor);
-  slot->inverse = fftw_plan_dft_1d(n, pair.in, pair.out, FFTW_BACKWARD, rigor);
+  const std::ptrdiff_t d = stride(order);
+  fftw_iodim dim{1 << order, 1, 1};
+  slot->forward = fftw_plan_guru_split_dft(1, &dim, 0, nullptr, pair.in,
+                                           pair.in + d, pair.out,
+                                           pair.out + d, rigor);
+  slot->inverse = fftw_plan_guru_split_dft(1, &dim, 0, nullptr, pair.in + d,
+                                           pair.in, pair.out + d, pair.out,
+                                           rigor);
   if (slot->forward == nullptr || slot->inverse == nullptr) {
     destroySlot(slot);
     return nullptr;
@@ -135,7 +184,30 @@ FftSlot* slotFor(int order) {
   return slots[order].load(std::memory_order_acquire);
 }
 
+// Runs the slot's plan in `flags`' direction on paired arrays.
+void execute(const FftSlot* slot, const double* inRe, double* outRe,
+             std::ptrdiff_t d, int flags, int n) {
+  // FFTW's execute functions take non-const input; split plans out of place
+  // do not write their input.
+  auto* re = const_cast<double*>(inRe);
+  if (flags == kFftForward) {
+    fftw_execute_split_dft(slot->forward, re, re + d, outRe, outRe + d);
+  } else {
+    fftw_execute_split_dft(slot->inverse, re + d, re, outRe + d, outRe);
+    // 1/n is exact: n is a power of two.
+    const detail::Kernels& kernels = detail::activeKernels();
+    kernels.mpy1(1.0 / n, outRe, n);
+    kernels.mpy1(1.0 / n, outRe + d, n);
+  }
+}
+
 }  // namespace
+
+std::ptrdiff_t splitStride(int order) {
+  // The padding keeps the imaginary part aligned like the real part and off
+  // the real part's cache sets.
+  return (std::ptrdiff_t{1} << order) + kSplitAlignment / sizeof(double);
+}
 
 bool prepareFft(int order, int concurrentCallers) {
   if (order < kMinFftOrder || order > kMaxFftOrder) return false;
@@ -149,9 +221,10 @@ bool prepareFft(int order, int concurrentCallers) {
       wisdomFilePath(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
   static const bool wisdomRead = importWisdomFile(wisdomPath);
   static std::string savedWisdom;  // what the file holds as far as we know
+  static bool wisdomKept = wisdomWritable(wisdomPath);
   if (wisdomRead && savedWisdom.empty()) savedWisdom = wisdomText();
 
-  FftSlot* slot = makeSlot(order);
+  FftSlot* slot = makeSlot(order, wisdomKept);
   if (slot == nullptr || !addScratch(slot, order, concurrentCallers)) {
     destroySlot(slot);
     return false;
@@ -160,9 +233,9 @@ bool prepareFft(int order, int concurrentCallers) {
 
   // New plans add wisdom: keep it for the next start.
   std::string now = wisdomText();
-  if (!wisdomPath.empty() && now != savedWisdom &&
-      exportWisdomFile(wisdomPath)) {
-    savedWisdom = std::move(now);
+  if (!wisdomPath.empty() && now != savedWisdom) {
+    wisdomKept = exportWisdomFile(wisdomPath);
+    if (wisdomKept) savedWisdom = std::move(now);
   }
   return true;
 }
@@ -188,16 +261,23 @@ int nspzrFftNip(const double* inRe, const double* inIm, double* outRe,
   if (slot == nullptr) return 1;
 
   const int n = 1 << order;
+  const std::ptrdiff_t d = stride(order);
+  const bool paired = inIm == inRe + d && outIm == outRe + d &&
+                      isAligned(inRe) && isAligned(outRe) &&
+                      apart(inRe, outRe, 2 * d);
+  if (paired) {
+    execute(slot, inRe, outRe, d, flags, n);
+    return 0;
+  }
   const int pair = acquireScratch(slot);
-  fftw_complex* in = slot->scratch[pair].in;
-  fftw_complex* out = slot->scratch[pair].out;
-  const detail::Kernels& kernels = detail::activeKernels();
-  kernels.interleave(inRe, inIm, in[0], n);
-  fftw_execute_dft(flags == kFftForward ? slot->forward : slot->inverse, in,
-                   out);
-  // 1/n is exact: n is a power of two.
-  kernels.deinterleave(out[0], flags == kFftForward ? 1.0 : 1.0 / n, outRe,
-                       outIm, n);
+  double* in = slot->scratch[pair].in;
+  double* out = slot->scratch[pair].out;
+  const auto bytes = static_cast<std::size_t>(n) * sizeof(double);
+  std::memcpy(in, inRe, bytes);
+  std::memcpy(in + d, inIm, bytes);
+  execute(slot, in, out, d, flags, n);
+  std::memcpy(outRe, out, bytes);
+  std::memcpy(outIm, out + d, bytes);
   slot->busy[pair].store(false, std::memory_order_release);
   return 0;
 }

@@ -73,6 +73,13 @@ bool importWisdomFile(const std::string& path) {
          fftw_import_wisdom_from_string(text.c_str()) != 0;
 }
 
+bool wisdomWritable(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (path.empty() || slash == std::string::npos || slash == 0) return false;
+  const std::string folder = path.substr(0, slash);
+  return makeFolders(folder) && access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 bool exportWisdomFile(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (path.empty() || slash == std::string::npos || slash == 0) return false;

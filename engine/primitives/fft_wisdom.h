@@ -24,6 +24,10 @@ std::string wisdomFilePath(const char* xdgCacheHome, const char* home);
 // file is missing or not valid wisdom.
 bool importWisdomFile(const std::string& path);
 
+// True when `path` is a wisdom file that can be written: its folder exists
+// (or can be made) and is writable. Makes the folder.
+bool wisdomWritable(const std::string& path);
+
 // Writes FFTW's wisdom, merged with what `path` holds now, to `path`,
 // making its folder if needed. False if it could not be written.
 bool exportWisdomFile(const std::string& path);
