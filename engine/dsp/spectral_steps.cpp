@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "dsp/receive_params.h"
+#include "primitives/count_above.h"
 
 namespace bw {
 
@@ -56,19 +57,12 @@ void removeSideband(double* mag, std::int32_t m, std::uint32_t flags) {
 }
 
 void applySquelch(double* mag, std::int32_t m, double level) {
-  double loud = 0.0;
-  double quiet = 1.0;
   // Entry 0 is not examined; the upper half, which still holds processed
-  // spectrum magnitudes, takes part.
-  for (std::int32_t i = 1; i < m; ++i) {
-    if (mag[i] > kSquelchFloor) {
-      if (mag[i] > level) {
-        loud += 1.0;
-      } else {
-        quiet += 1.0;
-      }
-    }
-  }
+  // spectrum magnitudes, takes part. quiet starts at 1.
+  long long counts[2];
+  nsp::countAbove(mag + 1, m - 1, kSquelchFloor, level, counts);
+  const double loud = static_cast<double>(counts[1]);
+  const double quiet = 1.0 + static_cast<double>(counts[0] - counts[1]);
   if (loud / quiet < kSquelchRatio) std::fill(mag, mag + m, 0.0);
 }
 

@@ -23,11 +23,12 @@ struct Kernels {
   void (*add3)(const double* a, const double* b, double* dst, int n);
   void (*mpy1)(double value, double* dst, int n);
   void (*thresh1)(double* vec, int n, double level);
-  // Split arrays to interleaved pairs and back (times scale). The split
-  // arrays never overlap the interleaved one.
-  void (*interleave)(const double* re, const double* im, double* out, int n);
-  void (*deinterleave)(const double* in, double scale, double* re, double* im,
-                       int n);
+  // nspdMax for n >= 1, except that among equal largest values of different
+  // sign (+0 and -0) any may be returned.
+  double (*max)(const double* vec, int n);
+  // counts[0]: elements above `floor`; counts[1]: those also above `level`.
+  void (*countAbove)(const double* vec, int n, double floor, double level,
+                     long long counts[2]);
 };
 
 extern const Kernels kSse2Kernels;

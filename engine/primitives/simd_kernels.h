@@ -189,27 +189,64 @@ void thresh1Loop(double* vec, int n, double level) {
   }
 }
 
-void interleaveLoop(const double* __restrict re, const double* __restrict im,
-                    double* __restrict out, int n) {
-  for (int i = 0; i < n; ++i) {
-    out[2 * i] = re[i];
-    out[2 * i + 1] = im[i];
+// The largest element by the scalar rule "take v when v > best", lane by
+// lane from vec[0]: a NaN is never taken, unless vec[0] is one, and then
+// every lane keeps it. max(v, best) is exactly that rule.
+double maxKernel(const double* vec, int n) {
+  D best = Ops::set1(vec[0]);
+  int i = 0;
+  for (; i + kW <= n; i += kW) best = Ops::max(Ops::load(vec + i), best);
+  alignas(64) double lanes[kW];
+  Ops::store(lanes, best);
+  double result = lanes[0];
+  for (int lane = 1; lane < kW; ++lane) {
+    if (lanes[lane] > result) result = lanes[lane];
   }
+  for (; i < n; ++i) {
+    if (vec[i] > result) result = vec[i];
+  }
+  return result;
 }
 
-void deinterleaveLoop(const double* __restrict in, double scale,
-                      double* __restrict re, double* __restrict im, int n) {
-  for (int i = 0; i < n; ++i) {
-    re[i] = in[2 * i] * scale;
-    im[i] = in[2 * i + 1] * scale;
+// Counted as 1.0 per lane: the sums are whole numbers far below 2^53, so
+// exact in any order.
+void countAboveKernel(const double* vec, int n, double floor, double level,
+                      long long counts[2]) {
+  const D one = Ops::set1(1.0);
+  const D zero = Ops::set1(0.0);
+  const D lo = Ops::set1(floor);
+  const D hi = Ops::set1(level);
+  D counted = Ops::set1(0.0);
+  D loud = Ops::set1(0.0);
+  int i = 0;
+  for (; i + kW <= n; i += kW) {
+    const D v = Ops::load(vec + i);
+    const D inside = Ops::select(Ops::gt(v, lo), one, zero);
+    counted = Ops::add(counted, inside);
+    loud = Ops::add(loud, Ops::select(Ops::gt(v, hi), inside, zero));
   }
+  alignas(64) double c[kW], l[kW];
+  Ops::store(c, counted);
+  Ops::store(l, loud);
+  long long total = 0, above = 0;
+  for (int lane = 0; lane < kW; ++lane) {
+    total += static_cast<long long>(c[lane]);
+    above += static_cast<long long>(l[lane]);
+  }
+  for (; i < n; ++i) {
+    if (vec[i] > floor) {
+      ++total;
+      if (vec[i] > level) ++above;
+    }
+  }
+  counts[0] = total;
+  counts[1] = above;
 }
 
 constexpr Kernels makeTable(const char* name) {
-  return {name,          cartToPolarKernel, polarToCartKernel,
-          mpy2Loop,      add2Loop,          add3Loop,
-          mpy1Loop,      thresh1Loop,       interleaveLoop,
-          deinterleaveLoop};
+  return {name,     cartToPolarKernel, polarToCartKernel, mpy2Loop,
+          add2Loop, add3Loop,          mpy1Loop,          thresh1Loop,
+          maxKernel, countAboveKernel};
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Element-wise vector operations and extrema. Counts below 1 do nothing.
 // The element-wise loops run at the active kernel set's width (kernel_set.h);
-// the extrema stay scalar, because their comparison order decides what a NaN
-// element does.
+// nspdMax runs lane by lane with the scalar rule, so NaN elements do what
+// they do in one scalar pass; nspdMin is only ever given a few elements.
+#include "primitives/count_above.h"
 #include "primitives/kernel_table.h"
 #include "primitives/nsp.h"
 
@@ -30,11 +31,22 @@ void nspdbThresh1(double* vec, int n, double level, int relation) {
 
 double nspdMax(const double* vec, int n) {
   if (vec == nullptr || n < 1) return 0.0;
+  const double fast = detail::activeKernels().max(vec, n);
+  if (fast != 0.0) return fast;
+  // A largest value of zero: the first zero decides the sign, as below.
   double best = vec[0];
   for (int i = 1; i < n; ++i) {
     if (vec[i] > best) best = vec[i];
   }
   return best;
+}
+
+void countAbove(const double* vec, int n, double floor, double level,
+                long long counts[2]) {
+  counts[0] = counts[1] = 0;
+  if (vec != nullptr && n > 0) {
+    detail::activeKernels().countAbove(vec, n, floor, level, counts);
+  }
 }
 
 double nspdMin(const double* vec, int n) {

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "support/kernel_sets.h"
+#include "primitives/count_above.h"
 #include "primitives/nsp.h"
 
 namespace bw::nsp {
@@ -74,6 +76,63 @@ TEST(VectorOpsTest, MaxAndMinOfFirstNElementsAndZeroForEmpty) {
   EXPECT_EQ(nspdMax(nullptr, 0), 0.0);
   EXPECT_EQ(nspdMin(nullptr, -3), 0.0);
   EXPECT_EQ(nspdMax(negatives.data(), 0), 0.0);
+}
+
+// The scalar rule nspdMax is defined by.
+double scalarMax(const std::vector<double>& v) {
+  double best = v[0];
+  for (double x : v) best = x > best ? x : best;
+  return best;
+}
+
+TEST(VectorOpsTest, MaxAndCountsAgreeWithOneScalarPassAtEveryKernelSet) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  // Lengths around every vector width; NaN first (it wins), NaN later (it
+  // never does), zeros of both signs as the largest values, infinities.
+  std::vector<std::vector<double>> cases;
+  for (int n : {1, 2, 3, 7, 8, 9, 17, 33}) {
+    std::vector<double> v(n);
+    for (int i = 0; i < n; ++i) v[i] = std::sin(7.1 * i) * 10.0;
+    cases.push_back(v);
+    v[n / 2] = nan;
+    cases.push_back(v);
+    v[0] = nan;
+    cases.push_back(v);
+    std::vector<double> zeros(n, -1.0);
+    zeros[n - 1] = 0.0;
+    zeros[n / 3] = -0.0;
+    cases.push_back(zeros);
+    if (n > 8) {  // the first zero is -0, a later one in a lower lane +0
+      std::vector<double> signs(n, -1.0);
+      signs[1] = -0.0;
+      signs[8] = 0.0;
+      cases.push_back(signs);
+    }
+    v[0] = -inf;
+    v[n - 1] = inf;
+    cases.push_back(v);
+  }
+  for (KernelSet set : supportedKernelSets()) {
+    test::ScopedKernelSet use(set);
+    for (const auto& v : cases) {
+      const int n = static_cast<int>(v.size());
+      const double want = scalarMax(v);
+      const double got = nspdMax(v.data(), n);
+      EXPECT_TRUE(std::isnan(want) ? std::isnan(got)
+                                   : got == want && std::signbit(got) == std::signbit(want))
+          << kernelSetName(set) << " n=" << n;
+      long long counts[2];
+      countAbove(v.data(), n, 2.0, 5.0, counts);
+      long long above2 = 0, above5 = 0;
+      for (double x : v) {
+        above2 += x > 2.0;
+        above5 += x > 2.0 && x > 5.0;
+      }
+      EXPECT_EQ(counts[0], above2) << kernelSetName(set) << " n=" << n;
+      EXPECT_EQ(counts[1], above5) << kernelSetName(set) << " n=" << n;
+    }
+  }
 }
 
 }  // namespace
