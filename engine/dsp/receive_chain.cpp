@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "dsp/filter_design.h"
 #include "dsp/pcm.h"
 #include "dsp/receive_params.h"
 #include "dsp/spectral_steps.h"
+#include "primitives/chain_helpers.h"
 #include "primitives/fft_plan.h"
 
 namespace bw {
@@ -23,25 +23,6 @@ constexpr std::size_t kMinAgcRing = 10;    // the largest hold count
 
 bool isSupportedWidth(std::int32_t bits) {
   return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
-// Nearest integer, ties to even, held inside the 32-bit range; a value that
-// is not a number (from a non-finite coefficient) becomes 0. Adding and
-// removing 1.5 * 2^52 rounds in the default rounding mode (to nearest, ties
-// to even) for any |v| <= 2^51, without a library call per sample. Written
-// without branches, so that the loops over a block vectorise.
-inline std::int32_t toSample(double v) {
-  constexpr double kRound = 6755399441055744.0;
-  constexpr double lo = std::numeric_limits<std::int32_t>::min();
-  constexpr double hi = std::numeric_limits<std::int32_t>::max();
-  v = (v == v) ? v : 0.0;
-  v = v < lo ? lo : v;
-  v = hi < v ? hi : v;
-  return static_cast<std::int32_t>((v + kRound) - kRound);
-}
-
-void toSamples(const double* v, std::int32_t* out, std::int32_t n) {
-  for (std::int32_t i = 0; i < n; ++i) out[i] = toSample(v[i]);
 }
 
 // The other side of the clip step: a negative gain makes the envelope
@@ -307,11 +288,11 @@ void ReceiveChain::process(const std::uint8_t* params,
 
   std::int32_t* outLeft = outLeft_.data();
   std::int32_t* outRight = outRight_.data();
-  toSamples(freqRe, outLeft, n);
+  nsp::roundToInt32(freqRe, outLeft, n);
   if (p.flags & flag::MonoOutput) {
     std::copy(outLeft, outLeft + n, outRight);
   } else {
-    toSamples(freqIm, outRight, n);
+    nsp::roundToInt32(freqIm, outRight, n);
   }
   packPlayback(output, format_.bitsPerSample, p.flags & flag::SwapOutput, n,
                outLeft, outRight);

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "dsp/receive_params.h"
-#include "primitives/count_above.h"
+#include "primitives/chain_helpers.h"
 
 namespace bw {
 

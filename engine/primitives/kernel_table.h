@@ -10,6 +10,8 @@
 // writing its outputs.
 #pragma once
 
+#include <cstdint>
+
 namespace bw::nsp::detail {
 
 struct Kernels {
@@ -29,6 +31,7 @@ struct Kernels {
   // counts[0]: elements above `floor`; counts[1]: those also above `level`.
   void (*countAbove)(const double* vec, int n, double floor, double level,
                      long long counts[2]);
+  void (*roundToInt32)(const double* v, std::int32_t* out, int n);
 };
 
 extern const Kernels kSse2Kernels;

@@ -18,6 +18,8 @@
 // 40-digit arithmetic with the coefficients rounded to double.
 #pragma once
 
+#include <cmath>
+
 #include "primitives/kernel_table.h"
 #include "primitives/simd_ops.h"
 
@@ -243,10 +245,29 @@ void countAboveKernel(const double* vec, int n, double floor, double level,
   counts[1] = above;
 }
 
+// NaN to 0, then held inside the int32 range, then converted in the default
+// rounding mode: to nearest, ties to even.
+void roundToInt32Kernel(const double* v, std::int32_t* out, int n) {
+  const D lo = Ops::set1(-2147483648.0);
+  const D hi = Ops::set1(2147483647.0);
+  const D zero = Ops::set1(0.0);
+  int i = 0;
+  for (; i + kW <= n; i += kW) {
+    D x = Ops::load(v + i);
+    x = Ops::select(Ops::eq(x, x), x, zero);
+    Ops::storeInt32(out + i, Ops::min(Ops::max(x, lo), hi));
+  }
+  for (; i < n; ++i) {
+    double x = v[i] == v[i] ? v[i] : 0.0;
+    x = x < -2147483648.0 ? -2147483648.0 : (x > 2147483647.0 ? 2147483647.0 : x);
+    out[i] = static_cast<std::int32_t>(std::nearbyint(x));
+  }
+}
+
 constexpr Kernels makeTable(const char* name) {
   return {name,     cartToPolarKernel, polarToCartKernel, mpy2Loop,
           add2Loop, add3Loop,          mpy1Loop,          thresh1Loop,
-          maxKernel, countAboveKernel};
+          maxKernel, countAboveKernel,  roundToInt32Kernel};
 }
 
 }  // namespace

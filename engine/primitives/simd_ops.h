@@ -64,6 +64,11 @@ struct Ops {
   static M mOr(M a, M b) { return static_cast<M>(a | b); }
   static unsigned laneBits(M m) { return m; }
   static D select(M m, D yes, D no) { return _mm512_mask_blend_pd(m, no, yes); }
+  // Converts to int32 in the current rounding mode and stores kWidth values;
+  // NaN and values outside the int32 range give INT32_MIN.
+  static void storeInt32(std::int32_t* p, D v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm512_cvtpd_epi32(v));
+  }
 };
 
 #elif defined(__AVX2__)
@@ -107,6 +112,9 @@ struct Ops {
   static M mOr(M a, M b) { return _mm256_or_pd(a, b); }
   static unsigned laneBits(M m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
   static D select(M m, D yes, D no) { return _mm256_blendv_pd(no, yes, m); }
+  static void storeInt32(std::int32_t* p, D v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_cvtpd_epi32(v));
+  }
 };
 
 #else
@@ -154,6 +162,9 @@ struct Ops {
   static unsigned laneBits(M m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
   static D select(M m, D yes, D no) {
     return _mm_or_pd(_mm_and_pd(m, yes), _mm_andnot_pd(m, no));
+  }
+  static void storeInt32(std::int32_t* p, D v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_cvtpd_epi32(v));
   }
 };
 

@@ -2,7 +2,7 @@
 // The element-wise loops run at the active kernel set's width (kernel_set.h);
 // nspdMax runs lane by lane with the scalar rule, so NaN elements do what
 // they do in one scalar pass; nspdMin is only ever given a few elements.
-#include "primitives/count_above.h"
+#include "primitives/chain_helpers.h"
 #include "primitives/kernel_table.h"
 #include "primitives/nsp.h"
 
@@ -47,6 +47,10 @@ void countAbove(const double* vec, int n, double floor, double level,
   if (vec != nullptr && n > 0) {
     detail::activeKernels().countAbove(vec, n, floor, level, counts);
   }
+}
+
+void roundToInt32(const double* v, std::int32_t* out, int n) {
+  if (n > 0) detail::activeKernels().roundToInt32(v, out, n);
 }
 
 double nspdMin(const double* vec, int n) {

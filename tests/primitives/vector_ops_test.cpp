@@ -2,11 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
 #include "support/kernel_sets.h"
-#include "primitives/count_above.h"
+#include "primitives/chain_helpers.h"
 #include "primitives/nsp.h"
 
 namespace bw::nsp {
@@ -131,6 +132,28 @@ TEST(VectorOpsTest, MaxAndCountsAgreeWithOneScalarPassAtEveryKernelSet) {
       }
       EXPECT_EQ(counts[0], above2) << kernelSetName(set) << " n=" << n;
       EXPECT_EQ(counts[1], above5) << kernelSetName(set) << " n=" << n;
+    }
+  }
+}
+
+TEST(VectorOpsTest, RoundingToInt32TiesToEvenHoldsTheRangeAndZeroesNaN) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<double> in{0.5,  1.5,  -2.5, 2.5000001, -0.49, 7.0,
+                               nan,  inf,  -inf, 2147483646.5, 2147483647.4,
+                               3e9,  -3e9, -2147483648.6, 1e300, -7.5, 32767.5};
+  const std::vector<std::int32_t> want{0, 2, -2, 3, 0, 7, 0, INT32_MAX, INT32_MIN,
+                                       2147483646, INT32_MAX, INT32_MAX, INT32_MIN,
+                                       INT32_MIN, INT32_MAX, -8, 32768};
+  for (KernelSet set : supportedKernelSets()) {
+    test::ScopedKernelSet use(set);
+    // Every start offset, so each value is met in a vector lane and in the
+    // scalar remainder.
+    for (std::size_t start = 0; start < in.size(); ++start) {
+      std::vector<std::int32_t> out(in.size() - start, 12345);
+      roundToInt32(in.data() + start, out.data(), static_cast<int>(out.size()));
+      EXPECT_EQ(out, std::vector<std::int32_t>(want.begin() + start, want.end()))
+          << kernelSetName(set) << " from " << start;
     }
   }
 }

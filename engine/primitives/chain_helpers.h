@@ -1,0 +1,19 @@
+// Vector helpers the receive chain calls directly, besides the eleven
+// primitives: one pass each at the active kernel set's width (kernel_set.h).
+#pragma once
+
+#include <cstdint>
+
+namespace bw::nsp {
+
+// counts[0]: elements of vec[0..n-1] above `floor`; counts[1]: how many of
+// those are also above `level`. NaN elements are above nothing. Both are 0
+// for n < 1. The squelch's measure of a block.
+void countAbove(const double* vec, int n, double floor, double level,
+                long long counts[2]);
+
+// out[i] = v[i] rounded to the nearest integer, ties to even (the default
+// rounding mode), held inside the int32 range; NaN becomes 0. Output samples.
+void roundToInt32(const double* v, std::int32_t* out, int n);
+
+}  // namespace bw::nsp
