@@ -132,6 +132,7 @@ int polarToCartKernel(const double* mag, const double* phase, double* re,
                       double* im, int n) {
   const D sign = Ops::bits(kSignBit);
   const D maxPhase = Ops::set1(kMaxFastPhase);
+  const D zero = Ops::set1(0.0);
   int i = 0;
   for (; i + kW <= n; i += kW) {
     const D m = Ops::load(mag + i);
@@ -141,10 +142,19 @@ int polarToCartKernel(const double* mag, const double* phase, double* re,
     D r = Ops::fma(q, Ops::set1(-kPio2a), p);
     r = Ops::fma(q, Ops::set1(-kPio2b), r);
     r = Ops::fma(q, Ops::set1(-kPio2c), r);
-    const D s = Ops::mul(r, r);
-    const D sinR = Ops::fma(Ops::mul(r, s), horner(kSin, s), r);
-    const D cosR = Ops::fma(Ops::mul(s, s), horner(kCos, s),
-                            Ops::fma(s, Ops::set1(-0.5), Ops::set1(1.0)));
+    D sinR, cosR;
+    if (Ops::laneBits(Ops::eq(m, zero)) == kAllLanes) {
+      // Zero magnitudes (a removed sideband): the products are zeros, and
+      // only their signs are left to get right. sin r has the sign of r
+      // (zero with zero), cos r is positive.
+      sinR = r;
+      cosR = Ops::set1(1.0);
+    } else {
+      const D s = Ops::mul(r, r);
+      sinR = Ops::fma(Ops::mul(r, s), horner(kSin, s), r);
+      cosR = Ops::fma(Ops::mul(s, s), horner(kCos, s),
+                      Ops::fma(s, Ops::set1(-0.5), Ops::set1(1.0)));
+    }
     // Quadrant q mod 4: odd q swaps sine and cosine; bit 1 of q negates the
     // sine, bit 1 of q + 1 the cosine.
     const M swap = Ops::signSet(Ops::shiftLeft<63>(k));

@@ -135,6 +135,36 @@ TEST(PolarTest, PolarToCartMatchesLongDoubleOverTheWholeRange) {
   });
 }
 
+TEST(PolarTest, ZeroMagnitudesGiveZerosSignedAsTheProductsAre) {
+  // Whole vectors of zero magnitudes (a removed sideband) take a short path;
+  // the zeros it writes must carry the signs of m cos p and m sin p.
+  const double pi = std::numbers::pi;
+  std::mt19937_64 rng(9);
+  std::uniform_real_distribution<double> chain(-4 * pi, 4 * pi);
+  std::vector<double> mag, phase;
+  for (double m : {0.0, -0.0}) {
+    for (double p : {0.0, -0.0, pi / 2, -pi / 2, pi, -pi, 3 * pi / 2, 1e-300}) {
+      mag.push_back(m);
+      phase.push_back(p);
+    }
+    for (int i = 0; i < 40; ++i) {
+      mag.push_back(m);
+      phase.push_back(chain(rng));
+    }
+  }
+  const int n = static_cast<int>(mag.size());
+  atEveryKernelSet([&](const std::string& set) {
+    std::vector<double> re(n, 1.0), im(n, 1.0);
+    nspdbrPolarToCart(mag.data(), phase.data(), re.data(), im.data(), n);
+    for (int i = 0; i < n; ++i) {
+      const std::string at = set + " at " + pair(mag[i], phase[i]);
+      EXPECT_EQ(re[i], 0.0) << at;
+      EXPECT_EQ(std::signbit(re[i]), std::signbit(mag[i] * std::cos(phase[i]))) << "re " << at;
+      EXPECT_EQ(std::signbit(im[i]), std::signbit(mag[i] * std::sin(phase[i]))) << "im " << at;
+    }
+  });
+}
+
 TEST(PolarTest, RoundTripInPlace) {
   // Outputs may be the input arrays themselves, also where lanes take the
   // libm path.
