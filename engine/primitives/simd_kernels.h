@@ -111,18 +111,20 @@ int cartToPolarKernel(const double* re, const double* im, double* mag,
     const D x = Ops::load(re + i);
     const D y = Ops::load(im + i);
     const D sum = Ops::fma(y, y, Ops::mul(x, x));
-    const M safe = Ops::mOr(Ops::mAnd(Ops::ge(sum, lo), Ops::le(sum, hi)),
-                            Ops::mAnd(Ops::eq(x, zero), Ops::eq(y, zero)));
+    const M inRange = Ops::mAnd(Ops::ge(sum, lo), Ops::le(sum, hi));
     const D p = atan2Lanes(y, x);
     Ops::store(mag + i, Ops::sqrt(sum));
     Ops::store(phase + i, p);
-    const unsigned unsafe = ~Ops::laneBits(safe) & kAllLanes;
+    unsigned unsafe = ~Ops::laneBits(inRange) & kAllLanes;
     if (unsafe != 0) {
-      // The inputs may have been overwritten in place: use the loaded lanes.
+      // The exact origin is right as it is; any other lane out of range is
+      // redone. The inputs may have been overwritten in place: use the
+      // loaded lanes.
+      unsafe &= ~Ops::laneBits(Ops::mAnd(Ops::eq(x, zero), Ops::eq(y, zero)));
       alignas(64) double xs[kW], ys[kW];
       Ops::store(xs, x);
       Ops::store(ys, y);
-      fixPolar(xs, ys, mag, phase, i, unsafe);
+      if (unsafe != 0) fixPolar(xs, ys, mag, phase, i, unsafe);
     }
   }
   return i;
