@@ -35,10 +35,9 @@ void write32(std::uint8_t* p, std::int32_t v) {
 
 template <typename Read>
 void unpackFrames(const std::uint8_t* buffer, int bytesPerSample, bool swap,
-                  std::int32_t frames, std::int32_t* inI, std::int32_t* inQ,
-                  Read read) {
-  std::int32_t* first = swap ? inQ : inI;
-  std::int32_t* second = swap ? inI : inQ;
+                  std::int32_t frames, double* inI, double* inQ, Read read) {
+  double* first = swap ? inQ : inI;
+  double* second = swap ? inI : inQ;
   const int frameBytes = 2 * bytesPerSample;
   for (std::int32_t i = 0; i < frames; ++i) {
     const std::uint8_t* f = buffer + static_cast<std::ptrdiff_t>(i) * frameBytes;
@@ -63,7 +62,7 @@ void packFrames(std::uint8_t* buffer, int bytesPerSample, bool swap,
 }  // namespace
 
 void unpackCapture(const std::uint8_t* buffer, int width, std::uint32_t swap,
-                   std::int32_t n, std::int32_t* inI, std::int32_t* inQ) {
+                   std::int32_t n, double* inI, double* inQ) {
   const bool s = swap != 0;
   switch (width) {
     case 8:  // the device's unsigned bytes, centred on 128

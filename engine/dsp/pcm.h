@@ -1,17 +1,19 @@
 // PCM conversion between the device's interleaved stereo frames and the
-// chain's 32-bit sample arrays.
+// chain's sample arrays: captured samples straight into the transform's
+// input (doubles, exactly), output samples from 32-bit integers.
 #pragma once
 
 #include <cstdint>
 
 namespace bw {
 
-// Fills inI[0..frames-1] and inQ[0..frames-1] from the captured buffer: first sample of
-// a frame is I, second Q (the reverse when swap is non-zero). Widths 16, 24,
-// 32 are signed little-endian; 8-bit device samples are unsigned bytes centred
-// on 128 and become byte - 128. Another width converts nothing.
+// Fills inI[0..frames-1] and inQ[0..frames-1] from the captured buffer with
+// the integer sample values: first sample of a frame is I, second Q (the
+// reverse when swap is non-zero). Widths 16, 24, 32 are signed
+// little-endian; 8-bit device samples are unsigned bytes centred on 128 and
+// become byte - 128. Another width converts nothing.
 void unpackCapture(const std::uint8_t* buffer, int width, std::uint32_t swap,
-                   std::int32_t frames, std::int32_t* inI, std::int32_t* inQ);
+                   std::int32_t frames, double* inI, double* inQ);
 
 // Writes `frames` frames from outLeft, outRight (swapped when swap is
 // non-zero).

@@ -42,7 +42,6 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
                            std::pmr::memory_resource* heap)
     : nsp_(nsp),
       spectrum_(spectrum),
-      inI_(kInitialLength, heap), inQ_(kInitialLength, heap),
       outLeft_(kInitialLength, heap), outRight_(kInitialLength, heap),
       time_(heap), freq_(heap),
       mag_(kInitialLength, heap), phase_(kInitialLength, heap),
@@ -87,7 +86,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   // A resize keeps the leading elements and zero-fills new ones; an array
   // whose count is unchanged is left as it is. The transform buffers hold
   // nothing from one block to the next: a new size simply zeroes them.
-  for (Samples* v : {&inI_, &inQ_, &outLeft_, &outRight_}) v->resize(m, 0);
+  for (Samples* v : {&outLeft_, &outRight_}) v->resize(m, 0);
   if (newSize) {
     time_.resize(fftOrder_);
     freq_.resize(fftOrder_);
@@ -226,16 +225,12 @@ void ReceiveChain::process(const std::uint8_t* params,
                  nsp);
   }
 
-  unpackCapture(input, format_.bitsPerSample, p.flags & flag::SwapInput, n,
-                inI_.data(), inQ_.data());
-
+  // The block in the first half of the transform input, zeros after it.
   double* timeRe = time_.re();
   double* timeIm = time_.im();
-  const std::int32_t* inI = inI_.data();
-  const std::int32_t* imagSource =
-      (p.flags & flag::MonoInput) ? inI : inQ_.data();
-  for (std::int32_t i = 0; i < n; ++i) timeRe[i] = inI[i];
-  for (std::int32_t i = 0; i < n; ++i) timeIm[i] = imagSource[i];
+  unpackCapture(input, format_.bitsPerSample, p.flags & flag::SwapInput, n,
+                timeRe, timeIm);
+  if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
   std::fill(timeRe + n, timeRe + m, 0.0);
   std::fill(timeIm + n, timeIm + m, 0.0);
 

@@ -108,7 +108,7 @@ class ReceiveChain {
   double binWidth_ = 0.0;
 
   // Work arrays.
-  Samples inI_, inQ_, outLeft_, outRight_;
+  Samples outLeft_, outRight_;
   SplitBuffer time_, freq_;  // transform input and output
   Array mag_, phase_;
   Array filterMag_, filterPhase_, tailRe_, tailIm_, rotMag_, rotPhase_;

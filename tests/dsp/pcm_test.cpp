@@ -12,9 +12,9 @@ namespace {
 class PcmTest : public ::testing::Test {
  protected:
   static constexpr int kN = 256;  // frames a block
-  std::vector<std::int32_t> inI = std::vector<std::int32_t>(2 * kN),
-                            inQ = std::vector<std::int32_t>(2 * kN),
-                            outLeft = std::vector<std::int32_t>(2 * kN),
+  std::vector<double> inI = std::vector<double>(2 * kN),
+                      inQ = std::vector<double>(2 * kN);
+  std::vector<std::int32_t> outLeft = std::vector<std::int32_t>(2 * kN),
                             outRight = std::vector<std::int32_t>(2 * kN);
   void unpack(const std::uint8_t* buffer, int bits, std::uint32_t swap) {
     unpackCapture(buffer, bits, swap, kN, inI.data(), inQ.data());
