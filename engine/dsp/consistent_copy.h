@@ -33,19 +33,35 @@ inline std::uint32_t beginWrite(std::atomic<std::uint32_t>& sequence) {
 inline void endWrite(std::atomic<std::uint32_t>& sequence, std::uint32_t odd) {
   sequence.store(odd + 1, std::memory_order_release);
 }
-}  // namespace detail
-
-// Writer side (any thread; two writers are safe): copies count words from src into the shared words dst.
+// Atomic stores are not vectorised; unrolled, they at least go out two a
+// cycle (a spectrum is thousands of words, published every block).
 template <typename T>
-void publishWords(std::atomic<std::uint32_t>& sequence, T* dst, const T* src,
-                  std::size_t count) {
-  const std::uint32_t odd = detail::beginWrite(sequence);
-  // Atomic stores are not vectorised; unrolled, they at least go out two a
-  // cycle (a spectrum is thousands of words, published every block).
+void storeWords(T* dst, const T* src, std::size_t count) {
 #pragma GCC unroll 8
   for (std::size_t i = 0; i < count; ++i) {
     std::atomic_ref<T>(dst[i]).store(src[i], std::memory_order_release);
   }
+}
+}  // namespace detail
+
+// Writer side (any thread; two writers are safe): copies count words from
+// src into the shared words dst.
+template <typename T>
+void publishWords(std::atomic<std::uint32_t>& sequence, T* dst, const T* src,
+                  std::size_t count) {
+  const std::uint32_t odd = detail::beginWrite(sequence);
+  detail::storeWords(dst, src, count);
+  detail::endWrite(sequence, odd);
+}
+
+// The same for two source pieces written one after the other into dst, as
+// one write: count1 words from src1, then count2 from src2.
+template <typename T>
+void publishWords(std::atomic<std::uint32_t>& sequence, T* dst, const T* src1,
+                  std::size_t count1, const T* src2, std::size_t count2) {
+  const std::uint32_t odd = detail::beginWrite(sequence);
+  detail::storeWords(dst, src1, count1);
+  detail::storeWords(dst + count1, src2, count2);
   detail::endWrite(sequence, odd);
 }
 

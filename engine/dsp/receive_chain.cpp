@@ -169,14 +169,13 @@ void ReceiveChain::writeSilence(std::uint8_t* output) const {
   std::memset(output, value, static_cast<std::size_t>(bufferBytes_));
 }
 
-// Rotation, sideband removal and filter in the order the ShiftEarly and
-// SidebandEarly bits choose.
-void ReceiveChain::spectralSteps(std::uint32_t flags, std::int32_t tuneOffsetHz) {
+// Sideband removal, filter and (unless it was done with the polar
+// conversion) rotation in the order the ShiftEarly and SidebandEarly bits
+// choose.
+void ReceiveChain::spectralSteps(std::uint32_t flags, std::int64_t bins) {
   const bool shiftEarly = flags & flag::ShiftEarly;
   const bool sidebandEarly = flags & flag::SidebandEarly;
-  const std::int64_t bins = tuningBins(tuneOffsetHz, binWidth_);
 
-  if (shiftEarly) rotateBins(mag_, phase_, rotMag_, rotPhase_, m_, bins);
   if (sidebandEarly) removeSideband(mag_.data(), m_, flags);
   nsp_.nspdbMpy2(filterMag_.data(), mag_.data(), m_);
   nsp_.nspdbAdd2(filterPhase_.data(), phase_.data(), m_);
@@ -240,11 +239,19 @@ void ReceiveChain::process(const std::uint8_t* params,
     applyBalance(freq_.re(), freq_.im(), m, p.iqPhaseCoef,
                  p.iqGainCoef);
   }
-  nsp.nspdbrCartToPolar(freq_.re(), freq_.im(), mag_.data(),
-                        phase_.data(), m);
-  if (p.flags & flag::SpectrumEarly) captureSpectrum(spectrum_, mag_.data(), m);
+  // With ShiftEarly the tuning rotation comes first: the polar conversion
+  // writes the bins in rotated order at once, and the early spectrum is
+  // published back in bin order.
+  const std::int64_t bins = tuningBins(p.tuneOffsetHz, binWidth_);
+  const std::int32_t start =
+      (p.flags & flag::ShiftEarly) ? rotationStart(bins, m) : 0;
+  toPolarRotated(nsp, freq_.re(), freq_.im(), mag_.data(), phase_.data(), m,
+                 start);
+  if (p.flags & flag::SpectrumEarly) {
+    captureSpectrum(spectrum_, mag_.data(), m, start);
+  }
 
-  spectralSteps(p.flags, p.tuneOffsetHz);
+  spectralSteps(p.flags, bins);
 
   nsp.nspdbrPolarToCart(mag_.data(), phase_.data(), timeRe, timeIm, m);
   if (!(p.flags & flag::BalanceEarly)) {

@@ -93,7 +93,7 @@ class ReceiveChain {
   using Array = std::pmr::vector<double>;
   using Samples = std::pmr::vector<std::int32_t>;
 
-  void spectralSteps(std::uint32_t flags, std::int32_t tuneOffsetHz);
+  void spectralSteps(std::uint32_t flags, std::int64_t bins);
   void writeSilence(std::uint8_t* output) const;
 
   PrimitiveEntries nsp_;

@@ -26,14 +26,25 @@ std::int64_t tuningBins(std::int32_t tuneOffsetHz, double binWidth) {
   return std::llrint(tuneOffsetHz / binWidth);
 }
 
+std::int32_t rotationStart(std::int64_t k, std::int32_t m) {
+  if (k & 1) k += 1;
+  return static_cast<std::int32_t>(k & (m - 1));
+}
+
+void toPolarRotated(const PrimitiveEntries& nsp, const double* re,
+                    const double* im, double* mag, double* phase,
+                    std::int32_t m, std::int32_t start) {
+  nsp.nspdbrCartToPolar(re + start, im + start, mag, phase, m - start);
+  if (start > 0) {
+    nsp.nspdbrCartToPolar(re, im, mag + (m - start), phase + (m - start), start);
+  }
+}
+
 void rotateBins(std::pmr::vector<double>& mag, std::pmr::vector<double>& phase,
                 std::pmr::vector<double>& rotMag,
                 std::pmr::vector<double>& rotPhase, std::int32_t m,
                 std::int64_t k) {
-  if (k & 1) k += 1;
-  // Two's complement with the mask m - 1, so a negative k rotates the other
-  // way.
-  const auto start = static_cast<std::int32_t>(k & (m - 1));
+  const std::int32_t start = rotationStart(k, m);
   rotateInto(mag.data(), rotMag.data(), m, start);
   rotateInto(phase.data(), rotPhase.data(), m, start);
   // The rotated arrays become mag and phase; the old ones are scratch now.
@@ -66,8 +77,10 @@ void applySquelch(double* mag, std::int32_t m, double level) {
   if (loud / quiet < kSquelchRatio) std::fill(mag, mag + m, 0.0);
 }
 
-void captureSpectrum(SpectrumSnapshot& s, const double* mag, std::int32_t m) {
-  publishSnapshot(s, mag, m - 1);
+void captureSpectrum(SpectrumSnapshot& s, const double* mag, std::int32_t m,
+                     std::int32_t start) {
+  // Bin b is at index (b - start) mod m.
+  publishSnapshot(s, mag, m - 1, (m - start) & (m - 1));
 }
 
 }  // namespace bw

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dsp/spectrum_snapshot.h"
+#include "primitives/primitive_entries.h"
 
 namespace bw {
 
@@ -19,6 +20,18 @@ void rotateBins(std::pmr::vector<double>& mag, std::pmr::vector<double>& phase,
                 std::pmr::vector<double>& rotMag,
                 std::pmr::vector<double>& rotPhase, std::int32_t m,
                 std::int64_t k);
+
+// Where the rotation by k bins starts: bin k raised to even, taken mod m
+// (two's complement with the mask m - 1, so a negative k rotates the other
+// way). Rotated arrays hold bin (i + start) mod m at index i.
+std::int32_t rotationStart(std::int64_t k, std::int32_t m);
+
+// The polar conversion of m bins straight into rotated order: the same
+// values as nspdbrCartToPolar followed by rotateBins, without the copies.
+// Two calls of the primitive, one per side of the wrap.
+void toPolarRotated(const PrimitiveEntries& nsp, const double* re,
+                    const double* im, double* mag, double* phase,
+                    std::int32_t m, std::int32_t start);
 
 // Bins to rotate by for an offset in Hz: offset / binWidth rounded to the
 // nearest integer, ties to even (before the odd-to-even raise).
@@ -37,7 +50,9 @@ void removeSideband(double* mag, std::int32_t m, std::uint32_t flags);
 void applySquelch(double* mag, std::int32_t m, double level);
 
 // Publishes mag[0..m-2] as the spectrum snapshot (m - 1 values; the last
-// element keeps its value).
-void captureSpectrum(SpectrumSnapshot& s, const double* mag, std::int32_t m);
+// element keeps its value). With mag in rotated order (start as for
+// rotationStart), it is published in bin order.
+void captureSpectrum(SpectrumSnapshot& s, const double* mag, std::int32_t m,
+                     std::int32_t start = 0);
 
 }  // namespace bw

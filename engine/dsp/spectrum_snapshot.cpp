@@ -23,8 +23,17 @@ void resizeSnapshot(SpectrumSnapshot& s, std::int64_t length) {
 }
 
 void publishSnapshot(SpectrumSnapshot& s, const double* values,
-                     std::int64_t count) {
-  publishWords(s.sequence, s.values, values, static_cast<std::size_t>(count));
+                     std::int64_t count, std::int64_t first) {
+  const std::int64_t length = s.length;
+  if (first <= 0 || first >= length) {
+    publishWords(s.sequence, s.values, values, static_cast<std::size_t>(count));
+    return;
+  }
+  // values[first..] first, then the wrapped part values[0..].
+  const std::int64_t head = std::min(count, length - first);
+  publishWords(s.sequence, s.values, values + first,
+               static_cast<std::size_t>(head), values,
+               static_cast<std::size_t>(count - head));
 }
 
 void readSnapshot(const SpectrumSnapshot& s, double* dest) {

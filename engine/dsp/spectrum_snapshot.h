@@ -21,9 +21,11 @@ struct SpectrumSnapshot {
 // adds, as one or more sequence-counter writes.
 void resizeSnapshot(SpectrumSnapshot& s, std::int64_t length);
 
-// Publishes count values (from element 0) as one sequence-counter write.
+// Publishes count values (from element 0) as one sequence-counter write:
+// element j is values[(j + first) mod length], for values of the snapshot's
+// length held rotated (first = 0: as they are).
 void publishSnapshot(SpectrumSnapshot& s, const double* values,
-                     std::int64_t count);
+                     std::int64_t count, std::int64_t first = 0);
 
 // Copies the `length` values in use into dest, all from one write (any
 // thread).
