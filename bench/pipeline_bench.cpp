@@ -5,7 +5,7 @@
 // block it reports, measured in the same run, the floor of fast convolution
 // (one forward and one inverse M-point interleaved FFTW transform, as
 // BM_fftFloor) and the ratio x_floor = block time / floor time, both as
-// best of five timed rounds.
+// best of nine timed rounds, taken in turn.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
@@ -32,39 +32,46 @@ double threadCpuNanoseconds() {
   return t.tv_sec * 1e9 + t.tv_nsec;
 }
 
-// Best of five rounds of `reps` calls of f, in CPU nanoseconds per call.
+// CPU nanoseconds per call of f over `reps` calls.
 template <typename F>
-double bestNanoseconds(int reps, F f) {
-  double best = 1e300;
-  for (int round = 0; round < 5; ++round) {
-    const double t0 = threadCpuNanoseconds();
-    for (int r = 0; r < reps; ++r) f();
-    best = std::min(best, (threadCpuNanoseconds() - t0) / reps);
-  }
-  return best;
+double roundNanoseconds(int reps, F f) {
+  const double t0 = threadCpuNanoseconds();
+  for (int r = 0; r < reps; ++r) f();
+  return (threadCpuNanoseconds() - t0) / reps;
 }
 
-// Nanoseconds per forward + inverse transform pair of `size` points.
-double floorNanoseconds(int size) {
-  fftw_complex* a = fftw_alloc_complex(size);
-  fftw_complex* b = fftw_alloc_complex(size);
-  fftw_plan forward = fftw_plan_dft_1d(size, a, b, FFTW_FORWARD, FFTW_MEASURE);
-  fftw_plan inverse = fftw_plan_dft_1d(size, b, a, FFTW_BACKWARD, FFTW_MEASURE);
-  for (int i = 0; i < size; ++i) {
-    a[i][0] = std::sin(i * 0.1);
-    a[i][1] = std::cos(i * 0.3);
+// The floor: one forward and one inverse interleaved transform of `size`
+// points, planned with FFTW_MEASURE.
+class FloorPair {
+ public:
+  explicit FloorPair(int size)
+      : a_(fftw_alloc_complex(size)), b_(fftw_alloc_complex(size)) {
+    forward_ = fftw_plan_dft_1d(size, a_, b_, FFTW_FORWARD, FFTW_MEASURE);
+    inverse_ = fftw_plan_dft_1d(size, b_, a_, FFTW_BACKWARD, FFTW_MEASURE);
+    for (int i = 0; i < size; ++i) {
+      a_[i][0] = std::sin(i * 0.1);
+      a_[i][1] = std::cos(i * 0.3);
+    }
   }
-  const double best = bestNanoseconds(std::max(4, (1 << 20) / size), [&] {
-    fftw_execute(forward);
-    fftw_execute(inverse);
-    benchmark::DoNotOptimize(a[0][0]);
-  });
-  fftw_destroy_plan(forward);
-  fftw_destroy_plan(inverse);
-  fftw_free(a);
-  fftw_free(b);
-  return best;
-}
+  ~FloorPair() {
+    fftw_destroy_plan(forward_);
+    fftw_destroy_plan(inverse_);
+    fftw_free(a_);
+    fftw_free(b_);
+  }
+  FloorPair(const FloorPair&) = delete;
+  FloorPair& operator=(const FloorPair&) = delete;
+  void run() {
+    fftw_execute(forward_);
+    fftw_execute(inverse_);
+    benchmark::DoNotOptimize(a_[0][0]);
+  }
+
+ private:
+  fftw_complex* a_;
+  fftw_complex* b_;
+  fftw_plan forward_ = nullptr, inverse_ = nullptr;
+};
 
 constexpr bw::nsp::KernelSet kSets[] = {bw::nsp::KernelSet::Sse2,
                                         bw::nsp::KernelSet::Avx2,
@@ -114,15 +121,21 @@ void BM_processBlock(benchmark::State& state) {
     b = (b + 1) % blocks;
     benchmark::DoNotOptimize(output.data());
   }
-  // The ratio compares two measurements taken the same way, one right after
-  // the other, so that a busy machine slows both alike.
-  const double blockNs = bestNanoseconds(std::max(4, (1 << 19) / n), [&] {
-    bw::processBlock(&input[static_cast<std::size_t>(b) * n * 4], output.data());
-    b = (b + 1) % blocks;
-  });
+  // The ratio compares two measurements taken the same way in alternating
+  // rounds, best of nine each, so that a busy spell of a shared machine
+  // slows both alike or is left out of both.
+  FloorPair floor(2 * n);
+  const int reps = std::max(4, (1 << 18) / n);
+  double blockNs = 1e300, floorNs = 1e300;
+  for (int round = 0; round < 9; ++round) {
+    blockNs = std::min(blockNs, roundNanoseconds(reps, [&] {
+      bw::processBlock(&input[static_cast<std::size_t>(b) * n * 4], output.data());
+      b = (b + 1) % blocks;
+    }));
+    floorNs = std::min(floorNs, roundNanoseconds(2 * reps, [&] { floor.run(); }));
+  }
   bw::engineDetach();
   bw::nsp::useKernelSet(saved);
-  const double floorNs = floorNanoseconds(2 * n);
   state.counters["block_ns"] = blockNs;
   state.counters["floor_ns"] = floorNs;
   state.counters["x_floor"] = blockNs / floorNs;
