@@ -9,14 +9,20 @@
 // the segment before. Where they differ (a long silent stretch keeps an old
 // gain, for one), the segment is run again from the earlier chain's state,
 // one segment after the other.
+//
+// The file work overlaps the chains: while the threads run one round's
+// segments, the main thread writes the round before and reads the round
+// after, then runs the round's spare segment (there is one segment more
+// than threads) or waits.
 #pragma once
 
 #include "receive_loop.h"
 
 namespace bw::rx {
 
-// As runReceiveLoop, with `jobs` threads (2 or more). Stops between rounds of
-// up to `jobs` segments. Throws ToolError from the reader or writer.
+// As runReceiveLoop, with `jobs` threads (2 or more) besides the main
+// thread. Stops between rounds of up to jobs + 1 segments. Throws ToolError
+// from the reader or writer.
 LoopResult runParallelLoop(IqReader& reader, IqWriter& writer,
                            const LoopSettings& settings, int jobs);
 
