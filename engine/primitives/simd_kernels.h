@@ -10,8 +10,9 @@
 //   [0, tan(pi/8)], done in the same division. atan(t) = t + t s P(s),
 //   s = t², P of degree 8 (relative error below 4e-15), then the octant and
 //   quadrant by reflections.
-// - sincos: q = nearest integer to phase * 2/pi, r = phase - q pi/2 in three
-//   exact-product steps (Cody and Waite), sin r = r + r s S(s) and
+// - sincos: q = nearest integer to phase * 2/pi, r = phase - q pi/2 in two
+//   fused steps (three exact-product steps, Cody and Waite's, without FMA),
+//   sin r = r + r s S(s) and
 //   cos r = 1 - s/2 + s² C(s), S and C of degree 4 (errors below 1.4e-14 and
 //   8e-16 on [-pi/4, pi/4]), then swapped and signed by q mod 4.
 // The polynomials are Chebyshev fits of the exact functions, checked in
@@ -41,6 +42,9 @@ constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
 constexpr double kPio2a = 0x1.921fb54400000p+0;
 constexpr double kPio2b = 0x1.0b4611a600000p-34;
 constexpr double kPio2c = 0x1.3198a2e037073p-69;
+// pi/2 = kPio2Hi + kPio2Lo to 2^-107, for fused multiply-adds.
+constexpr double kPio2Hi = 0x1.921fb54442d18p+0;
+constexpr double kPio2Lo = 0x1.1a62633145c07p-54;
 // Adding 1.5 * 2^52 rounds to an integer (ties to even) and leaves it, in two's
 // complement, in the low bits of the sum.
 constexpr double kRoundMagic = 0x1.8p52;
@@ -141,9 +145,17 @@ int polarToCartKernel(const double* mag, const double* phase, double* re,
     const D p = Ops::load(phase + i);
     const D k = Ops::fma(p, Ops::set1(kTwoOverPi), Ops::set1(kRoundMagic));
     const D q = Ops::sub(k, Ops::set1(kRoundMagic));
-    D r = Ops::fma(q, Ops::set1(-kPio2a), p);
-    r = Ops::fma(q, Ops::set1(-kPio2b), r);
-    r = Ops::fma(q, Ops::set1(-kPio2c), r);
+    D r;
+    if constexpr (Ops::kFma) {
+      // Fused, each step rounds once and two parts of pi/2 suffice: what
+      // they leave out is below 2^-107 of it.
+      r = Ops::fma(q, Ops::set1(-kPio2Hi), p);
+      r = Ops::fma(q, Ops::set1(-kPio2Lo), r);
+    } else {
+      r = Ops::fma(q, Ops::set1(-kPio2a), p);
+      r = Ops::fma(q, Ops::set1(-kPio2b), r);
+      r = Ops::fma(q, Ops::set1(-kPio2c), r);
+    }
     D sinR, cosR;
     if (Ops::laneBits(Ops::eq(m, zero)) == kAllLanes) {
       // Zero magnitudes (a removed sideband): the products are zeros, and
@@ -158,10 +170,12 @@ int polarToCartKernel(const double* mag, const double* phase, double* re,
                       Ops::fma(s, Ops::set1(-0.5), Ops::set1(1.0)));
     }
     // Quadrant q mod 4: odd q swaps sine and cosine; bit 1 of q negates the
-    // sine, bit 1 of q + 1 the cosine.
-    const M swap = Ops::signSet(Ops::shiftLeft<63>(k));
+    // sine, bit 1 of q + 1 (bit 1 xor bit 0 of q) the cosine. Bit 0 shifted
+    // to the top is alone there: it is a sign bit as it stands.
+    const D oddBit = Ops::shiftLeft<63>(k);
+    const M swap = Ops::signSet(oddBit);
     const D sinFlip = Ops::andBits(sign, Ops::shiftLeft<62>(k));
-    const D cosFlip = Ops::andBits(sign, Ops::shiftLeft<62>(Ops::addInt(k, 1)));
+    const D cosFlip = Ops::xorBits(sinFlip, oddBit);
     const D sinP = Ops::xorBits(Ops::select(swap, cosR, sinR), sinFlip);
     const D cosP = Ops::xorBits(Ops::select(swap, sinR, cosR), cosFlip);
     Ops::store(re + i, Ops::mul(m, cosP));
