@@ -43,7 +43,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
     : nsp_(nsp),
       spectrum_(spectrum),
       outLeft_(kInitialLength, heap), outRight_(kInitialLength, heap),
-      time_(heap), freq_(heap),
+      time_(heap), processed_(heap), freq_(heap),
       mag_(kInitialLength, heap), phase_(kInitialLength, heap),
       filterMag_(kInitialLength, heap), filterPhase_(kInitialLength, heap),
       tailRe_(kInitialLength, heap), tailIm_(kInitialLength, heap),
@@ -53,6 +53,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       agc_(heap) {
   agc_.ring.resize(kInitialLength, 0.0);
   time_.resize(1);
+  processed_.resize(1);
   freq_.resize(1);
 }
 
@@ -89,6 +90,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   for (Samples* v : {&outLeft_, &outRight_}) v->resize(m, 0);
   if (newSize) {
     time_.resize(fftOrder_);
+    processed_.resize(fftOrder_);
     freq_.resize(fftOrder_);
   }
   for (Array* v : {&filterMag_, &filterPhase_, &mag_, &phase_, &rotMag_,
@@ -224,14 +226,13 @@ void ReceiveChain::process(const std::uint8_t* params,
                  nsp);
   }
 
-  // The block in the first half of the transform input, zeros after it.
+  // The block in the first half of the transform input; the second half
+  // holds the zeros the buffer was made with, as nothing else writes there.
   double* timeRe = time_.re();
   double* timeIm = time_.im();
   unpackCapture(input, format_.bitsPerSample, p.flags & flag::SwapInput, n,
                 timeRe, timeIm);
   if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
-  std::fill(timeRe + n, timeRe + m, 0.0);
-  std::fill(timeIm + n, timeIm + m, 0.0);
 
   nsp.nspzrFftNip(timeRe, timeIm, freq_.re(), freq_.im(), fftOrder_,
                   nsp::kFftForward);
@@ -253,11 +254,13 @@ void ReceiveChain::process(const std::uint8_t* params,
 
   spectralSteps(p.flags, bins);
 
-  nsp.nspdbrPolarToCart(mag_.data(), phase_.data(), timeRe, timeIm, m);
+  double* specRe = processed_.re();
+  double* specIm = processed_.im();
+  nsp.nspdbrPolarToCart(mag_.data(), phase_.data(), specRe, specIm, m);
   if (!(p.flags & flag::BalanceEarly)) {
-    applyBalance(timeRe, timeIm, m, p.iqPhaseCoef, p.iqGainCoef);
+    applyBalance(specRe, specIm, m, p.iqPhaseCoef, p.iqGainCoef);
   }
-  nsp.nspzrFftNip(timeRe, timeIm, freq_.re(), freq_.im(), fftOrder_,
+  nsp.nspzrFftNip(specRe, specIm, freq_.re(), freq_.im(), fftOrder_,
                   nsp::kFftInverse);
 
   // Overlap-add: output samples 0..N-3 receive the previous tail; the last
@@ -281,7 +284,11 @@ void ReceiveChain::process(const std::uint8_t* params,
     agc_.currentGain.store(p.gain, std::memory_order_relaxed);
   }
   if (p.flags & flag::SquelchOn) applySquelch(mag, m, p.squelchLevel);
-  if (p.outputGain > 0.0) nsp.nspdbMpy1(p.outputGain, mag, n);
+  // Multiplying by 1.0 changes no value: the console's setting skips the
+  // pass.
+  if (p.outputGain > 0.0 && p.outputGain != 1.0) {
+    nsp.nspdbMpy1(p.outputGain, mag, n);
+  }
   nsp.nspdbThresh1(mag, n, maxAmplitude_, nsp::kThreshGreater);
   clipBelow(mag, n, -maxAmplitude_);
   if (!(p.flags & flag::SpectrumEarly)) captureSpectrum(spectrum_, mag, m);

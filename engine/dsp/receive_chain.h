@@ -109,7 +109,9 @@ class ReceiveChain {
 
   // Work arrays.
   Samples outLeft_, outRight_;
-  SplitBuffer time_, freq_;  // transform input and output
+  SplitBuffer time_;       // forward transform input: the block, then zeros
+  SplitBuffer processed_;  // inverse transform input: the processed spectrum
+  SplitBuffer freq_;       // transform output
   Array mag_, phase_;
   Array filterMag_, filterPhase_, tailRe_, tailIm_, rotMag_, rotPhase_;
   Array tapsRe_, tapsIm_, respRe_, respIm_;
