@@ -86,6 +86,18 @@ TEST_F(JobsTest, SyntheticRecordingAtEveryOrder) {
   expectSameWithJobs(file("in.wav"), {"--order", "9", "--fixed-gain", "2"});
 }
 
+TEST_F(JobsTest, RecordingOfSeveralRounds) {
+  // A round is one segment more than threads, 2^17 frames each: four times
+  // the levels and silences make 768000 frames, two rounds at four threads,
+  // so chains carry on across rounds and the file work of one round runs
+  // beside the chains of the next.
+  const Frames once = levelsAndSilences();
+  Frames all;
+  for (int i = 0; i < 4; ++i) all.insert(all.end(), once.begin(), once.end());
+  writeWav(file("in.wav"), all, 48000, Storage::Pcm16);
+  expectSameWithJobs(file("in.wav"), {"--order", "10"});
+}
+
 TEST_F(JobsTest, RealRecordings) {
   const fs::path hfdl = fs::path(BW_IQ_DIR) / "HFDL_test_48k_cf13270.wav";
   if (!fs::exists(hfdl)) GTEST_SKIP() << BW_IQ_DIR << " holds no recordings";
