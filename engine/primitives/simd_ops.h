@@ -45,9 +45,6 @@ struct Ops {
   static D xorBits(D a, D b) {
     return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(a), _mm512_castpd_si512(b)));
   }
-  static D addInt(D a, std::int64_t v) {
-    return _mm512_castsi512_pd(_mm512_add_epi64(_mm512_castpd_si512(a), _mm512_set1_epi64(v)));
-  }
   template <int kShift>
   static D shiftLeft(D a) {
     return _mm512_castsi512_pd(_mm512_slli_epi64(_mm512_castpd_si512(a), kShift));
@@ -94,9 +91,6 @@ struct Ops {
   static D andNotBits(D a, D b) { return _mm256_andnot_pd(a, b); }
   static D orBits(D a, D b) { return _mm256_or_pd(a, b); }
   static D xorBits(D a, D b) { return _mm256_xor_pd(a, b); }
-  static D addInt(D a, std::int64_t v) {
-    return _mm256_castsi256_pd(_mm256_add_epi64(_mm256_castpd_si256(a), _mm256_set1_epi64x(v)));
-  }
   template <int kShift>
   static D shiftLeft(D a) {
     return _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_castpd_si256(a), kShift));
@@ -140,9 +134,6 @@ struct Ops {
   static D andNotBits(D a, D b) { return _mm_andnot_pd(a, b); }
   static D orBits(D a, D b) { return _mm_or_pd(a, b); }
   static D xorBits(D a, D b) { return _mm_xor_pd(a, b); }
-  static D addInt(D a, std::int64_t v) {
-    return _mm_castsi128_pd(_mm_add_epi64(_mm_castpd_si128(a), _mm_set1_epi64x(v)));
-  }
   template <int kShift>
   static D shiftLeft(D a) {
     return _mm_castsi128_pd(_mm_slli_epi64(_mm_castpd_si128(a), kShift));
