@@ -67,8 +67,6 @@ std::atomic<FftSlot*> slots[kMaxFftOrder + 1];
 constexpr int kMaxPatientOrder = 13;
 constexpr int kMaxMeasuredOrder = 14;
 
-std::ptrdiff_t stride(int order) { return splitStride(order); }
-
 bool isAligned(const double* p) {
   return reinterpret_cast<std::uintptr_t>(p) % kSplitAlignment == 0;
 }
@@ -95,7 +93,7 @@ void destroySlot(FftSlot* slot) {
 double* allocPaired(int order) {
   // kSplitAlignment covers FFTW's widest vectors; the stride keeps it for
   // the imaginary part.
-  const auto count = static_cast<std::size_t>(2 * stride(order));
+  const auto count = static_cast<std::size_t>(2 * splitStride(order));
   void* p = nullptr;
   if (posix_memalign(&p, kSplitAlignment, count * sizeof(double)) != 0) {
     return nullptr;
@@ -138,7 +136,7 @@ FftSlot* makeSlot(int order, bool wisdomKept) {
   }
   // Planning may overwrite the arrays; they are scratch.
   Scratch& pair = slot->scratch[0];
-  const std::ptrdiff_t d = stride(order);
+  const std::ptrdiff_t d = splitStride(order);
   fftw_iodim dim{1 << order, 1, 1};
   slot->forward = fftw_plan_guru_split_dft(1, &dim, 0, nullptr, pair.in,
                                            pair.in + d, pair.out,
@@ -261,7 +259,7 @@ int nspzrFftNip(const double* inRe, const double* inIm, double* outRe,
   if (slot == nullptr) return 1;
 
   const int n = 1 << order;
-  const std::ptrdiff_t d = stride(order);
+  const std::ptrdiff_t d = splitStride(order);
   const bool paired = inIm == inRe + d && outIm == outRe + d &&
                       isAligned(inRe) && isAligned(outRe) &&
                       apart(inRe, outRe, 2 * d);
