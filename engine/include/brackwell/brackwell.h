@@ -52,7 +52,7 @@ BRACKWELL_API int32_t sdrSetOutVolume(int32_t device, uint32_t volume);
    host that uses FFTW itself must not create or destroy plans on another
    thread while sdrSetGlobal runs. The engine never calls fftw_cleanup();
    unloading destroys its own plans only, so the host's plans and wisdom
-   stay valid. */
+   stay valid, and libfftw3 stays loaded with FFTW's planner state. */
 BRACKWELL_API int32_t sdrSetGlobal(int32_t inputDevice, int32_t outputDevice,
                                    int32_t bufferCount, int32_t order,
                                    int32_t sampleRate, int32_t bitsPerSample);
