@@ -6,7 +6,7 @@
    Modes:
      return              streams on the simulated devices, returns from main
                          while streaming
-     exit                the same, leaving by exit(0) from a nested call
+     exit                the same, leaving by exit(0)
      fork                streams; a forked child calls the engine and leaves
                          by exit(0); the parent checks it exited 0
      frozen PID          streams on the default devices (the sound server),
@@ -40,7 +40,6 @@ struct Engine {
   const char* (*nameOut)(int32_t);
   int32_t (*setGlobal)(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t);
   int32_t (*setNewParam)(const void*);
-  double (*smetr)(void);
   int32_t (*start)(SdrBlockHook);
   int32_t (*stop)(void);
 };
@@ -59,7 +58,6 @@ static struct Engine bind(void* library) {
   BIND(nameOut, sdrGetNameOutDevice);
   BIND(setGlobal, sdrSetGlobal);
   BIND(setNewParam, sdrSetNewParam);
-  BIND(smetr, sdrGetSmetr);
   BIND(start, sdrStart);
   BIND(stop, sdrStop);
 #undef BIND
@@ -97,19 +95,21 @@ static int startStreaming(const struct Engine* e, int32_t in, int32_t out) {
   return 0;
 }
 
-static int startSimulated(const struct Engine* e) {
-  return startStreaming(e, findDevice(e->numIn, e->nameIn, "Simulated I/Q band"),
-                        findDevice(e->numOut, e->nameOut, "Simulated output"));
+static int32_t simulatedIn(const struct Engine* e) {
+  return findDevice(e->numIn, e->nameIn, "Simulated I/Q band");
 }
-
-static void leaveByExit(void) { exit(0); }
+static int32_t simulatedOut(const struct Engine* e) {
+  return findDevice(e->numOut, e->nameOut, "Simulated output");
+}
+static int startSimulated(const struct Engine* e) {
+  return startStreaming(e, simulatedIn(e), simulatedOut(e));
+}
 
 static int forkedChildExits(const struct Engine* e) {
   fflush(stdout);
   const pid_t child = fork();
   if (child < 0) return 8;
   if (child == 0) {
-    (void)e->smetr();
     (void)e->numIn();
     exit(0);
   }
@@ -132,9 +132,7 @@ static int reload(const char* path, int cycles) {
     void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (library == NULL) return 2;
     const struct Engine e = bind(library);
-    const int32_t in = findDevice(e.numIn, e.nameIn, "Simulated I/Q band");
-    const int32_t out = findDevice(e.numOut, e.nameOut, "Simulated output");
-    if (e.setGlobal(in, out, 4, 10, 48000, 16) != SDR_OK) return 4;
+    if (e.setGlobal(simulatedIn(&e), simulatedOut(&e), 4, 10, 48000, 16) != SDR_OK) return 4;
     dlclose(library);
   }
   printf("growth %ld\n", ((long)heapInUse() - (long)base) / (cycles - 3));
@@ -161,7 +159,7 @@ int main(int argc, char** argv) {
     failed = startSimulated(&e);
   } else if (strcmp(mode, "exit") == 0) {
     failed = startSimulated(&e);
-    if (!failed) leaveByExit();
+    if (!failed) exit(0);
   } else if (strcmp(mode, "fork") == 0) {
     failed = startSimulated(&e);
     if (!failed) failed = forkedChildExits(&e);
