@@ -45,22 +45,8 @@ QString deviceName(const EngineEntries& e, bool capture, int number) {
 }
 
 QString statusText(int status) {
-  switch (status) {
-    case SDR_OK:
-      return QStringLiteral("ok");
-    case SDR_DEVICE_REFUSED:
-      return QStringLiteral("the sound system refused to open or start a device");
-    case SDR_BAD_ARGUMENT:
-      return QStringLiteral("the engine rejected the configuration");
-    case SDR_NOT_RUNNING:
-      return QStringLiteral("the engine is not running");
-    case SDR_RUNNING:
-      return QStringLiteral("the engine is still running");
-    case SDR_NOT_CONFIGURED:
-      return QStringLiteral("no format configured");
-    default:
-      return QStringLiteral("status %1").arg(status);
-  }
+  if (status == SDR_OK) return QStringLiteral("ok");
+  return QString::fromUtf8(sdrStatusText(status));
 }
 
 QString deviceListing(const EngineEntries& e) {
