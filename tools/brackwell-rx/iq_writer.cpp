@@ -56,6 +56,10 @@ IqWriter::IqWriter(const std::filesystem::path& finalPath, int sampleRate,
     throw ToolError(kExitBadInput, "cannot write " + finalPath.string() + ": " +
                                        sf_strerror(nullptr));
   }
+  // A recording whose header gives a length it may not have (a stream's
+  // placeholder) is written as RF64 and turns into a plain WAV file on
+  // closing when it fits.
+  if (large) sf_command(sound_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
   floatOutput_ = encoding == SampleEncoding::Float;
 }
 
