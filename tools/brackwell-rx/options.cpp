@@ -276,18 +276,18 @@ The receiver starts as the console's: upper sideband, 300..2700 Hz,
 automatic gain (hold 10 blocks, ceiling 1000), squelch level 0.
 
 Levels: the engine plays 16-bit samples. The automatic gain brings peaks to
--6 dBFS at 8 (clipped there), 16 and 24 bits; a 24-bit output holds 16-bit
-samples, so with a fixed gain a 24-bit recording comes out 256 times (48 dB)
-louder than its 16-bit copy: --fixed-gain 1 turns a normal one into a
-full-scale square wave; --fixed-gain 0.0039 keeps its level. A 32-bit PCM
-output holds the 16-bit values as they are (about -102 dBFS under the
-automatic gain). A float recording gives float output at the level of its
-16-bit copy in every gain mode. A line says when more than 1 % of the
-output samples are clipped.
+-6 dBFS at 16 and 24 bits. A 24-bit output holds 16-bit samples, so with a
+fixed gain a 24-bit recording plays 256 times (48 dB) louder than its
+16-bit copy: --fixed-gain 1 turns it into a full-scale square wave,
+--fixed-gain 0.0039 keeps its level. Under the automatic gain an 8-bit output
+is clipped and a 32-bit PCM output is about 96 dB down (the engine's 16-bit
+values as they are); use --fixed-gain for those. A float recording gives
+float output at the level of its 16-bit copy in every gain mode. One line
+says so when more than 1 % of the output samples are clipped.
 
 Unlike the engine live, the automatic gain starts with the history of the
 recording's first blocks, so the first 0.38 s are not silent; from the
-blocks it holds on, the output is the engine's.
+blocks it holds on, the output is the engine's (--as-engine: all of it).
 
   --tune HZ          tuning offset from the band centre (within +-rate/2)
   --low HZ           passband low edge   (50 <= low < high <= 6000)
