@@ -5,7 +5,11 @@
 // Levels are measured from the output samples.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
+#include "dsp/receive_chain.h"
+#include "dsp/receive_params.h"
+#include "pcm_layout.h"
 #include "rx_test_support.h"
 
 namespace bw::rx::test {
@@ -104,6 +108,55 @@ TEST_F(LevelsTest, ClippingIsReportedInOneLine) {
   EXPECT_EQ(said.find(line), std::string::npos) << said;
   run(file("in16.wav"), {"--fixed-gain", "1"}, &said);
   EXPECT_EQ(said.find(line), std::string::npos) << said;
+}
+
+// --as-engine is the engine's chain itself: the same blocks through a
+// ReceiveChain here give the same samples, for 16 bits and for float (which
+// the engine takes as 32-bit samples). Both processes plan their transforms
+// from the wisdom the program leaves in a cache folder of the test's own, so
+// that they use the same FFTW algorithms.
+TEST_F(LevelsTest, AsEngineIsTheChainBitForBit) {
+  constexpr int kOrder = 8;
+  constexpr std::size_t kFrames = std::size_t{1} << kOrder;
+  const char* oldCache = std::getenv("XDG_CACHE_HOME");
+  const std::string savedCache = oldCache ? oldCache : "";
+  setenv("XDG_CACHE_HOME", file("cache").c_str(), 1);
+  Frames signal = complexTone(3000, 1200, kRate, 12 * kFrames);
+  const Frames rest = complexTone(700, -900, kRate, 20 * kFrames + 30);
+  signal.insert(signal.end(), rest.begin(), rest.end());
+  for (const auto& [storage, bits] : {std::pair{Storage::Pcm16, 16}, {Storage::Float, 32}}) {
+    SCOPED_TRACE(bits);
+    writeWav(file("in.wav"), signal, kRate, storage);
+    run(file("in.wav"), {"--as-engine", "--jobs", "1", "--order", std::to_string(kOrder)});
+    const Recording out = readWav(file("out.wav"));
+
+    std::vector<double> spectrum(2 * kFrames);
+    SpectrumSnapshot snapshot;
+    snapshot.values = spectrum.data();
+    snapshot.capacity = static_cast<std::int64_t>(spectrum.size());
+    ReceiveChain chain(directPrimitives(), snapshot);
+    ASSERT_TRUE(chain.configure({kOrder, kRate, bits}));
+    std::uint8_t params[kParamBlockBytes];
+    encodeParams(consoleParams(), params);
+    std::vector<std::uint8_t> in(chain.bufferBytes()), played(chain.bufferBytes());
+    std::vector<std::int32_t> block(2 * kFrames), expected;
+    for (std::size_t at = 0; at < signal.size(); at += 2 * kFrames) {
+      const std::size_t count = std::min(2 * kFrames, signal.size() - at);
+      std::fill(block.begin(), block.end(), 0);
+      for (std::size_t s = 0; s < count; ++s) block[s] = signal[at + s] * 65536;
+      packEnginePcm(block.data(), block.size(), bits, in.data());
+      chain.process(params, in.data(), played.data());
+      unpackEnginePcm(played.data(), count, bits, block.data());
+      expected.insert(expected.end(), block.begin(), block.begin() + count);
+    }
+    ASSERT_EQ(out.samples.size(), expected.size());
+    EXPECT_TRUE(out.samples == expected);
+  }
+  if (oldCache) {
+    setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
+  } else {
+    unsetenv("XDG_CACHE_HOME");
+  }
 }
 
 }  // namespace
