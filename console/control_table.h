@@ -87,6 +87,10 @@ struct Control {
   OptionValue optionValue = OptionValue::None;
   const char* valueName = nullptr;     // "HZ" in --help
   double optionDefault = 0.0;          // the value of an Optional one left out
+  // Toggle: the Value row that an option's value goes to (held to that
+  // row's limits) while the option switches the toggle on, as
+  // "--rigctl [PORT]" would; null: the value goes to the row's own field.
+  const char* optionSets = nullptr;
   std::optional<double> ConsoleOptions::*given = nullptr;  // where a given value goes
   const char* help = nullptr;          // --help line
 
