@@ -85,7 +85,8 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
       if (next) {
         value = arguments[++k];
       } else if (row->optionValue == OptionValue::Required) {
-        return failed(QStringLiteral("%1 needs a value (%2)").arg(name, QLatin1String(row->valueName)));
+        return failed(
+            QStringLiteral("%1 needs a value (%2)").arg(name, QLatin1String(row->valueName)));
       } else {
         o.*(row->given) = row->optionDefault;
         continue;
@@ -106,8 +107,8 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
     double v = 0;
     if (target->decimals == 0) {
       long long whole = 0;
-      if (!parseWhole(value, static_cast<long long>(target->low), static_cast<long long>(target->high),
-                      whole)) {
+      const auto low = static_cast<long long>(target->low);
+      if (!parseWhole(value, low, static_cast<long long>(target->high), whole)) {
         return failed(QStringLiteral("%1: '%2' is not a whole number in %3..%4")
                           .arg(name, value)
                           .arg(target->low)

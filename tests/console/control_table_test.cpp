@@ -82,6 +82,8 @@ class ControlTableTest : public QObject {
       if (row.option == nullptr) continue;
       const QString name = QLatin1String(row.option);
       QVERIFY2(help.contains(QStringLiteral("  %1 ").arg(name)), row.option);
+      // Every option's value has somewhere to go.
+      QVERIFY2(row.kind == ControlKind::Devices || row.given != nullptr, row.option);
       if (row.kind != ControlKind::Value || row.optionValue != OptionValue::Required) continue;
       for (double v : {row.low, row.high}) {
         const ConsoleOptions o = parseOptions({name, text(v)});

@@ -496,7 +496,8 @@ class OperatorTest : public QObject {
           capture->close();
           const qsizetype mark = run.log().size();
           first->trigger();
-          QVERIFY(controlCalls(run.log(), mark).contains(QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16")));
+          QVERIFY(controlCalls(run.log(), mark)
+                      .contains(QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16")));
           QCOMPARE(answers.boxTexts.size(), 1);
         },
         options);
