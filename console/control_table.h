@@ -75,7 +75,7 @@ struct Control {
   const char* settingText = nullptr;  // Choice: how the choice is saved
 
   const char* dialog = nullptr;  // Value: the dialog's label
-  int decimals = 0;              // dialog precision; 0 asks for a whole number
+  int decimals = 0;              // dialog precision; 0: whole numbers, also as option
   double step = 1.0;             // dialog step
   double dialogScale = 1.0;      // the dialog shows value / dialogScale
   // Value: where the dialog starts while the value is outside its limits
