@@ -37,7 +37,8 @@ SavedConsole loadReported(SettingsFile& file) {
     std::fprintf(stderr, "Lanternfly: %s\n", file.problem().toLocal8Bit().constData());
   }
   if (!reset.isEmpty()) {
-    std::fprintf(stderr, "Lanternfly: saved settings out of range or unreadable, reset to defaults: %s\n",
+    std::fprintf(stderr,
+                 "Lanternfly: saved settings out of range or unreadable, reset to defaults: %s\n",
                  reset.join(QStringLiteral(", ")).toLocal8Bit().constData());
   }
   return loaded;

@@ -16,8 +16,8 @@
 namespace lanternfly {
 namespace {
 
-void showError(const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), text, QMessageBox::Ok);
+void showError(const QString& text, QWidget* over) {
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), text, QMessageBox::Ok, over);
   box.exec();
 }
 
@@ -139,14 +139,14 @@ bool ConsoleSession::changeDevices(int input, int output) {
     configureAndStart(previous.input, previous.output);
   }
   if (display_ != nullptr) display_->start();
-  if (!ok) showError(refusedDevicesText(input, output, status));
+  if (!ok) showError(refusedDevicesText(input, output, status), window_);
   return ok;
 }
 
 void ConsoleSession::reportRefusedDevices(int status) {
   // From the event loop, so that the window is up behind the box.
   QTimer::singleShot(0, this, [this, status] {
-    showError(refusedDevicesText(devices_.input, devices_.output, status));
+    showError(refusedDevicesText(devices_.input, devices_.output, status), window_);
   });
 }
 
@@ -156,7 +156,7 @@ bool ConsoleSession::restart() {
   const int status = e_.sdrStart != nullptr ? e_.sdrStart(nullptr) : SDR_OK;
   if (display_ != nullptr) display_->start();
   if (status != SDR_OK) {
-    showError(QStringLiteral("Cannot start the receiver: %1").arg(statusText(status)));
+    showError(QStringLiteral("Cannot start the receiver: %1").arg(statusText(status)), window_);
   }
   return status == SDR_OK;
 }

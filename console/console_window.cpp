@@ -48,8 +48,10 @@ QPoint onSomeScreen(const QPoint& position, const QSize& frame) {
   }
   if (nearest == nullptr) return position;
   const QRect area = nearest->availableGeometry();
-  return {std::clamp(position.x(), area.left(), std::max(area.left(), area.right() - frame.width() + 1)),
-          std::clamp(position.y(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1))};
+  const int right = std::max(area.left(), area.right() - frame.width() + 1);
+  const int bottom = std::max(area.top(), area.bottom() - frame.height() + 1);
+  return {std::clamp(position.x(), area.left(), right),
+          std::clamp(position.y(), area.top(), bottom)};
 }
 
 ConsoleWindow::ConsoleWindow(RetuneHandler onRetune)

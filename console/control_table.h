@@ -75,7 +75,7 @@ struct Control {
   const char* settingText = nullptr;  // Choice: how the choice is saved
 
   const char* dialog = nullptr;  // Value: the dialog's label
-  int decimals = 0;              // dialog precision; 0 asks for a whole number
+  int decimals = 0;              // dialog precision; 0: whole numbers, also as option
   double step = 1.0;             // dialog step
   double dialogScale = 1.0;      // the dialog shows value / dialogScale
   // Value: where the dialog starts while the value is outside its limits
@@ -87,6 +87,10 @@ struct Control {
   OptionValue optionValue = OptionValue::None;
   const char* valueName = nullptr;     // "HZ" in --help
   double optionDefault = 0.0;          // the value of an Optional one left out
+  // Toggle: the Value row that an option's value goes to (held to that
+  // row's limits) while the option switches the toggle on, as
+  // "--rigctl [PORT]" would; null: the value goes to the row's own field.
+  const char* optionSets = nullptr;
   std::optional<double> ConsoleOptions::*given = nullptr;  // where a given value goes
   const char* help = nullptr;          // --help line
 

@@ -85,7 +85,8 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
       if (next) {
         value = arguments[++k];
       } else if (row->optionValue == OptionValue::Required) {
-        return failed(QStringLiteral("%1 needs a value (%2)").arg(name, QLatin1String(row->valueName)));
+        return failed(
+            QStringLiteral("%1 needs a value (%2)").arg(name, QLatin1String(row->valueName)));
       } else {
         o.*(row->given) = row->optionDefault;
         continue;
@@ -100,22 +101,25 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
       (row->choice != 0 ? o.inputDevice : o.outputDevice) = static_cast<int>(n);
       continue;
     }
+    // A toggle's option may carry a value for another row.
+    const Control* target = row->optionSets != nullptr ? findControl(row->optionSets) : row;
+    if (target == nullptr) target = row;
     double v = 0;
-    if (row->decimals == 0) {
+    if (target->decimals == 0) {
       long long whole = 0;
-      if (!parseWhole(value, static_cast<long long>(row->low), static_cast<long long>(row->high),
-                      whole)) {
+      const auto low = static_cast<long long>(target->low);
+      if (!parseWhole(value, low, static_cast<long long>(target->high), whole)) {
         return failed(QStringLiteral("%1: '%2' is not a whole number in %3..%4")
                           .arg(name, value)
-                          .arg(row->low)
-                          .arg(row->high));
+                          .arg(target->low)
+                          .arg(target->high));
       }
       v = static_cast<double>(whole);
-    } else if (!parseHz(value, row->low, row->high, v)) {
+    } else if (!parseHz(value, target->low, target->high, v)) {
       return failed(QStringLiteral("%1: '%2' is not a number in %3..%4")
                         .arg(name, value)
-                        .arg(row->low)
-                        .arg(row->high));
+                        .arg(target->low)
+                        .arg(target->high));
     }
     o.*(row->given) = v;
   }
@@ -137,7 +141,16 @@ bool applyOptions(const ConsoleOptions& o, ConsoleState& s, QString& error) {
   ConsoleState r = s;
   for (const Control& c : controls()) {
     if (c.given == nullptr || !c.field) continue;
-    if (const std::optional<double>& v = o.*(c.given); v) c.field.set(r, *v);
+    const std::optional<double>& v = o.*(c.given);
+    if (!v) continue;
+    if (c.kind == ControlKind::Toggle && c.optionSets != nullptr) {
+      c.field.set(r, 1.0);
+      if (const Control* target = findControl(c.optionSets); target && target->field) {
+        target->field.set(r, *v);
+      }
+    } else {
+      c.field.set(r, *v);
+    }
   }
   if (!validPassband(r.receiver.lowCutHz, r.receiver.highCutHz)) {
     error = QStringLiteral("passband %1..%2 Hz is not valid (50..6000 Hz, low below high)")

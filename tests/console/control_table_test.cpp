@@ -2,9 +2,11 @@
 // new row is covered as soon as it is added: the menu carries every row
 // with its shortcut and no two rows share one; check marks follow the
 // state; every option is in --help and holds its value to the row's limits;
+// the README names every shortcut and option;
 // every saved value reads back at its limits and is reset beyond them.
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -82,6 +84,8 @@ class ControlTableTest : public QObject {
       if (row.option == nullptr) continue;
       const QString name = QLatin1String(row.option);
       QVERIFY2(help.contains(QStringLiteral("  %1 ").arg(name)), row.option);
+      // Every option's value has somewhere to go.
+      QVERIFY2(row.kind == ControlKind::Devices || row.given != nullptr, row.option);
       if (row.kind != ControlKind::Value || row.optionValue != OptionValue::Required) continue;
       for (double v : {row.low, row.high}) {
         const ConsoleOptions o = parseOptions({name, text(v)});
@@ -93,6 +97,20 @@ class ControlTableTest : public QObject {
                ConsoleOptions::Action::Error);
       QCOMPARE(parseOptions({name, text(row.low - beyond)}).action,
                ConsoleOptions::Action::Error);
+    }
+  }
+
+  void readmeNamesEveryShortcutAndOption() {
+    QFile file(QStringLiteral(README_PATH));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString readme = QString::fromUtf8(file.readAll());
+    for (const Control& row : controls()) {
+      if (row.keys != nullptr) {
+        QVERIFY2(readme.contains(QStringLiteral("`%1`").arg(QLatin1String(row.keys))), row.keys);
+      }
+      if (row.option != nullptr) {
+        QVERIFY2(readme.contains(QStringLiteral("`%1").arg(QLatin1String(row.option))), row.option);
+      }
     }
   }
 
