@@ -17,6 +17,7 @@
 #include "engine_devices.h"
 #include "engine_library.h"
 #include "picture_pointer.h"
+#include "rig_control.h"
 #include "settings_store.h"
 #include "waterfall_window.h"
 
@@ -111,6 +112,13 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
       &window, [&session](int x) { return session.describeColumn(x); },
       [&session](int x) { session.tuneToColumn(x); });
   window.show();
+
+  // Rig control tunes as the operator does: through the session.
+  RigControl rig([&session] { return session.settings(); },
+                 [&session](const ReceiverSettings& s) { session.apply(s); });
+  if (options.rigctlPort && !rig.enable(static_cast<std::uint16_t>(*options.rigctlPort))) {
+    std::fprintf(stderr, "Lanternfly: %s\n", rig.error().toLocal8Bit().constData());
+  }
 
   if (e.sdrStart != nullptr) e.sdrStart(nullptr);
 

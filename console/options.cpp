@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "rigctl_server.h"
+
 namespace lanternfly {
 namespace {
 
@@ -100,6 +102,18 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
         return failed(QStringLiteral("--lo: '%1' is not a frequency in Hz (0 or more)").arg(value));
       }
       o.loHz = hz;
+    } else if (name == QLatin1String("--rigctl")) {
+      // The port is optional: a following word is taken only when it is a
+      // number, so that "--rigctl --lsb" still means the default port.
+      if (!hasValue && k + 1 < arguments.size() && !arguments[k + 1].startsWith(QLatin1Char('-'))) {
+        value = arguments[++k];
+        hasValue = true;
+      }
+      long long port = kRigctlDefaultPort;
+      if (hasValue && !parseWhole(value, 1, 65535, port)) {
+        return failed(QStringLiteral("--rigctl: '%1' is not a TCP port (1..65535)").arg(value));
+      }
+      o.rigctlPort = static_cast<int>(port);
     } else {
       return failed(QStringLiteral("unknown option '%1' (try --help)").arg(arguments[k]));
     }
@@ -150,6 +164,7 @@ QString helpText() {
       "  --high HZ     high edge of the audio passband, 50..6000\n"
       "  --tune HZ     tuning offset from the band centre, -24000..24000 (10 Hz steps)\n"
       "  --lo HZ       receiver's local-oscillator frequency, for absolute frequencies\n"
+      "  --rigctl [PORT]  answer Hamlib NET rigctl on 127.0.0.1:PORT (default 4532)\n"
       "  --version     print the version and exit\n"
       "  --help        print this text and exit\n"
       "\n"

@@ -23,6 +23,7 @@ struct ConsoleOptions {
   std::optional<int> highCutHz;
   std::optional<double> tuneOffsetHz;  // rounded to the slider's step on use
   std::optional<double> loHz;
+  std::optional<int> rigctlPort;  // serve rig control on this loopback port
 };
 
 // Parses the arguments after the program name. Values are checked here:
