@@ -1,19 +1,35 @@
 #include "rig_control.h"
 
-#include <utility>
+#include <QMessageBox>
+#include <cstdio>
+
+#include "console_session.h"
 
 namespace lanternfly {
 
-RigControl::RigControl(Read read, Apply apply) : server_(target_) {
-  target_.read = std::move(read);
-  target_.write = std::move(apply);
+ReceiverSettings RigControl::Target::settings() const { return session.settings(); }
+
+void RigControl::Target::apply(const ReceiverSettings& s) { session.apply(s); }
+
+RigControl::RigControl(ConsoleSession& session) : target_(session), server_(target_) {
+  serveOn(session.state().rigctlPort);
+  session.watch([this](const ConsoleState& before, const ConsoleState& now) {
+    if (now.rigctlPort != before.rigctlPort) serveOn(now.rigctlPort);
+  });
 }
 
-bool RigControl::enable(std::uint16_t port) {
-  if (server_.isListening() && server_.port() == port) return true;
-  return server_.listen(port);
+void RigControl::serveOn(int port) {
+  if (port <= 0) {
+    server_.close();
+    return;
+  }
+  if (server_.listen(static_cast<std::uint16_t>(port))) return;
+  std::fprintf(stderr, "Lanternfly: %s\n", server_.error().toLocal8Bit().constData());
+  // Not modal: the receiver goes on without rig control.
+  auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Error"), server_.error(),
+                              QMessageBox::Ok);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();
 }
-
-void RigControl::disable() { server_.close(); }
 
 }  // namespace lanternfly

@@ -1,41 +1,37 @@
-// Rig control for the running console: the rigctl server, fed with the
-// receiver settings the console shows and handing back the ones a client
-// sets, which the console applies as an operator's tuning would (slider,
-// readout, waterfall and engine alike). Main thread only.
+// Rig control for the running console, attached from outside: it serves
+// Hamlib NET rigctl on the port the console state names (none while it is
+// 0), reading the session's receiver settings and applying what a client
+// sets through the session, so the slider, the readout, the waterfall and
+// the engine follow as for an operator's tuning. A port that cannot be had
+// is reported on standard error and in an "Error" box; the window stays.
+// Main thread only.
 #pragma once
 
-#include <QString>
 #include <cstdint>
-#include <functional>
 
 #include "rigctl_server.h"
 
 namespace lanternfly {
 
+class ConsoleSession;
+
 class RigControl {
  public:
-  using Read = std::function<ReceiverSettings()>;
-  using Apply = std::function<void(const ReceiverSettings&)>;
+  // `session` must outlive this.
+  explicit RigControl(ConsoleSession& session);
 
-  RigControl(Read read, Apply apply);
-
-  // Serves on 127.0.0.1:port (again, when already serving elsewhere). False,
-  // with a one-line reason in error(), when the port cannot be had.
-  bool enable(std::uint16_t port);
-  // Stops serving and disconnects every client.
-  void disable();
-
-  bool enabled() const { return server_.isListening(); }
+  bool serving() const { return server_.isListening(); }
   std::uint16_t port() const { return server_.port(); }
-  const QString& error() const { return server_.error(); }
 
  private:
   struct Target : RigControlTarget {
-    Read read;
-    Apply write;
-    ReceiverSettings settings() const override { return read(); }
-    void apply(const ReceiverSettings& s) override { write(s); }
+    explicit Target(ConsoleSession& s) : session(s) {}
+    ReceiverSettings settings() const override;
+    void apply(const ReceiverSettings& s) override;
+    ConsoleSession& session;
   };
+
+  void serveOn(int port);
 
   Target target_;
   RigctlServer server_;

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "console_session.h"
+#include "control_table.h"
+#include "rig_control.h"
 #include "rigctl_protocol.h"
 #include "rigctl_server.h"
 
@@ -226,6 +229,49 @@ class RigctlTest : public QObject {
     QCOMPARE(server.clientCount(), 0);
   }
 
+  // The menu's row switches rig control on at the port asked for and off
+  // again; a client's tuning reaches the session and its watchers.
+  void theRigControlRowServesTheSession() {
+    const EngineEntries noEngine{};
+    ConsoleSession session(noEngine, ConsoleState{}, DevicePair{});
+    RigControl rig(session);
+    QVERIFY(!rig.serving());  // off at first start
+
+    struct Host : ControlHost {
+      ConsoleSession& s;
+      double port;
+      Host(ConsoleSession& session, double p) : s(session), port(p) {}
+      const ConsoleState& state() const override { return s.state(); }
+      void apply(const ConsoleState& next) override { s.apply(next); }
+      std::optional<double> ask(const Control&, double, double, double) override { return port; }
+      void restart() override {}
+      void close() override {}
+    };
+    QTcpServer free;  // a port nobody serves
+    QVERIFY(free.listen(QHostAddress::LocalHost));
+    const quint16 port = free.serverPort();
+    free.close();
+    Host host(session, port);
+    const Control& row = *findControl("rigControl");
+    triggerControl(row, host);
+    QVERIFY(rig.serving() && rig.port() == port && isChecked(row, session.state()));
+
+    std::int32_t watched = 0;
+    session.watch([&](const ConsoleState&, const ConsoleState& now) {
+      watched = now.receiver.tuneOffsetHz;
+    });
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    client.write("F -1500\n");
+    QCOMPARE(readUntil(client, "\n"), QByteArray("RPRT 0\n"));
+    QCOMPARE(session.settings().tuneOffsetHz, -1500);
+    QCOMPARE(watched, -1500);
+
+    triggerControl(row, host);
+    QVERIFY(!rig.serving() && !isChecked(row, session.state()));
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 2000);
+  }
+
   // Hamlib's own client, rig model 2 (NET rigctl), against the server.
   void hamlibsRigctlSetsAndReadsFrequencyAndMode() {
     const QString rigctl = QStandardPaths::findExecutable(QStringLiteral("rigctl"));
@@ -259,5 +305,5 @@ class RigctlTest : public QObject {
   }
 };
 
-QTEST_GUILESS_MAIN(RigctlTest)
+QTEST_MAIN(RigctlTest)
 #include "rigctl_test.moc"
