@@ -293,6 +293,8 @@ QString controlOptionsHelp() {
     } else if (c.optionValue == OptionValue::Optional) {
       usage += QStringLiteral(" [%1]").arg(QLatin1String(c.valueName));
     }
+    // A usage too long for the column gets the help on a line of its own.
+    if (usage.size() > 13) usage += QLatin1Char('\n') + QString(15, QLatin1Char(' '));
     out += QStringLiteral("  %1 %2\n").arg(usage, -13).arg(QLatin1String(c.help));
   }
   return out;

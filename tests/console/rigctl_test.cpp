@@ -136,36 +136,6 @@ class RigctlTest : public QObject {
     QVERIFY(dump.ends_with("done\nRPRT 0\n"));
   }
 
-  // Read as Hamlib's NET rigctl client reads it: every line shorter than its
-  // 96-byte buffer, lists ended by zero lines, then key=value up to "done".
-  void dumpStateHasTheClientsLayout() {
-    StandInRig rig;
-    const QStringList lines =
-        QString::fromStdString(ask(rig, "\\dump_state")).split(QLatin1Char('\n'));
-    for (const QString& l : lines) QVERIFY2(l.size() < 95, qPrintable(l));
-    QCOMPARE(lines.value(0), QStringLiteral("1"));  // protocol version
-    const QStringList range = lines.value(3).split(QLatin1Char(' '));
-    QCOMPARE(range.size(), 7);
-    QCOMPARE(range[0].toDouble(), kLo - 24000);
-    QCOMPARE(range[1].toDouble(), kLo + 24000);
-    int at = 4;
-    for (int list = 0; list < 2; ++list) {  // ranges: 7 fields
-      while (lines.value(at) != QStringLiteral("0 0 0 0 0 0 0")) QVERIFY(++at < lines.size());
-      ++at;
-    }
-    for (int list = 0; list < 2; ++list) {  // steps and filters: 2 fields
-      while (lines.value(at) != QStringLiteral("0 0")) QVERIFY(++at < lines.size());
-      ++at;
-    }
-    // RIT, XIT, IF shift, announces, preamps, attenuators, six masks.
-    at += 12;
-    for (; lines.value(at) != QStringLiteral("done"); ++at) {
-      QVERIFY2(lines.value(at).contains(QLatin1Char('=')), qPrintable(lines.value(at)));
-    }
-    QCOMPARE(lines.value(at + 1), QString());  // nothing after "done"
-    QCOMPARE(at + 2, lines.size());
-  }
-
   void linesAreFramedAndBoundedWhateverArrives() {
     StandInRig rig;
     RigctlConversation talk(rig);
