@@ -3,7 +3,9 @@
 // rigctl program as the client when it is installed.
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QLabel>
 #include <QProcess>
+#include <QSlider>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QtTest>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "console_session.h"
+#include "console_window.h"
 #include "control_table.h"
 #include "rig_control.h"
 #include "rigctl_protocol.h"
@@ -200,10 +203,13 @@ class RigctlTest : public QObject {
   }
 
   // The menu's row switches rig control on at the port asked for and off
-  // again; a client's tuning reaches the session and its watchers.
+  // again; a client's tuning reaches the session, its watchers and the
+  // window's slider and readout.
   void theRigControlRowServesTheSession() {
     const EngineEntries noEngine{};
     ConsoleSession session(noEngine, ConsoleState{}, DevicePair{});
+    ConsoleWindow window([&session](std::int32_t hz) { session.retune(hz); });
+    session.attach(&window, nullptr);
     RigControl rig(session);
     QVERIFY(!rig.serving());  // off at first start
 
@@ -236,6 +242,8 @@ class RigctlTest : public QObject {
     QCOMPARE(readUntil(client, "\n"), QByteArray("RPRT 0\n"));
     QCOMPARE(session.settings().tuneOffsetHz, -1500);
     QCOMPARE(watched, -1500);
+    QCOMPARE(window.slider()->value(), kSliderCentre - 1500 / kHzPerSliderStep);
+    QCOMPARE(window.offsetReadout()->text(), QStringLiteral("-1500"));
 
     triggerControl(row, host);
     QVERIFY(!rig.serving() && !isChecked(row, session.state()));
