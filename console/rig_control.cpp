@@ -11,7 +11,8 @@ ReceiverSettings RigControl::Target::settings() const { return session.settings(
 
 void RigControl::Target::apply(const ReceiverSettings& s) { session.apply(s); }
 
-RigControl::RigControl(ConsoleSession& session) : target_(session), server_(target_) {
+RigControl::RigControl(ConsoleSession& session, QWidget* window)
+    : target_(session), window_(window), server_(target_) {
   serveOn(session.state().rigctlPort);
   session.watch([this](const ConsoleState& before, const ConsoleState& now) {
     if (now.rigctlPort != before.rigctlPort) serveOn(now.rigctlPort);
@@ -27,7 +28,7 @@ void RigControl::serveOn(int port) {
   std::fprintf(stderr, "Lanternfly: %s\n", server_.error().toLocal8Bit().constData());
   // Not modal: the receiver goes on without rig control.
   auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Error"), server_.error(),
-                              QMessageBox::Ok);
+                              QMessageBox::Ok, window_);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->show();
 }

@@ -11,14 +11,17 @@
 
 #include "rigctl_server.h"
 
+class QWidget;
+
 namespace lanternfly {
 
 class ConsoleSession;
 
 class RigControl {
  public:
-  // `session` must outlive this.
-  explicit RigControl(ConsoleSession& session);
+  // `session` and `window` (the parent of the error box, so that the box
+  // never keeps the program running) must outlive this.
+  RigControl(ConsoleSession& session, QWidget* window);
 
   bool serving() const { return server_.isListening(); }
   std::uint16_t port() const { return server_.port(); }
@@ -34,6 +37,7 @@ class RigControl {
   void serveOn(int port);
 
   Target target_;
+  QWidget* window_;
   RigctlServer server_;
 };
 

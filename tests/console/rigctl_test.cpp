@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSlider>
 #include <QStandardPaths>
@@ -210,7 +211,7 @@ class RigctlTest : public QObject {
     ConsoleSession session(noEngine, ConsoleState{}, DevicePair{});
     ConsoleWindow window([&session](std::int32_t hz) { session.retune(hz); });
     session.attach(&window, nullptr);
-    RigControl rig(session);
+    RigControl rig(session, &window);
     QVERIFY(!rig.serving());  // off at first start
 
     struct Host : ControlHost {
@@ -248,6 +249,14 @@ class RigctlTest : public QObject {
     triggerControl(row, host);
     QVERIFY(!rig.serving() && !isChecked(row, session.state()));
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 2000);
+
+    // A port someone else holds: said in a box over the window, no server.
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::LocalHost));
+    host.port = holder.serverPort();
+    triggerControl(row, host);
+    QVERIFY(!rig.serving());
+    QCOMPARE(window.findChildren<QMessageBox*>().size(), 1);
   }
 
   // Hamlib's own client, rig model 2 (NET rigctl), against the server.
