@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "options.h"
+#include "rigctl_server.h"
 
 namespace lanternfly {
 namespace {
@@ -75,6 +76,20 @@ void askPassband(ControlHost& h) {
   if (!high || !validPassband(static_cast<int>(*low), static_cast<int>(*high))) return;
   s.receiver.lowCutHz = static_cast<int>(*low);
   s.receiver.highCutHz = static_cast<int>(*high);
+  h.apply(s);
+}
+
+// Rig control off, or on after asking for the port (the default offered).
+void toggleRigControl(ControlHost& h) {
+  ConsoleState s = h.state();
+  if (s.rigctlPort == 0) {
+    const Control& port = *findControl("rigctlPort");
+    const auto chosen = h.ask(port, kRigctlDefaultPort, 1, port.high);
+    if (!chosen) return;
+    s.rigctlPort = static_cast<int>(*chosen);
+  } else {
+    s.rigctlPort = 0;
+  }
   h.apply(s);
 }
 
@@ -162,6 +177,15 @@ std::vector<Control> makeTable() {
       {.kind = K::Toggle, .name = "waterfall", .menu = "Waterfall", .sectionStart = true,
        .keys = "W", .field = LANTERNFLY_FIELD(waterfallOpen),
        .setting = "windows/waterfallOpen"},
+      {.kind = K::Command, .name = "rigControl", .menu = "Rig control (Hamlib NET rigctl)...",
+       .run = toggleRigControl,
+       .checked = [](const ConsoleState& s) { return s.rigctlPort != 0; }},
+      {.kind = K::Value, .name = "rigctlPort", .field = LANTERNFLY_FIELD(rigctlPort), .low = 0,
+       .high = 65535, .setting = "rigControl/port",
+       .dialog = "Serve Hamlib NET rigctl on 127.0.0.1, TCP port:",
+       .option = "--rigctl", .optionValue = O::Optional, .valueName = "PORT",
+       .optionDefault = kRigctlDefaultPort, .given = &ConsoleOptions::rigctlPort,
+       .help = "serve Hamlib NET rigctl on 127.0.0.1:PORT (4532; 0: off)"},
       {.kind = K::Command, .name = "restart", .menu = "Restart receiver", .keys = "R",
        .run = [](ControlHost& h) { h.restart(); }},
       {.kind = K::Command, .name = "close", .menu = "Close", .keys = "Ctrl+Q",
@@ -269,6 +293,8 @@ QString controlOptionsHelp() {
     } else if (c.optionValue == OptionValue::Optional) {
       usage += QStringLiteral(" [%1]").arg(QLatin1String(c.valueName));
     }
+    // A usage too long for the column gets the help on a line of its own.
+    if (usage.size() > 13) usage += QLatin1Char('\n') + QString(15, QLatin1Char(' '));
     out += QStringLiteral("  %1 %2\n").arg(usage, -13).arg(QLatin1String(c.help));
   }
   return out;

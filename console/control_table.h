@@ -32,6 +32,7 @@ inline constexpr Passband kPassbandPresets[] = {
 struct ConsoleState {
   ReceiverSettings receiver;
   bool waterfallOpen = false;  // the waterfall window is shown
+  int rigctlPort = 0;          // loopback TCP port serving rig control; 0: off
 
   bool operator==(const ConsoleState&) const = default;
 };

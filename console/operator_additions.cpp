@@ -15,6 +15,7 @@ OperatorAdditions::OperatorAdditions(ConsoleSession& session, ConsoleWindow& win
       pointer_(
           &window, [&session](int x) { return session.describeColumn(x); },
           [&session](int x) { session.tuneToColumn(x); }),
+      rigControl_(session, &window),
       waterfallGeometry_(saved.waterfallGeometry) {
   if (const int offset = session.settings().tuneOffsetHz; offset != 0) window.showTuning(offset);
   if (saved.mainWindowPosition) window.placeAt(*saved.mainWindowPosition);

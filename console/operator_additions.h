@@ -1,8 +1,8 @@
 // What the operator has beyond the plain console, attached to the running
 // session and its window from outside: the menu and its shortcuts, the
 // pointer over the picture, hints on the readouts, the saved window
-// position, the waterfall window, and the error box for devices the engine
-// refused at start. Main thread only; lives between the window's creation
+// position, the waterfall window, rig control, and the error box for
+// devices the engine refused at start. Main thread only; lives between the window's creation
 // and the end of the event loop.
 #pragma once
 
@@ -11,6 +11,7 @@
 
 #include "console_menu.h"
 #include "picture_pointer.h"
+#include "rig_control.h"
 #include "settings_store.h"
 
 namespace lanternfly {
@@ -39,6 +40,7 @@ class OperatorAdditions {
   ConsoleWindow& window_;
   ConsoleMenu menu_;
   PicturePointer pointer_;
+  RigControl rigControl_;
   std::unique_ptr<WaterfallWindow> waterfall_;
   QByteArray waterfallGeometry_;  // as saved, until the waterfall exists
 };

@@ -26,6 +26,7 @@ struct ConsoleOptions {
   std::optional<double> highCutHz;
   std::optional<double> tuneOffsetHz;  // rounded to the slider's step on use
   std::optional<double> loHz;
+  std::optional<double> rigctlPort;  // 0: rig control off for this run
 };
 
 // Parses the arguments after the program name. Values are held to their
