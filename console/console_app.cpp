@@ -16,6 +16,7 @@
 #include "display_loop.h"
 #include "engine_devices.h"
 #include "engine_library.h"
+#include "operator_mode.h"
 #include "picture_pointer.h"
 #include "settings_store.h"
 #include "waterfall_window.h"
@@ -107,6 +108,8 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
   window.signalReadout()->setToolTip(
       QStringLiteral("Automatic gain in force (linear factor): it grows as the signal weakens"));
   ConsoleMenu menu(session, window);
+  OperatorMode operatorMode(session, window, menu.menu());
+  operatorMode.load(store);
   PicturePointer pointer(
       &window, [&session](int x) { return session.describeColumn(x); },
       [&session](int x) { session.tuneToColumn(x); });
@@ -154,6 +157,7 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
   } else {
     now.waterfallGeometry = loaded.waterfallGeometry;
   }
+  operatorMode.save(store);
   saveSettings(store, settingsToSave(loaded, startedWith, now));
 
   engine.unload();

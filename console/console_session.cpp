@@ -55,6 +55,7 @@ void ConsoleSession::send() {
   block_ = encodeReceiveBlock(settings_);
   if (e_.sdrSetNewParam != nullptr) e_.sdrSetNewParam(block_.data());
   if (waterfall_) waterfall_->setTuning(settings_);
+  if (onSent) onSent(settings_);
 }
 
 void ConsoleSession::apply(const ReceiverSettings& settings) {
@@ -79,8 +80,12 @@ void ConsoleSession::retune(std::int32_t offsetHz) {
 }
 
 void ConsoleSession::tuneToColumn(int x) {
+  tuneToOffset(columnOffsetHz(x, kBlockOrder, kSampleRate));
+}
+
+void ConsoleSession::tuneToOffset(double offsetHz) {
   ReceiverSettings s = settings_;
-  s.tuneOffsetHz = nearestSliderOffset(columnOffsetHz(x, kBlockOrder, kSampleRate));
+  s.tuneOffsetHz = nearestSliderOffset(offsetHz);
   // Also when the offset stays: every click sends, like every slider report.
   if (s.tuneOffsetHz == settings_.tuneOffsetHz) {
     if (window_ != nullptr) window_->offsetReadout()->setText(QString::number(s.tuneOffsetHz));
@@ -149,6 +154,7 @@ void ConsoleSession::toggleWaterfall() {
   if (!waterfall_) {
     waterfall_ = std::make_unique<WaterfallWindow>();
     waterfall_->setTuning(settings_);
+    waterfall_->setRisingRight(waterfallRisingRight_);
     // Quitting closes every window after the main one: only a close before
     // the main window's is the operator's.
     waterfall_->onClosed = [this] {
@@ -164,11 +170,17 @@ void ConsoleSession::toggleWaterfall() {
   }
 }
 
+void ConsoleSession::setWaterfallRisingRight(bool risingRight) {
+  waterfallRisingRight_ = risingRight;
+  if (waterfall_) waterfall_->setRisingRight(risingRight);
+}
+
 void ConsoleSession::onFrame(DisplayFrame frame) {
   if (window_ != nullptr) window_->showFrame(frame.picture, frame.signalText);
   if (!frame.spectrum.empty()) {
     lastSpectrum_ = std::move(frame.spectrum);
     if (waterfall_ && waterfall_->isVisible()) waterfall_->addSpectrum(lastSpectrum_);
+    if (onSpectrum) onSpectrum(lastSpectrum_);
   }
   if (frame.engineStopped && !stoppedBoxOpen_) {
     // Shown from the event loop, not from inside this frame's delivery.

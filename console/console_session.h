@@ -9,7 +9,9 @@
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "display_loop.h"
@@ -49,6 +51,9 @@ class ConsoleSession : public QObject {
   void retune(std::int32_t offsetHz);
   // Tunes to picture column x as a slider move there would.
   void tuneToColumn(int x);
+  // Tunes to the slider step nearest to offsetHz as a slider move there
+  // would; every call sends, also one that leaves the offset as it was.
+  void tuneToOffset(double offsetHz);
   // The tooltip for picture column x: frequency (LO + offset, kHz) and level.
   QString describeColumn(int x) const;
 
@@ -65,6 +70,14 @@ class ConsoleSession : public QObject {
   WaterfallWindow* waterfall() const { return waterfall_.get(); }
   // Whether the operator has the waterfall open (kept across runs).
   bool waterfallOpen() const { return waterfallOpen_; }
+  // The waterfall's frequency rises to the right (else to the left), now
+  // and when it is first opened.
+  void setWaterfallRisingRight(bool risingRight);
+
+  // Additions outside the specified window: told of every spectrum a frame
+  // brings and of the settings after every block sent.
+  std::function<void(std::span<const double> spectrum)> onSpectrum;
+  std::function<void(const ReceiverSettings& settings)> onSent;
 
   // A frame from the display thread, on the main thread.
   void onFrame(DisplayFrame frame);
@@ -88,6 +101,7 @@ class ConsoleSession : public QObject {
   std::unique_ptr<WaterfallWindow> waterfall_;
   bool stoppedBoxOpen_ = false;
   bool waterfallOpen_ = false;
+  bool waterfallRisingRight_ = false;
   bool closing_ = false;  // the main window is closing: the run ends
 };
 
