@@ -25,6 +25,7 @@ constexpr int kTopMargin = 8;
 constexpr int kFrequencyScaleHeight = 22;
 constexpr int kReadoutHeight = 22;
 constexpr QRgb kColumn = qRgb(200, 200, 0);
+constexpr QRgb kBlack = qRgb(0, 0, 0);
 constexpr QRgb kGrid = qRgb(90, 0, 0);
 
 QLabel* makeReadout(QWidget* parent, const char* name) {
@@ -66,7 +67,9 @@ void OperatorView::showSpectrum(std::span<const double> spectrum) {
   spectrum_.assign(spectrum.begin(), spectrum.end());
   levelDb_ = passbandLevelDb(spectrum_, tuning_, kCaptureRateHz);
   showReadouts();
-  update();
+  // Only the picture changes; the scales stay as they are.
+  pictureStale_ = true;
+  update(pictureRect());
 }
 
 void OperatorView::setTuning(const ReceiverSettings& settings) {
@@ -103,18 +106,27 @@ double OperatorView::columnLevelDb(int x) const {
 }
 
 void OperatorView::drawPicture(const QRect& area) {
+  if (!pictureStale_ && picture_.size() == area.size()) return;
+  pictureStale_ = false;
   if (picture_.size() != area.size()) picture_ = QImage(area.size(), QImage::Format_RGB32);
-  picture_.fill(qRgb(0, 0, 0));
   const int w = area.width();
   const int h = area.height();
   columns_.resize(static_cast<std::size_t>(w));
+  tops_.resize(static_cast<std::size_t>(w));
   strongestPerColumn(spectrum_, columns_);
   const double rowsPerDb = h / (kOperatorTopDb - kOperatorBottomDb);
   for (int x = 0; x < w; ++x) {
     const double db = columnLevelDb(x);
-    if (!(db > kOperatorBottomDb)) continue;  // also -infinity and NaN
-    const int top = std::max(0, static_cast<int>((kOperatorTopDb - db) * rowsPerDb));
-    for (int y = top; y < h; ++y) reinterpret_cast<QRgb*>(picture_.scanLine(y))[x] = kColumn;
+    // No column (top below the picture) for -infinity, NaN and the floor.
+    tops_[static_cast<std::size_t>(x)] =
+        db > kOperatorBottomDb
+            ? std::max(0, static_cast<int>((kOperatorTopDb - db) * rowsPerDb))
+            : h;
+  }
+  // Row by row, each column yellow from its top down, black above it.
+  for (int y = 0; y < h; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(picture_.scanLine(y));
+    for (int x = 0; x < w; ++x) line[x] = y >= tops_[static_cast<std::size_t>(x)] ? kColumn : kBlack;
   }
   // Grid at the level scale's ticks, over the columns as in the spectrum
   // picture.

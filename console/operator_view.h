@@ -64,7 +64,9 @@ class OperatorView : public QWidget {
 
   std::vector<double> spectrum_;
   std::vector<double> columns_;  // strongest bin per picture column
+  std::vector<int> tops_;        // each column's top row
   QImage picture_;
+  bool pictureStale_ = true;  // a spectrum came since the picture was drawn
   ReceiverSettings tuning_;
   std::optional<double> calibration_;
   double levelDb_;
