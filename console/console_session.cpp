@@ -95,8 +95,12 @@ void ConsoleSession::retune(std::int32_t offsetHz) {
 }
 
 void ConsoleSession::tuneToColumn(int x) {
+  tuneToOffset(columnOffsetHz(x, kBlockOrder, kSampleRate));
+}
+
+void ConsoleSession::tuneToOffset(double offsetHz) {
   ReceiverSettings s = state_.receiver;
-  s.tuneOffsetHz = nearestSliderOffset(columnOffsetHz(x, kBlockOrder, kSampleRate));
+  s.tuneOffsetHz = nearestSliderOffset(offsetHz);
   // Also when the offset stays: every click sends, like every slider report.
   if (s.tuneOffsetHz == state_.receiver.tuneOffsetHz && window_ != nullptr) {
     window_->showTuning(s.tuneOffsetHz);

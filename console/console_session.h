@@ -66,6 +66,9 @@ class ConsoleSession : public QObject {
   void retune(std::int32_t offsetHz);
   // Tunes to picture column x as a slider move there would.
   void tuneToColumn(int x);
+  // Tunes to the slider step nearest to offsetHz as a slider move there
+  // would; every call sends, also one that leaves the offset as it was.
+  void tuneToOffset(double offsetHz);
   // The tooltip for picture column x: frequency (LO + offset, kHz) and level.
   QString describeColumn(int x) const;
 

@@ -5,14 +5,22 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSlider>
+#include <QStyle>
 #include <algorithm>
 #include <utility>
 
+#include "operator_view.h"
 #include "receive_block.h"
 #include "spectrum_frame.h"
 
 namespace lanternfly {
 namespace {
+
+// The window's size when the operator view first opens it wider.
+constexpr int kOperatorWidth = 800;
+constexpr int kOperatorHeight = 480;
+// Room under the operator view for the slider.
+constexpr int kSliderBand = 46;
 
 QLabel* makeReadout(QWidget* parent, const char* name, int x, int y) {
   auto* label = new QLabel(parent);
@@ -107,12 +115,46 @@ void ConsoleWindow::placeAt(const QPoint& position) {
 void ConsoleWindow::showFrame(const QImage& frame, const QString& signalText) {
   frame_ = frame;
   signalReadout_->setText(signalText);
-  update(kPictureLeft, kPictureTop, kPictureWidth, kPictureHeight);
+  if (operatorView_ == nullptr) update(kPictureLeft, kPictureTop, kPictureWidth, kPictureHeight);
+}
+
+void ConsoleWindow::setOperatorView(OperatorView* view) {
+  if (view == operatorView_) return;
+  if (operatorView_ != nullptr) operatorView_->hide();
+  operatorView_ = view;
+  offsetReadout_->setVisible(view == nullptr);
+  signalReadout_->setVisible(view == nullptr);
+  if (view == nullptr) {
+    setMinimumSize(0, 0);
+    slider_->setGeometry(10, 260, 520, 40);
+    resize(kClientWidth, kClientHeight);
+  } else {
+    setMinimumSize(kClientWidth, kClientHeight);
+    if (size() == QSize(kClientWidth, kClientHeight)) resize(kOperatorWidth, kOperatorHeight);
+    layOutOperatorView();
+    view->show();
+  }
+  update();
+}
+
+void ConsoleWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (operatorView_ != nullptr) layOutOperatorView();
+}
+
+void ConsoleWindow::layOutOperatorView() {
+  operatorView_->setGeometry(0, 0, width(), height() - kSliderBand);
+  // The thumb's centre travels over the picture's width, so that it stands
+  // under the tuned frequency: the slider is wider by a thumb's length.
+  const QRect picture = operatorView_->pictureRect();
+  const int thumb = slider_->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider_);
+  slider_->setGeometry(picture.left() - thumb / 2, height() - kSliderBand + 2,
+                       picture.width() + thumb, 40);
 }
 
 void ConsoleWindow::paintEvent(QPaintEvent* event) {
   QWidget::paintEvent(event);
-  if (frame_.isNull()) return;
+  if (frame_.isNull() || operatorView_ != nullptr) return;
   QPainter painter(this);
   painter.drawImage(QPoint(kPictureLeft, kPictureTop), frame_);
 }

@@ -13,6 +13,8 @@ class QSlider;
 
 namespace lanternfly {
 
+class OperatorView;
+
 // Window placement: outer top-left corner on the screen, client size.
 inline constexpr int kWindowLeft = 257;
 inline constexpr int kWindowTop = 303;
@@ -39,6 +41,12 @@ class ConsoleWindow : public QWidget {
   // thread only.
   void showFrame(const QImage& frame, const QString& signalText);
 
+  // Puts the operator view (a child of this window) in place of the
+  // spectrum picture and the two readouts: it fills the window above the
+  // slider, which lines up with its picture, and grows with the window.
+  // Null puts the window back as it first opens.
+  void setOperatorView(OperatorView* view);
+
   // Puts the slider at this offset (Hz, a multiple of the slider's step)
   // without a movement report, and shows it in the offset readout as a
   // report would.
@@ -57,15 +65,18 @@ class ConsoleWindow : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void sliderReported();
+  void layOutOperatorView();
 
   RetuneHandler onRetune_;
   QSlider* slider_ = nullptr;
   QLabel* offsetReadout_ = nullptr;
   QLabel* signalReadout_ = nullptr;
   QImage frame_;  // the last frame; null until the first one arrives
+  OperatorView* operatorView_ = nullptr;
 };
 
 }  // namespace lanternfly

@@ -27,12 +27,19 @@ struct Passband {
 inline constexpr Passband kPassbandPresets[] = {
     {"2.4 kHz voice", 300, 2700}, {"3 kHz voice", 200, 3200}, {"500 Hz telegraphy", 450, 950}};
 
+// The signal level's calibration while none is set (outside its limits).
+inline constexpr double kUncalibrated = -1000.0;
+inline constexpr double kCalibrationLimitDb = 400.0;
+
 // What the controls set: the receiver and the operator's choices about the
 // console itself. Additions keep their switches here as plain fields.
 struct ConsoleState {
   ReceiverSettings receiver;
   bool waterfallOpen = false;  // the waterfall window is shown
   int rigctlPort = 0;          // loopback TCP port serving rig control; 0: off
+  bool operatorView = false;   // the operator view instead of the spectrum picture
+  // dBm that a signal level of 0 dB reads as; kUncalibrated: plain dB.
+  double levelCalibrationDbm = kUncalibrated;
 
   bool operator==(const ConsoleState&) const = default;
 };

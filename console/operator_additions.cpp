@@ -16,6 +16,7 @@ OperatorAdditions::OperatorAdditions(ConsoleSession& session, ConsoleWindow& win
           &window, [&session](int x) { return session.describeColumn(x); },
           [&session](int x) { session.tuneToColumn(x); }),
       rigControl_(session, &window),
+      operatorMode_(session, window),
       waterfallGeometry_(saved.waterfallGeometry) {
   if (const int offset = session.settings().tuneOffsetHz; offset != 0) window.showTuning(offset);
   if (saved.mainWindowPosition) window.placeAt(*saved.mainWindowPosition);
@@ -26,6 +27,7 @@ OperatorAdditions::OperatorAdditions(ConsoleSession& session, ConsoleWindow& win
   session.watch([this](const ConsoleState& before, const ConsoleState& now) {
     if (now.waterfallOpen != before.waterfallOpen) showWaterfall(now.waterfallOpen);
     if (waterfall_ && now.receiver != before.receiver) waterfall_->setTuning(now.receiver);
+    if (waterfall_) waterfall_->setRisingRight(now.operatorView);
   });
   session.watchSpectra([this](const std::vector<double>& spectrum) {
     if (waterfall_ && waterfall_->isVisible()) waterfall_->addSpectrum(spectrum);
@@ -45,6 +47,7 @@ void OperatorAdditions::showWaterfall(bool shown) {
     waterfall_ = std::make_unique<WaterfallWindow>();
     if (!waterfallGeometry_.isEmpty()) waterfall_->restoreGeometry(waterfallGeometry_);
     waterfall_->setTuning(session_.settings());
+    waterfall_->setRisingRight(session_.state().operatorView);
     // Quitting closes every window after the main one: only a close before
     // the main window's is the operator's.
     waterfall_->onClosed = [this] {

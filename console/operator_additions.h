@@ -1,15 +1,17 @@
 // What the operator has beyond the plain console, attached to the running
 // session and its window from outside: the menu and its shortcuts, the
 // pointer over the picture, hints on the readouts, the saved window
-// position, the waterfall window, rig control, and the error box for
-// devices the engine refused at start. Main thread only; lives between the window's creation
-// and the end of the event loop.
+// position, the operator view, the waterfall window (whose frequency runs
+// the way the main window's picture does), rig control, and the error box
+// for devices the engine refused at start. Main thread only; lives between
+// the window's creation and the end of the event loop.
 #pragma once
 
 #include <QByteArray>
 #include <memory>
 
 #include "console_menu.h"
+#include "operator_mode.h"
 #include "picture_pointer.h"
 #include "rig_control.h"
 #include "settings_store.h"
@@ -41,6 +43,7 @@ class OperatorAdditions {
   ConsoleMenu menu_;
   PicturePointer pointer_;
   RigControl rigControl_;
+  OperatorMode operatorMode_;
   std::unique_ptr<WaterfallWindow> waterfall_;
   QByteArray waterfallGeometry_;  // as saved, until the waterfall exists
 };
