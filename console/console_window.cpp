@@ -1,8 +1,11 @@
 #include "console_window.h"
 
 #include <QLabel>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QSlider>
+#include <algorithm>
 #include <utility>
 
 #include "receive_block.h"
@@ -21,6 +24,33 @@ QLabel* makeReadout(QWidget* parent, const char* name, int x, int y) {
 }
 
 }  // namespace
+
+QPoint onSomeScreen(const QPoint& position, const QSize& frame) {
+  // The title bar's middle must lie on a screen for the window to be
+  // found and dragged; otherwise it goes to the nearest corner of the
+  // screen that is nearest.
+  const QPoint grip = position + QPoint(frame.width() / 2, 10);
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  for (const QScreen* screen : screens) {
+    if (screen->availableGeometry().contains(grip)) return position;
+  }
+  const QScreen* nearest = QGuiApplication::primaryScreen();
+  long long best = -1;
+  for (const QScreen* screen : screens) {
+    const QRect area = screen->availableGeometry();
+    const QPoint d = grip - QPoint(std::clamp(grip.x(), area.left(), area.right()),
+                                   std::clamp(grip.y(), area.top(), area.bottom()));
+    const long long distance = 1LL * d.x() * d.x() + 1LL * d.y() * d.y();
+    if (best < 0 || distance < best) {
+      best = distance;
+      nearest = screen;
+    }
+  }
+  if (nearest == nullptr) return position;
+  const QRect area = nearest->availableGeometry();
+  return {std::clamp(position.x(), area.left(), std::max(area.left(), area.right() - frame.width() + 1)),
+          std::clamp(position.y(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1))};
+}
 
 ConsoleWindow::ConsoleWindow(RetuneHandler onRetune)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -56,6 +86,20 @@ void ConsoleWindow::sliderReported() {
   const std::int32_t offsetHz = tuneOffsetForPosition(slider_->sliderPosition());
   offsetReadout_->setText(QString::number(offsetHz));
   if (onRetune_) onRetune_(offsetHz);
+}
+
+void ConsoleWindow::showTuning(std::int32_t offsetHz) {
+  slider_->setValue(kSliderCentre + offsetHz / kHzPerSliderStep);
+  offsetReadout_->setText(QString::number(offsetHz));
+}
+
+void ConsoleWindow::setReadoutHints(const QString& offset, const QString& signal) {
+  offsetReadout_->setToolTip(offset);
+  signalReadout_->setToolTip(signal);
+}
+
+void ConsoleWindow::placeAt(const QPoint& position) {
+  move(onSomeScreen(position, frameGeometry().size()));
 }
 
 void ConsoleWindow::showFrame(const QImage& frame, const QString& signalText) {

@@ -22,6 +22,11 @@ inline constexpr int kClientHeight = 313;
 inline constexpr int kPictureLeft = 10;
 inline constexpr int kPictureTop = 10;
 
+// Where a window whose outer top-left corner is asked at `position`, with
+// this outer size, goes: there when its title bar lies on a screen, else
+// moved onto the screen nearest to it.
+QPoint onSomeScreen(const QPoint& position, const QSize& frame);
+
 class ConsoleWindow : public QWidget {
  public:
   // Called on every movement report of the slider with the new offset in Hz,
@@ -34,6 +39,18 @@ class ConsoleWindow : public QWidget {
   // thread only.
   void showFrame(const QImage& frame, const QString& signalText);
 
+  // Puts the slider at this offset (Hz, a multiple of the slider's step)
+  // without a movement report, and shows it in the offset readout as a
+  // report would.
+  void showTuning(std::int32_t offsetHz);
+  // Tooltips explaining the two readouts.
+  void setReadoutHints(const QString& offset, const QString& signal);
+  // Moves the window so that its outer top-left corner is at `position`,
+  // or as near as keeps its title bar on a screen.
+  void placeAt(const QPoint& position);
+
+  // The controls themselves, for inspection; the console goes through the
+  // calls above.
   QSlider* slider() const { return slider_; }
   QLabel* offsetReadout() const { return offsetReadout_; }
   QLabel* signalReadout() const { return signalReadout_; }
