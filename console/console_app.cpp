@@ -1,24 +1,19 @@
 #include "console_app.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
-#include <QSettings>
-#include <QSlider>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
-#include "console_menu.h"
 #include "console_session.h"
 #include "console_window.h"
 #include "display_loop.h"
 #include "engine_devices.h"
 #include "engine_library.h"
-#include "picture_pointer.h"
+#include "operator_additions.h"
 #include "settings_store.h"
-#include "waterfall_window.h"
 
 namespace lanternfly {
 namespace {
@@ -31,6 +26,22 @@ void showMissingEngine(const QString& why) {
                   QStringLiteral("No %1").arg(QString::fromLatin1(kEngineFileName)),
                   QMessageBox::Ok);
   box.exec();
+}
+
+// The saved settings, with one line on the terminal about values that were
+// not accepted and about a file that cannot be used.
+SavedConsole loadReported(SettingsFile& file) {
+  QStringList reset;
+  const SavedConsole loaded = file.load(&reset);
+  if (!file.problem().isEmpty()) {
+    std::fprintf(stderr, "Lanternfly: %s\n", file.problem().toLocal8Bit().constData());
+  }
+  if (!reset.isEmpty()) {
+    std::fprintf(stderr,
+                 "Lanternfly: saved settings out of range or unreadable, reset to defaults: %s\n",
+                 reset.join(QStringLiteral(", ")).toLocal8Bit().constData());
+  }
+  return loaded;
 }
 
 // The device to open: the option's number, else the saved name's number,
@@ -48,18 +59,42 @@ int chooseDevice(const EngineEntries& e, bool capture, std::optional<int> option
   return fallback;
 }
 
+DevicePair chooseDevices(const EngineEntries& e, const ConsoleOptions& options,
+                         const SavedConsole& loaded) {
+  DevicePair d;
+  d.input = chooseDevice(e, true, options.inputDevice, loaded.inputDeviceName, kInputDevice,
+                         d.inputName);
+  d.output = chooseDevice(e, false, options.outputDevice, loaded.outputDeviceName, kOutputDevice,
+                          d.outputName);
+  return d;
+}
+
+// The engine's refusal of the devices at start, worth a box and a line on
+// the terminal when the operator chose them (by option or by a saved
+// name); the console's own default devices run silently as ever.
+int refusalToReport(const ConsoleOptions& options, const DevicePair& devices, int configured,
+                    int started) {
+  const bool chosen = options.inputDevice || options.outputDevice ||
+                      !devices.inputName.isEmpty() || !devices.outputName.isEmpty();
+  const int status = configured != SDR_OK ? configured : started;
+  if (!chosen || status == SDR_OK) return SDR_OK;
+  std::fprintf(stderr, "Lanternfly: capture device %d and playback device %d: %s\n",
+               devices.input, devices.output, statusText(status).toLocal8Bit().constData());
+  return status;
+}
+
 }  // namespace
 
 int runConsole(const QString& programDir, const ConsoleOptions& options) {
-  QSettings store(QSettings::NativeFormat, QSettings::UserScope,
-                  QLatin1String(kSettingsOrganisation), QLatin1String(kSettingsApplication));
-  const SavedConsole loaded = loadSettings(store);
+  SettingsFile settingsFile;
+  const SavedConsole loaded = loadReported(settingsFile);
   SavedConsole startedWith = loaded;
-  if (QString why; !applyOptions(options, startedWith.receiver, why)) {
+  if (QString why; !applyOptions(options, startedWith, why)) {
     std::fprintf(stderr, "Lanternfly: %s\n", why.toLocal8Bit().constData());
     return 2;
   }
 
+  // Load the engine and bind its operations.
   EngineLibrary engine;
   if (!engine.load(programDir)) {
     // Without the engine there is nothing to drive: no operation is called.
@@ -70,54 +105,30 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
   // library does not export that name; a null one is skipped.
   const EngineEntries& e = engine.entries();
 
-  DevicePair devices;
-  devices.input = chooseDevice(e, true, options.inputDevice, loaded.inputDeviceName,
-                               kInputDevice, devices.inputName);
-  devices.output = chooseDevice(e, false, options.outputDevice, loaded.outputDeviceName,
-                                kOutputDevice, devices.outputName);
+  // Configure it and send the first receive block.
+  const DevicePair devices = chooseDevices(e, options, loaded);
   startedWith.inputDeviceName = devices.inputName;
   startedWith.outputDeviceName = devices.outputName;
-
-  std::vector<double> spectrum(kSpectrumBufferValues, 0.0);
-
-  // A refused configuration still opens the window, as at every start; one
-  // the user asked for by number is worth a line on the terminal.
   const int configured = configureEngine(e, devices.input, devices.output);
-  if (configured != SDR_OK && (options.inputDevice || options.outputDevice)) {
-    std::fprintf(stderr, "Lanternfly: capture device %d and playback device %d: %s\n",
-                 devices.input, devices.output, statusText(configured).toLocal8Bit().constData());
-  }
-  const ReceiverSettings& receiver = startedWith.receiver;
-  if (receiver.volumePercent >= 0 && e.sdrSetOutVolume != nullptr) {
-    e.sdrSetOutVolume(devices.output, packedVolume(receiver.volumePercent));
-  }
-
-  // The block lives on this (the main) thread alone, inside the session.
-  ConsoleSession session(e, receiver, devices);
+  ConsoleSession session(e, startedWith, devices);
   if (e.sdrSetNewParam != nullptr) e.sdrSetNewParam(session.block().data());
-
-  ConsoleWindow window([&session](std::int32_t offsetHz) { session.retune(offsetHz); });
-  if (receiver.tuneOffsetHz != 0) {
-    window.slider()->setValue(kSliderCentre + receiver.tuneOffsetHz / kHzPerSliderStep);
-    window.offsetReadout()->setText(QString::number(receiver.tuneOffsetHz));
+  if (const int volume = startedWith.receiver.volumePercent;
+      volume >= 0 && e.sdrSetOutVolume != nullptr) {
+    e.sdrSetOutVolume(devices.output, packedVolume(volume));
   }
-  if (loaded.mainWindowPosition) window.move(*loaded.mainWindowPosition);
-  window.offsetReadout()->setToolTip(
-      QStringLiteral("Tuning offset from the centre of the captured band, Hz"));
-  window.signalReadout()->setToolTip(
-      QStringLiteral("Automatic gain in force (linear factor): it grows as the signal weakens"));
-  ConsoleMenu menu(session, window);
-  PicturePointer pointer(
-      &window, [&session](int x) { return session.describeColumn(x); },
-      [&session](int x) { session.tuneToColumn(x); });
+
+  // Open the window, with the operator's additions attached.
+  ConsoleWindow window([&session](std::int32_t offsetHz) { session.retune(offsetHz); });
+  OperatorAdditions additions(session, window, loaded);
   window.show();
 
-  if (e.sdrStart != nullptr) e.sdrStart(nullptr);
-
-  // Frames reach the window as one queued call carrying both the picture and
-  // the text, so the window never shows half a frame.
+  // Start the engine, then the display thread. Frames reach the window as
+  // one queued call carrying both the picture and the text, so the window
+  // never shows half a frame.
+  const int started = e.sdrStart != nullptr ? e.sdrStart(nullptr) : SDR_OK;
   ConsoleSession* target = &session;
-  DisplayLoop display(e.sdrGetSmetr, e.sdrGetSpectrum, kBlockOrder, std::move(spectrum),
+  DisplayLoop display(e.sdrGetSmetr, e.sdrGetSpectrum, kBlockOrder,
+                      std::vector<double>(kSpectrumBufferValues, 0.0),
                       [target](DisplayFrame frame) {
                         QMetaObject::invokeMethod(
                             target,
@@ -128,13 +139,7 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
                       });
   session.attach(&window, &display);
   display.start();
-
-  if (loaded.waterfallOpen) {
-    session.toggleWaterfall();
-    if (!loaded.waterfallGeometry.isEmpty()) {
-      session.waterfall()->restoreGeometry(loaded.waterfallGeometry);
-    }
-  }
+  additions.started(refusalToReport(options, devices, configured, started));
 
   QApplication::exec();
 
@@ -144,17 +149,13 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
   if (e.sdrStop != nullptr) e.sdrStop();
 
   SavedConsole now;
-  now.receiver = session.settings();
+  static_cast<ConsoleState&>(now) = session.state();
   now.inputDeviceName = session.devices().inputName;
   now.outputDeviceName = session.devices().outputName;
-  now.mainWindowPosition = window.pos();
-  if (WaterfallWindow* w = session.waterfall()) {
-    now.waterfallGeometry = w->saveGeometry();
-    now.waterfallOpen = session.waterfallOpen();
-  } else {
-    now.waterfallGeometry = loaded.waterfallGeometry;
+  additions.collect(now);
+  if (!settingsFile.save(settingsToSave(loaded, startedWith, now)) && settingsFile.usable()) {
+    std::fprintf(stderr, "Lanternfly: %s\n", settingsFile.problem().toLocal8Bit().constData());
   }
-  saveSettings(store, settingsToSave(loaded, startedWith, now));
 
   engine.unload();
   return 0;

@@ -1,6 +1,8 @@
-// The console's whole run: load and bind the engine, configure and start it,
-// open the window, start the display thread, run the event loop, then shut
-// everything down in order.
+// The console's whole run, in order: load and bind the engine, configure it
+// and send the first receive block, open the window (the operator's
+// additions attach to it from outside), start the engine, start the display
+// thread, run the event loop, stop the display thread and the engine, save
+// the settings, unload the engine.
 #pragma once
 
 #include <QString>
@@ -23,8 +25,9 @@ inline constexpr const char* kSettingsApplication = "Lanternfly";
 
 // Runs the console on the main thread of an existing QApplication, looking
 // for libBrackwell.so in programDir first. The saved settings are read at
-// start, the options (already checked by parseOptions) override them for
-// this run, and the settings are saved when the window closes. Returns the
+// start (values out of their limits reset, in one line on stderr), the
+// options (already checked by parseOptions) override them for this run, and
+// the settings are saved when the window closes (a failure said on stderr). Returns the
 // exit code: 0 after the window was closed, 1 when the engine library could
 // not be loaded (after a modal "Error" message box naming it), 2 when the
 // options do not fit the saved settings.

@@ -1,18 +1,16 @@
 // The window's context menu (right button) and the same actions as keyboard
-// shortcuts:
-//   U / L       upper / lower sideband
-//   1 / 2 / 3   passband 300..2700 Hz, 200..3200 Hz, 450..950 Hz
-//   B           custom passband
-//   A / F / G   AGC slow hold / fast hold / off with a fixed gain
-//   S           squelch level        V  output volume
-//   I           swap I and Q         P / Shift+P  balance phase / gain
-//   O           LO frequency         W  waterfall window
-//   R           restart the receiver Ctrl+Q  close
-// The shortcuts work in the waterfall window too. Devices are chosen from two submenus, filled from
-// the engine each time the menu opens. Values are asked for in dialogs. Main thread only.
+// shortcuts, made from the control table: one action per row with a menu
+// entry, its object name the row's name, its shortcut the row's keys (also
+// from the waterfall window). Check marks follow the state whenever the
+// menu opens or the state changes. Devices are chosen from two submenus,
+// filled from the engine each time they open; values are asked for in
+// dialogs held to the row's limits. Main thread only.
 #pragma once
 
 #include <QObject>
+#include <optional>
+
+#include "control_table.h"
 
 class QAction;
 class QMenu;
@@ -22,27 +20,23 @@ namespace lanternfly {
 class ConsoleSession;
 class ConsoleWindow;
 
-struct Passband {
-  const char* name;
-  int lowCutHz;
-  int highCutHz;
-};
-inline constexpr Passband kPassbandPresets[] = {
-    {"2.4 kHz voice", 300, 2700}, {"3 kHz voice", 200, 3200}, {"500 Hz telegraphy", 450, 950}};
-
-class ConsoleMenu : public QObject {
+class ConsoleMenu : public QObject, public ControlHost {
  public:
   ConsoleMenu(ConsoleSession& session, ConsoleWindow& window);
 
   QMenu* menu() const { return menu_; }
-  // The action with this object name ("usb", "lsb", "band1".."band3",
-  // "bandCustom", "agcSlow", "agcFast", "agcOff", "squelch", "volume",
-  // "swapIq", "balancePhase", "balanceGain", "lo", "waterfall", "restart",
-  // "close"), or null.
+  // The action of the row with this name, or null.
   QAction* action(const char* name) const;
 
+  // ControlHost, over the session and the window.
+  const ConsoleState& state() const override;
+  void apply(const ConsoleState& next) override;
+  std::optional<double> ask(const Control& row, double start, double low, double high) override;
+  void restart() override;
+  void close() override;
+
  private:
-  QAction* add(QMenu* into, const QString& text, const char* name, const QKeySequence& keys);
+  QMenu* submenu(const QString& path);
   void refreshChecks();
   void fillDevices(QMenu* into, bool capture);
 

@@ -1,10 +1,8 @@
 #include "console_session.h"
 
 #include <QEvent>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSlider>
 #include <QTimer>
 #include <cmath>
 #include <utility>
@@ -14,14 +12,22 @@
 #include "engine_devices.h"
 #include "picture_pointer.h"
 #include "spectrum_frame.h"
-#include "waterfall_window.h"
 
 namespace lanternfly {
 namespace {
 
-void showError(const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), text, QMessageBox::Ok);
+void showError(const QString& text, QWidget* over) {
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), text, QMessageBox::Ok, over);
   box.exec();
+}
+
+QString refusedDevicesText(int input, int output, int status) {
+  return QStringLiteral(
+             "Cannot use capture device %1 and playback device %2: %3\n"
+             "Right-click the window to choose other devices.")
+      .arg(input)
+      .arg(output)
+      .arg(statusText(status));
 }
 
 }  // namespace
@@ -31,12 +37,12 @@ int configureEngine(const EngineEntries& e, int input, int output) {
   return e.sdrSetGlobal(input, output, kBufferCount, kBlockOrder, kSampleRate, kBitsPerSample);
 }
 
-ConsoleSession::ConsoleSession(const EngineEntries& engine, ReceiverSettings settings,
+ConsoleSession::ConsoleSession(const EngineEntries& engine, ConsoleState state,
                                DevicePair devices)
     : e_(engine),
-      settings_(settings),
+      state_(state),
       devices_(std::move(devices)),
-      block_(encodeReceiveBlock(settings_)) {}
+      block_(encodeReceiveBlock(state_.receiver)) {}
 
 ConsoleSession::~ConsoleSession() = default;
 
@@ -52,47 +58,59 @@ bool ConsoleSession::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ConsoleSession::send() {
-  block_ = encodeReceiveBlock(settings_);
+  block_ = encodeReceiveBlock(state_.receiver);
   if (e_.sdrSetNewParam != nullptr) e_.sdrSetNewParam(block_.data());
-  if (waterfall_) waterfall_->setTuning(settings_);
 }
 
+void ConsoleSession::change(const ConsoleState& next, bool sendAnyway) {
+  const ConsoleState before = state_;
+  state_ = next;
+  const ReceiverSettings& was = before.receiver;
+  const ReceiverSettings& now = state_.receiver;
+  if (now.tuneOffsetHz != was.tuneOffsetHz && window_ != nullptr) {
+    window_->showTuning(now.tuneOffsetHz);
+  }
+  if (now.volumePercent != was.volumePercent && now.volumePercent >= 0 &&
+      e_.sdrSetOutVolume != nullptr) {
+    e_.sdrSetOutVolume(devices_.output, packedVolume(now.volumePercent));
+  }
+  if (sendAnyway || now != was) send();
+  for (const Watcher& w : watchers_) w(before, state_);
+}
+
+void ConsoleSession::apply(const ConsoleState& next) { change(next, false); }
+
 void ConsoleSession::apply(const ReceiverSettings& settings) {
-  const bool retuned = settings.tuneOffsetHz != settings_.tuneOffsetHz;
-  const bool louder = settings.volumePercent != settings_.volumePercent;
-  settings_ = settings;
-  if (retuned && window_ != nullptr) {
-    // Positioned without a movement report; the readout shows the offset
-    // as after one.
-    window_->slider()->setValue(kSliderCentre + settings_.tuneOffsetHz / kHzPerSliderStep);
-    window_->offsetReadout()->setText(QString::number(settings_.tuneOffsetHz));
-  }
-  if (louder && settings_.volumePercent >= 0 && e_.sdrSetOutVolume != nullptr) {
-    e_.sdrSetOutVolume(devices_.output, packedVolume(settings_.volumePercent));
-  }
-  send();
+  ConsoleState next = state_;
+  next.receiver = settings;
+  change(next, true);
 }
 
 void ConsoleSession::retune(std::int32_t offsetHz) {
-  settings_.tuneOffsetHz = offsetHz;
+  // The window already shows the slider's offset.
+  const ConsoleState before = state_;
+  state_.receiver.tuneOffsetHz = offsetHz;
   send();
+  for (const Watcher& w : watchers_) w(before, state_);
 }
 
 void ConsoleSession::tuneToColumn(int x) {
-  ReceiverSettings s = settings_;
-  s.tuneOffsetHz = nearestSliderOffset(columnOffsetHz(x, kBlockOrder, kSampleRate));
+  tuneToOffset(columnOffsetHz(x, kBlockOrder, kSampleRate));
+}
+
+void ConsoleSession::tuneToOffset(double offsetHz) {
+  ReceiverSettings s = state_.receiver;
+  s.tuneOffsetHz = nearestSliderOffset(offsetHz);
   // Also when the offset stays: every click sends, like every slider report.
-  if (s.tuneOffsetHz == settings_.tuneOffsetHz) {
-    if (window_ != nullptr) window_->offsetReadout()->setText(QString::number(s.tuneOffsetHz));
-    send();
-  } else {
-    apply(s);
+  if (s.tuneOffsetHz == state_.receiver.tuneOffsetHz && window_ != nullptr) {
+    window_->showTuning(s.tuneOffsetHz);
   }
+  apply(s);
 }
 
 QString ConsoleSession::describeColumn(int x) const {
   const double offset = columnOffsetHz(x, kBlockOrder, kSampleRate);
-  QString text = kiloHertzText(settings_.loHz + offset);
+  QString text = kiloHertzText(state_.receiver.loHz + offset);
   const int k = binForColumn(x, kBlockOrder);
   if (static_cast<std::size_t>(k) < lastSpectrum_.size()) {
     const double db = magnitudeDb(lastSpectrum_[static_cast<std::size_t>(k)]);
@@ -117,21 +135,23 @@ bool ConsoleSession::changeDevices(int input, int output) {
   bool ok = status == SDR_OK;
   if (ok) {
     devices_ = {input, output, deviceName(e_, true, input), deviceName(e_, false, output)};
-    if (settings_.volumePercent >= 0 && e_.sdrSetOutVolume != nullptr) {
-      e_.sdrSetOutVolume(output, packedVolume(settings_.volumePercent));
+    if (state_.receiver.volumePercent >= 0 && e_.sdrSetOutVolume != nullptr) {
+      e_.sdrSetOutVolume(output, packedVolume(state_.receiver.volumePercent));
     }
   } else {
     if (e_.sdrStop != nullptr) e_.sdrStop();
     configureAndStart(previous.input, previous.output);
   }
   if (display_ != nullptr) display_->start();
-  if (!ok) {
-    showError(QStringLiteral("Cannot use capture device %1 and playback device %2: %3")
-                  .arg(input)
-                  .arg(output)
-                  .arg(statusText(status)));
-  }
+  if (!ok) showError(refusedDevicesText(input, output, status), window_);
   return ok;
+}
+
+void ConsoleSession::reportRefusedDevices(int status) {
+  // From the event loop, so that the window is up behind the box.
+  QTimer::singleShot(0, this, [this, status] {
+    showError(refusedDevicesText(devices_.input, devices_.output, status), window_);
+  });
 }
 
 bool ConsoleSession::restart() {
@@ -140,35 +160,16 @@ bool ConsoleSession::restart() {
   const int status = e_.sdrStart != nullptr ? e_.sdrStart(nullptr) : SDR_OK;
   if (display_ != nullptr) display_->start();
   if (status != SDR_OK) {
-    showError(QStringLiteral("Cannot start the receiver: %1").arg(statusText(status)));
+    showError(QStringLiteral("Cannot start the receiver: %1").arg(statusText(status)), window_);
   }
   return status == SDR_OK;
-}
-
-void ConsoleSession::toggleWaterfall() {
-  if (!waterfall_) {
-    waterfall_ = std::make_unique<WaterfallWindow>();
-    waterfall_->setTuning(settings_);
-    // Quitting closes every window after the main one: only a close before
-    // the main window's is the operator's.
-    waterfall_->onClosed = [this] {
-      if (!closing_) waterfallOpen_ = false;
-    };
-  }
-  waterfallOpen_ = !waterfall_->isVisible();
-  if (waterfallOpen_) {
-    waterfall_->show();
-    waterfall_->raise();
-  } else {
-    waterfall_->hide();
-  }
 }
 
 void ConsoleSession::onFrame(DisplayFrame frame) {
   if (window_ != nullptr) window_->showFrame(frame.picture, frame.signalText);
   if (!frame.spectrum.empty()) {
     lastSpectrum_ = std::move(frame.spectrum);
-    if (waterfall_ && waterfall_->isVisible()) waterfall_->addSpectrum(lastSpectrum_);
+    for (const SpectrumWatcher& w : spectrumWatchers_) w(lastSpectrum_);
   }
   if (frame.engineStopped && !stoppedBoxOpen_) {
     // Shown from the event loop, not from inside this frame's delivery.

@@ -1,17 +1,19 @@
-// The running console's receiver state and what the operator does with it:
+// The running console's state and what the operator does with it:
 // retuning, receiver changes sent as a new parameter block, device changes
 // (stop, reconfigure, start; the previous devices back when that fails),
 // restarting an engine whose sound device stopped, and the frames of the
-// display thread fanned out to the window, the pointer and the waterfall.
+// display thread handed to the window and to the additions watching.
 // Main thread only; the display loop is stopped around every stop/start of
 // the engine.
 #pragma once
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "control_table.h"
 #include "display_loop.h"
 #include "engine_library.h"
 #include "receive_block.h"
@@ -20,7 +22,6 @@
 namespace lanternfly {
 
 class ConsoleWindow;
-class WaterfallWindow;
 
 struct DevicePair {
   int input = 0;  // device numbers, from 1
@@ -31,24 +32,43 @@ struct DevicePair {
 
 class ConsoleSession : public QObject {
  public:
-  ConsoleSession(const EngineEntries& engine, ReceiverSettings settings, DevicePair devices);
+  // Told of every change of the state, after the engine has its new block.
+  using Watcher = std::function<void(const ConsoleState& before, const ConsoleState& now)>;
+  // Told of every spectrum the display thread delivers (2^(order+1) bins).
+  using SpectrumWatcher = std::function<void(const std::vector<double>& spectrum)>;
+
+  ConsoleSession(const EngineEntries& engine, ConsoleState state, DevicePair devices);
   ~ConsoleSession() override;
 
   // The window and the display loop the session drives; set once at start.
   void attach(ConsoleWindow* window, DisplayLoop* display);
+  // Additions (the waterfall, the operator's other windows) attach here.
+  void watch(Watcher watcher) { watchers_.push_back(std::move(watcher)); }
+  void watchSpectra(SpectrumWatcher watcher) { spectrumWatchers_.push_back(std::move(watcher)); }
 
-  const ReceiverSettings& settings() const { return settings_; }
+  const ConsoleState& state() const { return state_; }
+  const ReceiverSettings& settings() const { return state_.receiver; }
   const DevicePair& devices() const { return devices_; }
   const ReceiveBlock& block() const { return block_; }
   const EngineEntries& engine() const { return e_; }
+  // The main window is closing: the run ends, and windows closing after it
+  // are not the operator's choice.
+  bool closing() const { return closing_; }
 
-  // Sends the block for these settings; moves the slider when the tuning
-  // changed. The volume is sent to the playback device when it changed.
+  // Makes `next` the state: sends the block when the receiver changed,
+  // moves the slider when the tuning did, sends the volume to the playback
+  // device when it changed, then tells the watchers.
+  void apply(const ConsoleState& next);
+  // The same for the receiver alone; the block is sent even when it is the
+  // same as before, as for a repeated slider report.
   void apply(const ReceiverSettings& settings);
   // The slider reported this offset (Hz).
   void retune(std::int32_t offsetHz);
   // Tunes to picture column x as a slider move there would.
   void tuneToColumn(int x);
+  // Tunes to the slider step nearest to offsetHz as a slider move there
+  // would; every call sends, also one that leaves the offset as it was.
+  void tuneToOffset(double offsetHz);
   // The tooltip for picture column x: frequency (LO + offset, kHz) and level.
   QString describeColumn(int x) const;
 
@@ -59,12 +79,9 @@ class ConsoleSession : public QObject {
   // Stops and starts the engine on its current devices; a failure is shown
   // in a modal "Error" box. True when the engine started.
   bool restart();
-
-  // Shows the waterfall window, or hides it when shown.
-  void toggleWaterfall();
-  WaterfallWindow* waterfall() const { return waterfall_.get(); }
-  // Whether the operator has the waterfall open (kept across runs).
-  bool waterfallOpen() const { return waterfallOpen_; }
+  // Says in the same box as a refused device change that the engine
+  // refused these devices at start; the window stays for another choice.
+  void reportRefusedDevices(int status);
 
   // A frame from the display thread, on the main thread.
   void onFrame(DisplayFrame frame);
@@ -75,19 +92,20 @@ class ConsoleSession : public QObject {
 
  private:
   void send();
+  void change(const ConsoleState& next, bool sendAnyway);
   void showEngineStopped();
   int configureAndStart(int input, int output);
 
   const EngineEntries& e_;
-  ReceiverSettings settings_;
+  ConsoleState state_;
   DevicePair devices_;
   ReceiveBlock block_{};
   ConsoleWindow* window_ = nullptr;
   DisplayLoop* display_ = nullptr;
   std::vector<double> lastSpectrum_;
-  std::unique_ptr<WaterfallWindow> waterfall_;
+  std::vector<Watcher> watchers_;
+  std::vector<SpectrumWatcher> spectrumWatchers_;
   bool stoppedBoxOpen_ = false;
-  bool waterfallOpen_ = false;
   bool closing_ = false;  // the main window is closing: the run ends
 };
 

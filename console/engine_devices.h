@@ -12,9 +12,14 @@ namespace lanternfly {
 
 // Names of capture (input) or playback devices 1..count, in order.
 QStringList deviceNames(const EngineEntries& e, bool capture);
-// Number of the first device with this name, or 0 when there is none.
+// The same names with each repeated one told apart by its place among its
+// namesakes: "default", "pulse", "default" become "default #1", "pulse",
+// "default #2".
+QStringList distinctDeviceNames(const QStringList& names);
+// Number of the device with this distinct name (as distinctDeviceNames
+// gives it), else of the first with this plain name; 0 when there is none.
 int deviceNumberForName(const EngineEntries& e, bool capture, const QString& name);
-// One device's name; empty when unknown.
+// One device's distinct name; empty when unknown.
 QString deviceName(const EngineEntries& e, bool capture, int number);
 
 // Words for an engine status code, for messages.

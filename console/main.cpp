@@ -2,7 +2,6 @@
 // opens: --help and --version print on stdout and end with 0, a bad value
 // prints one line on stderr and ends with 2.
 #include <QApplication>
-#include <QSettings>
 #include <cstdio>
 
 #include "console_app.h"
@@ -43,9 +42,8 @@ int main(int argc, char** argv) {
   }
   // An edge given alone must still fit the saved other edge.
   {
-    QSettings store(QSettings::NativeFormat, QSettings::UserScope,
-                    QLatin1String(kSettingsOrganisation), QLatin1String(kSettingsApplication));
-    ReceiverSettings receiver = loadSettings(store).receiver;
+    SettingsFile settings;
+    ReceiverSettings receiver = settings.load().receiver;
     if (QString why; !applyOptions(options, receiver, why)) {
       std::fprintf(stderr, "Lanternfly: %s\n", why.toLocal8Bit().constData());
       return 2;

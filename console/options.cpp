@@ -43,66 +43,85 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
       name = name.left(eq);
       hasValue = true;
     }
-    auto needValue = [&]() -> bool {
-      if (hasValue) return true;
-      if (k + 1 >= arguments.size()) return false;
-      value = arguments[++k];
-      return true;
-    };
-    auto flagOnly = [&] { return !hasValue; };
+    const auto takesNoValue = [&] { return failed(QStringLiteral("%1 takes no value").arg(name)); };
 
     if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
-      if (!flagOnly()) return failed(QStringLiteral("%1 takes no value").arg(name));
+      if (hasValue) return takesNoValue();
       help = true;
-    } else if (name == QLatin1String("--version")) {
-      if (!flagOnly()) return failed(QStringLiteral("--version takes no value"));
-      version = true;
-    } else if (name == QLatin1String("--list")) {
-      if (!flagOnly()) return failed(QStringLiteral("--list takes no value"));
-      list = true;
-    } else if (name == QLatin1String("--lsb") || name == QLatin1String("--usb")) {
-      if (!flagOnly()) return failed(QStringLiteral("%1 takes no value").arg(name));
-      const Sideband s = name == QLatin1String("--lsb") ? Sideband::Lower : Sideband::Upper;
-      if (o.sideband && *o.sideband != s)
-        return failed(QStringLiteral("--lsb and --usb exclude each other"));
-      o.sideband = s;
-    } else if (name == QLatin1String("--in") || name == QLatin1String("--out")) {
+      continue;
+    }
+    if (name == QLatin1String("--version") || name == QLatin1String("--list")) {
+      if (hasValue) return takesNoValue();
+      (name == QLatin1String("--list") ? list : version) = true;
+      continue;
+    }
+    const Control* row = nullptr;
+    for (const Control& c : controls()) {
+      if (c.option != nullptr && name == QLatin1String(c.option)) row = &c;
+    }
+    if (row == nullptr) {
+      return failed(QStringLiteral("unknown option '%1' (try --help)").arg(arguments[k]));
+    }
+    if (row->optionValue == OptionValue::None) {
+      if (hasValue) return takesNoValue();
+      const double v = row->kind == ControlKind::Choice ? row->choice : 1.0;
+      std::optional<double>& given = o.*(row->given);
+      if (given && *given != v) {
+        for (const Control& other : controls()) {
+          if (other.given == row->given && other.choice == *given && other.option != nullptr) {
+            return failed(QStringLiteral("%1 and %2 exclude each other")
+                              .arg(QLatin1String(other.option), name));
+          }
+        }
+      }
+      given = v;
+      continue;
+    }
+    if (!hasValue) {
+      // An optional value is the next argument unless that is an option.
+      const bool next = k + 1 < arguments.size() &&
+                        (row->optionValue == OptionValue::Required ||
+                         !arguments[k + 1].startsWith(QLatin1Char('-')));
+      if (next) {
+        value = arguments[++k];
+      } else if (row->optionValue == OptionValue::Required) {
+        return failed(
+            QStringLiteral("%1 needs a value (%2)").arg(name, QLatin1String(row->valueName)));
+      } else {
+        o.*(row->given) = row->optionDefault;
+        continue;
+      }
+    }
+    if (row->kind == ControlKind::Devices) {
       long long n = 0;
-      if (!needValue()) return failed(QStringLiteral("%1 needs a device number").arg(name));
       if (!parseWhole(value, 1, 1000, n)) {
         return failed(
             QStringLiteral("%1: '%2' is not a device number (1 or more)").arg(name, value));
       }
-      (name == QLatin1String("--in") ? o.inputDevice : o.outputDevice) = static_cast<int>(n);
-    } else if (name == QLatin1String("--low") || name == QLatin1String("--high")) {
-      long long hz = 0;
-      if (!needValue()) return failed(QStringLiteral("%1 needs a frequency in Hz").arg(name));
-      if (!parseWhole(value, kLowestCutHz, kHighestCutHz, hz)) {
-        return failed(QStringLiteral("%1: '%2' is not a whole number of Hz in %3..%4")
-                          .arg(name, value)
-                          .arg(kLowestCutHz)
-                          .arg(kHighestCutHz));
-      }
-      (name == QLatin1String("--low") ? o.lowCutHz : o.highCutHz) = static_cast<int>(hz);
-    } else if (name == QLatin1String("--tune")) {
-      double hz = 0;
-      if (!needValue()) return failed(QStringLiteral("--tune needs an offset in Hz"));
-      if (!parseHz(value, -kTuneLimitHz, kTuneLimitHz, hz)) {
-        return failed(QStringLiteral("--tune: '%1' is not an offset in Hz in -%2..%2")
-                          .arg(value)
-                          .arg(kTuneLimitHz));
-      }
-      o.tuneOffsetHz = hz;
-    } else if (name == QLatin1String("--lo")) {
-      double hz = 0;
-      if (!needValue()) return failed(QStringLiteral("--lo needs a frequency in Hz"));
-      if (!parseHz(value, 0.0, 1e12, hz)) {
-        return failed(QStringLiteral("--lo: '%1' is not a frequency in Hz (0 or more)").arg(value));
-      }
-      o.loHz = hz;
-    } else {
-      return failed(QStringLiteral("unknown option '%1' (try --help)").arg(arguments[k]));
+      (row->choice != 0 ? o.inputDevice : o.outputDevice) = static_cast<int>(n);
+      continue;
     }
+    // A toggle's option may carry a value for another row.
+    const Control* target = row->optionSets != nullptr ? findControl(row->optionSets) : row;
+    if (target == nullptr) target = row;
+    double v = 0;
+    if (target->decimals == 0) {
+      long long whole = 0;
+      const auto low = static_cast<long long>(target->low);
+      if (!parseWhole(value, low, static_cast<long long>(target->high), whole)) {
+        return failed(QStringLiteral("%1: '%2' is not a whole number in %3..%4")
+                          .arg(name, value)
+                          .arg(target->low)
+                          .arg(target->high));
+      }
+      v = static_cast<double>(whole);
+    } else if (!parseHz(value, target->low, target->high, v)) {
+      return failed(QStringLiteral("%1: '%2' is not a number in %3..%4")
+                        .arg(name, value)
+                        .arg(target->low)
+                        .arg(target->high));
+    }
+    o.*(row->given) = v;
   }
   if (o.lowCutHz && o.highCutHz && *o.lowCutHz >= *o.highCutHz) {
     return failed(
@@ -118,43 +137,53 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
   return o;
 }
 
-bool applyOptions(const ConsoleOptions& o, ReceiverSettings& s, QString& error) {
-  ReceiverSettings r = s;
-  if (o.sideband) r.sideband = *o.sideband;
-  if (o.lowCutHz) r.lowCutHz = *o.lowCutHz;
-  if (o.highCutHz) r.highCutHz = *o.highCutHz;
-  if (o.tuneOffsetHz) r.tuneOffsetHz = nearestSliderOffset(*o.tuneOffsetHz);
-  if (o.loHz) r.loHz = *o.loHz;
-  if (!validPassband(r.lowCutHz, r.highCutHz)) {
+bool applyOptions(const ConsoleOptions& o, ConsoleState& s, QString& error) {
+  ConsoleState r = s;
+  for (const Control& c : controls()) {
+    if (c.given == nullptr || !c.field) continue;
+    const std::optional<double>& v = o.*(c.given);
+    if (!v) continue;
+    if (c.kind == ControlKind::Toggle && c.optionSets != nullptr) {
+      c.field.set(r, 1.0);
+      if (const Control* target = findControl(c.optionSets); target && target->field) {
+        target->field.set(r, *v);
+      }
+    } else {
+      c.field.set(r, *v);
+    }
+  }
+  if (!validPassband(r.receiver.lowCutHz, r.receiver.highCutHz)) {
     error = QStringLiteral("passband %1..%2 Hz is not valid (50..6000 Hz, low below high)")
-                .arg(r.lowCutHz)
-                .arg(r.highCutHz);
+                .arg(r.receiver.lowCutHz)
+                .arg(r.receiver.highCutHz);
     return false;
   }
   s = r;
   return true;
 }
 
+bool applyOptions(const ConsoleOptions& o, ReceiverSettings& s, QString& error) {
+  ConsoleState state;
+  state.receiver = s;
+  if (!applyOptions(o, state, error)) return false;
+  s = state.receiver;
+  return true;
+}
+
 QString helpText() {
   return QStringLiteral(
-      "Usage: Lanternfly [options]\n"
-      "The receiver's console. Without options it starts with the saved settings\n"
-      "(or capture and playback device 2, upper sideband, 300..2700 Hz).\n"
-      "\n"
-      "  --list        list capture and playback devices and mixers, then exit\n"
-      "  --in N        capture device number (1 = default; see --list)\n"
-      "  --out N       playback device number (1 = default)\n"
-      "  --usb         upper sideband\n"
-      "  --lsb         lower sideband\n"
-      "  --low HZ      low edge of the audio passband, 50..6000\n"
-      "  --high HZ     high edge of the audio passband, 50..6000\n"
-      "  --tune HZ     tuning offset from the band centre, -24000..24000 (10 Hz steps)\n"
-      "  --lo HZ       receiver's local-oscillator frequency, for absolute frequencies\n"
-      "  --version     print the version and exit\n"
-      "  --help        print this text and exit\n"
-      "\n"
-      "Options apply to this run only and override the saved settings.\n"
-      "Right-click the window for the menu; W opens the waterfall.\n");
+             "Usage: Lanternfly [options]\n"
+             "The receiver's console. Without options it starts with the saved settings\n"
+             "(or capture and playback device 2, upper sideband, 300..2700 Hz).\n"
+             "\n"
+             "  --list        list capture and playback devices and mixers, then exit\n") +
+         controlOptionsHelp() +
+         QStringLiteral(
+             "  --version     print the version and exit\n"
+             "  --help        print this text and exit\n"
+             "\n"
+             "Options apply to this run only and override the saved settings.\n"
+             "Right-click the window for the menu; W opens the waterfall.\n");
 }
 
 QString versionText() {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <optional>
 
+#include "control_table.h"
 #include "receiver_settings.h"
 
 namespace lanternfly {
@@ -18,21 +19,25 @@ struct ConsoleOptions {
 
   std::optional<int> inputDevice;  // device numbers, from 1
   std::optional<int> outputDevice;
-  std::optional<Sideband> sideband;
-  std::optional<int> lowCutHz;
-  std::optional<int> highCutHz;
+  // Values of the controls' options (see the control table), in the units
+  // of the field each one sets.
+  std::optional<double> sideband;      // a Sideband
+  std::optional<double> lowCutHz;
+  std::optional<double> highCutHz;
   std::optional<double> tuneOffsetHz;  // rounded to the slider's step on use
   std::optional<double> loHz;
+  std::optional<double> rigctlPort;  // 0: rig control off for this run
 };
 
-// Parses the arguments after the program name. Values are checked here:
-// device numbers 1..1000, passband edges 50..6000 Hz with low < high (an
-// edge given alone is checked against the saved other edge later), tuning
-// -24000..24000 Hz, LO 0..1e12 Hz.
+// Parses the arguments after the program name. Values are held to their
+// control's limits here (device numbers 1..1000); passband edges must have
+// low < high (an edge given alone is checked against the saved other edge
+// later).
 ConsoleOptions parseOptions(const QStringList& arguments);
 
-// Applies the receiver options over `s`. False, with `error` set, when the
-// resulting passband is not valid.
+// Applies the controls' options over `s`. False, with `error` set, when the
+// resulting passband is not valid; `s` is then unchanged.
+bool applyOptions(const ConsoleOptions& o, ConsoleState& s, QString& error);
 bool applyOptions(const ConsoleOptions& o, ReceiverSettings& s, QString& error);
 
 QString helpText();

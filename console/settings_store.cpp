@@ -1,49 +1,78 @@
 #include "settings_store.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <cmath>
+#include <cstring>
+
+#include "console_app.h"
 
 namespace lanternfly {
 namespace {
 
-double readFinite(QSettings& s, const char* key, double fallback) {
-  bool ok = false;
-  const double v = s.value(QLatin1String(key)).toDouble(&ok);
-  return ok && std::isfinite(v) ? v : fallback;
+bool sameKey(const Control& a, const Control& b) {
+  return a.setting != nullptr && b.setting != nullptr && std::strcmp(a.setting, b.setting) == 0;
 }
 
-int readInt(QSettings& s, const char* key, int low, int high, int fallback) {
-  bool ok = false;
-  const int v = s.value(QLatin1String(key)).toInt(&ok);
-  return ok && v >= low && v <= high ? v : fallback;
+// The first row saved under `row`'s key: a choice's rows share one key.
+bool firstWithItsKey(const Control& row) {
+  for (const Control& c : controls()) {
+    if (sameKey(c, row)) return &c == &row;
+  }
+  return true;
+}
+
+// Reads one row's value into `out`; false when the stored text is not one
+// the row accepts.
+bool readRow(const Control& row, const QVariant& stored, ConsoleState& out) {
+  const QString text = stored.toString();
+  switch (row.kind) {
+    case ControlKind::Choice:
+      for (const Control& c : controls()) {
+        if (sameKey(c, row) && c.settingText != nullptr && text == QLatin1String(c.settingText)) {
+          c.field.set(out, c.choice);
+          return true;
+        }
+      }
+      return false;
+    case ControlKind::Toggle:
+      if (text != QLatin1String("true") && text != QLatin1String("false")) return false;
+      row.field.set(out, text == QLatin1String("true") ? 1.0 : 0.0);
+      return true;
+    case ControlKind::Value: {
+      bool ok = false;
+      const double v = stored.toDouble(&ok);
+      // The default is accepted even where it lies outside the limits: it
+      // stands for "never set" (the volume's -1).
+      if (!ok || !(withinLimits(row, v) || v == row.field.get(ConsoleState{}))) return false;
+      row.field.set(out, v);
+      return true;
+    }
+    default:
+      return true;
+  }
 }
 
 }  // namespace
 
-SavedConsole loadSettings(QSettings& s) {
+SavedConsole loadSettings(QSettings& s, QStringList* reset) {
   SavedConsole out;
-  ReceiverSettings& r = out.receiver;
-  const ReceiverSettings d;
-
-  const QString sideband = s.value(QStringLiteral("receiver/sideband")).toString();
-  if (sideband == QLatin1String("lower")) r.sideband = Sideband::Lower;
-  const int low = readInt(s, "receiver/lowCutHz", kLowestCutHz, kHighestCutHz, d.lowCutHz);
-  const int high = readInt(s, "receiver/highCutHz", kLowestCutHz, kHighestCutHz, d.highCutHz);
-  if (validPassband(low, high)) {
-    r.lowCutHz = low;
-    r.highCutHz = high;
+  QStringList bad;
+  for (const Control& row : controls()) {
+    if (row.setting == nullptr || !row.field || !firstWithItsKey(row)) continue;
+    const QString key = QLatin1String(row.setting);
+    if (s.contains(key) && !readRow(row, s.value(key), out)) bad.append(key);
   }
-  const QString agc = s.value(QStringLiteral("receiver/agc")).toString();
-  if (agc == QLatin1String("fast")) r.agc = AgcMode::Fast;
-  if (agc == QLatin1String("off")) r.agc = AgcMode::Off;
-  r.fixedGain = readFinite(s, "receiver/fixedGain", d.fixedGain);
-  r.squelchLevel = readFinite(s, "receiver/squelchLevel", d.squelchLevel);
-  r.swapIq = s.value(QStringLiteral("receiver/swapIq"), false).toBool();
-  r.iqPhaseCoef = readFinite(s, "receiver/iqPhaseCoef", d.iqPhaseCoef);
-  r.iqGainCoef = readFinite(s, "receiver/iqGainCoef", d.iqGainCoef);
-  r.volumePercent = readInt(s, "receiver/volumePercent", -1, 100, d.volumePercent);
-  r.tuneOffsetHz = nearestSliderOffset(readFinite(s, "tuning/offsetHz", 0.0));
-  r.loHz = std::fmax(0.0, readFinite(s, "tuning/loHz", d.loHz));
+  // Each edge may be fine alone and the pair still not.
+  ReceiverSettings& r = out.receiver;
+  if (!validPassband(r.lowCutHz, r.highCutHz)) {
+    const ReceiverSettings d;
+    r.lowCutHz = d.lowCutHz;
+    r.highCutHz = d.highCutHz;
+    bad.append(QStringLiteral("receiver/lowCutHz..highCutHz"));
+  }
 
   out.inputDeviceName = s.value(QStringLiteral("devices/capture")).toString();
   out.outputDeviceName = s.value(QStringLiteral("devices/playback")).toString();
@@ -51,27 +80,28 @@ SavedConsole loadSettings(QSettings& s) {
     out.mainWindowPosition = s.value(QStringLiteral("windows/main")).toPoint();
   }
   out.waterfallGeometry = s.value(QStringLiteral("windows/waterfall")).toByteArray();
-  out.waterfallOpen = s.value(QStringLiteral("windows/waterfallOpen"), false).toBool();
+  if (reset != nullptr) reset->append(bad);
   return out;
 }
 
 void saveSettings(QSettings& s, const SavedConsole& saved) {
-  const ReceiverSettings& r = saved.receiver;
-  s.setValue(QStringLiteral("receiver/sideband"),
-             r.sideband == Sideband::Lower ? QStringLiteral("lower") : QStringLiteral("upper"));
-  s.setValue(QStringLiteral("receiver/lowCutHz"), r.lowCutHz);
-  s.setValue(QStringLiteral("receiver/highCutHz"), r.highCutHz);
-  s.setValue(QStringLiteral("receiver/agc"), r.agc == AgcMode::Slow   ? QStringLiteral("slow")
-                                             : r.agc == AgcMode::Fast ? QStringLiteral("fast")
-                                                                      : QStringLiteral("off"));
-  s.setValue(QStringLiteral("receiver/fixedGain"), r.fixedGain);
-  s.setValue(QStringLiteral("receiver/squelchLevel"), r.squelchLevel);
-  s.setValue(QStringLiteral("receiver/swapIq"), r.swapIq);
-  s.setValue(QStringLiteral("receiver/iqPhaseCoef"), r.iqPhaseCoef);
-  s.setValue(QStringLiteral("receiver/iqGainCoef"), r.iqGainCoef);
-  s.setValue(QStringLiteral("receiver/volumePercent"), r.volumePercent);
-  s.setValue(QStringLiteral("tuning/offsetHz"), r.tuneOffsetHz);
-  s.setValue(QStringLiteral("tuning/loHz"), r.loHz);
+  for (const Control& row : controls()) {
+    if (row.setting == nullptr || !row.field) continue;
+    const QString key = QLatin1String(row.setting);
+    switch (row.kind) {
+      case ControlKind::Choice:
+        if (isChecked(row, saved)) s.setValue(key, QLatin1String(row.settingText));
+        break;
+      case ControlKind::Toggle:
+        s.setValue(key, row.field.get(saved) != 0.0);
+        break;
+      case ControlKind::Value:
+        s.setValue(key, row.field.get(saved));
+        break;
+      default:
+        break;
+    }
+  }
   auto setOrRemove = [&s](const QString& key, const QString& value) {
     if (value.isEmpty()) {
       s.remove(key);
@@ -87,37 +117,68 @@ void saveSettings(QSettings& s, const SavedConsole& saved) {
     s.remove(QStringLiteral("windows/main"));
   }
   s.setValue(QStringLiteral("windows/waterfall"), saved.waterfallGeometry);
-  s.setValue(QStringLiteral("windows/waterfallOpen"), saved.waterfallOpen);
   s.sync();
 }
-
-}  // namespace lanternfly
-
-namespace lanternfly {
 
 SavedConsole settingsToSave(const SavedConsole& loaded, const SavedConsole& startedWith,
                             const SavedConsole& now) {
   SavedConsole out = now;
-  auto keep = [](auto& field, const auto& before, const auto& started, const auto& current) {
-    if (current == started) field = before;
+  auto keepLoaded = [&](const Control& row) {
+    if (row.field && row.field.get(now) == row.field.get(startedWith)) {
+      row.field.set(out, row.field.get(loaded));
+    }
   };
-  const ReceiverSettings& l = loaded.receiver;
-  const ReceiverSettings& s = startedWith.receiver;
-  const ReceiverSettings& n = now.receiver;
-  ReceiverSettings& o = out.receiver;
-  keep(o.sideband, l.sideband, s.sideband, n.sideband);
-  // The passband edges go together: an option may have set one of them.
-  if (n.lowCutHz == s.lowCutHz && n.highCutHz == s.highCutHz) {
-    o.lowCutHz = l.lowCutHz;
-    o.highCutHz = l.highCutHz;
+  for (const Control& row : controls()) {
+    if (row.given == nullptr) continue;
+    keepLoaded(row);
+    if (row.optionSets != nullptr) {
+      if (const Control* target = findControl(row.optionSets)) keepLoaded(*target);
+    }
   }
-  keep(o.tuneOffsetHz, l.tuneOffsetHz, s.tuneOffsetHz, n.tuneOffsetHz);
-  keep(o.loHz, l.loHz, s.loHz, n.loHz);
+  // The passband edges go together: an option may have set one of them.
+  if (!validPassband(out.receiver.lowCutHz, out.receiver.highCutHz)) {
+    out.receiver.lowCutHz = now.receiver.lowCutHz;
+    out.receiver.highCutHz = now.receiver.highCutHz;
+  }
   if (now.inputDeviceName == startedWith.inputDeviceName)
     out.inputDeviceName = loaded.inputDeviceName;
   if (now.outputDeviceName == startedWith.outputDeviceName)
     out.outputDeviceName = loaded.outputDeviceName;
   return out;
+}
+
+SettingsFile::SettingsFile()
+    : path_(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+                .filePath(QStringLiteral("%1/%2.conf")
+                              .arg(QLatin1String(kSettingsOrganisation),
+                                   QLatin1String(kSettingsApplication)))) {
+  // Opening a FIFO for reading would wait for a writer; a folder cannot be
+  // replaced by the rename of a save.
+  const QFileInfo info(path_);
+  if (info.exists() && !info.isFile()) {
+    problem_ = QStringLiteral("settings %1 is not a regular file; they are neither read nor saved")
+                   .arg(path_);
+    return;
+  }
+  store_ = std::make_unique<QSettings>(path_, QSettings::IniFormat);
+  store_->setAtomicSyncRequired(true);
+  if (store_->status() != QSettings::NoError) {
+    problem_ = QStringLiteral("settings %1 could not be read").arg(path_);
+  }
+}
+
+SettingsFile::~SettingsFile() = default;
+
+SavedConsole SettingsFile::load(QStringList* reset) {
+  return store_ ? loadSettings(*store_, reset) : SavedConsole{};
+}
+
+bool SettingsFile::save(const SavedConsole& saved) {
+  if (!store_) return false;
+  saveSettings(*store_, saved);
+  if (store_->status() == QSettings::NoError) return true;
+  problem_ = QStringLiteral("settings could not be saved to %1").arg(path_);
+  return false;
 }
 
 }  // namespace lanternfly

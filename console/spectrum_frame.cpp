@@ -1,5 +1,6 @@
 #include "spectrum_frame.h"
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -54,6 +55,24 @@ QImage drawSpectrumFrame(std::span<const double> spectrum, int order) {
     for (int x = 0; x < kPictureWidth; ++x) line[x] = kGridColour;
   }
   return image;
+}
+
+void strongestPerColumn(std::span<const double> spectrum, std::span<double> columns) {
+  const std::size_t m = spectrum.size();
+  const std::size_t n = columns.size();
+  for (std::size_t c = 0; c < n; ++c) {
+    double strongest = 0.0;
+    if (m >= 2) {
+      // Frequency position j (0 = lowest) is bin (j + M/2) mod M.
+      const std::size_t first = m * c / n;
+      const std::size_t last = std::max(first + 1, m * (c + 1) / n);
+      for (std::size_t j = first; j < last; ++j) {
+        const double v = spectrum[(j + m / 2) % m];
+        if (v > strongest) strongest = v;  // NaN never wins
+      }
+    }
+    columns[c] = strongest;
+  }
 }
 
 QString signalReadoutText(double reading) {

@@ -34,6 +34,15 @@ bool columnTopRow(double s, int& row);
 // over the columns. Format RGB32.
 QImage drawSpectrumFrame(std::span<const double> spectrum, int order);
 
+// Reduces a spectrum (bins as delivered by the engine, M values, bin k at
+// k * rate / M above the band centre for k < M/2, below it from M/2 on) to
+// columns.size() columns in frequency order, lowest frequency first: column
+// c covers the bins of its 1/columns.size() slice of the band (at least
+// one) and gets the strongest of them, so a narrow signal shows in full
+// wherever it falls. NaN never wins; a column with no positive bin gets 0.
+// Fewer than two bins give all zeros.
+void strongestPerColumn(std::span<const double> spectrum, std::span<double> columns);
+
 // The signal readout for an engine reading: nearest integer, halves to the
 // even neighbour, as plain decimal ("-2", "4"). A reading that is not finite
 // gives an empty text; one beyond the 64-bit range shows the nearest end.

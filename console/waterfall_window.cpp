@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "spectrum_frame.h"
+
 namespace lanternfly {
 namespace {
 
@@ -48,24 +50,19 @@ QRgb WaterfallWindow::colourForMagnitude(double magnitude) {
 }
 
 void WaterfallWindow::addSpectrum(std::span<const double> spectrum) {
-  const std::size_t m = spectrum.size();
-  if (m < 2) return;
+  if (spectrum.size() < 2) return;
   head_ = (head_ + kWaterfallRows - 1) % kWaterfallRows;
   auto* row = reinterpret_cast<QRgb*>(history_.scanLine(head_));
-  // Each column shows the strongest bin of its slice of the band, lowest
-  // frequency (bin M/2) on the left, highest (bin M/2 - 1) on the right.
-  for (int c = 0; c < kWaterfallColumns; ++c) {
-    const std::size_t first = m * static_cast<std::size_t>(c) / kWaterfallColumns;
-    const std::size_t last =
-        std::max(first + 1, m * static_cast<std::size_t>(c + 1) / kWaterfallColumns);
-    double strongest = 0.0;
-    for (std::size_t j = first; j < last; ++j) {
-      const double v = spectrum[(j + m / 2) % m];
-      if (v > strongest) strongest = v;  // NaN never wins
-    }
-    row[c] = colourForMagnitude(strongest);
-  }
+  // Lowest frequency on the left of the history; painting mirrors it when
+  // the band is shown rising to the left.
+  strongestPerColumn(spectrum, columns_);
+  for (int c = 0; c < kWaterfallColumns; ++c) row[c] = colourForMagnitude(columns_[c]);
   ++rowsAdded_;
+  update();
+}
+
+void WaterfallWindow::setRisingRight(bool risingRight) {
+  risingRight_ = risingRight;
   update();
 }
 
@@ -84,7 +81,13 @@ void WaterfallWindow::paintEvent(QPaintEvent*) {
   QPainter p(this);
   const int w = width();
   const int picture = std::max(1, height() - kWaterfallAxisHeight);
-  // The ring drawn in two slices: newest row first, at the top.
+  // The ring drawn in two slices: newest row first, at the top; mirrored
+  // when the band rises to the left.
+  p.save();
+  if (!risingRight_) {
+    p.translate(w, 0);
+    p.scale(-1, 1);
+  }
   const int newer = kWaterfallRows - head_;
   const double rowHeight = static_cast<double>(picture) / kWaterfallRows;
   p.drawImage(QRectF(0, 0, w, newer * rowHeight), history_,
@@ -93,15 +96,19 @@ void WaterfallWindow::paintEvent(QPaintEvent*) {
     p.drawImage(QRectF(0, newer * rowHeight, w, head_ * rowHeight), history_,
                 QRectF(0, 0, kWaterfallColumns, head_));
   }
+  p.restore();
 
   const double xPerColumn = static_cast<double>(w) / kWaterfallColumns;
-  auto xFor = [&](double absoluteHz) {
-    return columnForOffset(absoluteHz - tuning_.loHz) * xPerColumn;
+  auto xForOffset = [&](double offsetHz) {
+    const double x = columnForOffset(offsetHz) * xPerColumn;
+    return risingRight_ ? x : w - x;
   };
+  auto xFor = [&](double absoluteHz) { return xForOffset(absoluteHz - tuning_.loHz); };
   // Passband shaded, tuned frequency as a line.
   const double left = xFor(passbandLowerEdgeHz(tuning_));
   const double right = xFor(passbandUpperEdgeHz(tuning_));
-  p.fillRect(QRectF(left, 0, std::max(1.0, right - left), picture), QColor(255, 255, 255, 60));
+  p.fillRect(QRectF(std::min(left, right), 0, std::max(1.0, std::abs(right - left)), picture),
+             QColor(255, 255, 255, 60));
   p.setPen(QColor(255, 60, 60));
   const double tuned = xFor(tunedFrequencyHz(tuning_));
   p.drawLine(QPointF(tuned, 0), QPointF(tuned, picture));
@@ -111,7 +118,7 @@ void WaterfallWindow::paintEvent(QPaintEvent*) {
   p.fillRect(0, picture, w, kWaterfallAxisHeight, palette().window());
   p.setPen(palette().windowText().color());
   for (int offset = -20000; offset <= 20000; offset += 5000) {
-    const double x = columnForOffset(offset) * xPerColumn;
+    const double x = xForOffset(offset);
     p.drawLine(QPointF(x, picture), QPointF(x, picture + 4));
     const QString label = QString::number((tuning_.loHz + offset) / 1000.0, 'f', 1);
     p.drawText(QRectF(x - 50, picture + 4, 100, kWaterfallAxisHeight - 4),

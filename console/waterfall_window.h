@@ -1,12 +1,15 @@
 // The waterfall: a separate, resizable window with the captured band over
 // time (newest row at the top), a frequency axis in kHz (LO + offset) and a
-// marker at the tuned frequency with its passband. Rows come from the
+// marker at the tuned frequency with its passband. Its frequency runs the
+// way the main window's picture runs: rising to the left like the spectrum
+// picture, or to the right like the operator view. Rows come from the
 // display thread's frames, so it reads nothing from the engine itself.
 // Main thread only.
 #pragma once
 
 #include <QImage>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <span>
 
@@ -30,6 +33,10 @@ class WaterfallWindow : public QWidget {
   void addSpectrum(std::span<const double> spectrum);
   // The tuning shown by the title, the axis and the marker.
   void setTuning(const ReceiverSettings& settings);
+  // Frequency rising to the right on screen, or (the default) to the left.
+  // The history keeps the lowest frequency in column 0 either way.
+  void setRisingRight(bool risingRight);
+  bool risingRight() const { return risingRight_; }
 
   // Column of the history for a frequency offset from the band centre (Hz);
   // the band runs from -24000 Hz at column 0 up to +24000 Hz.
@@ -51,6 +58,8 @@ class WaterfallWindow : public QWidget {
   int head_ = 0;
   int rowsAdded_ = 0;
   ReceiverSettings tuning_;
+  bool risingRight_ = false;
+  std::array<double, kWaterfallColumns> columns_{};  // one row's strongest bins
 };
 
 }  // namespace lanternfly

@@ -3,6 +3,9 @@
 #include "core/lifecycle.h"
 
 namespace {
-__attribute__((constructor)) void onLibraryLoad() { bw::engineAttach(); }
+__attribute__((constructor)) void onLibraryLoad() {
+  bw::engineAttach();
+  bw::engineWatchExit();
+}
 __attribute__((destructor)) void onLibraryUnload() { bw::engineDetach(); }
 }  // namespace

@@ -2,21 +2,26 @@
 
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "audio/system_platform.h"
 
 namespace bw::audio {
 
 namespace {
+// Nothing here has a destructor of its own (std::mutex's is trivial): the
+// system platform is ended by endSystemPlatform only. A static owner would be
+// destroyed by the process's exit handlers before the library's unload hook
+// runs, and that hook would then end the platform a second time.
 std::mutex g_mutex;
 AudioPlatform* g_installed = nullptr;
-std::unique_ptr<AudioPlatform> g_system;
+AudioPlatform* g_system = nullptr;  // owned
 }  // namespace
 
 AudioPlatform& audioPlatform() {
   std::lock_guard lock(g_mutex);
   if (g_installed) return *g_installed;
-  if (!g_system) g_system = makeSystemPlatform();
+  if (!g_system) g_system = makeSystemPlatform().release();
   return *g_system;
 }
 
@@ -29,7 +34,7 @@ void endSystemPlatform() {
   std::unique_ptr<AudioPlatform> ending;
   {
     std::lock_guard lock(g_mutex);
-    ending = std::move(g_system);
+    ending.reset(std::exchange(g_system, nullptr));
   }
 }
 

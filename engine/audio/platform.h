@@ -77,12 +77,20 @@ class CaptureStream {
   virtual StreamCounters counters() const = 0;
 };
 
+// Told that a playback stream stopped playing for good (device gone, sound
+// server died or killed the stream), at most once per watch, on a thread of
+// the platform; `instance` is what watchFailure() was given.
+using PlaybackFailed = void (*)(std::uintptr_t instance);
+
 // A playback stream plays written buffers in the order written and silence
 // while none is queued. It starts playing at open. write() comes from one
 // thread at a time (the engine: the capture notification).
 class PlaybackStream {
  public:
   virtual ~PlaybackStream() = default;
+  // From now on a failure is told to `failed` (also one that came before
+  // this call). A stream that cannot fail by itself ignores it.
+  virtual void watchFailure(PlaybackFailed /*failed*/, std::uintptr_t /*instance*/) {}
   // Queues a prepared header behind those written (clears its done bit);
   // it gets the done bit once played.
   virtual Result write(WaveHeader& header) = 0;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "audio/portaudio_bounded.h"
 #include "audio/portaudio_stream.h"
 #include "audio/pumped_capture.h"
 #include "audio/pumped_playback.h"
@@ -52,7 +53,7 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
 
   Result open(int paIndex, double latency) {
     return stream_.open(paIndex, latency, format(), false, this, &onSamples,
-                        nullptr);
+                        &onFailed);
   }
 
  protected:
@@ -67,6 +68,9 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
     static_cast<PortAudioPlayback*>(self)->render(
         static_cast<std::uint8_t*>(output), frames);
   }
+  static void onFailed(void* self) {
+    static_cast<PortAudioPlayback*>(self)->reportFailure();
+  }
 
   PortAudioStream stream_;
 };
@@ -74,23 +78,49 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
 }  // namespace
 
 PortAudioPlatform::PortAudioPlatform() {
-  started_ = Pa_Initialize() == paNoError;
-  if (!started_) return;
-  const PaDeviceIndex paDefaultIn = Pa_GetDefaultInputDevice();
-  const PaDeviceIndex paDefaultOut = Pa_GetDefaultOutputDevice();
-  const PaDeviceIndex count = Pa_GetDeviceCount();
-  for (PaDeviceIndex i = 0; i < count; ++i) {
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-    if (info == nullptr) continue;
-    const char* name = info->name ? info->name : "";
-    if (info->maxInputChannels >= 2) {
-      if (i == paDefaultIn) defaultCapture_ = int(capture_.size());
-      capture_.push_back({i, name, info->defaultHighInputLatency});
-    }
-    if (info->maxOutputChannels >= 2) {
-      if (i == paDefaultOut) defaultPlayback_ = int(playback_.size());
-      playback_.push_back({i, name, info->defaultHighOutputLatency});
-    }
+  // Starting PortAudio lists every ALSA device, and ALSA's pulse plugin
+  // waits for the sound server: a frozen server would hold this for two
+  // minutes. Given up, the platform has no sound cards; a start that comes
+  // through later is undone on its own thread.
+  struct Listing {
+    bool started = false;
+    std::vector<Device> capture, playback;
+    int defaultCapture = kNoDevice, defaultPlayback = kNoDevice;
+  };
+  auto l = std::make_shared<Listing>();
+  if (!waitForPortAudio(kPortAudioCallBound)) return;
+  const bool inTime = runBounded(
+      "listing the sound devices", kPortAudioCallBound,
+      [l] {
+        l->started = Pa_Initialize() == paNoError;
+        if (!l->started) return;
+        const PaDeviceIndex paDefaultIn = Pa_GetDefaultInputDevice();
+        const PaDeviceIndex paDefaultOut = Pa_GetDefaultOutputDevice();
+        const PaDeviceIndex count = Pa_GetDeviceCount();
+        for (PaDeviceIndex i = 0; i < count; ++i) {
+          const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+          if (info == nullptr) continue;
+          const char* name = info->name ? info->name : "";
+          if (info->maxInputChannels >= 2) {
+            if (i == paDefaultIn) l->defaultCapture = int(l->capture.size());
+            l->capture.push_back({i, name, info->defaultHighInputLatency});
+          }
+          if (info->maxOutputChannels >= 2) {
+            if (i == paDefaultOut) l->defaultPlayback = int(l->playback.size());
+            l->playback.push_back({i, name, info->defaultHighOutputLatency});
+          }
+        }
+      },
+      {},
+      [l] {
+        if (l->started) Pa_Terminate();
+      });
+  if (inTime) {
+    started_ = l->started;
+    capture_ = std::move(l->capture);
+    playback_ = std::move(l->playback);
+    defaultCapture_ = l->defaultCapture;
+    defaultPlayback_ = l->defaultPlayback;
   }
   volumes_ = std::make_unique<std::atomic<std::uint32_t>[]>(playback_.size());
   for (std::size_t k = 0; k < playback_.size(); ++k) volumes_[k] = kFullVolume;

@@ -18,7 +18,8 @@ namespace bw::audio {
 class PortAudioPlatform final : public AudioPlatform {
  public:
   // Starts PortAudio with the sound libraries' probing messages silenced.
-  // If PortAudio cannot start, the platform simply has no devices.
+  // If PortAudio cannot start, or the sound server does not let it within
+  // kPortAudioCallBound, the platform simply has no devices.
   PortAudioPlatform();
   // Ends PortAudio and gives the sound libraries their message hooks back.
   // Every stream must be closed and destroyed first.

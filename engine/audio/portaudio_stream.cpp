@@ -1,17 +1,13 @@
 #include "audio/portaudio_stream.h"
 
-#include <dlfcn.h>
-
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <thread>
+
+#include "audio/portaudio_bounded.h"
 
 namespace bw::audio {
 
 namespace {
-
-std::atomic<int> g_stuck{0};
 
 PaSampleFormat sampleFormat(int bits) {
   switch (bits) {
@@ -20,17 +16,6 @@ PaSampleFormat sampleFormat(int bits) {
     case 24: return paInt24;
     default: return paInt32;
   }
-}
-
-// Keeps the library that holds this code mapped for the rest of the process:
-// a PortAudio thread we gave up on may still run our callbacks.
-void pinThisLibrary() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&pinThisLibrary), &info) == 0 ||
-      info.dli_fname == nullptr) {
-    return;
-  }
-  dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
 }
 
 }  // namespace
@@ -74,34 +59,75 @@ Result PortAudioStream::open(int paIndex, double latency,
                              const WaveFormat& format, bool capture,
                              void* owner, Samples samples, Failed failed) {
   close();
-  auto link = std::make_unique<Link>();
-  link->owner.store(owner);
-  link->samples = samples;
-  link->failed = failed;
-  PaStreamParameters params{};
-  params.device = paIndex;
-  params.channelCount = 2;
-  params.sampleFormat = sampleFormat(format.wBitsPerSample);
-  params.suggestedLatency = latency;
-  const PaError err = Pa_OpenStream(
-      &stream_, capture ? &params : nullptr, capture ? nullptr : &params,
-      format.nSamplesPerSec, paFramesPerBufferUnspecified, paClipOff,
-      &Link::onAudio, link.get());
-  if (err != paNoError) {
-    stream_ = nullptr;
-    return err == paSampleFormatNotSupported || err == paInvalidSampleRate
+  if (!waitForPortAudio(kPortAudioCallBound)) return Result::Refused;
+  struct Opening {
+    PaStreamParameters params{};
+    PaStream* stream = nullptr;
+    PaError error = paNoError;
+    std::unique_ptr<Link> link = std::make_unique<Link>();
+  };
+  auto o = std::make_shared<Opening>();
+  o->link->owner.store(owner);
+  o->link->samples = samples;
+  o->link->failed = failed;
+  o->params.device = paIndex;
+  o->params.channelCount = 2;
+  o->params.sampleFormat = sampleFormat(format.wBitsPerSample);
+  o->params.suggestedLatency = latency;
+  const double rate = format.nSamplesPerSec;
+  const bool inTime = runBounded(
+      "opening a sound device", kPortAudioCallBound,
+      [o, capture, rate] {
+        o->error = Pa_OpenStream(&o->stream, capture ? &o->params : nullptr,
+                                 capture ? nullptr : &o->params, rate,
+                                 paFramesPerBufferUnspecified, paClipOff,
+                                 &Link::onAudio, o->link.get());
+      },
+      {},
+      // A stream that opened after all is never started: close it.
+      [o] {
+        if (o->error == paNoError) Pa_CloseStream(o->stream);
+      });
+  if (!inTime) return Result::Refused;
+  if (o->error != paNoError) {
+    return o->error == paSampleFormatNotSupported || o->error == paInvalidSampleRate
                ? Result::BadFormat
                : Result::Refused;
   }
+  stream_ = o->stream;
   Pa_SetStreamFinishedCallback(stream_, &Link::onFinished);
-  link_ = link.release();
+  link_ = o->link.release();
   return Result::Ok;
+}
+
+void PortAudioStream::cut(Link* link) {
+  link->halting.store(true);
+  link->owner.store(nullptr);
+  while (link->busy.load() != 0) std::this_thread::yield();
 }
 
 Result PortAudioStream::start() {
   if (stream_ == nullptr || link_->ended.load()) return Result::Refused;
+  if (!waitForPortAudio(kPortAudioCallBound)) return Result::Refused;
   link_->halting.store(false);
-  return Pa_StartStream(stream_) == paNoError ? Result::Ok : Result::Refused;
+  auto error = std::make_shared<PaError>(paNoError);
+  PaStream* stream = stream_;
+  Link* link = link_;
+  if (runBounded(
+          "starting a sound device", kPortAudioCallBound,
+          [error, stream] { *error = Pa_StartStream(stream); },
+          [link] { cut(link); },
+          // Started late or not at all: nobody wants it any more.
+          [stream, link] {
+            Pa_AbortStream(stream);
+            Pa_CloseStream(stream);
+            delete link;
+          })) {
+    return *error == paNoError ? Result::Ok : Result::Refused;
+  }
+  stream_ = nullptr;
+  link_ = nullptr;
+  return Result::Refused;
 }
 
 void PortAudioStream::halt() {
@@ -113,54 +139,18 @@ void PortAudioStream::halt() {
   }
   link_->halting.store(true);
   // Aborting joins PortAudio's thread, which a frozen sound server can hold
-  // for tens of seconds: the abort runs on a thread of its own, waited for a
-  // bounded time. It is always called, even for a stream that looks
-  // inactive: a thread that ended on an error must still be joined.
-  struct Abort {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    bool givenUp = false;
-  };
-  auto state = std::make_shared<Abort>();
+  // for tens of seconds. It is always called, even for a stream that looks
+  // inactive: a thread that ended on an error must still be joined. Given
+  // up, the stream stays open until Pa_Terminate closes it, and the link
+  // goes once PortAudio's thread has been joined.
   PaStream* stream = stream_;
   Link* link = link_;
-  std::thread aborter;
-  try {
-    aborter = std::thread([state, stream, link] {
-      Pa_AbortStream(stream);
-      std::lock_guard lock(state->mutex);
-      state->finished = true;
-      if (state->givenUp) {
-        // PortAudio's thread has been joined: nothing reaches the link now.
-        delete link;
-        g_stuck.fetch_sub(1);
-      }
-      state->done.notify_all();
-    });
-  } catch (...) {
-    Pa_AbortStream(stream);  // no thread to spare: wait as long as it takes
+  if (runBounded(
+          "stopping a sound device", kHaltBound,
+          [stream] { Pa_AbortStream(stream); }, [link] { cut(link); },
+          [link] { delete link; })) {
     return;
   }
-  bool givenUp = false;
-  {
-    std::unique_lock lock(state->mutex);
-    if (!state->done.wait_for(lock, kHaltBound, [&] { return state->finished; })) {
-      // Given up: cut the link and wait for a callback still inside the
-      // owner, before the aborter may free the link. The stream stays open
-      // until Pa_Terminate closes it.
-      pinThisLibrary();
-      link->owner.store(nullptr);
-      while (link->busy.load() != 0) std::this_thread::yield();
-      state->givenUp = givenUp = true;
-      g_stuck.fetch_add(1);
-    }
-  }
-  if (!givenUp) {
-    aborter.join();
-    return;
-  }
-  aborter.detach();
   stream_ = nullptr;
   link_ = nullptr;
 }
@@ -175,6 +165,6 @@ void PortAudioStream::close() {
   link_ = nullptr;
 }
 
-int PortAudioStream::stuckStreams() { return g_stuck.load(); }
+int PortAudioStream::stuckStreams() { return givenUpCalls(); }
 
 }  // namespace bw::audio

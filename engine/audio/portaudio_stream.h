@@ -40,7 +40,9 @@ class PortAudioStream {
   PortAudioStream(const PortAudioStream&) = delete;
   PortAudioStream& operator=(const PortAudioStream&) = delete;
 
-  // A one-direction stereo stream in `format`; Refused or BadFormat on error.
+  // A one-direction stereo stream in `format`; Refused or BadFormat on
+  // error. Returns within about kPortAudioCallBound, and so does start():
+  // a call the sound server holds longer is given up and Refused.
   Result open(int paIndex, double latency, const WaveFormat& format,
               bool capture, void* owner, Samples samples, Failed failed);
   Result start();
@@ -50,12 +52,15 @@ class PortAudioStream {
   // Halts and closes (nothing when not open or given up).
   void close();
 
-  // Streams given up whose abort has not returned yet (PortAudio must not be
-  // terminated while there are any: it would block on them).
+  // Calls given up (aborts, opens, starts, listings) that have not returned
+  // yet (PortAudio must not be terminated while there are any: it would
+  // block on them).
   static int stuckStreams();
 
  private:
   struct Link;
+  // Cuts `link` from its owner and waits for a callback still inside it.
+  static void cut(Link* link);
   PaStream* stream_ = nullptr;
   Link* link_ = nullptr;
 };

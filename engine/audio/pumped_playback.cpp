@@ -12,6 +12,20 @@ PumpedPlaybackStream::PumpedPlaybackStream(
     const WaveFormat& format, const std::atomic<std::uint32_t>* volume)
     : format_(format), volume_(volume) {}
 
+void PumpedPlaybackStream::watchFailure(PlaybackFailed failed,
+                                        std::uintptr_t instance) {
+  failedInstance_.store(instance);
+  failed_.store(failed);
+  // A failure before the watch is told now; one racing with it may be told
+  // twice, which the watcher takes as once.
+  if (hasFailed_.load() && failed != nullptr) failed(instance);
+}
+
+void PumpedPlaybackStream::reportFailure() noexcept {
+  hasFailed_.store(true);
+  if (PlaybackFailed f = failed_.load()) f(failedInstance_.load());
+}
+
 Result PumpedPlaybackStream::write(WaveHeader& header) {
   if (closed_) return Result::InvalidState;
   const std::uint32_t flags = header.dwFlags.load(std::memory_order_relaxed);

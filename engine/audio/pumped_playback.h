@@ -24,6 +24,7 @@ class PumpedPlaybackStream : public PlaybackStream {
                        const std::atomic<std::uint32_t>* volume);
   ~PumpedPlaybackStream() override = default;
 
+  void watchFailure(PlaybackFailed failed, std::uintptr_t instance) override;
   Result write(WaveHeader& header) override;
   Result reset() override;
   Result close() override;
@@ -37,6 +38,9 @@ class PumpedPlaybackStream : public PlaybackStream {
   void render(std::uint8_t* out, std::size_t frames) noexcept;
   // Start / stop the consumer; stopConsumer() returns once no render() call
   // is running. The stream starts its consumer when opened.
+  // Tells the watcher that the consumer ended for good; from the thread
+  // that noticed.
+  void reportFailure() noexcept;
   virtual Result startConsumer() = 0;
   virtual void stopConsumer() = 0;
   virtual void closeDevice() {}
@@ -60,6 +64,11 @@ class PumpedPlaybackStream : public PlaybackStream {
   std::size_t prerollBytes_ = 0;
   bool primed_ = false;         // the first buffer has arrived
   bool closed_ = false;
+
+  // The watcher, and whether a failure came (before or after it was set).
+  std::atomic<PlaybackFailed> failed_{nullptr};
+  std::atomic<std::uintptr_t> failedInstance_{0};
+  std::atomic<bool> hasFailed_{false};
 
   std::atomic<std::uint64_t> buffers_{0};
   std::atomic<std::uint64_t> underruns_{0};

@@ -65,6 +65,13 @@ struct StreamState {
   // playing (bufferBytes, made by sdrStart), and how often that happened.
   std::unique_ptr<std::uint8_t[]> spareOutput;
   std::atomic<std::uint64_t> lateOutputBlocks{0};
+  // Late blocks in a row (processing thread only) and how many end
+  // streaming as a dead playback would (set by sdrStart).
+  std::uint32_t lateInARow = 0;
+  std::uint32_t lateLimit = 0;
+  // A stream failure ended the latest run: notifications change nothing
+  // until the next start.
+  std::atomic<bool> failed{false};
   // Counters of the streams as they were closed by the latest stop.
   StreamCounters closedCapture, closedPlayback;
 };

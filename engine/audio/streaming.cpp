@@ -6,6 +6,7 @@
 // processing and moves buffers.
 #include "audio/streaming.h"
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -63,6 +64,35 @@ void closeLeftovers(StreamState& a) {
   closeStreams(a);
 }
 
+// Ends streaming after a stream failed: no block runs once this returns
+// (unless called from inside a block, which then is the last). The streams
+// are closed by the next sdrStart, sdrSetGlobal or tear-down.
+void endOnFailure(StreamState& a) {
+  // The other stream may still deliver: its notifications must not turn the
+  // stopped state into -1, which the read-outs take as running.
+  a.failed.store(true);
+  std::int32_t running = kRunning;
+  if (!a.runState.compare_exchange_strong(running, kStopped)) {
+    a.failed.store(false);  // not running: nothing ended here
+    return;
+  }
+  if (!t_inBlock) waitForNotifications(a);
+}
+
+void playbackFailed(std::uintptr_t instance) {
+  endOnFailure(*reinterpret_cast<StreamState*>(instance));
+}
+
+// Consecutive blocks whose playback slot was still queued after which the
+// playback counts as dead: about four seconds of the stream, and at least
+// two rings.
+std::uint32_t lateOutputLimit(const StreamSetup& s) {
+  const std::uint64_t frames = s.bufferBytes / s.format.nBlockAlign;
+  const std::uint64_t blocks = (4ull * s.format.nSamplesPerSec + frames - 1) / frames;
+  return static_cast<std::uint32_t>(
+      std::max<std::uint64_t>(blocks, 2ull * static_cast<std::uint64_t>(s.bufferCount)));
+}
+
 void setUpHeader(WaveHeader& h, std::uint8_t* data, std::int32_t bytes) {
   h.lpData = data;
   h.dwBufferLength = static_cast<std::uint32_t>(bytes);
@@ -75,17 +105,16 @@ void captureCallback(CaptureStream&, std::uint32_t message,
                      std::uintptr_t instance, WaveHeader*) {
   StreamState& a = *reinterpret_cast<StreamState*>(instance);
   if (message == kCaptureFailed) {
-    // Streaming ends as if stopped; the streams are closed by the next
-    // sdrStart, sdrSetGlobal or tear-down. Once this returns, no block runs.
-    std::int32_t running = kRunning;
-    if (a.runState.compare_exchange_strong(running, kStopped)) {
-      waitForNotifications(a);
-    }
+    endOnFailure(a);
     return;
   }
   // Counted before runState is read: sdrStop sets runState first and then
   // waits for the count, so either this sees the stop or the stop sees this.
   a.notificationsInProgress.fetch_add(1);
+  if (a.failed.load()) {
+    a.notificationsInProgress.fetch_sub(1);
+    return;
+  }
   std::int32_t state = a.runState.load();
   if (state != kRunning) {
     // Open, reset and close notifications. Only a stopped state becomes -1:
@@ -111,8 +140,15 @@ void captureCallback(CaptureStream&, std::uint32_t message,
                        a.spareOutput.get());
         a.lateOutputBlocks.fetch_add(1, std::memory_order_relaxed);
         a.capture->add(captured);
+        // A playback that has taken nothing for seconds is dead even if
+        // the platform never said so: streaming ends as on a failure.
+        if (++a.lateInARow >= a.lateLimit) {
+          endOnFailure(a);
+          break;
+        }
         continue;
       }
+      a.lateInARow = 0;
       client.process(client.context, s.captureBuffers[slot],
                      s.playbackBuffers[slot]);
       a.capture->add(captured);
@@ -138,6 +174,9 @@ StreamResult startStreaming(StreamState& a, const StreamSetup& setup) {
   a.setup = setup;
   const StreamSetup& s = a.setup;
   a.lateOutputBlocks.store(0);
+  a.lateInARow = 0;
+  a.lateLimit = lateOutputLimit(s);
+  a.failed.store(false);
   if (s.onStart) s.onStart(s.startContext);
 
   AudioPlatform& platform = audioPlatform();
@@ -164,6 +203,7 @@ StreamResult startStreaming(StreamState& a, const StreamSetup& setup) {
     setUpHeader(s.playbackHeaders[slot], s.playbackBuffers[slot],
                 s.bufferBytes);
   }
+  a.playback->watchFailure(&playbackFailed, reinterpret_cast<std::uintptr_t>(&a));
   // Running before capture starts, so that even the earliest filled buffer
   // is processed and queued again rather than dropped from the ring.
   a.runState.store(kRunning);

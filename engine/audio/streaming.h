@@ -28,8 +28,10 @@ StreamResult startStreaming(StreamState& s, const StreamSetup& setup);
 // finish, then stops, resets, unprepares and closes both streams. Called
 // from inside a block it refuses with Running.
 StreamResult stopStreaming(StreamState& s);
-// A stream failure reported by the platform (kCaptureFailed: device gone,
-// sound server died) ends streaming as if stopped: no block runs after it,
+// A stream failure reported by the platform (kCaptureFailed or a playback
+// failure: device gone, sound server died or killed a stream), or a playback
+// that has taken no block for about four seconds, ends streaming as if
+// stopped: no block runs after it,
 // sdrStop answers NotRunning and sdrStart may be called again; the dead
 // streams are closed by the next start, sdrSetGlobal or tear-down.
 //

@@ -1,12 +1,19 @@
 #include "core/lifecycle.h"
 
+#include <cxxabi.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
 #include "audio/streaming.h"
 #include "core/engine_state.h"
 #include "primitives/fft_plan.h"
+
+// This library's (or program's) own handle for its exit handlers.
+extern "C" void* __dso_handle;
 
 namespace bw {
 
@@ -15,6 +22,24 @@ namespace {
 // has no static destructor of its own to run in an unknown order against the
 // library's unload hook.
 EngineState* g_engine = nullptr;
+// The process that attached; a forked child differs.
+pid_t g_attachedIn = 0;
+// Set by the exit handler: from then on tear-down is the system's.
+std::atomic<bool> g_exiting{false};
+// Exit handlers registered by this copy of the library (or program).
+std::atomic<int> g_watches{0};
+
+bool inForkedChild() { return getpid() != g_attachedIn; }
+
+// Runs at exit(), or when this library is unloaded (after engineDetach).
+void onProcessExit(void*) {
+  if (g_engine == nullptr || g_exiting.exchange(true)) return;
+  if (inForkedChild()) return;
+  EngineState& e = *g_engine;
+  // Stopped from inside a block (the hook called exit) this refuses, which
+  // is all that can be done on the processing thread itself.
+  if (e.runState.load() == kRunning) audio::stopStreaming(e.audio);
+}
 
 // Binds the primitives from `library`; on failure says so and gives an empty
 // table, with which the chain does not run.
@@ -70,10 +95,11 @@ bool engineAttached() { return g_engine != nullptr; }
 void engineAttach(std::span<const NamedExport> library) {
   if (g_engine) engineDetach();
   g_engine = new EngineState(bindOrReport(library));
+  g_attachedIn = getpid();
 }
 
 void engineDetach() {
-  if (!g_engine) return;
+  if (!g_engine || g_exiting.load() || inForkedChild()) return;
   EngineState& e = *g_engine;
   if (e.runState.load() == kRunning) audio::stopStreaming(e.audio);
   audio::shutdownAudio(e.audio);
@@ -81,6 +107,16 @@ void engineDetach() {
   delete g_engine;
   g_engine = nullptr;
   nsp::releaseFftPlans();
+}
+
+void engineWatchExit() {
+  // At most twice per library copy (load and first start): each
+  // registration takes a slot in the C library's exit list until exit or
+  // unload.
+  if (g_watches.fetch_add(1) >= 2) return;
+  // Owned by this library (__dso_handle): unloading it removes the handler
+  // with it, so no exit handler ever points into unmapped code.
+  abi::__cxa_atexit(&onProcessExit, nullptr, &__dso_handle);
 }
 
 }  // namespace bw

@@ -2,6 +2,7 @@
 
 #include "audio/streaming.h"
 #include "core/configuration.h"
+#include "core/lifecycle.h"
 
 namespace bw {
 
@@ -60,7 +61,9 @@ Status startReceiver(BlockHook hook) {
   StartingBlocks starting{&e, hook};
   s.onStart = &onStart;
   s.startContext = &starting;
-  return fromStream(audio::startStreaming(e.audio, s));
+  const audio::StreamResult started = audio::startStreaming(e.audio, s);
+  if (started == audio::StreamResult::Ok) engineWatchExit();
+  return fromStream(started);
 }
 
 Status stopReceiver() { return fromStream(audio::stopStreaming(engine().audio)); }

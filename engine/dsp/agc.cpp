@@ -4,7 +4,6 @@ namespace bw {
 
 namespace {
 constexpr double kTargetPeak = 16384.0;  // the envelope peak the gain aims at
-constexpr std::int32_t kMaxHold = 10;
 
 // Multiplies mag[0..ramp-1] by factors moving in `ramp` equal steps from
 // `from` (exclusive) to `to` (reached at sample ramp-1), the rest by `to`.
@@ -20,10 +19,9 @@ void rampGain(double* mag, std::int32_t n, std::int32_t ramp, double from,
 
 void applyAgc(AgcState& s, double* mag, std::int32_t n, std::int32_t rampSamples,
               std::int32_t holdBlocks, double maxGain, const PrimitiveEntries& nsp) {
-  std::int32_t hold = holdBlocks;
-  if (hold < 1 || hold > kMaxHold) hold = 1;
+  const std::int32_t hold = agcHoldBlocks(holdBlocks);
 
-  // Advance before writing; the ring holds at least kMaxHold entries.
+  // Advance before writing; the ring holds at least kAgcMaxHoldBlocks entries.
   s.pos = (s.pos >= hold - 1) ? 0 : s.pos + 1;
 
   double gain = s.currentGain.load(std::memory_order_relaxed);

@@ -20,8 +20,18 @@ struct AgcState {
   std::atomic<double> currentGain{0.0};
 };
 
+// The longest history the AGC keeps, in blocks.
+constexpr std::int32_t kAgcMaxHoldBlocks = 10;
+
+// The number of blocks the AGC holds for a requested count: the count itself
+// when it is 1..kAgcMaxHoldBlocks, otherwise 1. Ring entries 0..count-1 are
+// the ones in use.
+constexpr std::int32_t agcHoldBlocks(std::int32_t requested) {
+  return (requested >= 1 && requested <= kAgcMaxHoldBlocks) ? requested : 1;
+}
+
 // Gain = 16384 / the largest envelope peak of the last holdBlocks blocks
-// (1..10, anything else counts as 1), capped at maxGain (linear), reached by a
+// (agcHoldBlocks), capped at maxGain (linear), reached by a
 // linear ramp over rampSamples samples (at most n). Scales mag[0..n-1] in
 // place and sets s.currentGain. A block whose peak is 0 keeps the gain.
 void applyAgc(AgcState& s, double* mag, std::int32_t n, std::int32_t rampSamples,

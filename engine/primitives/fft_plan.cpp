@@ -14,6 +14,7 @@
 // planned), then scaled by 1/2^order.
 #include "primitives/fft_plan.h"
 
+#include <dlfcn.h>
 #include <fftw3.h>
 
 #include <atomic>
@@ -55,6 +56,16 @@ struct FftSlot {
 // happens under this mutex. Executing a finished plan needs no lock.
 std::mutex plannerMutex;
 std::atomic<FftSlot*> slots[kMaxFftOrder + 1];
+
+// The wisdom file and what we know of it, from the first plan to
+// releaseFftPlans; under the planner lock. Held by a plain pointer, which no
+// exit handler destroys while a host thread may still configure.
+struct WisdomState {
+  std::string path;
+  std::string saved;  // what the file holds as far as we know
+  bool kept = false;  // new wisdom can be written there
+};
+WisdomState* wisdom = nullptr;
 
 // Planning rigor by order. FFTW_PATIENT finds split-array plans about a third
 // faster than FFTW_MEASURE does at the console's order, but takes seconds per
@@ -175,6 +186,42 @@ std::string wisdomText() {
   return copy;
 }
 
+// Keeps libfftw3 loaded for the rest of the process once we have planned
+// with it. FFTW's planner keeps its state (solvers, wisdom) in allocations
+// that only fftw_cleanup() gives back. If libfftw3 left the process with
+// this library, that state would be lost at every unload, about 130 kB per
+// load of the engine. fftw_cleanup() is no answer: it invalidates every plan
+// in the process, and a host, or another library it loaded, may use FFTW
+// with plans of its own; whether it does cannot be known (the loader keeps
+// no count we can read). Kept loaded, the planner's state is found again by
+// the next load, whose plans (the same as before) add nothing to it. A host
+// that uses FFTW itself keeps it loaded anyway.
+void keepFftwLoaded() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&fftw_execute), &info) == 0 ||
+      info.dli_fname == nullptr) {
+    return;
+  }
+  if (void* handle = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) {
+    dlclose(handle);  // the mark stays; the count goes back
+  }
+}
+
+// Reads the cached wisdom before the first plan; plans it covers are made at
+// once, without measuring. Under the planner lock.
+WisdomState& wisdomState() {
+  if (wisdom != nullptr) return *wisdom;
+  keepFftwLoaded();
+  wisdom = new WisdomState;
+  wisdom->path = wisdomFilePath(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
+  const bool read = importWisdomFile(wisdom->path);
+  // Measuring patiently pays only when the result can be kept: anything but
+  // a writable folder and a regular file (or none) at the path plans quickly.
+  wisdom->kept = wisdomWritable(wisdom->path);
+  if (read) wisdom->saved = wisdomText();
+  return *wisdom;
+}
+
 FftSlot* slotFor(int order) {
   FftSlot* slot = slots[order].load(std::memory_order_acquire);
   if (slot != nullptr) return slot;
@@ -213,16 +260,8 @@ bool prepareFft(int order, int concurrentCallers) {
   if (FftSlot* slot = slots[order].load(std::memory_order_acquire)) {
     return addScratch(slot, order, concurrentCallers);
   }
-  // The cached wisdom is read before the first plan of the process; plans it
-  // covers are made at once, without measuring.
-  static const std::string wisdomPath =
-      wisdomFilePath(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
-  static const bool wisdomRead = importWisdomFile(wisdomPath);
-  static std::string savedWisdom;  // what the file holds as far as we know
-  static bool wisdomKept = wisdomWritable(wisdomPath);
-  if (wisdomRead && savedWisdom.empty()) savedWisdom = wisdomText();
-
-  FftSlot* slot = makeSlot(order, wisdomKept);
+  WisdomState& cache = wisdomState();
+  FftSlot* slot = makeSlot(order, cache.kept);
   if (slot == nullptr || !addScratch(slot, order, concurrentCallers)) {
     destroySlot(slot);
     return false;
@@ -231,9 +270,9 @@ bool prepareFft(int order, int concurrentCallers) {
 
   // New plans add wisdom: keep it for the next start.
   std::string now = wisdomText();
-  if (!wisdomPath.empty() && now != savedWisdom) {
-    wisdomKept = exportWisdomFile(wisdomPath);
-    if (wisdomKept) savedWisdom = std::move(now);
+  if (!cache.path.empty() && now != cache.saved) {
+    cache.kept = exportWisdomFile(cache.path);
+    if (cache.kept) cache.saved = std::move(now);
   }
   return true;
 }
@@ -243,8 +282,10 @@ void releaseFftPlans() {
   for (auto& entry : slots) {
     destroySlot(entry.exchange(nullptr, std::memory_order_acq_rel));
   }
+  delete std::exchange(wisdom, nullptr);
   // No fftw_cleanup(): FFTW is shared with the host, whose plans and wisdom
-  // it would invalidate. Destroying our own plans is all that is ours to do.
+  // it would invalidate. Destroying our own plans is all that is ours to do;
+  // keepFftwLoaded() keeps the planner's own state from being lost.
 }
 
 int nspzrFftNip(const double* inRe, const double* inIm, double* outRe,

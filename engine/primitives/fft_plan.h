@@ -33,7 +33,9 @@ std::ptrdiff_t splitStride(int order);
 // kMinFftOrder..kMaxFftOrder or when FFTW cannot plan it or memory runs out.
 bool prepareFft(int order, int concurrentCallers = 1);
 
-// Destroys every plan and FFTW's own state (engine tear-down).
+// Destroys every plan made here and forgets the wisdom file's state (engine
+// tear-down). FFTW's planner keeps its own state, and libfftw3 stays loaded
+// with it, so that reloading the engine does not lose it again each time.
 void releaseFftPlans();
 
 }  // namespace bw::nsp

@@ -27,6 +27,15 @@ bool makeFolders(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// True when nothing is at `path` or a regular file is (through symbolic
+// links): only such a path is ours to replace. A folder, FIFO, socket or
+// device there was put there by someone else and stays as it is.
+bool absentOrRegular(const std::string& path) {
+  struct stat info{};
+  if (stat(path.c_str(), &info) != 0) return errno == ENOENT;
+  return S_ISREG(info.st_mode);
+}
+
 bool writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t done = write(fd, data, size);
@@ -58,18 +67,31 @@ std::string wisdomFilePath(const char* xdgCacheHome, const char* home) {
 bool importWisdomFile(const std::string& path) {
   if (path.empty()) return false;
   // Read the whole file first, so that FFTW parses a string: a file that
-  // changes while we read it is at worst rejected as corrupt.
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+  // changes while we read it is at worst rejected as corrupt. Opened without
+  // blocking and read only if it is a regular file: opening a FIFO for
+  // reading would wait for a writer for good, a device could give anything.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info{};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return false;
+  }
+  constexpr std::size_t kLimit = 1u << 20;  // far beyond any real wisdom
   std::string text;
   char buffer[4096];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-    text.append(buffer, got);
-    if (text.size() > (1u << 20)) break;  // far beyond any real wisdom
+  bool readFine = true;
+  while (text.size() <= kLimit) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      readFine = got == 0;
+      break;
+    }
+    text.append(buffer, static_cast<std::size_t>(got));
   }
-  const bool readFine = std::ferror(file) == 0 && text.size() <= (1u << 20);
-  std::fclose(file);
-  return readFine && !text.empty() &&
+  close(fd);
+  return readFine && !text.empty() && text.size() <= kLimit &&
          fftw_import_wisdom_from_string(text.c_str()) != 0;
 }
 
@@ -77,14 +99,15 @@ bool wisdomWritable(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (path.empty() || slash == std::string::npos || slash == 0) return false;
   const std::string folder = path.substr(0, slash);
-  return makeFolders(folder) && access(folder.c_str(), W_OK | X_OK) == 0;
+  return makeFolders(folder) && access(folder.c_str(), W_OK | X_OK) == 0 &&
+         absentOrRegular(path);
 }
 
 bool exportWisdomFile(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (path.empty() || slash == std::string::npos || slash == 0) return false;
   const std::string folder = path.substr(0, slash);
-  if (!makeFolders(folder)) return false;
+  if (!makeFolders(folder) || !absentOrRegular(path)) return false;
   // Keep what other processes have added since we read the file: FFTW's own
   // wisdom goes in last, so it is there whether an import adds to the wisdom
   // or replaces it.

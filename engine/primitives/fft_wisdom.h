@@ -7,7 +7,9 @@
 // plans, through a temporary file renamed over it, so a reader never sees a
 // half-written file and two processes writing at once leave one complete
 // file. A missing, unreadable or corrupt file, or a folder that cannot be
-// made or written, only means planning as if there were no cache.
+// made or written, only means planning as if there were no cache. Only a
+// regular file is read or replaced: anything else at the path (a folder, a
+// FIFO, a device) is left alone and the wisdom is not kept.
 //
 // Callers hold the planner lock (fft_plan.cpp): FFTW's wisdom is global state.
 #pragma once
@@ -21,15 +23,18 @@ namespace bw::nsp {
 std::string wisdomFilePath(const char* xdgCacheHome, const char* home);
 
 // Adds the wisdom in `path` to FFTW's; false (FFTW's wisdom unchanged) if the
-// file is missing or not valid wisdom.
+// file is missing, not a regular file or not valid wisdom. Never blocks on
+// what is at the path.
 bool importWisdomFile(const std::string& path);
 
 // True when `path` is a wisdom file that can be written: its folder exists
-// (or can be made) and is writable. Makes the folder.
+// (or can be made) and is writable, and the path holds a regular file or
+// nothing. Makes the folder.
 bool wisdomWritable(const std::string& path);
 
 // Writes FFTW's wisdom, merged with what `path` holds now, to `path`,
-// making its folder if needed. False if it could not be written.
+// making its folder if needed. False if it could not be written, or if
+// something other than a regular file is at the path.
 bool exportWisdomFile(const std::string& path);
 
 }  // namespace bw::nsp

@@ -156,6 +156,33 @@ TEST_F(StreamingTest, AQueuedPlaybackSlotIsNotOverwritten) {
   EXPECT_EQ(sdrStop(), SDR_OK);
 }
 
+TEST_F(StreamingTest, APlaybackThatTakesNothingForSecondsEndsStreaming) {
+  configure();
+  sendPassThrough();
+  fake_->holdPlayback = true;
+  ASSERT_EQ(sdrStart(&hookA), SDR_OK);
+  // Blocks of 2048 frames at 48 kHz.
+  auto blocksFor = [](double seconds) { return int(seconds * 48000 / 2048); };
+  std::vector<double> spectrum(4096);
+  // Three seconds without playback progress is a slow playback, not a dead
+  // one; once it plays again the count starts over.
+  for (int k = 0; k < blocksFor(3.0); ++k) fake_->completeCapture(1, pattern);
+  EXPECT_EQ(sdrGetSpectrum(spectrum.data()), SDR_OK);
+  fake_->finishPlayback();
+  for (int k = 0; k < blocksFor(3.0); ++k) fake_->completeCapture(1, pattern);
+  EXPECT_EQ(sdrGetSpectrum(spectrum.data()), SDR_OK);
+  // Five seconds: streaming ends as on a failed stream.
+  for (int k = 0; k < blocksFor(2.0); ++k) fake_->completeCapture(1, pattern);
+  EXPECT_EQ(sdrGetSpectrum(spectrum.data()), SDR_NOT_RUNNING);
+  const int hooks = g_hookA.load();
+  fake_->completeCapture(1, pattern);
+  EXPECT_EQ(g_hookA.load(), hooks);
+  EXPECT_EQ(sdrStop(), SDR_NOT_RUNNING);
+  fake_->finishPlayback();
+  ASSERT_EQ(sdrStart(&hookA), SDR_OK);
+  EXPECT_EQ(sdrStop(), SDR_OK);
+}
+
 TEST_F(StreamingTest, RefusalsAndTheirCodes) {
   EXPECT_EQ(sdrStop(), SDR_NOT_RUNNING);
   EXPECT_EQ(sdrStart(&hookA), SDR_NOT_CONFIGURED);

@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QInputDialog>
 #include <QLabel>
@@ -25,6 +26,7 @@
 
 #include "console_app.h"
 #include "console_window.h"
+#include "engine_devices.h"
 #include "options.h"
 #include "settings_store.h"
 #include "waterfall_window.h"
@@ -467,6 +469,66 @@ class OperatorTest : public QObject {
     });
     QCOMPARE(run.exitCode, 0);
     QVERIFY(savedSettings().value(QStringLiteral("windows/waterfallOpen")).toBool());
+  }
+
+  void refusedDevicesAtStartAreReportedAndAnotherCanBeChosen() {
+    // A window position saved off every screen, devices the engine refuses.
+    savedSettings().setValue(QStringLiteral("windows/main"), QPoint(-5000, 9000));
+    qputenv("BW_STAND_IN_REFUSE_IN", "3");
+    ConsoleOptions options;
+    options.inputDevice = 3;
+    Run run;
+    DialogAnswers answers;
+    answers.buttons = {QStringLiteral("OK")};
+    run(
+        [&](ConsoleWindow* window) {
+          QTRY_VERIFY_WITH_TIMEOUT(answers.buttons.isEmpty(), 10000);
+          QCOMPARE(answers.boxTexts.size(), 1);
+          QVERIFY2(answers.boxTexts[0].startsWith(QLatin1String(
+                       "Error|Cannot use capture device 3 and playback device 2: ")),
+                   qPrintable(answers.boxTexts[0]));
+          QVERIFY(window->isVisible());
+          QVERIFY(QGuiApplication::screenAt(window->pos() + QPoint(20, 10)) != nullptr);
+          // Another device from the menu runs.
+          auto* capture = window->findChild<QMenu*>(QStringLiteral("captureDevices"));
+          capture->popup(QPoint(0, 0));
+          QAction* first = capture->findChild<QAction*>(QStringLiteral("device1"));
+          capture->close();
+          const qsizetype mark = run.log().size();
+          first->trigger();
+          QVERIFY(controlCalls(run.log(), mark)
+                      .contains(QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16")));
+          QCOMPARE(answers.boxTexts.size(), 1);
+        },
+        options);
+    qunsetenv("BW_STAND_IN_REFUSE_IN");
+    QCOMPARE(run.exitCode, 0);
+
+    // The console's own default devices, refused, still run without a box.
+    savedSettings().clear();
+    qputenv("BW_STAND_IN_REFUSE_IN", "2");
+    Run quiet;
+    DialogAnswers none;
+    none.buttons = {QStringLiteral("OK")};
+    quiet([&](ConsoleWindow*) {
+      QTRY_VERIFY_WITH_TIMEOUT(quiet.log().count(QStringLiteral("sdrGetSpectrum")) >= 3, 10000);
+    });
+    qunsetenv("BW_STAND_IN_REFUSE_IN");
+    QVERIFY(none.boxTexts.isEmpty());
+  }
+
+  void repeatedDeviceNamesAreToldApart() {
+    EngineEntries e;
+    e.sdrGetNumInDevice = [] { return 3; };
+    e.sdrGetNameInDevice = [](std::int32_t n) -> const char* {
+      static const char* const kNames[] = {"default", "pulse", "default"};
+      return n >= 1 && n <= 3 ? kNames[n - 1] : nullptr;
+    };
+    QCOMPARE(deviceName(e, true, 3), QStringLiteral("default #2"));
+    QCOMPARE(deviceName(e, true, 2), QStringLiteral("pulse"));
+    QCOMPARE(deviceNumberForName(e, true, QStringLiteral("default #2")), 3);
+    QCOMPARE(deviceNumberForName(e, true, QStringLiteral("default")), 1);  // saved before
+    QVERIFY(deviceListing(e).contains(QLatin1String("  3  default #2\n")));
   }
 };
 

@@ -84,6 +84,7 @@ TEST_F(JobsTest, SyntheticRecordingAtEveryOrder) {
   // Fixed gain and another hold count take other paths through the chain.
   expectSameWithJobs(file("in.wav"), {"--order", "9", "--hold", "3", "--squelch", "40"});
   expectSameWithJobs(file("in.wav"), {"--order", "9", "--fixed-gain", "2"});
+  expectSameWithJobs(file("in.wav"), {"--order", "9", "--as-engine"});
 }
 
 TEST_F(JobsTest, RecordingOfSeveralRounds) {

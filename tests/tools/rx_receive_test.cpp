@@ -108,8 +108,8 @@ TEST_F(ReceiveTest, EightBitRecordingsStayUnsignedEightBit) {
 // The same recording stored at 16, 24, 32 bits and as float is the same
 // signal scaled by a power of two, and the AGC takes the scale out: the
 // engine plays the same 16-bit-scale values for all four. The 24-bit output
-// carries them in its top 16 bits, the 32-bit output (also for float input)
-// as they are.
+// carries them in its top 16 bits, the 32-bit output as they are, the float
+// output at the 16-bit recording's level.
 TEST_F(ReceiveTest, EveryInputWidthGivesTheSameAudio) {
   Frames signal = complexTone(9000, 1200, kRate, 8 * kBlock + 100);
   const Frames second = complexTone(3000, -2000, kRate, 8 * kBlock + 100);
@@ -119,7 +119,7 @@ TEST_F(ReceiveTest, EveryInputWidthGivesTheSameAudio) {
   const Case cases[] = {{Storage::Pcm16, 16, SF_FORMAT_PCM_16},
                         {Storage::Pcm24, 16, SF_FORMAT_PCM_24},
                         {Storage::Pcm32, 0, SF_FORMAT_PCM_32},
-                        {Storage::Float, 0, SF_FORMAT_PCM_32}};
+                        {Storage::Float, 16, SF_FORMAT_FLOAT}};
   std::vector<std::vector<double>> outputs;
   for (const Case& c : cases) {
     writeWav(file("w.wav"), signal, kRate, c.storage);

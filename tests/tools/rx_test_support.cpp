@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <complex>
 #include <fstream>
@@ -69,7 +70,17 @@ Recording readWav(const fs::path& path) {
   r.channels = info.channels;
   r.format = info.format;
   r.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
-  EXPECT_EQ(sf_readf_int(f, r.samples.data(), info.frames), info.frames);
+  if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT) {
+    // libsndfile hands floating point to integers unscaled: scale here.
+    std::vector<double> v(r.samples.size());
+    EXPECT_EQ(sf_readf_double(f, v.data(), info.frames), info.frames);
+    for (std::size_t s = 0; s < v.size(); ++s) {
+      r.samples[s] = static_cast<std::int32_t>(std::lround(
+          std::clamp(v[s] * 2147483648.0, -2147483648.0, 2147483647.0)));
+    }
+  } else {
+    EXPECT_EQ(sf_readf_int(f, r.samples.data(), info.frames), info.frames);
+  }
   sf_close(f);
   return r;
 }
@@ -90,12 +101,30 @@ pid_t spawnRx(const std::vector<std::string>& args, int stdinFd, int stderrFd) {
   return pid;
 }
 
-RunResult runRx(const std::vector<std::string>& args) {
+namespace {
+RunResult runWith(const std::vector<std::string>& args, const std::string* stdinBytes) {
   RunResult result;
+  int fds[2] = {-1, -1};
+  if (stdinBytes && ::pipe2(fds, O_CLOEXEC) != 0) return result;
   char errName[] = "/tmp/bw_rx_stderr_XXXXXX";
   const int errFd = mkstemp(errName);
-  if (errFd < 0) return result;
-  const pid_t pid = spawnRx(args, -1, errFd);
+  if (errFd < 0) {
+    for (int fd : fds) if (fd >= 0) ::close(fd);
+    return result;
+  }
+  const pid_t pid = spawnRx(args, fds[0], errFd);
+  if (stdinBytes) {
+    ::close(fds[0]);
+    // Whatever the program leaves unread ends in EPIPE, not in a signal.
+    const auto old = std::signal(SIGPIPE, SIG_IGN);
+    for (std::size_t at = 0; pid > 0 && at < stdinBytes->size();) {
+      const ssize_t n = ::write(fds[1], stdinBytes->data() + at, stdinBytes->size() - at);
+      if (n <= 0) break;
+      at += static_cast<std::size_t>(n);
+    }
+    ::close(fds[1]);
+    std::signal(SIGPIPE, old);
+  }
   if (pid > 0) {
     int status = 0;
     waitpid(pid, &status, 0);
@@ -108,6 +137,13 @@ RunResult runRx(const std::vector<std::string>& args) {
   result.errorText = text.str();
   unlink(errName);
   return result;
+}
+}  // namespace
+
+RunResult runRx(const std::vector<std::string>& args) { return runWith(args, nullptr); }
+
+RunResult runRx(const std::vector<std::string>& args, const std::string& stdinBytes) {
+  return runWith(args, &stdinBytes);
 }
 
 double toneAmplitude(const std::vector<double>& x, double frequencyHz, int rate,

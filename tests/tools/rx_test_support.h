@@ -45,8 +45,10 @@ struct RunResult {
   int exitCode = -1;
   std::string errorText;  // what the program wrote on standard error
 };
-// Runs brackwell-rx with `args` and waits for it.
+// Runs brackwell-rx with `args` and waits for it; with `stdinBytes`, its
+// standard input is a pipe those bytes are written to.
 RunResult runRx(const std::vector<std::string>& args);
+RunResult runRx(const std::vector<std::string>& args, const std::string& stdinBytes);
 // Starts brackwell-rx with `args` without waiting for it; standard input and
 // standard error are the given descriptors when >= 0. Returns its PID, or -1.
 pid_t spawnRx(const std::vector<std::string>& args, int stdinFd, int stderrFd);

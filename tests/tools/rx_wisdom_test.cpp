@@ -5,8 +5,12 @@
 // algorithms, so their outputs are compared to within one sample step; a run
 // on the wisdom of an earlier one must match it byte for byte.
 #include <fftw3.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -122,6 +126,50 @@ TEST_F(WisdomTest, TwoRunsAtOnceBothWorkAndLeaveValidWisdom) {
   const std::string third = run("c.wav");
   expectSameAudio("c.wav", "a.wav");
   EXPECT_EQ(run("d.wav"), third);
+}
+
+TEST_F(WisdomTest, AFifoOrAFolderAtTheWisdomPathIsLeftAloneAndOnlyCostsPlanning) {
+  // Opening a FIFO for reading would wait for a writer for good, so the run
+  // is bounded here rather than left to the test timeout.
+  auto runBounded = [&](const std::string& out) {
+    const pid_t pid = spawnRx({"--order", "10", file("in.wav").string(), file(out).string()},
+                              -1, -1);
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
+      if (waited > 60000) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "brackwell-rx hangs on what is at the wisdom path";
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  };
+  run("ref.wav");
+  useCache(file("cache"));
+  fs::create_directories(wisdomFile().parent_path());
+
+  ASSERT_EQ(mkfifo(wisdomFile().c_str(), 0600), 0);
+  EXPECT_FALSE(nsp::wisdomWritable(wisdomFile()));  // so planning is quick
+  runBounded("fifo.wav");
+  expectSameAudio("fifo.wav", "ref.wav");
+  EXPECT_TRUE(fs::is_fifo(wisdomFile()));
+
+  fs::remove(wisdomFile());
+  fs::create_directory(wisdomFile());
+  EXPECT_FALSE(nsp::wisdomWritable(wisdomFile()));
+  EXPECT_FALSE(nsp::importWisdomFile(wisdomFile()));
+  runBounded("folder.wav");
+  expectSameAudio("folder.wav", "ref.wav");
+  EXPECT_TRUE(fs::is_directory(wisdomFile()));
+  EXPECT_TRUE(fs::is_empty(wisdomFile()));
+  // Nor is anything left beside it.
+  EXPECT_EQ(std::distance(fs::directory_iterator(wisdomFile().parent_path()),
+                          fs::directory_iterator()), 1);
+
+  fs::remove(wisdomFile());
+  EXPECT_TRUE(nsp::wisdomWritable(wisdomFile()));  // nothing there: ours to write
 }
 
 TEST(WisdomPathTest, CacheHomeThenHomeAbsolutePathsOnly) {

@@ -82,17 +82,6 @@ void onBlock() { g_blocks.fetch_add(1, std::memory_order_relaxed); }
 // deliver the first), the sound device has stopped delivering.
 constexpr auto kSilenceLimit = std::chrono::seconds(3);
 
-const char* statusText(int status) {
-  switch (status) {
-    case SDR_DEVICE_REFUSED: return "a sound device refused to open or start";
-    case SDR_BAD_ARGUMENT: return "an argument was rejected";
-    case SDR_NOT_RUNNING: return "not running";
-    case SDR_RUNNING: return "already running";
-    case SDR_NOT_CONFIGURED: return "no format configured";
-    default: return "unknown status";
-  }
-}
-
 bool parseInt(const char* text, int low, int high, int& out) {
   char* end = nullptr;
   const long v = std::strtol(text, &end, 10);
@@ -177,7 +166,7 @@ int main(int argc, char** argv) {
   int status = e.sdrSetGlobal(in, out, 4, kOrder, kRate, 16);
   if (status != SDR_OK) {
     std::fprintf(stderr, "brackwell-live: configuration %d, %d, 4, %d, %d, 16 refused: %s\n",
-                 in, out, kOrder, kRate, statusText(status));
+                 in, out, kOrder, kRate, sdrStatusText(status));
     dlclose(e.library);
     return 1;
   }
@@ -198,7 +187,7 @@ int main(int argc, char** argv) {
 
   status = e.sdrStart(&onBlock);
   if (status != SDR_OK) {
-    std::fprintf(stderr, "brackwell-live: start failed: %s\n", statusText(status));
+    std::fprintf(stderr, "brackwell-live: start failed: %s\n", sdrStatusText(status));
     dlclose(e.library);
     return 1;
   }
@@ -224,7 +213,7 @@ int main(int argc, char** argv) {
     // The engine ends streaming by itself when the platform reports a failed
     // stream; a device that just goes quiet shows as no new block.
     if (spectrumStatus == SDR_NOT_RUNNING || now - lastBlockAt > kSilenceLimit) {
-      std::fprintf(stderr, "brackwell-live: the sound device stopped delivering audio\n");
+      std::fprintf(stderr, "brackwell-live: the sound device stopped delivering or taking audio\n");
       e.sdrStop();
       dlclose(e.library);
       return 1;
@@ -242,7 +231,7 @@ int main(int argc, char** argv) {
   }
 
   status = e.sdrStop();
-  std::printf("stopped: %s\n", status == SDR_OK ? "ok" : statusText(status));
+  std::printf("stopped: %s\n", status == SDR_OK ? "ok" : sdrStatusText(status));
   dlclose(e.library);
   return status == SDR_OK ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -26,6 +27,32 @@ std::string rateReason(std::int64_t rate) {
   return "unsupported sample rate " + std::to_string(rate) +
          " Hz (the engine takes 8000, 11025, 16000, 22050, 24000, 32000, "
          "44100, 48000 or 96000 Hz)";
+}
+
+// Bytes one sample takes in the file.
+std::int64_t sampleBytesOf(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_16:
+      return 2;
+    case SF_FORMAT_PCM_24:
+      return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+      return 4;
+    case SF_FORMAT_DOUBLE:
+      return 8;
+    default:
+      return 1;
+  }
+}
+
+// True when libsndfile's frame count is what a placeholder size in the
+// header gives (it divides the size by the frame's bytes).
+bool isPlaceholderCount(std::int64_t frames, std::int64_t frameBytes) {
+  for (const std::uint32_t size : kUnknownDataSizes) {
+    if (frames == static_cast<std::int64_t>(size) / frameBytes) return true;
+  }
+  return false;
 }
 
 std::optional<SampleEncoding> encodingOf(int format) {
@@ -91,10 +118,15 @@ IqReader::IqReader(const std::string& path, const volatile std::sig_atomic_t* st
   } else {
     encoding_ = *encoding;
   }
-  if (format && format->dataBytes >= 0 && format->blockAlign > 0) {
-    declaredFrames_ = format->dataBytes / format->blockAlign;
-  } else if (!format && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
-    // Read from a pipe: libsndfile took the count from the header.
+  // Frames are counted in the samples' own size: a wrong block-align field
+  // does not make a whole recording look short.
+  const std::int64_t frameBytes = 2 * sampleBytesOf(info_.format);
+  if (format && format->dataBytes >= 0) {
+    declaredFrames_ = format->dataBytes / frameBytes;
+  } else if (!format && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+             !isPlaceholderCount(info_.frames, frameBytes)) {
+    // Read from a pipe: libsndfile took the count from the header; a
+    // streamed file's placeholder declares nothing.
     declaredFrames_ = info_.frames;
   }
 }
@@ -119,6 +151,41 @@ int IqReader::engineBits() const {
 }
 
 std::int64_t IqReader::read(std::int32_t* fullScale, std::int64_t frames) {
+  const auto kept = static_cast<std::int64_t>(ahead_.size() - aheadStart_) / 2;
+  const std::int64_t fromAhead = std::min(kept, frames);
+  if (fromAhead > 0) {
+    std::copy_n(ahead_.begin() + static_cast<std::ptrdiff_t>(aheadStart_),
+                2 * fromAhead, fullScale);
+    aheadStart_ += static_cast<std::size_t>(2 * fromAhead);
+    if (aheadStart_ == ahead_.size()) {
+      // Everything looked ahead has been handed out: free it.
+      std::vector<std::int32_t>().swap(ahead_);
+      aheadStart_ = 0;
+    }
+  }
+  if (fromAhead == frames) return frames;
+  return fromAhead + readFile(fullScale + 2 * fromAhead, frames - fromAhead);
+}
+
+std::int64_t IqReader::peek(std::int64_t ahead, std::int32_t* fullScale,
+                            std::int64_t frames) {
+  const std::size_t wanted = aheadStart_ + static_cast<std::size_t>(2 * (ahead + frames));
+  if (ahead_.size() < wanted) {
+    const std::size_t had = ahead_.size();
+    ahead_.resize(wanted);
+    const std::int64_t got =
+        readFile(ahead_.data() + had, static_cast<std::int64_t>(wanted - had) / 2);
+    ahead_.resize(had + static_cast<std::size_t>(2 * got));
+  }
+  const std::size_t from = aheadStart_ + static_cast<std::size_t>(2 * ahead);
+  if (from >= ahead_.size()) return 0;
+  const std::size_t samples = std::min(ahead_.size() - from,
+                                       static_cast<std::size_t>(2 * frames));
+  std::copy_n(ahead_.begin() + static_cast<std::ptrdiff_t>(from), samples, fullScale);
+  return static_cast<std::int64_t>(samples / 2);
+}
+
+std::int64_t IqReader::readFile(std::int32_t* fullScale, std::int64_t frames) {
   sf_count_t got = 0;
   if (encoding_ == SampleEncoding::Float) {
     // Read as double (exact for float and double files) and convert here:

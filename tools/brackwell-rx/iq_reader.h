@@ -45,6 +45,13 @@ class IqReader {
   // ToolError (exit 1) on a read error.
   std::int64_t read(std::int32_t* fullScale, std::int64_t frames);
 
+  // Looks ahead without consuming: copies up to `frames` frames that lie
+  // `ahead` frames past what read() has handed out into `fullScale`. Frames
+  // looked at are kept in memory (8 bytes a frame) and handed out by read()
+  // in their turn, so this works on a pipe too. Returns the frames copied,
+  // fewer than asked only at the end of the data. Throws as read().
+  std::int64_t peek(std::int64_t ahead, std::int32_t* fullScale, std::int64_t frames);
+
  private:
   std::string path_;
   SNDFILE* file_ = nullptr;
@@ -52,6 +59,11 @@ class IqReader {
   SampleEncoding encoding_ = SampleEncoding::Pcm16;
   std::int64_t declaredFrames_ = -1;
   std::vector<double> floatScratch_;
+  // Frames read ahead by peek(), from aheadStart_ (a sample index) on.
+  std::vector<std::int32_t> ahead_;
+  std::size_t aheadStart_ = 0;
+
+  std::int64_t readFile(std::int32_t* fullScale, std::int64_t frames);
 };
 
 }  // namespace bw::rx

@@ -132,6 +132,11 @@ const std::vector<OptionInfo>& optionTable() {
          o.acceptShort = true;
          return {};
        }},
+      {"--as-engine", false,
+       [](RxOptions& o, std::string_view) -> std::string {
+         o.asEngine = true;
+         return {};
+       }},
       {"--spectrum", true,
        [](RxOptions& o, std::string_view v) -> std::string {
          if (v.empty()) return "needs a file name";
@@ -266,9 +271,23 @@ std::string usageText() {
 
 Runs a stereo I/Q recording (left I, right Q; 8/16/24/32-bit PCM or float)
 through the engine's receive chain and writes what the engine plays, as a
-stereo WAV of the input's width (float gives 32-bit PCM) and rate.
+stereo WAV of the input's rate and encoding.
 The receiver starts as the console's: upper sideband, 300..2700 Hz,
 automatic gain (hold 10 blocks, ceiling 1000), squelch level 0.
+
+Levels: the engine plays 16-bit samples. The automatic gain brings peaks to
+-6 dBFS at 16 and 24 bits. A 24-bit output holds 16-bit samples, so with a
+fixed gain a 24-bit recording plays 256 times (48 dB) louder than its
+16-bit copy: --fixed-gain 1 turns it into a full-scale square wave,
+--fixed-gain 0.0039 keeps its level. Under the automatic gain an 8-bit output
+is clipped and a 32-bit PCM output is about 96 dB down (the engine's 16-bit
+values as they are); use --fixed-gain for those. A float recording gives
+float output at the level of its 16-bit copy in every gain mode. One line
+says so when more than 1 % of the output samples are clipped.
+
+Unlike the engine live, the automatic gain starts with the history of the
+recording's first blocks, so the first 0.38 s are not silent; from the
+blocks it holds on, the output is the engine's (--as-engine: all of it).
 
   --tune HZ          tuning offset from the band centre (within +-rate/2)
   --low HZ           passband low edge   (50 <= low < high <= 6000)
@@ -291,6 +310,10 @@ automatic gain (hold 10 blocks, ceiling 1000), squelch level 0.
                      centre, dB)
   --accept-short     a recording with fewer frames than its header declares
                      is processed as far as it goes (otherwise: exit 1)
+  --as-engine        exactly what the engine plays, bit for bit: the
+                     automatic gain starts with an empty history (silent
+                     until it holds its blocks); float runs as 32-bit PCM
+                     and gives 32-bit PCM
   -h, --help         this text
   --version          the program's version
 

@@ -26,6 +26,8 @@ struct RxOptions {
   std::string spectrumPath;   // empty: no spectrum file
   bool acceptShort = false;   // --accept-short: a recording shorter than its
                               // header says is processed as far as it goes
+  bool asEngine = false;      // --as-engine: exactly what the engine plays
+                              // (the AGC starts empty; float as 32-bit PCM)
   bool showHelp = false;      // --help: print usage, nothing else
   bool showVersion = false;   // --version: print the version, nothing else
 };

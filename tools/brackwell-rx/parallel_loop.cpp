@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "dsp/agc.h"
 #include "dsp/receive_chain.h"
 #include "dsp/spectrum_snapshot.h"
 #include "primitives/fft_plan.h"
@@ -27,7 +28,6 @@ namespace {
 // warm-up), so that warm-ups cost little; a round is one segment per job,
 // or fewer blocks cut evenly at the end of a recording.
 constexpr std::int64_t kSegmentFrames = std::int64_t{1} << 17;
-constexpr int kMaxHold = 10;  // the AGC's longest history, in blocks
 constexpr std::size_t kRoundBytes = std::size_t{256} << 20;
 
 // One chain with its own spectrum snapshot (which the chain refers to, so a
@@ -39,11 +39,6 @@ struct Lane {
   ReceiveChain::CarriedState warm;  // state after this round's warm-up
   ReceiveChain::CarriedState end;   // state after this round's segment
 };
-
-// The AGC hold count as the chain counts it (1..10, anything else 1).
-int holdOf(const ReceiveParams& p) {
-  return (p.agcBlocks >= 1 && p.agcBlocks <= kMaxHold) ? p.agcBlocks : 1;
-}
 
 // What one round of blocks needs: captured blocks after up to `history`
 // earlier ones, their playback, frame counts and (if wanted) spectrum
@@ -63,7 +58,8 @@ struct Round {
 }  // namespace
 
 LoopResult runParallelLoop(IqReader& reader, IqWriter& writer,
-                           const LoopSettings& settings, int jobs) {
+                           const LoopSettings& settings, int jobs,
+                           const ReceiveChain::CarriedState* startFrom) {
   const ChainFormat format{settings.order, reader.sampleRate(),
                            reader.engineBits()};
   // Scratch for every thread's transforms before any chain plans.
@@ -90,6 +86,9 @@ LoopResult runParallelLoop(IqReader& reader, IqWriter& writer,
   }
   ReceiveChain::CarriedState fresh;
   lanes[0]->chain->saveState(fresh);
+  // The state block 0 starts from: the one chain's start.
+  const ReceiveChain::CarriedState& startState = startFrom ? *startFrom : fresh;
+  lanes[0]->chain->restoreState(startState);
 
   std::uint8_t params[kParamBlockBytes];
   encodeParams(settings.params, params);
@@ -97,7 +96,7 @@ LoopResult runParallelLoop(IqReader& reader, IqWriter& writer,
   const std::int64_t n = lanes[0]->chain->blockSamples();
   const std::int64_t m = lanes[0]->chain->fftLength();
   const std::size_t bytes = static_cast<std::size_t>(lanes[0]->chain->bufferBytes());
-  const int hold = holdOf(settings.params);
+  const int hold = agcHoldBlocks(settings.params.agcBlocks);
   const int minWarmUp = hold + 2;
   const int history = minWarmUp + hold;  // the longest warm-up
   const int segmentBlocks =
@@ -191,7 +190,7 @@ LoopResult runParallelLoop(IqReader& reader, IqWriter& writer,
       // position in the one-chain run; all of them near the start.
       std::int64_t warm = minWarmUp + ((global - minWarmUp) % hold + hold) % hold;
       if (warm >= global) warm = global;
-      lane.chain->restoreState(fresh);
+      lane.chain->restoreState(warm == global ? startState : fresh);
       for (std::int64_t b = from - warm; b < from; ++b) {
         lane.chain->process(params, &r.captured[(r.kept + b) * bytes], &r.played[from * bytes]);
       }

@@ -16,14 +16,17 @@
 // than threads) or waits.
 #pragma once
 
+#include "dsp/receive_chain.h"
 #include "receive_loop.h"
 
 namespace bw::rx {
 
 // As runReceiveLoop, with `jobs` threads (2 or more) besides the main
-// thread. Stops between rounds of up to jobs + 1 segments. Throws ToolError
-// from the reader or writer.
+// thread; the first block starts from `start` (a state of a chain of this
+// format), or fresh when it is null. Stops between rounds of up to jobs + 1
+// segments. Throws ToolError from the reader or writer.
 LoopResult runParallelLoop(IqReader& reader, IqWriter& writer,
-                           const LoopSettings& settings, int jobs);
+                           const LoopSettings& settings, int jobs,
+                           const ReceiveChain::CarriedState* start);
 
 }  // namespace bw::rx

@@ -69,6 +69,18 @@ void unpackEnginePcm(const std::uint8_t* pcm, std::size_t samples, int bits,
   }
 }
 
+std::int32_t playbackLimit(int bits) {
+  switch (bits) {
+    case 8:
+      return toTop(127, 8);
+    case 16:
+    case 24:
+      return toTop(32767, 16);
+    default:
+      return std::numeric_limits<std::int32_t>::max();
+  }
+}
+
 std::int32_t floatToFullScale(double x) {
   if (std::isnan(x)) return 0;
   constexpr double lo = std::numeric_limits<std::int32_t>::min();

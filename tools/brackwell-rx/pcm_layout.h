@@ -21,6 +21,11 @@ void packEnginePcm(const std::int32_t* fullScale, std::size_t samples, int bits,
 void unpackEnginePcm(const std::uint8_t* pcm, std::size_t samples, int bits,
                      std::int32_t* fullScale);
 
+// The largest full-scale value the engine plays at `bits` (8, 16, 24 or 32):
+// its largest code in the top bits. At 24 bits the engine plays 16-bit
+// samples in the top two bytes, so the limit is the 16-bit one there.
+std::int32_t playbackLimit(int bits);
+
 // A floating-point sample (1.0 = full scale) as a 32-bit full-scale integer:
 // x * 2^31 rounded to nearest, saturated to the 32-bit range (no wrap);
 // a value that is not a number becomes 0.

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "dsp/receive_chain.h"
 #include "dsp/spectrum_snapshot.h"
 #include "primitives/primitive_entries.h"
+#include "agc_warm_up.h"
 #include "iq_reader.h"
 #include "iq_writer.h"
 #include "parallel_loop.h"
@@ -21,10 +23,8 @@ namespace {
 // The status the engine's configuration answers for a refused format.
 constexpr int kRefusedFormatStatus = 2;
 
-void configureChain(ReceiveChain& chain, const IqReader& reader,
-                    const LoopSettings& settings) {
-  const ChainFormat format{settings.order, reader.sampleRate(),
-                           reader.engineBits()};
+void configureChain(ReceiveChain& chain, const ChainFormat& format,
+                    const IqReader& reader, const LoopSettings& settings) {
   if (!chain.configure(format)) {
     throw ToolError(kExitBadInput,
                     reader.path() + ": the engine refused " +
@@ -38,16 +38,26 @@ void configureChain(ReceiveChain& chain, const IqReader& reader,
 
 LoopResult runReceiveLoop(IqReader& reader, IqWriter& writer,
                           const LoopSettings& settings) {
-  if (settings.jobs > 1) return runParallelLoop(reader, writer, settings, settings.jobs);
+  const ChainFormat format{settings.order, reader.sampleRate(),
+                           reader.engineBits()};
+  std::uint8_t params[kParamBlockBytes];
+  encodeParams(settings.params, params);
+  std::optional<ReceiveChain::CarriedState> warmedUp;
+  if (settings.agcWarmUp) {
+    warmedUp = agcWarmUpState(reader, format, params, settings.stop);
+  }
+  const ReceiveChain::CarriedState* startState = warmedUp ? &*warmedUp : nullptr;
+  if (settings.jobs > 1) {
+    return runParallelLoop(reader, writer, settings, settings.jobs, startState);
+  }
   // The snapshot's storage holds M values for the largest order.
   std::vector<double> spectrumValues(std::size_t{2} << SDR_MAX_ORDER, 0.0);
   SpectrumSnapshot snapshot;
   snapshot.values = spectrumValues.data();
   snapshot.capacity = static_cast<std::int64_t>(spectrumValues.size());
   ReceiveChain chain(directPrimitives(), snapshot);
-  configureChain(chain, reader, settings);
-  std::uint8_t params[kParamBlockBytes];
-  encodeParams(settings.params, params);
+  configureChain(chain, format, reader, settings);
+  if (startState) chain.restoreState(*startState);
 
   const std::int64_t n = chain.blockSamples();
   const int bits = reader.engineBits();

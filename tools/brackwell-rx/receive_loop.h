@@ -18,6 +18,9 @@ struct LoopSettings {
   ReceiveParams params;  // sent once, before the first block
   int order = 11;        // 2^order frames a block
   int jobs = 1;          // threads; the output is the same for any count
+  // The AGC starts with the history of the recording's first blocks
+  // (agc_warm_up.h) instead of the engine's empty one.
+  bool agcWarmUp = false;
   SpectrumAverage* spectrum = nullptr;  // gets every block's snapshot; may be null
   const volatile std::sig_atomic_t* stop = nullptr;  // checked between blocks
   std::function<void(std::int64_t framesDone)> progress;  // after each block
@@ -36,7 +39,8 @@ struct LoopResult {
 // (ToolError exit 2 when refused), then: reads N frames (the last block
 // padded with zeros), runs the chain with the parameter block, adds the
 // spectrum snapshot, writes the frames that were read. Block i of the output
-// is the chain's playback for captured block i. Throws ToolError from the
+// is the chain's playback for captured block i. The chain starts fresh, as
+// the engine's does, or with the AGC warm-up state when settings.agcWarmUp. Throws ToolError from the
 // reader or writer. With settings.jobs above 1 the blocks are shared among
 // that many threads (parallel_loop.h), with the same output.
 LoopResult runReceiveLoop(IqReader& reader, IqWriter& writer,

@@ -13,6 +13,7 @@
 #include "pending_file.h"
 #include "progress.h"
 #include "receive_loop.h"
+#include "run_format.h"
 #include "spectrum_average.h"
 #include "stop_signal.h"
 #include "tool_error.h"
@@ -63,6 +64,27 @@ void checkOutputNames(const RxOptions& o) {
   }
 }
 
+// One line when more than 1 % of the output samples are at full scale, with
+// what to change; "" otherwise.
+std::string clippingLine(std::int64_t clipped, std::int64_t samples, int bits,
+                         const ReceiveParams& p) {
+  if (samples == 0 || clipped * 100 <= samples) return {};
+  char share[32];
+  std::snprintf(share, sizeof share, "%.1f", 100.0 * static_cast<double>(clipped) /
+                                                 static_cast<double>(samples));
+  std::string why;
+  if (!(p.flags & flag::AgcOn) && bits == 24) {
+    why = "a 24-bit recording plays as 16-bit samples: --fixed-gain 0.0039 keeps its level";
+  } else if (bits == 8 && (p.flags & flag::AgcOn)) {
+    why = "the automatic gain aims above the 8-bit range: use --fixed-gain";
+  } else if (!(p.flags & flag::AgcOn)) {
+    why = "lower --fixed-gain or --output-gain";
+  } else {
+    why = "lower --output-gain";
+  }
+  return std::string(share) + " % of the output samples are clipped (" + why + ")";
+}
+
 int run(const RxOptions& o) {
   checkOutputNames(o);
   const volatile std::sig_atomic_t* stop = stopFlag();
@@ -72,7 +94,8 @@ int run(const RxOptions& o) {
   }
 
   const auto start = std::chrono::steady_clock::now();
-  IqWriter writer(o.outputPath, reader.sampleRate(), reader.engineBits(),
+  const RunFormat format = runFormatFor(reader.encoding(), o.params, o.asEngine);
+  IqWriter writer(o.outputPath, reader.sampleRate(), format.output,
                   reader.headerFrames(), stop);
   // The spectrum file is created before the run, so an unwritable name is
   // reported before any work is done.
@@ -85,9 +108,10 @@ int run(const RxOptions& o) {
 
   ProgressBar bar(reader.headerFrames(), reader.sampleRate(), stderrIsTerminal());
   LoopSettings settings;
-  settings.params = o.params;
+  settings.params = format.params;
   settings.order = o.order;
   settings.jobs = o.jobs;
+  settings.agcWarmUp = !o.asEngine;
   settings.spectrum = spectrum ? &*spectrum : nullptr;
   settings.stop = stop;
   settings.progress = [&bar](std::int64_t frames) { bar.update(frames); };
@@ -119,6 +143,11 @@ int run(const RxOptions& o) {
 
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (std::string line = clippingLine(writer.clippedSamples(), 2 * result.frames,
+                                      reader.engineBits(), o.params);
+      !line.empty()) {
+    say(line);
+  }
   say(summaryLine(result.frames, result.blocks,
                   static_cast<double>(result.frames) / reader.sampleRate(), wall,
                   result.loopSeconds));

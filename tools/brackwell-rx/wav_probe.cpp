@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace bw::rx {
 
@@ -21,6 +23,11 @@ bool readAt(int fd, unsigned char* dest, std::size_t bytes, std::uint64_t at) {
          static_cast<ssize_t>(bytes);
 }
 }  // namespace
+
+bool isUnknownDataSize(std::uint32_t bytes) {
+  return std::find(std::begin(kUnknownDataSizes), std::end(kUnknownDataSizes),
+                   bytes) != std::end(kUnknownDataSizes);
+}
 
 std::optional<WavFormatChunk> probeWavFormat(int fd) {
   unsigned char riff[12];
@@ -46,7 +53,7 @@ std::optional<WavFormatChunk> probeWavFormat(int fd) {
       format->blockAlign = le16(body + 12);
       format->bitsPerSample = le16(body + 14);
     } else if (std::memcmp(header, "data", 4) == 0) {
-      if (format && size != 0xFFFFFFFFu) format->dataBytes = size;
+      if (format && !isUnknownDataSize(size)) format->dataBytes = size;
       return format;
     }
     at += 8 + std::uint64_t{size} + (size & 1u);  // chunks are word-aligned

@@ -15,10 +15,16 @@ struct WavFormatChunk {
   std::uint16_t bitsPerSample = 0;
   std::uint16_t blockAlign = 0;  // bytes a frame
   // The "data" chunk's declared size in bytes when a "data" chunk follows;
-  // -1 when there is none or it says "unknown" (0xFFFFFFFF, as RF64 and
-  // streamed files do).
+  // -1 when there is none or it is a size that says "unknown"
+  // (isUnknownDataSize).
   std::int64_t dataBytes = -1;
 };
+
+// The sizes writers put in a "data" chunk when they cannot go back to fill
+// in the real one (output to a pipe): 0xFFFFFFFF (also RF64's marker) and
+// 0x7FFFF000 (sox's).
+constexpr std::uint32_t kUnknownDataSizes[] = {0xFFFFFFFFu, 0x7FFFF000u};
+bool isUnknownDataSize(std::uint32_t bytes);
 
 // Reads the RIFF/WAVE chunk list from the open descriptor `fd` (from its
 // start, with pread, so the file position is untouched) up to the "fmt "

@@ -17,14 +17,29 @@
 extern "C" {
 #endif
 
-enum {
+/* The status codes; the exports return them as int32_t. */
+typedef enum SdrStatus {
   SDR_OK = 0,
   SDR_DEVICE_REFUSED = 1,
   SDR_BAD_ARGUMENT = 2,
   SDR_NOT_RUNNING = 3,
   SDR_RUNNING = 4,
   SDR_NOT_CONFIGURED = 5
-};
+} SdrStatus;
+
+/* Words for a status code, for messages: a static string, "unknown status"
+   for a code not listed above. Compiled into the caller (no export). */
+static inline const char* sdrStatusText(int32_t status) {
+  switch (status) {
+    case SDR_OK: return "success";
+    case SDR_DEVICE_REFUSED: return "the sound system refused to open or start a device";
+    case SDR_BAD_ARGUMENT: return "an argument was rejected";
+    case SDR_NOT_RUNNING: return "the engine is not running";
+    case SDR_RUNNING: return "the engine is running, so the request is refused";
+    case SDR_NOT_CONFIGURED: return "no format has been configured yet";
+    default: return "unknown status";
+  }
+}
 
 /* Size in bytes of the receive-parameter block passed to sdrSetNewParam;
    its layout is in param_block.h. */
@@ -34,7 +49,9 @@ typedef void (*SdrBlockHook)(void);
 
 /* Device and mixer queries. Names are NUL-terminated, at most 32 characters,
    valid until the calling thread's next name query; empty when the query
-   fails. */
+   fails. The first query lists the sound devices; a sound server that does
+   not answer within a few seconds is left out, with one line on standard
+   error. */
 BRACKWELL_API int32_t sdrGetNumInDevice(void);
 BRACKWELL_API int32_t sdrGetNumOutDevice(void);
 BRACKWELL_API const char* sdrGetNameInDevice(int32_t device);
@@ -52,7 +69,7 @@ BRACKWELL_API int32_t sdrSetOutVolume(int32_t device, uint32_t volume);
    host that uses FFTW itself must not create or destroy plans on another
    thread while sdrSetGlobal runs. The engine never calls fftw_cleanup();
    unloading destroys its own plans only, so the host's plans and wisdom
-   stay valid. */
+   stay valid, and libfftw3 stays loaded with FFTW's planner state. */
 BRACKWELL_API int32_t sdrSetGlobal(int32_t inputDevice, int32_t outputDevice,
                                    int32_t bufferCount, int32_t order,
                                    int32_t sampleRate, int32_t bitsPerSample);
@@ -63,9 +80,12 @@ BRACKWELL_API int32_t sdrGetSpectrum(double* dest);
 /* The linear gain applied in the last block (the signal reading). */
 BRACKWELL_API double sdrGetSmetr(void);
 /* Starts streaming; the hook runs at the start of every block, on the
-   engine's processing thread.
-   A failed stream (the sound device disappeared, the sound server died or
-   PortAudio reported an error) ends streaming as if stopped: the hook is no
+   engine's processing thread. Returns within a few seconds even when the
+   sound server does not answer (then 1, with one line on standard error).
+   A failed stream (a capture or playback device disappeared, the sound
+   server died or ended a stream, PortAudio reported an error, or the
+   playback took no block for about four seconds) ends streaming as if
+   stopped: the hook is no
    longer called, sdrGetSpectrum answers 3 and sdrStop answers 3, and
    sdrStart may be called again (it succeeds once the device is back). A
    host learns of it from sdrGetSpectrum's 3, or from the hook no longer

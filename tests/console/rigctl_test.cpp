@@ -1,0 +1,296 @@
+// Rig control: the NET rigctl answers for a stand-in receiver, the line
+// framing's bounds, and the server with real sockets, including Hamlib's own
+// rigctl program as the client when it is installed.
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QtTest>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console_session.h"
+#include "console_window.h"
+#include "control_table.h"
+#include "rig_control.h"
+#include "rigctl_protocol.h"
+#include "rigctl_server.h"
+
+using namespace lanternfly;
+
+namespace {
+
+constexpr double kLo = 14074000.0;
+
+// A receiver tuned to the LO, counting what rig control applies.
+struct StandInRig : RigControlTarget {
+  StandInRig() { current.loHz = kLo; }
+  ReceiverSettings settings() const override { return current; }
+  void apply(const ReceiverSettings& s) override {
+    current = s;
+    ++applied;
+  }
+  ReceiverSettings current;
+  int applied = 0;
+};
+
+std::string ask(StandInRig& rig, const std::string& line) {
+  bool quit = false;
+  return answerRigctlLine(line, rig, quit);
+}
+
+// Waits, running the event loop, until the socket has a line ending with
+// `last` or `ms` passed; returns all it read.
+QByteArray readUntil(QTcpSocket& s, const QByteArray& last, int ms = 3000) {
+  QByteArray got;
+  QElapsedTimer t;
+  t.start();
+  while (!got.endsWith(last) && t.elapsed() < ms) {
+    QTest::qWait(10);  // the server answers in this thread's event loop
+    got += s.readAll();
+  }
+  return got;
+}
+
+}  // namespace
+
+class RigctlTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void frequencyIsLoPlusOffsetAndStaysInTheSlidersRange() {
+    StandInRig rig;
+    QCOMPARE(ask(rig, "f"), std::string("14074000\n"));
+    QCOMPARE(ask(rig, "F 14075004.6"), std::string("RPRT 0\n"));
+    QCOMPARE(rig.current.tuneOffsetHz, 1000);  // to the slider's 10 Hz step
+    QCOMPARE(ask(rig, "\\get_freq"), std::string("14075000\n"));
+    QCOMPARE(ask(rig, "\\set_freq 14050000"), std::string("RPRT 0\n"));
+    QCOMPARE(rig.current.tuneOffsetHz, -24000);
+
+    // Outside LO +-24 kHz, or not a number: refused, nothing changes.
+    const int applied = rig.applied;
+    for (const char* bad : {"F 14098010", "F 14049990", "F 0", "F abc", "F nan", "F 1e400",
+                            "F", "F 14075000 14076000"}) {
+      QCOMPARE(ask(rig, bad), std::string("RPRT -1\n"));
+    }
+    QCOMPARE(rig.applied, applied);
+    QCOMPARE(rig.current.tuneOffsetHz, -24000);
+  }
+
+  void modeSetsTheSidebandAndThePassbandWidth() {
+    StandInRig rig;
+    QCOMPARE(ask(rig, "m"), std::string("USB\n2400\n"));
+    QCOMPARE(ask(rig, "M LSB 2000"), std::string("RPRT 0\n"));
+    QCOMPARE(rig.current.sideband, Sideband::Lower);
+    QCOMPARE(rig.current.lowCutHz, 300);
+    QCOMPARE(rig.current.highCutHz, 2300);
+    QCOMPARE(ask(rig, "M PKTUSB -1"), std::string("RPRT 0\n"));  // width unchanged
+    QCOMPARE(ask(rig, "\\get_mode"), std::string("USB\n2000\n"));
+    QCOMPARE(ask(rig, "M USB 0"), std::string("RPRT 0\n"));  // the default passband
+    QCOMPARE(rig.current.highCutHz, 2700);
+
+    const ReceiverSettings before = rig.current;
+    for (const char* bad : {"M CW 500", "M USB 6000", "M USB -2", "M USB 2.5", "M USB", "M"}) {
+      QCOMPARE(ask(rig, bad), std::string("RPRT -1\n"));
+    }
+    QVERIFY(rig.current == before);
+  }
+
+  void aReceiverAnswersForVfoPttSplitAndPower() {
+    StandInRig rig;
+    QCOMPARE(ask(rig, "v"), std::string("VFOA\n"));
+    QCOMPARE(ask(rig, "V VFOA"), std::string("RPRT 0\n"));
+    QCOMPARE(ask(rig, "V VFOB"), std::string("RPRT 0\n"));  // the same one tuning
+    QCOMPARE(ask(rig, "v"), std::string("VFOA\n"));
+    QCOMPARE(ask(rig, "V VFOZ"), std::string("RPRT -1\n"));
+    QCOMPARE(ask(rig, "t"), std::string("0\n"));
+    QCOMPARE(ask(rig, "T 0"), std::string("RPRT 0\n"));
+    QCOMPARE(ask(rig, "T 1"), std::string("RPRT -11\n"));
+    QCOMPARE(ask(rig, "s"), std::string("0\nVFOA\n"));
+    QCOMPARE(ask(rig, "S 0 VFOA"), std::string("RPRT 0\n"));
+    QCOMPARE(ask(rig, "S 1 VFOA"), std::string("RPRT -11\n"));
+    QCOMPARE(ask(rig, "\\get_powerstat"), std::string("1\n"));
+    QCOMPARE(ask(rig, "\\get_lock_mode"), std::string("0\n"));
+    QCOMPARE(ask(rig, "\\chk_vfo"), std::string("0\n"));
+    for (const char* unknown : {"Z", "\\get_level", "ff", "\\", "+"}) {
+      QCOMPARE(ask(rig, unknown), std::string("RPRT -4\n"));
+    }
+    QCOMPARE(ask(rig, ""), std::string());
+    bool quit = false;
+    QCOMPARE(answerRigctlLine("q", rig, quit), std::string("RPRT 0\n"));
+    QVERIFY(quit);
+    QCOMPARE(rig.applied, 0);
+  }
+
+  void extendedAnswersEchoTheCommandAndEndWithRprt() {
+    StandInRig rig;
+    QCOMPARE(ask(rig, "+f"), std::string("get_freq:\nFrequency: 14074000\nRPRT 0\n"));
+    QCOMPARE(ask(rig, "+\\set_freq 14075000"), std::string("set_freq: 14075000\nRPRT 0\n"));
+    QCOMPARE(ask(rig, "+F 1"), std::string("set_freq: 1\nRPRT -1\n"));
+    QCOMPARE(ask(rig, ";m"), std::string("get_mode:;Mode: USB;Passband: 2400;RPRT 0\n"));
+    QCOMPARE(ask(rig, "|s"), std::string("get_split_vfo:|Split: 0|TX VFO: VFOA|RPRT 0\n"));
+    QCOMPARE(ask(rig, "+\\chk_vfo"), std::string("ChkVFO: 0\n"));
+    const std::string dump = ask(rig, "+\\dump_state");
+    QVERIFY(dump.starts_with("dump_state:\n1\n"));
+    QVERIFY(dump.ends_with("done\nRPRT 0\n"));
+  }
+
+  void linesAreFramedAndBoundedWhateverArrives() {
+    StandInRig rig;
+    RigctlConversation talk(rig);
+    QCOMPARE(talk.receive("F 14075"), std::string());  // a line in pieces
+    QCOMPARE(talk.receive("000\r\nf\n"), std::string("RPRT 0\n14075000\n"));
+    // Binary junk, then a line far over the limit: one refusal each, and the
+    // conversation goes on.
+    QCOMPARE(talk.receive(std::string("\x00\xff\x01\x80", 4) + "\n"), std::string("RPRT -4\n"));
+    QCOMPARE(talk.receive(std::string(100000, 'F')), std::string());
+    QCOMPARE(talk.receive("\nf\n"), std::string("RPRT -1\n14075000\n"));
+    QCOMPARE(talk.receive("q\nF 14076000\n"), std::string("RPRT 0\n"));
+    QVERIFY(talk.finished());
+    QCOMPARE(rig.current.tuneOffsetHz, 1000);
+  }
+
+  void serverListensOnLoopbackAndLivesThroughBadClients() {
+    StandInRig rig;
+    RigctlServer server(rig);
+    QVERIFY2(server.listen(0), qPrintable(server.error()));
+    QCOMPARE(server.port() != 0, true);
+    RigctlServer second(rig);
+    QVERIFY(!second.listen(server.port()));  // taken: said so, not thrown
+    QVERIFY(second.error().contains(QString::number(server.port())));
+
+    // More silent clients than the limit: a speaking one still gets in.
+    std::vector<std::unique_ptr<QTcpSocket>> silent;
+    for (int k = 0; k < RigctlServer::kMaxClients + 3; ++k) {
+      silent.push_back(std::make_unique<QTcpSocket>());
+      silent.back()->connectToHost(QHostAddress::LocalHost, server.port());
+      QVERIFY(silent.back()->waitForConnected(2000));
+    }
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(client.waitForConnected(2000));
+    client.write(QByteArray(5000, '\x07') + "\nF 14074500\nf\n");
+    QCOMPARE(readUntil(client, "14074500\n"), QByteArray("RPRT -1\nRPRT 0\n14074500\n"));
+    QVERIFY(server.clientCount() <= RigctlServer::kMaxClients);
+
+    client.write("q\n");
+    QCOMPARE(readUntil(client, "RPRT 0\n"), QByteArray("RPRT 0\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 2000);
+  }
+
+  void aClientThatNeverReadsIsDropped() {
+    StandInRig rig;
+    RigctlServer server(rig);
+    QVERIFY(server.listen(0));
+    QTcpSocket greedy;
+    greedy.setReadBufferSize(1);  // reads (almost) nothing of the answers
+    greedy.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(greedy.waitForConnected(2000));
+    const QByteArray asks = QByteArray("\\dump_state\n").repeated(300);
+    QElapsedTimer t;
+    t.start();
+    while (greedy.state() == QAbstractSocket::ConnectedState && t.elapsed() < 20000) {
+      greedy.write(asks);
+      greedy.waitForBytesWritten(50);
+      QCoreApplication::processEvents();
+    }
+    QCOMPARE(greedy.state() == QAbstractSocket::ConnectedState, false);
+    QCOMPARE(server.clientCount(), 0);
+  }
+
+  // The menu's row switches rig control on at the port asked for and off
+  // again; a client's tuning reaches the session, its watchers and the
+  // window's slider and readout.
+  void theRigControlRowServesTheSession() {
+    const EngineEntries noEngine{};
+    ConsoleSession session(noEngine, ConsoleState{}, DevicePair{});
+    ConsoleWindow window([&session](std::int32_t hz) { session.retune(hz); });
+    session.attach(&window, nullptr);
+    RigControl rig(session, &window);
+    QVERIFY(!rig.serving());  // off at first start
+
+    struct Host : ControlHost {
+      ConsoleSession& s;
+      double port;
+      Host(ConsoleSession& session, double p) : s(session), port(p) {}
+      const ConsoleState& state() const override { return s.state(); }
+      void apply(const ConsoleState& next) override { s.apply(next); }
+      std::optional<double> ask(const Control&, double, double, double) override { return port; }
+      void restart() override {}
+      void close() override {}
+    };
+    QTcpServer free;  // a port nobody serves
+    QVERIFY(free.listen(QHostAddress::LocalHost));
+    const quint16 port = free.serverPort();
+    free.close();
+    Host host(session, port);
+    const Control& row = *findControl("rigControl");
+    triggerControl(row, host);
+    QVERIFY(rig.serving() && rig.port() == port && isChecked(row, session.state()));
+
+    std::int32_t watched = 0;
+    session.watch([&](const ConsoleState&, const ConsoleState& now) {
+      watched = now.receiver.tuneOffsetHz;
+    });
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    client.write("F -1500\n");
+    QCOMPARE(readUntil(client, "\n"), QByteArray("RPRT 0\n"));
+    QCOMPARE(session.settings().tuneOffsetHz, -1500);
+    QCOMPARE(watched, -1500);
+    QCOMPARE(window.slider()->value(), kSliderCentre - 1500 / kHzPerSliderStep);
+    QCOMPARE(window.offsetReadout()->text(), QStringLiteral("-1500"));
+
+    triggerControl(row, host);
+    QVERIFY(!rig.serving() && !isChecked(row, session.state()));
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 2000);
+
+    // A port someone else holds: said in a box over the window, no server.
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::LocalHost));
+    host.port = holder.serverPort();
+    triggerControl(row, host);
+    QVERIFY(!rig.serving());
+    QCOMPARE(window.findChildren<QMessageBox*>().size(), 1);
+  }
+
+  // Hamlib's own client, rig model 2 (NET rigctl), against the server.
+  void hamlibsRigctlSetsAndReadsFrequencyAndMode() {
+    const QString rigctl = QStandardPaths::findExecutable(QStringLiteral("rigctl"));
+    if (rigctl.isEmpty()) QSKIP("rigctl (libhamlib-utils) is not installed");
+    StandInRig rig;
+    RigctlServer server(rig);
+    QVERIFY(server.listen(0));
+    // Runs rigctl with these commands while this thread's loop serves it.
+    auto run = [&](const QString& commands, QString& output) {
+      QProcess p;
+      p.start(rigctl, QStringList{QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
+                                  QStringLiteral("127.0.0.1:%1").arg(server.port())} +
+                          commands.split(QLatin1Char(' ')));
+      QElapsedTimer t;
+      t.start();
+      while (p.state() != QProcess::NotRunning && t.elapsed() < 15000) QTest::qWait(20);
+      output = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+      return p.exitCode();
+    };
+    QString out;
+    QCOMPARE(run(QStringLiteral("F 14076000 M LSB 1800 f m t v"), out), 0);
+    QCOMPARE(out, QStringLiteral("14076000\nLSB\n1800\n0\nVFOA\n"));
+    QCOMPARE(rig.current.tuneOffsetHz, 2000);
+    QCOMPARE(rig.current.sideband, Sideband::Lower);
+
+    // Out of range: the client reports the refusal, the receiver stays.
+    run(QStringLiteral("F 7074000"), out);
+    QVERIFY2(out.contains(QLatin1String("set_freq")) && out.contains(QLatin1String("error")),
+             qPrintable(out));
+    QCOMPARE(rig.current.tuneOffsetHz, 2000);
+  }
+};
+
+QTEST_MAIN(RigctlTest)
+#include "rigctl_test.moc"

@@ -1,0 +1,71 @@
+#include "agc_warm_up.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "dsp/agc.h"
+#include "dsp/receive_params.h"
+#include "dsp/spectrum_snapshot.h"
+#include "iq_reader.h"
+#include "pcm_layout.h"
+
+namespace bw::rx {
+
+std::optional<ReceiveChain::CarriedState> agcWarmUpState(
+    IqReader& reader, const ChainFormat& format, const std::uint8_t* params,
+    const volatile std::sig_atomic_t* stop) {
+  const ReceiveParams p = decodeParams(params);
+  if (!(p.flags & flag::AgcOn)) return std::nullopt;
+  const auto hold = static_cast<std::size_t>(agcHoldBlocks(p.agcBlocks));
+
+  std::vector<double> spectrumValues(std::size_t{2} << format.order, 0.0);
+  SpectrumSnapshot snapshot;
+  snapshot.values = spectrumValues.data();
+  snapshot.capacity = static_cast<std::int64_t>(spectrumValues.size());
+  ReceiveChain chain(directPrimitives(), snapshot);
+  if (!chain.configure(format)) return std::nullopt;
+  ReceiveChain::CarriedState state;
+  chain.saveState(state);
+  const ReceiveChain::CarriedState fresh = state;
+
+  const std::int64_t n = chain.blockSamples();
+  const std::int64_t blocks =
+      std::max<std::int64_t>(static_cast<std::int64_t>(hold), kWarmUpFrames / n);
+  std::vector<std::int32_t> samples(static_cast<std::size_t>(2 * n));
+  std::vector<std::uint8_t> captured(static_cast<std::size_t>(chain.bufferBytes()));
+  std::vector<std::uint8_t> played(captured.size());
+  std::vector<std::uint8_t> first;  // block 0, captured
+  auto filled = [&] {
+    return std::count_if(state.agcRing.begin(), state.agcRing.begin() + hold,
+                         [](double r) { return r != 0.0; });
+  };
+  for (std::int64_t b = 0; b < blocks && static_cast<std::size_t>(filled()) < hold; ++b) {
+    if (stop && *stop) return std::nullopt;
+    const std::int64_t got = reader.peek(b * n, samples.data(), n);
+    if (got == 0) break;
+    // As the receive loop does: a short last block padded with zeros.
+    std::fill(samples.begin() + 2 * got, samples.end(), 0);
+    packEnginePcm(samples.data(), samples.size(), format.bitsPerSample, captured.data());
+    if (b == 0) first = captured;
+    chain.process(params, captured.data(), played.data());
+    chain.saveState(state);
+    if (got < n) break;
+  }
+  if (filled() == 0) return std::nullopt;
+
+  // An empty slot holds 0, which the AGC would take as its gain.
+  ReceiveChain::CarriedState start = fresh;
+  start.agcRing = state.agcRing;
+  const auto used = start.agcRing.begin() + static_cast<std::ptrdiff_t>(hold);
+  const double largest = *std::max_element(start.agcRing.begin(), used);
+  std::replace(start.agcRing.begin(), used, 0.0, largest);
+  // The gain the chain gives block 0 from this history, so that block 0
+  // starts at it rather than ramping up from zero.
+  chain.restoreState(start);
+  chain.process(params, first.data(), played.data());
+  start.agcPrevious = chain.reading();
+  start.agcCurrent = start.agcPrevious;
+  return start;
+}
+
+}  // namespace bw::rx
