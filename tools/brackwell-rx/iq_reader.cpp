@@ -135,8 +135,8 @@ IqReader::~IqReader() {
   if (file_) sf_close(file_);
 }
 
-int IqReader::engineBits() const {
-  switch (encoding_) {
+int engineBitsOf(SampleEncoding encoding) {
+  switch (encoding) {
     case SampleEncoding::Pcm8:
       return 8;
     case SampleEncoding::Pcm16:

@@ -14,6 +14,10 @@ namespace bw::rx {
 // How the recording's samples are stored.
 enum class SampleEncoding { Pcm8, Pcm16, Pcm24, Pcm32, Float };
 
+// The engine's sample width for an encoding: its PCM width, 32 for floating
+// point.
+int engineBitsOf(SampleEncoding encoding);
+
 class IqReader {
  public:
   // Opens and checks the recording: readable, two channels, a sample rate
@@ -37,7 +41,7 @@ class IqReader {
   SampleEncoding encoding() const { return encoding_; }
   // The engine's sample width for this recording: the file's PCM width,
   // 32 for floating point.
-  int engineBits() const;
+  int engineBits() const { return engineBitsOf(encoding_); }
 
   // Reads up to `frames` frames into `fullScale` (2 samples a frame, I then
   // Q as stored; floating point converted with floatToFullScale). Returns

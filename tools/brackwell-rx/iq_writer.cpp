@@ -24,26 +24,14 @@ int subtypeFor(SampleEncoding encoding) {
   return SF_FORMAT_PCM_32;
 }
 
-int bitsOf(SampleEncoding encoding) {
-  switch (encoding) {
-    case SampleEncoding::Pcm8:
-      return 8;
-    case SampleEncoding::Pcm16:
-      return 16;
-    case SampleEncoding::Pcm24:
-      return 24;
-    default:
-      return 32;
-  }
-}
 }  // namespace
 
 IqWriter::IqWriter(const std::filesystem::path& finalPath, int sampleRate,
                    SampleEncoding encoding, std::int64_t expectedFrames,
                    const volatile std::sig_atomic_t* stop)
     : file_(finalPath, OutputAccess::Seekable, stop),
-      limit_(playbackLimit(bitsOf(encoding))) {
-  const int bits = bitsOf(encoding);
+      limit_(playbackLimit(engineBitsOf(encoding))) {
+  const int bits = engineBitsOf(encoding);
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = 2;
