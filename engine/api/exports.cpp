@@ -3,8 +3,8 @@
 // the export's status (or an empty text, a zero reading).
 #include "brackwell/brackwell.h"
 
-#include "audio/devices.h"
 #include "core/configuration.h"
+#include "core/device_queries.h"
 #include "core/lifecycle.h"
 #include "core/receiver.h"
 
@@ -36,36 +36,36 @@ int32_t code(bw::Status s) {
 extern "C" {
 
 int32_t sdrGetNumInDevice(void) {
-  return guarded<int32_t>(1, [] { return bw::audio::numInDevices(); });
+  return guarded<int32_t>(1, [] { return bw::numInDevices(); });
 }
 
 int32_t sdrGetNumOutDevice(void) {
-  return guarded<int32_t>(1, [] { return bw::audio::numOutDevices(); });
+  return guarded<int32_t>(1, [] { return bw::numOutDevices(); });
 }
 
 const char* sdrGetNameInDevice(int32_t device) {
-  return guarded<const char*>("", [=] { return bw::audio::inDeviceName(device); });
+  return guarded<const char*>("", [=] { return bw::inDeviceName(device); });
 }
 
 const char* sdrGetNameOutDevice(int32_t device) {
-  return guarded<const char*>("", [=] { return bw::audio::outDeviceName(device); });
+  return guarded<const char*>("", [=] { return bw::outDeviceName(device); });
 }
 
 int32_t sdrGetNumMixer(void) {
-  return guarded<int32_t>(0, [] { return bw::audio::numMixers(); });
+  return guarded<int32_t>(0, [] { return bw::numMixers(); });
 }
 
 const char* sdrGetNameMixer(int32_t mixer) {
-  return guarded<const char*>("", [=] { return bw::audio::mixerName(mixer); });
+  return guarded<const char*>("", [=] { return bw::mixerName(mixer); });
 }
 
 uint32_t sdrGetOutVolume(int32_t device) {
-  return guarded<uint32_t>(0, [=] { return bw::audio::outVolume(device); });
+  return guarded<uint32_t>(0, [=] { return bw::outVolume(device); });
 }
 
 int32_t sdrSetOutVolume(int32_t device, uint32_t volume) {
   guarded<int32_t>(0, [=] {
-    bw::audio::setOutVolume(device, volume);
+    bw::setOutVolume(device, volume);
     return 0;
   });
   return SDR_OK;

@@ -17,14 +17,13 @@
 
 #include "audio/stream_state.h"
 #include "audio/wave_header.h"
+#include "core/receiver.h"
 #include "dsp/receive_chain.h"
 #include "dsp/receive_params.h"
 #include "dsp/spectrum_snapshot.h"
 #include "primitives/primitive_entries.h"
 
 namespace bw {
-
-using BlockHook = void (*)();
 
 using audio::kNotifiedWhileStopped;
 using audio::kRunning;

@@ -2,6 +2,7 @@
 
 #include "audio/streaming.h"
 #include "core/configuration.h"
+#include "core/engine_state.h"
 #include "core/lifecycle.h"
 
 namespace bw {

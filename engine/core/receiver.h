@@ -5,10 +5,12 @@
 
 #include <cstdint>
 
-#include "core/engine_state.h"
 #include "core/status.h"
 
 namespace bw {
+
+// Called by the processing thread at the start of every block (sdrStart).
+using BlockHook = void (*)();
 
 // sdrStart: Ok, DeviceRefused, Running or NotConfigured. Once the checks
 // pass, stores the hook (called first in every block) and clears the tails.

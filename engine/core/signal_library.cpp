@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "primitives/primitive_entries.h"
+
 namespace bw {
 
 namespace {

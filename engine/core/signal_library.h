@@ -4,9 +4,11 @@
 
 #include <span>
 
-#include "primitives/primitive_entries.h"
-
 namespace bw {
+
+// The bound entries (primitives/primitive_entries.h). Declared only, so that
+// the exports can start the engine without seeing the primitives layer.
+struct PrimitiveEntries;
 
 // One named export of the signal library.
 struct NamedExport {
