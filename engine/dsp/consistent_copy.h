@@ -67,7 +67,9 @@ void publishWords(std::atomic<std::uint32_t>& sequence, T* dst, const T* src1,
 
 // Reader side: runs copy() (which must read the shared words only through
 // loadWord) until it ran during no write. copy() writes only the caller's
-// own memory, so a retry simply overwrites a torn attempt.
+// own memory, so a retry overwrites what a torn attempt wrote, as far as the
+// retry copies: when the amount depends on shared words (a length), a longer
+// torn attempt leaves its surplus behind.
 template <typename Copy>
 void readConsistently(const std::atomic<std::uint32_t>& sequence, Copy copy) {
   for (;;) {

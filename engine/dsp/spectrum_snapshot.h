@@ -28,7 +28,9 @@ void publishSnapshot(SpectrumSnapshot& s, const double* values,
                      std::int64_t count, std::int64_t first = 0);
 
 // Copies the `length` values in use into dest, all from one write (any
-// thread).
+// thread). dest must hold the longest length the snapshot may have during
+// the call: when the length shrinks meanwhile, a retried longer copy leaves
+// values past the new length (never inside it).
 void readSnapshot(const SpectrumSnapshot& s, double* dest);
 
 }  // namespace bw

@@ -20,6 +20,7 @@
 #include "audio/simulated_backend.h"
 #include "audio/simulated_band.h"
 #include "audio/streaming.h"
+#include "support/scheduler_probe.h"
 
 namespace bw {
 namespace {
@@ -75,17 +76,44 @@ class SimulatedStreamTest : public ::testing::Test {
 TEST_F(SimulatedStreamTest, TwoSecondsAtTheConsoleSettingsRunWithoutGaps) {
   ASSERT_EQ(sdrSetGlobal(in_, out_, 4, 11, 48000, 16), SDR_OK);
   send(consoleParams());
-  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
-  std::this_thread::sleep_for(2s);
-  const audio::StreamReport running = audio::streamReport(engine().audio);
-  ASSERT_EQ(sdrStop(), SDR_OK);
-  RecordProperty("blocks", g_blocks.load());
-  // 2 s / (2048 / 48000 s) = 46.9 buffer periods.
-  EXPECT_GE(g_blocks.load(), 45);
-  EXPECT_LE(g_blocks.load(), 49);
-  EXPECT_EQ(running.capture.overruns, 0u);
-  EXPECT_EQ(running.playback.underruns, 0u);
-  EXPECT_GE(running.playback.buffers, 40u);
+  // The playback side holds one buffer (42.7 ms) of slack: output gaps are
+  // the engine's only if the machine woke its threads on time. A run in
+  // which the probe waited longer than kQuietMs beyond its sleeps is
+  // repeated; the block accounting holds in every run.
+  constexpr double kPeriodMs = 2048 * 1000.0 / 48000;
+  constexpr double kQuietMs = 15.0;
+  double longestDelayMs = 0.0;
+  for (int run = 0; run < 4; ++run) {
+    g_blocks = 0;
+    test::SchedulerProbe probe;
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
+    std::this_thread::sleep_for(2s);
+    const audio::StreamReport running = audio::streamReport(engine().audio);
+    const int blocks = g_blocks.load();
+    const std::chrono::duration<double, std::milli> elapsed =
+        std::chrono::steady_clock::now() - begin;
+    ASSERT_EQ(sdrStop(), SDR_OK);
+    const double delayMs = probe.stop();
+    // Every buffer the capture side filled was processed, but for those
+    // filled while the stop was under way (at most the ring).
+    const audio::StreamReport stopped = audio::streamReport(engine().audio);
+    EXPECT_LE(std::uint64_t(g_blocks.load()), stopped.capture.buffers);
+    EXPECT_GE(std::uint64_t(g_blocks.load()) + 4, stopped.capture.buffers);
+    if (delayMs > kQuietMs) {
+      longestDelayMs = std::max(longestDelayMs, delayMs);
+      continue;
+    }
+    RecordProperty("blocks", blocks);
+    RecordProperty("probeDelayUs", int(delayMs * 1000));
+    EXPECT_NEAR(blocks, elapsed.count() / kPeriodMs, 2.0) << elapsed.count() << " ms";
+    EXPECT_EQ(running.capture.overruns, 0u);
+    EXPECT_EQ(running.playback.underruns, 0u);
+    EXPECT_GE(running.playback.buffers, 40u);
+    return;
+  }
+  GTEST_SKIP() << "every run had scheduler delays over " << kQuietMs
+               << " ms (up to " << longestDelayMs << " ms): too loaded to judge gaps";
 }
 
 TEST_F(SimulatedStreamTest, SpectrumShowsTheCwCarrierAtItsBin) {

@@ -27,6 +27,7 @@
 #include "core/lifecycle.h"
 #include "support/engine_fixture.h"
 #include "support/private_pulse.h"
+#include "support/scheduler_probe.h"
 
 namespace bw {
 namespace {
@@ -346,10 +347,14 @@ TEST_F(SoundServerTest, LoopbackReceivesTheUpperSidebandWithoutGaps) {
     return heardFrom != Clock::time_point{} && playedFrom != Clock::time_point{};
   }, 10s)) << "the recordings did not start";
   std::this_thread::sleep_for(300ms);
+  // Gaps are the engine's only while the machine wakes threads on time: the
+  // server, paplay and parec run in real time beside the engine.
+  test::SchedulerProbe probe;
   EXPECT_EQ(pulse_.run({"paplay", "--raw", "--device=iqband", "--rate=48000", "--channels=2",
                         "--format=s16le", iq}),
             0);
   std::this_thread::sleep_for(1500ms);
+  const double delayMs = probe.stop();
   test::PrivatePulse::finish(speaker, true);
   test::PrivatePulse::finish(band, true);
   EXPECT_EQ(sdrStop(), SDR_OK);
@@ -360,6 +365,10 @@ TEST_F(SoundServerTest, LoopbackReceivesTheUpperSidebandWithoutGaps) {
   const std::ptrdiff_t inEnd = lastAbove(in, 4000), outEnd = lastAbove(out, 2000);
   ASSERT_GE(inEnd, 5 * kRate / 2) << "the I/Q never reached iqband";
   ASSERT_GE(outEnd, 5 * kRate / 2) << "no audio reached speaker";
+  if (delayMs > 15.0) {
+    GTEST_SKIP() << "scheduler delays up to " << delayMs
+                 << " ms while the tones played: too loaded to judge gaps";
+  }
 
   // One second well inside the tones: the wanted tone at full AGC level, the
   // opposite sideband's tone at least 60 dB below it.

@@ -5,10 +5,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <thread>
 #include <vector>
 
 #include "dsp/consistent_copy.h"
+#include "dsp/spectrum_snapshot.h"
 
 namespace bw {
 namespace {
@@ -67,6 +70,68 @@ TEST(ConsistentCopy, ReaderSeesOnlyWholeWritesFromTwoWriters) {
   EXPECT_GT(seenA, 0);
   EXPECT_GT(seenB, 0);
   EXPECT_EQ(sequence.load() % 2, 0u);
+}
+
+// The spectrum as the chain publishes it (rotated, in two pieces) while its
+// length changes between publications, as a reconfiguration does. Publication
+// k holds k * 2^16 + bin, so a read that mixes publications, rotates wrongly
+// or has the wrong length for its values shows.
+TEST(ConsistentCopy, SnapshotReadsAreWholePublicationsWhileTheLengthChanges) {
+  constexpr std::int64_t kLong = 4096, kShort = 2048;
+  std::vector<double> storage(kLong, 0.0);
+  SpectrumSnapshot s;
+  s.values = storage.data();
+  s.capacity = kLong;
+  resizeSnapshot(s, kShort);
+
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    std::vector<double> rotated(kLong);
+    for (std::int64_t k = 1; !stop.load(); ++k) {
+      const std::int64_t length = (k / 8) % 2 ? kLong : kShort;
+      resizeSnapshot(s, length);
+      // Bin b held at index (b + first) mod length, published in bin order.
+      const std::int64_t first = (k * 37) % length;
+      for (std::int64_t b = 0; b < length; ++b) {
+        rotated[(b + first) % length] = double(k * 65536 + b);
+      }
+      publishSnapshot(s, rotated.data(), length, first);
+      // Now and then a pause, so that whole long copies also get through.
+      if (k % 16 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+
+  while (s.sequence.load() < 1000) std::this_thread::yield();
+  std::vector<double> dest(kLong + 1);
+  int reads = 0, longReads = 0, bad = 0;
+  // At least a second and both lengths seen; at most ten (a loaded machine).
+  const auto start = std::chrono::steady_clock::now();
+  for (auto now = start; bad == 0 && now < start + std::chrono::seconds(10);
+       now = std::chrono::steady_clock::now()) {
+    if (now > start + std::chrono::seconds(1) && longReads > 0 && longReads < reads) break;
+    std::fill(dest.begin(), dest.end(), std::numeric_limits<double>::quiet_NaN());
+    readSnapshot(s, dest.data());
+    ++reads;
+    const double k = std::floor(dest[0] / 65536);
+    // Every state is at least kShort long; a state of kLong has its own k
+    // beyond kShort. (Elements past a shrunk length may keep a retried
+    // copy's values, so only a matching k marks a long read.)
+    const bool isLong = std::floor(dest[kShort] / 65536) == k;
+    longReads += isLong;
+    for (std::int64_t b = 0; b < (isLong ? kLong : kShort); ++b) {
+      if (dest[b] != k * 65536 + double(b)) {
+        ADD_FAILURE() << "read " << reads << ": element " << b << " is " << dest[b];
+        ++bad;
+        break;
+      }
+    }
+  }
+  stop = true;
+  writer.join();
+  RecordProperty("reads", reads);
+  RecordProperty("longReads", longReads);
+  EXPECT_GT(longReads, 0);
+  EXPECT_LT(longReads, reads);
 }
 
 }  // namespace
