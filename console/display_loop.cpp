@@ -21,27 +21,34 @@ DisplayLoop::DisplayLoop(decltype(&::sdrGetSmetr) readSignal,
 
 void DisplayLoop::start() {
   if (thread_.joinable()) return;
-  stopRequested_.store(false);
+  {
+    const std::lock_guard lock(mutex_);
+    stopRequested_ = false;
+  }
   delivered_ = false;
   thread_ = std::thread([this] { run(); });
 }
 
 void DisplayLoop::stop() {
-  stopRequested_.store(true);
+  {
+    const std::lock_guard lock(mutex_);
+    stopRequested_ = true;
+  }
+  wake_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
 void DisplayLoop::run() {
-  using Clock = std::chrono::steady_clock;
-  // The pause is slept in short slices so a stop request is seen soon.
-  constexpr auto kSlice = std::chrono::milliseconds(10);
-  while (!stopRequested_.load()) {
+  // One wake-up per frame: the pause is a wait that a stop request cuts
+  // short, not a poll.
+  std::unique_lock lock(mutex_);
+  while (!stopRequested_) {
+    lock.unlock();
     drawOneFrame();
-    const auto wakeAt = Clock::now() + std::chrono::milliseconds(kFramePauseMs);
-    for (auto now = Clock::now(); now < wakeAt && !stopRequested_.load();
-         now = Clock::now()) {
-      std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, wakeAt - now));
-    }
+    lock.lock();
+    const auto wakeAt =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kFramePauseMs);
+    wake_.wait_until(lock, wakeAt, [this] { return stopRequested_; });
   }
 }
 

@@ -6,7 +6,9 @@
 #include <QImage>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -51,7 +53,7 @@ class DisplayLoop {
   // Starts the thread; after stop() it may be started again.
   void start();
   // Asks the thread to stop and waits until it has finished its current
-  // frame. Returns at most one frame plus a short slice of the pause later.
+  // frame: a pause between frames ends at once.
   void stop();
 
  private:
@@ -64,7 +66,9 @@ class DisplayLoop {
   std::vector<double> spectrum_;
   FrameSink sink_;
   bool delivered_ = false;  // display thread only; reset by start()
-  std::atomic<bool> stopRequested_{false};
+  std::mutex mutex_;  // guards stopRequested_ for the pause's wait
+  std::condition_variable wake_;
+  bool stopRequested_ = false;
   std::thread thread_;
 };
 

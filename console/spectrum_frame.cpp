@@ -36,6 +36,11 @@ bool columnTopRow(double s, int& row) {
 QImage drawSpectrumFrame(std::span<const double> spectrum, int order) {
   QImage image(kPictureWidth, kPictureHeight, QImage::Format_RGB32);
   image.fill(kBackgroundColour);
+  // Rows through one pointer: scanLine() checks for sharing on every call,
+  // which per pixel cost more than the drawing itself.
+  uchar* const bits = image.bits();
+  const qsizetype stride = image.bytesPerLine();
+  auto pixelAt = [&](int y) { return reinterpret_cast<QRgb*>(bits + y * stride); };
 
   for (int x = 0; x < kPictureWidth; ++x) {
     const int k = binForColumn(x, order);
@@ -45,13 +50,11 @@ QImage drawSpectrumFrame(std::span<const double> spectrum, int order) {
     // The column runs from row 200, just below the picture, up to row `top`;
     // only rows 0..199 exist.
     const int first = top < 0 ? 0 : top;
-    for (int y = first; y < kPictureHeight; ++y) {
-      reinterpret_cast<QRgb*>(image.scanLine(y))[x] = kColumnColour;
-    }
+    for (int y = first; y < kPictureHeight; ++y) pixelAt(y)[x] = kColumnColour;
   }
 
   for (int j = 1; j <= kGridLines; ++j) {
-    QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(kGridSpacing * j));
+    QRgb* line = pixelAt(kGridSpacing * j);
     for (int x = 0; x < kPictureWidth; ++x) line[x] = kGridColour;
   }
   return image;

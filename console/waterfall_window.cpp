@@ -34,6 +34,7 @@ WaterfallWindow::WaterfallWindow()
   // Closing the main window ends the program even while this one is open.
   setAttribute(Qt::WA_QuitOnClose, false);
   history_.fill(paletteAt(0.0));
+  shown_ = history_;
   resize(720, 360);
   setMinimumSize(200, 80);
   setTuning(tuning_);
@@ -53,16 +54,25 @@ void WaterfallWindow::addSpectrum(std::span<const double> spectrum) {
   if (spectrum.size() < 2) return;
   head_ = (head_ + kWaterfallRows - 1) % kWaterfallRows;
   auto* row = reinterpret_cast<QRgb*>(history_.scanLine(head_));
-  // Lowest frequency on the left of the history; painting mirrors it when
-  // the band is shown rising to the left.
+  // Lowest frequency on the left of the history; the shown copy is
+  // mirrored when the band rises to the left.
   strongestPerColumn(spectrum, columns_);
   for (int c = 0; c < kWaterfallColumns; ++c) row[c] = colourForMagnitude(columns_[c]);
+  auto* shownRow = reinterpret_cast<QRgb*>(shown_.scanLine(head_));
+  if (risingRight_) {
+    std::copy(row, row + kWaterfallColumns, shownRow);
+  } else {
+    std::reverse_copy(row, row + kWaterfallColumns, shownRow);
+  }
   ++rowsAdded_;
-  update();
+  // Only the picture moves; the axis stays as it is.
+  update(0, 0, width(), std::max(1, height() - kWaterfallAxisHeight));
 }
 
 void WaterfallWindow::setRisingRight(bool risingRight) {
+  if (risingRight == risingRight_) return;
   risingRight_ = risingRight;
+  shown_ = history_.mirrored(!risingRight_, false);
   update();
 }
 
@@ -81,22 +91,15 @@ void WaterfallWindow::paintEvent(QPaintEvent*) {
   QPainter p(this);
   const int w = width();
   const int picture = std::max(1, height() - kWaterfallAxisHeight);
-  // The ring drawn in two slices: newest row first, at the top; mirrored
-  // when the band rises to the left.
-  p.save();
-  if (!risingRight_) {
-    p.translate(w, 0);
-    p.scale(-1, 1);
-  }
+  // The ring drawn in two slices: newest row first, at the top.
   const int newer = kWaterfallRows - head_;
   const double rowHeight = static_cast<double>(picture) / kWaterfallRows;
-  p.drawImage(QRectF(0, 0, w, newer * rowHeight), history_,
+  p.drawImage(QRectF(0, 0, w, newer * rowHeight), shown_,
               QRectF(0, head_, kWaterfallColumns, newer));
   if (head_ > 0) {
-    p.drawImage(QRectF(0, newer * rowHeight, w, head_ * rowHeight), history_,
+    p.drawImage(QRectF(0, newer * rowHeight, w, head_ * rowHeight), shown_,
                 QRectF(0, 0, kWaterfallColumns, head_));
   }
-  p.restore();
 
   const double xPerColumn = static_cast<double>(w) / kWaterfallColumns;
   auto xForOffset = [&](double offsetHz) {

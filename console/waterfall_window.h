@@ -55,6 +55,9 @@ class WaterfallWindow : public QWidget {
 
  private:
   QImage history_;  // ring of rows; head_ is the newest
+  // The same ring as it appears on screen (mirrored when rising to the
+  // left), so that painting is a plain scaled copy without a transform.
+  QImage shown_;
   int head_ = 0;
   int rowsAdded_ = 0;
   ReceiverSettings tuning_;
