@@ -26,6 +26,7 @@ constexpr std::size_t kTuneOffsetHz = SDR_PARAM_OFFSET_TUNE_OFFSET_HZ;
 constexpr std::size_t kAgcBlocks = SDR_PARAM_OFFSET_AGC_BLOCKS;
 constexpr std::size_t kGain = SDR_PARAM_OFFSET_GAIN;
 constexpr std::size_t kReserved = SDR_PARAM_OFFSET_RESERVED;
+constexpr std::size_t kExtensions = SDR_PARAM_OFFSET_EXTENSIONS;
 constexpr std::size_t kSquelchLevel = SDR_PARAM_OFFSET_SQUELCH_LEVEL;
 constexpr std::size_t kOutputGain = SDR_PARAM_OFFSET_OUTPUT_GAIN;
 }  // namespace param
@@ -47,6 +48,14 @@ constexpr std::uint32_t UpperSideband = SDR_FLAG_UPPER_SIDEBAND;
 constexpr std::uint32_t LowerSideband = SDR_FLAG_LOWER_SIDEBAND;
 constexpr std::uint32_t ConsoleFlags = SDR_FLAGS_CONSOLE;
 }  // namespace flag
+
+// Bits of the extensions word.
+namespace ext {
+constexpr std::uint32_t ExactTuning = SDR_EXT_EXACT_TUNING;
+constexpr std::uint32_t AutoIqBalance = SDR_EXT_AUTO_IQ_BALANCE;
+constexpr std::uint32_t DcRemoval = SDR_EXT_DC_REMOVAL;
+constexpr std::uint32_t All = SDR_EXT_ALL;
+}  // namespace ext
 
 // The fields of one block; every field starts at zero.
 struct ReceiveParams : SdrReceiveParams {
@@ -77,10 +86,11 @@ inline ReceiveParams decodeParams(const std::uint8_t* block) {
   p.gain = readLe<double>(block, param::kGain);
   p.squelchLevel = readLe<double>(block, param::kSquelchLevel);
   p.outputGain = readLe<double>(block, param::kOutputGain);
+  p.extensions = readLe<std::uint32_t>(block, param::kExtensions);
   return p;
 }
 
-// Encodes p into a 65-byte block (reserved bytes zero).
+// Encodes p into a 65-byte block.
 inline void encodeParams(const ReceiveParams& p, std::uint8_t* block) {
   sdrEncodeParams(&p, block);
 }

@@ -21,7 +21,8 @@
 #define SDR_PARAM_OFFSET_TUNE_OFFSET_HZ 29 /* int32, Hz from the band centre */
 #define SDR_PARAM_OFFSET_AGC_BLOCKS 33    /* int32, blocks (1..10) */
 #define SDR_PARAM_OFFSET_GAIN 37          /* double, linear (AGC: its ceiling) */
-#define SDR_PARAM_OFFSET_RESERVED 45      /* 4 bytes, never read */
+#define SDR_PARAM_OFFSET_RESERVED 45      /* 4 bytes: the extension switches */
+#define SDR_PARAM_OFFSET_EXTENSIONS SDR_PARAM_OFFSET_RESERVED /* uint32 */
 #define SDR_PARAM_OFFSET_SQUELCH_LEVEL 49 /* double, sample units */
 #define SDR_PARAM_OFFSET_OUTPUT_GAIN 57   /* double, linear; used when > 0 */
 
@@ -43,6 +44,22 @@
    SidebandEarly, AgcOn, SquelchOn, BalanceEarly, UpperSideband. */
 #define SDR_FLAGS_CONSOLE 0x00106F80u
 
+/* Extensions beyond the receive chain described above, in the uint32 at
+   offset 45. A block with this word 0 (every block the console sends without
+   them) is processed exactly as without the word; other bits are ignored.
+   EXACT_TUNING: the tuning lands on the requested offset itself rather than
+     on the nearest even number of bins, by a phase-continuous rotation of
+     the captured samples; the passband follows.
+   AUTO_IQ_BALANCE: the gain and phase mismatch of the I and Q channels is
+     estimated from the signal and corrected, on top of the two manual
+     balance coefficients.
+   DC_REMOVAL: a DC offset of either channel is tracked and subtracted
+     before the transform, so no spike stands at the band centre. */
+#define SDR_EXT_EXACT_TUNING 0x1u
+#define SDR_EXT_AUTO_IQ_BALANCE 0x2u
+#define SDR_EXT_DC_REMOVAL 0x4u
+#define SDR_EXT_ALL 0x7u
+
 /* Limits of sdrSetGlobal's arguments. */
 #define SDR_MIN_ORDER 8
 #define SDR_MAX_ORDER 16
@@ -62,10 +79,11 @@ typedef struct SdrReceiveParams {
   double gain;
   double squelchLevel;
   double outputGain;
+  uint32_t extensions; /* SDR_EXT_* bits, 0 for none */
 } SdrReceiveParams;
 
-/* Writes p into the 65 bytes of block (reserved bytes zero). The host is
-   little-endian, like the block. */
+/* Writes p into the 65 bytes of block. The host is little-endian, like the
+   block. */
 static inline void sdrEncodeParams(const SdrReceiveParams* p,
                                    uint8_t block[SDR_PARAM_BLOCK_BYTES]) {
   memset(block, 0, SDR_PARAM_BLOCK_BYTES);
@@ -78,6 +96,7 @@ static inline void sdrEncodeParams(const SdrReceiveParams* p,
   memcpy(block + SDR_PARAM_OFFSET_TUNE_OFFSET_HZ, &p->tuneOffsetHz, 4);
   memcpy(block + SDR_PARAM_OFFSET_AGC_BLOCKS, &p->agcBlocks, 4);
   memcpy(block + SDR_PARAM_OFFSET_GAIN, &p->gain, 8);
+  memcpy(block + SDR_PARAM_OFFSET_EXTENSIONS, &p->extensions, 4);
   memcpy(block + SDR_PARAM_OFFSET_SQUELCH_LEVEL, &p->squelchLevel, 8);
   memcpy(block + SDR_PARAM_OFFSET_OUTPUT_GAIN, &p->outputGain, 8);
 }
