@@ -187,12 +187,17 @@ void ReceiveChain::spectralSteps(std::uint32_t flags, std::int64_t bins) {
   if (!shiftEarly) rotateBins(mag_, phase_, rotMag_, rotPhase_, m_, bins);
 }
 
-void ReceiveChain::process(const ReceiveParams& p, const std::uint8_t* input,
-                           std::uint8_t* output) {
+void ReceiveChain::process(const ReceiveParams& params,
+                           const std::uint8_t* input, std::uint8_t* output) {
   if (!nsp_.complete()) {  // no primitives: the chain cannot run
     writeSilence(output);
     return;
   }
+
+  // The block's own copy: its values stay as they are through the block
+  // whatever happens to the caller's, and stay in registers across the calls
+  // through the primitive table.
+  const ReceiveParams p = params;
 
   if (p.flags == 0) {  // pass-through, in whole 4-byte units
     std::memcpy(output, input, static_cast<std::size_t>(bufferBytes_ / 4) * 4);

@@ -70,12 +70,12 @@ class ReceiveChain {
   // block designs anew) and clears the tails.
   bool configure(const ChainFormat& format);
 
-  // Processes one block with the parameters p; input and output are
+  // Processes one block with the parameters `params`; input and output are
   // bufferBytes() bytes of PCM in the configured format. Flags 0 copies the
   // input through; non-finite balance coefficients give silence and leave
   // the chain's state as it was; a new filter band is designed only for
   // 0 < lowCutHz < highCutHz (else the band in use stays).
-  void process(const ReceiveParams& p, const std::uint8_t* input,
+  void process(const ReceiveParams& params, const std::uint8_t* input,
                std::uint8_t* output);
 
   // Zeroes the overlap tails.
