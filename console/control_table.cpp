@@ -167,7 +167,7 @@ std::vector<Control> makeTable() {
        .optionDefault = 1, .given = &ConsoleOptions::exactTuning,
        .help = "extension: tune to the offset itself, not the nearest 23.4 Hz step"},
       {.kind = K::Toggle, .name = "autoIqBalance",
-       .menu = "Receiver extensions/Automatic I/Q balance",
+       .menu = "Receiver extensions/Automatic balance of I and Q",
        .field = LANTERNFLY_FIELD(receiver.autoIqBalance), .high = 1,
        .setting = "receiver/autoIqBalance",
        .option = "--auto-iq-balance", .optionValue = O::Optional, .valueName = "0|1",
