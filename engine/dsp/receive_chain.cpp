@@ -50,7 +50,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
       tapsRe_(kInitialLength, heap), tapsIm_(kInitialLength, heap),
       respRe_(kInitialLength, heap), respIm_(kInitialLength, heap),
-      agc_(heap) {
+      agc_(heap), iqBalance_(heap) {
   agc_.ring.resize(kInitialLength, 0.0);
   time_.resize(1);
   processed_.resize(1);
@@ -110,6 +110,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
     curLowCut_ = 0;
     curHighCut_ = 0;
     clearTails();
+    iqBalance_.configure(m, f.sampleRate);
   }
   return true;
 }
@@ -133,7 +134,7 @@ bool ReceiveChain::CarriedState::operator==(const CarriedState& o) const {
          sameBits(filterPhase, o.filterPhase) && agcPos == o.agcPos &&
          sameBits(agcPrevious, o.agcPrevious) &&
          sameBits(agcCurrent, o.agcCurrent) && lastFlushBit == o.lastFlushBit &&
-         lowCut == o.lowCut && highCut == o.highCut;
+         lowCut == o.lowCut && highCut == o.highCut && iqBalance == o.iqBalance;
 }
 
 void ReceiveChain::saveState(CarriedState& s) const {
@@ -148,6 +149,7 @@ void ReceiveChain::saveState(CarriedState& s) const {
   s.lastFlushBit = lastFlushBit_;
   s.lowCut = curLowCut_;
   s.highCut = curHighCut_;
+  iqBalance_.save(s.iqBalance);
 }
 
 void ReceiveChain::restoreState(const CarriedState& s) {
@@ -162,6 +164,7 @@ void ReceiveChain::restoreState(const CarriedState& s) {
   lastFlushBit_ = s.lastFlushBit;
   curLowCut_ = s.lowCut;
   curHighCut_ = s.highCut;
+  iqBalance_.restore(s.iqBalance);
 }
 
 // Fills a playback buffer with the format's silence (8-bit samples are
@@ -236,6 +239,7 @@ void ReceiveChain::process(const std::uint8_t* params,
 
   nsp.nspzrFftNip(timeRe, timeIm, freq_.re(), freq_.im(), fftOrder_,
                   nsp::kFftForward);
+  if (p.extensions & ext::AutoIqBalance) iqBalance_.process(freq_.re(), freq_.im());
   if (p.flags & flag::BalanceEarly) {
     applyBalance(freq_.re(), freq_.im(), m, p.iqPhaseCoef,
                  p.iqGainCoef);

@@ -1,0 +1,109 @@
+// Automatic I/Q balance: estimates the mismatch of the I and Q channels from
+// the signal itself and removes the mirror images it makes, on the input
+// spectrum of each block (M = 2N bins of the zero-padded transform; bin k and
+// bin M - k are mirror frequencies).
+//
+// Model. A receiver whose I and Q paths differ (gain, phase, or a time skew
+// between the two converters) delivers Z(k) = G1(k) X(k) + G2(k) X*(-k): every
+// signal leaves an image at its mirror frequency. The correction
+//   Y(k) = Z(k) - w(k) conj(Z(M - k))
+// removes it for w(k) = G2(k) / G1*(-k). A skew of half a sample makes a phase
+// error that grows with frequency (about pi f / fs), so w must depend on
+// frequency: one gain/phase pair for the whole band (the chain's manual
+// balance) cannot cancel images from 1 to 20 kHz at once. The correction runs
+// before the manual balance, on the raw spectrum, and adds to it.
+//
+// Estimate. For a signal without mirror symmetry E[Y(k) Y(M-k)] = 0 once w is
+// right, which gives, per pair of mirror bins with P = E|Z|^2 and
+// C = E[Z(k) Z(M-k)],
+//   w(k) = (C - w(M-k) P(k)) / (P(M-k) - w(M-k) conj(C)),
+// exact for a single strong signal at M - k whatever w(M-k) is, and solved by
+// one fixed-point step per update elsewhere. P and C are averaged over time
+// (exponentially, time constant kTimeConstantSeconds) in cells of a fixed
+// width in Hz (kCells over the sample rate), so the estimate means the same
+// at every order. A cell's value is weighted by how far its mirror signal
+// stands above what is left at the cell after correction: a strong signal
+// decides the correction of its own image, while cells of noise (whose
+// estimates are noise themselves), cells where both sides are alike (among
+// them the leakage of a DC offset, which is its own mirror) and the cells at
+// the centre take little or no part. The weighted values are smoothed across
+// cells and shrunk towards zero where the evidence is weak, so that a
+// balanced input is left nearly alone; the result is smoothed once more and
+// interpolated to the bins. Its response across frequency stays smooth, so
+// the correction's impulse response is a few cells' inverse long, short
+// against the block, as the zero-padded overlap-add needs; and |w| is capped
+// (kMaxCorrection) so that no input can make it run away.
+//
+// Cost: the correction (two complex multiply-adds a pair of bins) runs every
+// block; the statistics and the estimate every `updateEvery` blocks, about
+// every kUpdateSeconds.
+//
+// Ownership: the state owns its arrays, allocated from the heap given at
+// construction; configure sizes them (allocates), nothing else does. update
+// and correct run on the processing thread and neither allocate nor lock.
+#pragma once
+
+#include <cstdint>
+#include <memory_resource>
+#include <vector>
+
+namespace bw {
+
+class IqBalance {
+ public:
+  static constexpr std::int32_t kCells = 512;  // cells over the sample rate
+  static constexpr double kTimeConstantSeconds = 0.25;
+  static constexpr double kUpdateSeconds = 0.085;
+  static constexpr double kMaxCorrection = 0.9;  // largest |w|
+
+  explicit IqBalance(std::pmr::memory_resource* heap);
+
+  // Sizes for m bins (a power of two, at least 2) of blocks of n = m/2
+  // frames at sampleRate (Hz) and resets the estimate. Allocates.
+  void configure(std::int32_t m, std::int32_t sampleRate);
+
+  // Forgets everything learned: no correction until the next update.
+  void reset();
+
+  // One block's input spectrum (m bins, split parts) in place: updates the
+  // statistics and the estimate when one is due, then corrects.
+  void process(double* re, double* im);
+
+  // What is carried from block to block (bit for bit; for the chain's saved
+  // state). The per-bin correction is derived from it.
+  struct Carried {
+    std::vector<double> stats;  // own power, mirror power, cross re, cross im
+    std::vector<double> cells;  // correction per cell, re then im
+    std::int32_t countdown = 0;
+    bool operator==(const Carried& other) const;
+  };
+  void save(Carried& c) const;
+  // `c` must come from a stage of the same size; the bins are derived again.
+  void restore(const Carried& c);
+
+  // The correction in force at bin k (0 <= k < m), for tests.
+  double correctionRe(std::int32_t k) const { return binRe_[k]; }
+  double correctionIm(std::int32_t k) const { return binIm_[k]; }
+
+ private:
+  using Array = std::pmr::vector<double>;
+
+  void accumulate(const double* re, const double* im);
+  void estimate();
+  void expandToBins();
+
+  std::int32_t m_ = 0, cellBins_ = 1, cells_ = 0;
+  std::int32_t updateEvery_ = 1;
+  double keep_ = 0.0;  // weight of the old statistics at an update
+
+  // Carried: averaged statistics per cell (own power, mirror power, cross
+  // product), the correction per cell, blocks until the next update.
+  Array ownPow_, mirPow_, crossRe_, crossIm_, cellRe_, cellIm_;
+  std::int32_t countdown_ = 0;
+
+  // Derived and scratch.
+  Array binRe_, binIm_;                 // the correction per bin
+  Array numRe_, numIm_, den_, tmp_;     // smoothing work, one per cell
+};
+
+}  // namespace bw
