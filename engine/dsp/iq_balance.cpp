@@ -15,35 +15,57 @@ namespace {
 // A skew's image at 20 kHz of 48 kHz stands 2.3 dB below its signal, so the
 // ratio must stay below 1.7.
 constexpr double kDominance = 1.3;
-// Evidence a cell's smoothed weight must exceed to move the correction; the
-// weight of a cell of plain noise is about one.
-constexpr double kShrink = 1.0;
+// A cell takes part only when its two sides are coherent: |C|^2 > kCoherence
+// P(k) P(M-k), which an image does as soon as it stands above the noise at
+// its place (and an image below the noise needs no correction), while noise
+// alone reaches it rarely, the more rarely the more it has been averaged.
+constexpr double kCoherence = 0.5;
+// Evidence a cell's smoothed weight must exceed to move the correction. The
+// weight of a cell of plain noise is about the number of blocks averaged
+// (up to about six); a signal 20 dB above what is left at its mirror weighs a
+// hundred times more.
+constexpr double kShrink = 200.0;
 // Half-widths in cells of the two smoothing steps (each two box passes): the
 // weighted estimate over +-2*kSpread cells, the correction after division over
 // +-2*kPostSpread, narrower, so that where a strong signal decides a plateau
 // of correction the value at the signal stays its own.
 constexpr std::int32_t kSpread = 4;
 constexpr std::int32_t kPostSpread = 2;
-// Relative floor of the power left after correction, so that a noiseless
-// input gives large but finite weights.
+// The peak of the first smoothing's kernel (two boxes of 2 kSpread + 1).
+constexpr double kKernelPeak = 1.0 / (2 * kSpread + 1);
+// How many variances a correction's square must exceed to be applied whole;
+// below one variance's worth per unit it is dropped.
+constexpr double kSignificance = 4.0;
+// Floors of the power left at a cell, relative to the mirror's and to the
+// mean power of a cell: a noiseless input gives large but finite weights,
+// and what stands 100 dB below the spectrum as a whole (the rounding of a
+// bare carrier, repeated block after block) weighs nothing.
 constexpr double kResidualFloor = 1e-12;
+constexpr double kSpectrumFloor = 1e-10;
 
-// Circular box average of half-width h over n values, in place (tmp: n
-// values of scratch).
+// Circular box average of half-width h (< n) over n values, in place (tmp:
+// n values of scratch).
 void boxSmooth(double* v, double* tmp, std::int32_t n, std::int32_t h) {
   double sum = 0.0;
-  for (std::int32_t d = -h; d <= h; ++d) sum += v[(d + n) % n];
+  for (std::int32_t d = -h; d <= h; ++d) sum += v[d < 0 ? d + n : d];
   const double scale = 1.0 / (2 * h + 1);
+  std::int32_t enter = h + 1, leave = n - h;  // (i + h + 1), (i - h) mod n
   for (std::int32_t i = 0; i < n; ++i) {
     tmp[i] = sum * scale;
-    sum += v[(i + h + 1) % n] - v[(i - h + n) % n];
+    sum += v[enter] - v[leave];
+    if (++enter == n) enter = 0;
+    if (++leave == n) leave = 0;
   }
   std::copy(tmp, tmp + n, v);
 }
 
-void smoothTwice(double* v, double* tmp, std::int32_t n, std::int32_t h) {
-  boxSmooth(v, tmp, n, h);
-  boxSmooth(v, tmp, n, h);
+// Two box passes (a triangle of half-width 2h) over each of `count` arrays.
+void smoothTwice(double* const* arrays, int count, double* tmp, std::int32_t n,
+                 std::int32_t h) {
+  for (int a = 0; a < count; ++a) {
+    boxSmooth(arrays[a], tmp, n, h);
+    boxSmooth(arrays[a], tmp, n, h);
+  }
 }
 
 bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
@@ -54,12 +76,14 @@ bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
 
 IqBalance::IqBalance(std::pmr::memory_resource* heap)
     : ownPow_(heap), mirPow_(heap), crossRe_(heap), crossIm_(heap),
-      cellRe_(heap), cellIm_(heap), binRe_(heap), binIm_(heap),
-      numRe_(heap), numIm_(heap), den_(heap), tmp_(heap) {}
+      cellRe_(heap), cellIm_(heap),
+      numRe_(heap), numIm_(heap), den_(heap), tmp_(heap), hannRe_(heap),
+      hannIm_(heap), mirrorRe_(heap), mirrorIm_(heap) {}
 
 void IqBalance::configure(std::int32_t m, std::int32_t sampleRate) {
   m_ = m;
-  cells_ = std::min(kCells, m);
+  binWidth_ = static_cast<double>(sampleRate) / m;
+  cells_ = std::min(kCells, m / 2);
   cellBins_ = m / cells_;
   const double blockSeconds = 0.5 * m / sampleRate;
   updateEvery_ = std::max(1, static_cast<std::int32_t>(
@@ -69,102 +93,131 @@ void IqBalance::configure(std::int32_t m, std::int32_t sampleRate) {
                    &cellIm_, &numRe_, &numIm_, &den_, &tmp_}) {
     a->assign(static_cast<std::size_t>(cells_), 0.0);
   }
-  binRe_.assign(static_cast<std::size_t>(m), 0.0);
-  binIm_.assign(static_cast<std::size_t>(m), 0.0);
+  for (Array* a : {&hannRe_, &hannIm_, &mirrorRe_, &mirrorIm_}) a->assign(static_cast<std::size_t>(m), 0.0);
   reset();
 }
 
 void IqBalance::reset() {
   for (Array* a : {&ownPow_, &mirPow_, &crossRe_, &crossIm_, &cellRe_,
-                   &cellIm_, &binRe_, &binIm_}) {
+                   &cellIm_}) {
     std::fill(a->begin(), a->end(), 0.0);
   }
+  meanPower_ = weightSum_ = weightSquares_ = 0.0;
   countdown_ = 0;
 }
 
-void IqBalance::process(double* re, double* im) {
+void IqBalance::process(double* re, double* im, double centreHz) {
   if (m_ < 2) return;
   if (countdown_ <= 0) {
     accumulate(re, im);
     estimate();
-    expandToBins();
     countdown_ = updateEvery_;
   }
   --countdown_;
 
-  // Y(k) = Z(k) - w(k) conj(Z(M-k)) for every pair at once, from the values
-  // before correction. Bins 0 and M/2 are their own mirrors.
-  const std::int32_t n = m_ / 2;
-  for (std::int32_t k : {0, n}) {
-    const double zr = re[k], zi = im[k];
-    const double wr = binRe_[k], wi = binIm_[k];
-    re[k] = zr - (wr * zr + wi * zi);
-    im[k] = zi - (wi * zr - wr * zi);
+  // Y(k) = Z(k) - w(k) conj(Z(M-k)) over the bins within kReachHz of the
+  // centre, from the mirror values before correction (copied first, as a
+  // mirror may lie in the same range). The range is cut where it wraps, so
+  // that the loops run over plain runs of bins.
+  const std::int32_t mask = m_ - 1;
+  const auto reach = static_cast<std::int32_t>(std::ceil(kReachHz / binWidth_));
+  const auto count = std::min(m_, 2 * reach + 1);
+  const auto first = static_cast<std::int32_t>(
+      (std::llrint(centreHz / binWidth_) - reach) & mask);
+  double* mirRe = mirrorRe_.data();
+  double* mirIm = mirrorIm_.data();
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t j = (m_ - first - i) & mask;
+    mirRe[i] = re[j];
+    mirIm[i] = im[j];
   }
-  double* __restrict loRe = re + 1;
-  double* __restrict loIm = im + 1;
-  double* __restrict hiRe = re + (m_ - 1);
-  double* __restrict hiIm = im + (m_ - 1);
-  const double* __restrict wLoRe = binRe_.data() + 1;
-  const double* __restrict wLoIm = binIm_.data() + 1;
-  const double* __restrict wHiRe = binRe_.data() + (m_ - 1);
-  const double* __restrict wHiIm = binIm_.data() + (m_ - 1);
-  for (std::int32_t i = 0; i < n - 1; ++i) {
-    const double ar = loRe[i], ai = loIm[i];
-    const double br = hiRe[-i], bi = hiIm[-i];
-    loRe[i] = ar - (wLoRe[i] * br + wLoIm[i] * bi);
-    loIm[i] = ai - (wLoIm[i] * br - wLoRe[i] * bi);
-    hiRe[-i] = br - (wHiRe[-i] * ar + wHiIm[-i] * ai);
-    hiIm[-i] = bi - (wHiIm[-i] * ar - wHiRe[-i] * ai);
+  const std::int32_t run = std::min(count, m_ - first);
+  correctRun(re + first, im + first, mirRe, mirIm, first, run);
+  correctRun(re, im, mirRe + run, mirIm + run, 0, count - run);
+}
+
+// Corrects `count` bins from bin `first` (no wrap) with the cells' values.
+void IqBalance::correctRun(double* __restrict re, double* __restrict im,
+                           const double* __restrict mirRe,
+                           const double* __restrict mirIm, std::int32_t first,
+                           std::int32_t count) const {
+  const std::int32_t g = cellBins_;
+  for (std::int32_t i = 0; i < count;) {
+    const std::int32_t cell = (first + i) / g;
+    const std::int32_t end = std::min(count, (cell + 1) * g - first);
+    const double wr = cellRe_[cell], wi = cellIm_[cell];
+    for (; i < end; ++i) {
+      re[i] -= wr * mirRe[i] + wi * mirIm[i];
+      im[i] -= wi * mirRe[i] - wr * mirIm[i];
+    }
   }
 }
 
-// Adds this block's powers and cross products per cell into the averages,
-// of the block seen through a Hann window: 0.5 Z(k) - 0.25 (Z(k-2) + Z(k+2))
-// in the spectrum of N samples and N zeros. Through the block's own
-// rectangular window a strong signal leaks over the whole spectrum, and a
-// signal that repeats with the block (every tone on a bin) leaks the same
-// mirror products block after block, which would read as an image; the
-// Hann window's leakage falls off fast enough to leave them out.
+// Adds this block's powers and cross products per cell into the averages.
+// They are taken from the even bins, which are the block's own N-point
+// transform X(k) = Z(2k) (the odd bins, interpolated by the zero padding,
+// would add little), seen through a Hann window: 0.5 X(k) - 0.25 (X(k-1) +
+// X(k+1)). Through the block's rectangular window a strong signal leaks over
+// the whole spectrum, and a signal that repeats with the block (a tone on a
+// bin) leaks the same mirror products block after block, which would read as
+// an image; the Hann window's leakage falls off fast enough to leave them
+// out.
 void IqBalance::accumulate(const double* re, const double* im) {
-  const std::int32_t g = cellBins_;
-  const std::int32_t mask = m_ - 1;
+  const std::int32_t n = m_ / 2;
+  double* hr = hannRe_.data();
+  double* hi = hannIm_.data();
+  auto hann = [&](std::int32_t k, std::int32_t below, std::int32_t above) {
+    hr[k] = 0.5 * re[2 * k] - 0.25 * (re[2 * below] + re[2 * above]);
+    hi[k] = 0.5 * im[2 * k] - 0.25 * (im[2 * below] + im[2 * above]);
+  };
+  hann(0, n - 1, 1);
+  for (std::int32_t k = 1; k < n - 1; ++k) hann(k, k - 1, k + 1);
+  hann(n - 1, n - 2, 0);
+
+  const std::int32_t g = n / cells_;  // even bins a cell
   const double fresh = 1.0 - keep_;
-  auto hannRe = [&](std::int32_t k) {
-    return 0.5 * re[k] - 0.25 * (re[(k - 2) & mask] + re[(k + 2) & mask]);
-  };
-  auto hannIm = [&](std::int32_t k) {
-    return 0.5 * im[k] - 0.25 * (im[(k - 2) & mask] + im[(k + 2) & mask]);
-  };
+  double total = 0.0;
   for (std::int32_t d = 0; d < cells_; ++d) {
     double own = 0.0, mir = 0.0, cr = 0.0, ci = 0.0;
     for (std::int32_t k = d * g; k < (d + 1) * g; ++k) {
-      const std::int32_t j = (m_ - k) & mask;
-      const double ar = hannRe(k), ai = hannIm(k);
-      const double br = hannRe(j), bi = hannIm(j);
+      const std::int32_t j = (n - k) & (n - 1);
+      const double ar = hr[k], ai = hi[k], br = hr[j], bi = hi[j];
       own += ar * ar + ai * ai;
       mir += br * br + bi * bi;
       cr += ar * br - ai * bi;
       ci += ar * bi + ai * br;
     }
     ownPow_[d] = keep_ * ownPow_[d] + fresh * own;
+    total += own;
     mirPow_[d] = keep_ * mirPow_[d] + fresh * mir;
     crossRe_[d] = keep_ * crossRe_[d] + fresh * cr;
     crossIm_[d] = keep_ * crossIm_[d] + fresh * ci;
   }
+  meanPower_ = keep_ * meanPower_ + fresh * total / cells_;
+  // The averages' effective number of blocks, (sum of weights)^2 / sum of
+  // squared weights: 1 after the first update, (1 + keep) / (1 - keep) later.
+  weightSum_ = keep_ * weightSum_ + fresh;
+  weightSquares_ = keep_ * keep_ * weightSquares_ + fresh * fresh;
 }
 
 // One fixed-point step of the estimate per cell, weighted, smoothed, shrunk
 // and capped (see the header).
 void IqBalance::estimate() {
   const std::int32_t g = cellBins_;
+  const double blocks = weightSquares_ > 0.0
+                            ? weightSum_ * weightSum_ / weightSquares_
+                            : 0.0;
+  const double floor = kSpectrumFloor * meanPower_;
   for (std::int32_t d = 0; d < cells_; ++d) {
     numRe_[d] = numIm_[d] = den_[d] = 0.0;
     const double a = mirPow_[d];  // the mirror side: the signal
     const double b = ownPow_[d];  // this side: its image and noise
-    const bool centre = d == 0 || d == cells_ - 1;
-    if (centre || !(a > kDominance * b)) continue;
     const double cr = crossRe_[d], ci = crossIm_[d];
+    const double cross2 = cr * cr + ci * ci;
+    const bool centre = d == 0 || d == cells_ - 1;
+    if (centre || !(a > kDominance * b) || !(cross2 > kCoherence * a * b)) {
+      continue;
+    }
     // w at the mirror cell, and here, from the last estimate.
     const std::int32_t mirror = ((m_ - d * g - g / 2) & (m_ - 1)) / g;
     const double sr = cellRe_[mirror], si = cellIm_[mirror];
@@ -179,48 +232,40 @@ void IqBalance::estimate() {
     // mirror does not explain (b - |C|^2 / a, the noise under the image).
     // It does not depend on the present correction, which would otherwise
     // favour cells that agree with it.
-    const double left = b - (cr * cr + ci * ci) / a;
-    const double weight = a / (std::max(left, 0.0) + kResidualFloor * a);
+    const double left = b - cross2 / a;
+    const double weight =
+        blocks * a / (std::max(left, 0.0) + kResidualFloor * a + floor);
     if (!std::isfinite(weight * ur) || !std::isfinite(weight * ui)) continue;
     numRe_[d] = weight * ur;
     numIm_[d] = weight * ui;
     den_[d] = weight;
   }
   double* tmp = tmp_.data();
-  smoothTwice(numRe_.data(), tmp, cells_, kSpread);
-  smoothTwice(numIm_.data(), tmp, cells_, kSpread);
-  smoothTwice(den_.data(), tmp, cells_, kSpread);
+  double* const weighted[] = {numRe_.data(), numIm_.data(), den_.data()};
+  smoothTwice(weighted, 3, tmp, cells_, kSpread);
   for (std::int32_t d = 0; d < cells_; ++d) {
-    const double scale = 1.0 / (den_[d] + kShrink);
-    double vr = numRe_[d] * scale, vi = numIm_[d] * scale;
-    const double size = std::hypot(vr, vi);
-    if (!std::isfinite(size)) {
+    const double evidence = den_[d] + kShrink;
+    double vr = numRe_[d] / evidence, vi = numIm_[d] / evidence;
+    // Keep only what stands clear of its own uncertainty: a correction no
+    // larger than its error would add as much image as it removes. The
+    // variance is that of evidence from a single cell, the kernel's peak
+    // over the smoothed weight.
+    const double size2 = vr * vr + vi * vi;
+    const double variance = kKernelPeak / evidence;
+    const double keep = size2 > 0.0 ? 1.0 - kSignificance * variance / size2 : 0.0;
+    if (!(keep > 0.0) || !std::isfinite(size2)) {
       vr = vi = 0.0;
-    } else if (size > kMaxCorrection) {
-      vr *= kMaxCorrection / size;
-      vi *= kMaxCorrection / size;
+    } else {
+      const double cap = kMaxCorrection / std::sqrt(size2);
+      const double scale = std::min(keep, cap);
+      vr *= scale;
+      vi *= scale;
     }
     cellRe_[d] = vr;
     cellIm_[d] = vi;
   }
-  smoothTwice(cellRe_.data(), tmp, cells_, kPostSpread);
-  smoothTwice(cellIm_.data(), tmp, cells_, kPostSpread);
-}
-
-// The correction per bin: linear between the cells' centres.
-void IqBalance::expandToBins() {
-  const std::int32_t g = cellBins_;
-  const double half = 0.5 * (g - 1);
-  for (std::int32_t k = 0; k < m_; ++k) {
-    const double x = (k - half) / g;
-    const double lower = std::floor(x);
-    const double t = x - lower;
-    const std::int32_t d0 =
-        (static_cast<std::int32_t>(lower) + cells_) % cells_;
-    const std::int32_t d1 = (d0 + 1) % cells_;
-    binRe_[k] = (1.0 - t) * cellRe_[d0] + t * cellRe_[d1];
-    binIm_[k] = (1.0 - t) * cellIm_[d0] + t * cellIm_[d1];
-  }
+  double* const corrections[] = {cellRe_.data(), cellIm_.data()};
+  smoothTwice(corrections, 2, tmp, cells_, kPostSpread);
 }
 
 bool IqBalance::Carried::operator==(const Carried& o) const {
@@ -235,21 +280,24 @@ void IqBalance::save(Carried& c) const {
   }
   c.cells.assign(cellRe_.begin(), cellRe_.end());
   c.cells.insert(c.cells.end(), cellIm_.begin(), cellIm_.end());
+  c.stats.insert(c.stats.end(), {meanPower_, weightSum_, weightSquares_});
   c.countdown = countdown_;
 }
 
 void IqBalance::restore(const Carried& c) {
   const std::size_t n = static_cast<std::size_t>(cells_);
-  if (c.stats.size() != 4 * n || c.cells.size() != 2 * n) return;
+  if (c.stats.size() != 4 * n + 3 || c.cells.size() != 2 * n) return;
   std::size_t at = 0;
   for (Array* a : {&ownPow_, &mirPow_, &crossRe_, &crossIm_}) {
     std::copy_n(c.stats.begin() + at, n, a->begin());
     at += n;
   }
+  meanPower_ = c.stats[at];
+  weightSum_ = c.stats[at + 1];
+  weightSquares_ = c.stats[at + 2];
   std::copy_n(c.cells.begin(), n, cellRe_.begin());
   std::copy_n(c.cells.begin() + n, n, cellIm_.begin());
   countdown_ = c.countdown;
-  expandToBins();
 }
 
 }  // namespace bw

@@ -29,14 +29,18 @@
 // the centre take little or no part. The weighted values are smoothed across
 // cells and shrunk towards zero where the evidence is weak, so that a
 // balanced input is left nearly alone; the result is smoothed once more and
-// interpolated to the bins. Its response across frequency stays smooth, so
+// applied to the bins of each cell. Its response across frequency stays
+// smooth (from cell to cell it moves by a small step), so
 // the correction's impulse response is a few cells' inverse long, short
 // against the block, as the zero-padded overlap-add needs; and |w| is capped
 // (kMaxCorrection) so that no input can make it run away.
 //
-// Cost: the correction (two complex multiply-adds a pair of bins) runs every
-// block; the statistics and the estimate every `updateEvery` blocks, about
-// every kUpdateSeconds.
+// Cost: the correction (a complex multiply-add a bin) runs every block, on
+// the bins the chain's filter can pass only (within kReachHz of the tuning),
+// so that the bins the chain then discards cost nothing; the spectrum the
+// chain publishes keeps its images outside that range. The statistics and
+// the estimate, over the whole spectrum, run every `updateEvery` blocks,
+// about every kUpdateSeconds.
 //
 // Ownership: the state owns its arrays, allocated from the heap given at
 // construction; configure sizes them (allocates), nothing else does. update
@@ -53,8 +57,11 @@ class IqBalance {
  public:
   static constexpr std::int32_t kCells = 512;  // cells over the sample rate
   static constexpr double kTimeConstantSeconds = 0.25;
-  static constexpr double kUpdateSeconds = 0.085;
+  static constexpr double kUpdateSeconds = 0.17;
   static constexpr double kMaxCorrection = 0.9;  // largest |w|
+  // The chain's filters pass nothing beyond 6000 Hz from the tuning; 300 Hz
+  // more covers their transition and the rounding of the tuning.
+  static constexpr double kReachHz = 6300.0;
 
   explicit IqBalance(std::pmr::memory_resource* heap);
 
@@ -66,44 +73,50 @@ class IqBalance {
   void reset();
 
   // One block's input spectrum (m bins, split parts) in place: updates the
-  // statistics and the estimate when one is due, then corrects.
-  void process(double* re, double* im);
+  // statistics and the estimate when one is due, then corrects the bins
+  // within kReachHz of centreHz (the tuning offset, Hz): the only ones the
+  // chain's filter lets through.
+  void process(double* re, double* im, double centreHz);
 
   // What is carried from block to block (bit for bit; for the chain's saved
-  // state). The per-bin correction is derived from it.
+  // state).
   struct Carried {
-    std::vector<double> stats;  // own power, mirror power, cross re, cross im
+    // Own power, mirror power, cross re, cross im per cell, then the mean
+    // power and the two sums that count the blocks averaged.
+    std::vector<double> stats;
     std::vector<double> cells;  // correction per cell, re then im
     std::int32_t countdown = 0;
     bool operator==(const Carried& other) const;
   };
   void save(Carried& c) const;
-  // `c` must come from a stage of the same size; the bins are derived again.
+  // `c` must come from a stage of the same size (else nothing changes).
   void restore(const Carried& c);
 
-  // The correction in force at bin k (0 <= k < m), for tests.
-  double correctionRe(std::int32_t k) const { return binRe_[k]; }
-  double correctionIm(std::int32_t k) const { return binIm_[k]; }
 
  private:
   using Array = std::pmr::vector<double>;
 
   void accumulate(const double* re, const double* im);
   void estimate();
-  void expandToBins();
+  void correctRun(double* re, double* im, const double* mirRe,
+                  const double* mirIm, std::int32_t first,
+                  std::int32_t count) const;
 
   std::int32_t m_ = 0, cellBins_ = 1, cells_ = 0;
   std::int32_t updateEvery_ = 1;
+  double binWidth_ = 0.0;  // Hz
   double keep_ = 0.0;  // weight of the old statistics at an update
 
   // Carried: averaged statistics per cell (own power, mirror power, cross
   // product), the correction per cell, blocks until the next update.
   Array ownPow_, mirPow_, crossRe_, crossIm_, cellRe_, cellIm_;
+  double meanPower_ = 0.0, weightSum_ = 0.0, weightSquares_ = 0.0;
   std::int32_t countdown_ = 0;
 
-  // Derived and scratch.
-  Array binRe_, binIm_;                 // the correction per bin
+  // Scratch.
   Array numRe_, numIm_, den_, tmp_;     // smoothing work, one per cell
+  Array hannRe_, hannIm_;               // the windowed spectrum, per bin
+  Array mirrorRe_, mirrorIm_;           // mirror values of the corrected bins
 };
 
 }  // namespace bw

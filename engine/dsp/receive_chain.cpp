@@ -239,7 +239,9 @@ void ReceiveChain::process(const std::uint8_t* params,
 
   nsp.nspzrFftNip(timeRe, timeIm, freq_.re(), freq_.im(), fftOrder_,
                   nsp::kFftForward);
-  if (p.extensions & ext::AutoIqBalance) iqBalance_.process(freq_.re(), freq_.im());
+  if (p.extensions & ext::AutoIqBalance) {
+    iqBalance_.process(freq_.re(), freq_.im(), p.tuneOffsetHz);
+  }
   if (p.flags & flag::BalanceEarly) {
     applyBalance(freq_.re(), freq_.im(), m, p.iqPhaseCoef,
                  p.iqGainCoef);
