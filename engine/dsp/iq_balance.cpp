@@ -29,13 +29,15 @@ constexpr double kShrink = 200.0;
 // weighted estimate over +-2*kSpread cells, the correction after division over
 // +-2*kPostSpread, narrower, so that where a strong signal decides a plateau
 // of correction the value at the signal stays its own.
-constexpr std::int32_t kSpread = 4;
-constexpr std::int32_t kPostSpread = 2;
+constexpr std::int32_t kSpread = 2;
+constexpr std::int32_t kPostSpread = 1;
 // The peak of the first smoothing's kernel (two boxes of 2 kSpread + 1).
 constexpr double kKernelPeak = 1.0 / (2 * kSpread + 1);
 // How many variances a correction's square must exceed to be applied whole;
 // below one variance's worth per unit it is dropped.
 constexpr double kSignificance = 4.0;
+// Even bins a cell's statistics take at most.
+constexpr std::int32_t kBinsPerCell = 4;
 // Floors of the power left at a cell, relative to the mirror's and to the
 // mean power of a cell: a noiseless input gives large but finite weights,
 // and what stands 100 dB below the spectrum as a whole (the rounding of a
@@ -77,8 +79,8 @@ bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
 IqBalance::IqBalance(std::pmr::memory_resource* heap)
     : ownPow_(heap), mirPow_(heap), crossRe_(heap), crossIm_(heap),
       cellRe_(heap), cellIm_(heap),
-      numRe_(heap), numIm_(heap), den_(heap), tmp_(heap), hannRe_(heap),
-      hannIm_(heap), mirrorRe_(heap), mirrorIm_(heap) {}
+      numRe_(heap), numIm_(heap), den_(heap), tmp_(heap), mirrorRe_(heap),
+      mirrorIm_(heap) {}
 
 void IqBalance::configure(std::int32_t m, std::int32_t sampleRate) {
   m_ = m;
@@ -93,7 +95,7 @@ void IqBalance::configure(std::int32_t m, std::int32_t sampleRate) {
                    &cellIm_, &numRe_, &numIm_, &den_, &tmp_}) {
     a->assign(static_cast<std::size_t>(cells_), 0.0);
   }
-  for (Array* a : {&hannRe_, &hannIm_, &mirrorRe_, &mirrorIm_}) a->assign(static_cast<std::size_t>(m), 0.0);
+  for (Array* a : {&mirrorRe_, &mirrorIm_}) a->assign(static_cast<std::size_t>(m), 0.0);
   reset();
 }
 
@@ -126,10 +128,17 @@ void IqBalance::process(double* re, double* im, double centreHz) {
       (std::llrint(centreHz / binWidth_) - reach) & mask);
   double* mirRe = mirrorRe_.data();
   double* mirIm = mirrorIm_.data();
-  for (std::int32_t i = 0; i < count; ++i) {
-    const std::int32_t j = (m_ - first - i) & mask;
-    mirRe[i] = re[j];
-    mirIm[i] = im[j];
+  // Mirrors of bins first, first + 1, ...: bins M - first, M - first - 1, ...
+  // down to 0, then from M - 1 down.
+  const std::int32_t top = (m_ - first) & mask;
+  const std::int32_t down = std::min(count, top + 1);
+  for (std::int32_t i = 0; i < down; ++i) {
+    mirRe[i] = re[top - i];
+    mirIm[i] = im[top - i];
+  }
+  for (std::int32_t i = down; i < count; ++i) {
+    mirRe[i] = re[m_ - 1 - (i - down)];
+    mirIm[i] = im[m_ - 1 - (i - down)];
   }
   const std::int32_t run = std::min(count, m_ - first);
   correctRun(re + first, im + first, mirRe, mirIm, first, run);
@@ -156,7 +165,9 @@ void IqBalance::correctRun(double* __restrict re, double* __restrict im,
 // Adds this block's powers and cross products per cell into the averages.
 // They are taken from the even bins, which are the block's own N-point
 // transform X(k) = Z(2k) (the odd bins, interpolated by the zero padding,
-// would add little), seen through a Hann window: 0.5 X(k) - 0.25 (X(k-1) +
+// would add little), at most kBinsPerCell of them a cell, evenly spread (more
+// would cost time in proportion to the order for little gain), seen through
+// a Hann window: 0.5 X(k) - 0.25 (X(k-1) +
 // X(k+1)). Through the block's rectangular window a strong signal leaks over
 // the whole spectrum, and a signal that repeats with the block (a tone on a
 // bin) leaks the same mirror products block after block, which would read as
@@ -164,24 +175,22 @@ void IqBalance::correctRun(double* __restrict re, double* __restrict im,
 // out.
 void IqBalance::accumulate(const double* re, const double* im) {
   const std::int32_t n = m_ / 2;
-  double* hr = hannRe_.data();
-  double* hi = hannIm_.data();
-  auto hann = [&](std::int32_t k, std::int32_t below, std::int32_t above) {
-    hr[k] = 0.5 * re[2 * k] - 0.25 * (re[2 * below] + re[2 * above]);
-    hi[k] = 0.5 * im[2 * k] - 0.25 * (im[2 * below] + im[2 * above]);
+  const std::int32_t nMask = n - 1;
+  // The windowed value of even bin 2k, from bins 2k and 2k +- 2.
+  auto hann = [&](const double* v, std::int32_t k) {
+    return 0.5 * v[2 * k] -
+           0.25 * (v[2 * ((k - 1) & nMask)] + v[2 * ((k + 1) & nMask)]);
   };
-  hann(0, n - 1, 1);
-  for (std::int32_t k = 1; k < n - 1; ++k) hann(k, k - 1, k + 1);
-  hann(n - 1, n - 2, 0);
-
   const std::int32_t g = n / cells_;  // even bins a cell
+  const std::int32_t step = std::max(1, g / kBinsPerCell);
   const double fresh = 1.0 - keep_;
   double total = 0.0;
   for (std::int32_t d = 0; d < cells_; ++d) {
     double own = 0.0, mir = 0.0, cr = 0.0, ci = 0.0;
-    for (std::int32_t k = d * g; k < (d + 1) * g; ++k) {
-      const std::int32_t j = (n - k) & (n - 1);
-      const double ar = hr[k], ai = hi[k], br = hr[j], bi = hi[j];
+    for (std::int32_t k = d * g; k < (d + 1) * g; k += step) {
+      const std::int32_t j = (n - k) & nMask;
+      const double ar = hann(re, k), ai = hann(im, k);
+      const double br = hann(re, j), bi = hann(im, j);
       own += ar * ar + ai * ai;
       mir += br * br + bi * bi;
       cr += ar * br - ai * bi;

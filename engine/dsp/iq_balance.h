@@ -55,9 +55,9 @@ namespace bw {
 
 class IqBalance {
  public:
-  static constexpr std::int32_t kCells = 512;  // cells over the sample rate
+  static constexpr std::int32_t kCells = 256;  // cells over the sample rate
   static constexpr double kTimeConstantSeconds = 0.25;
-  static constexpr double kUpdateSeconds = 0.17;
+  static constexpr double kUpdateSeconds = 0.25;
   static constexpr double kMaxCorrection = 0.9;  // largest |w|
   // The chain's filters pass nothing beyond 6000 Hz from the tuning; 300 Hz
   // more covers their transition and the rounding of the tuning.
@@ -115,7 +115,6 @@ class IqBalance {
 
   // Scratch.
   Array numRe_, numIm_, den_, tmp_;     // smoothing work, one per cell
-  Array hannRe_, hannIm_;               // the windowed spectrum, per bin
   Array mirrorRe_, mirrorIm_;           // mirror values of the corrected bins
 };
 
