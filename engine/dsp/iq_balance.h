@@ -21,19 +21,24 @@
 // one fixed-point step per update elsewhere. P and C are averaged over time
 // (exponentially, time constant kTimeConstantSeconds) in cells of a fixed
 // width in Hz (kCells over the sample rate), so the estimate means the same
-// at every order. A cell's value is weighted by how far its mirror signal
-// stands above what is left at the cell after correction: a strong signal
-// decides the correction of its own image, while cells of noise (whose
-// estimates are noise themselves), cells where both sides are alike (among
-// them the leakage of a DC offset, which is its own mirror) and the cells at
-// the centre take little or no part. The weighted values are smoothed across
-// cells and shrunk towards zero where the evidence is weak, so that a
-// balanced input is left nearly alone; the result is smoothed once more and
-// applied to the bins of each cell. Its response across frequency stays
-// smooth (from cell to cell it moves by a small step), so
-// the correction's impulse response is a few cells' inverse long, short
-// against the block, as the zero-padded overlap-add needs; and |w| is capped
-// (kMaxCorrection) so that no input can make it run away.
+// at every order; they are taken through a Hann window, as the block's own
+// rectangular window would spread a strong signal's mirror products over the
+// whole spectrum. A cell's value is weighted by its mirror's power over the
+// part of its own power the mirror does not explain (inverse to the value's
+// variance), and it takes part only where the mirror is the stronger side
+// and the two sides are coherent: a strong signal decides the correction of
+// its own image, while noise, pairs alike on both sides (a DC offset's
+// leakage among them) and the centre are left out. The weighted values are
+// smoothed across cells, shrunk towards zero where the evidence is weak, and
+// dropped where they do not stand clear of their own error, so that a
+// balanced input is left alone; the result is smoothed once more and applied
+// to the bins of each cell. From cell to cell it moves by small steps, so the
+// correction's impulse response is a few cells' inverse long, short against
+// the block, as the zero-padded overlap-add needs; and |w| is capped
+// (kMaxCorrection) so that no input can make it run away. Why not the
+// chain's two manual coefficients: they are one correction for the whole
+// band, and they act on each bin's real and imaginary parts, not on mirror
+// pairs.
 //
 // Cost: the correction (a complex multiply-add a bin) runs every block, on
 // the bins the chain's filter can pass only (within kReachHz of the tuning),
@@ -43,8 +48,8 @@
 // about every kUpdateSeconds.
 //
 // Ownership: the state owns its arrays, allocated from the heap given at
-// construction; configure sizes them (allocates), nothing else does. update
-// and correct run on the processing thread and neither allocate nor lock.
+// construction; configure sizes them (allocates), nothing else does. process
+// runs on the processing thread and neither allocates nor locks.
 #pragma once
 
 #include <cstdint>
