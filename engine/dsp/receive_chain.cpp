@@ -50,7 +50,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       filterMag_(kInitialLength, heap), filterPhase_(kInitialLength, heap),
       tailRe_(kInitialLength, heap), tailIm_(kInitialLength, heap),
       rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
-      agc_(heap) {
+      agc_(heap), iqBalance_(heap) {
   agc_.ring.resize(kInitialLength, 0.0);
   time_.resize(1);
   processed_.resize(1);
@@ -112,6 +112,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
     curLowCut_ = 0;
     curHighCut_ = 0;
     clearTails();
+    iqBalance_.configure(m, f.sampleRate);
   }
   return true;
 }
@@ -135,7 +136,7 @@ bool ReceiveChain::CarriedState::operator==(const CarriedState& o) const {
          sameBits(filterPhase, o.filterPhase) && agcPos == o.agcPos &&
          sameBits(agcPrevious, o.agcPrevious) &&
          sameBits(agcCurrent, o.agcCurrent) && lastFlushBit == o.lastFlushBit &&
-         lowCut == o.lowCut && highCut == o.highCut;
+         lowCut == o.lowCut && highCut == o.highCut && iqBalance == o.iqBalance;
 }
 
 void ReceiveChain::saveState(CarriedState& s) const {
@@ -150,6 +151,7 @@ void ReceiveChain::saveState(CarriedState& s) const {
   s.lastFlushBit = lastFlushBit_;
   s.lowCut = curLowCut_;
   s.highCut = curHighCut_;
+  iqBalance_.save(s.iqBalance);
 }
 
 void ReceiveChain::restoreState(const CarriedState& s) {
@@ -164,6 +166,7 @@ void ReceiveChain::restoreState(const CarriedState& s) {
   lastFlushBit_ = s.lastFlushBit;
   curLowCut_ = s.lowCut;
   curHighCut_ = s.highCut;
+  iqBalance_.restore(s.iqBalance);
 }
 
 // Fills a playback buffer with the format's silence (8-bit samples are
@@ -242,6 +245,9 @@ void ReceiveChain::process(const ReceiveParams& params,
   if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
 
   transform_.forward(timeRe, freq_.re());
+  if (p.extensions & ext::AutoIqBalance) {
+    iqBalance_.process(freq_.re(), freq_.im(), p.tuneOffsetHz);
+  }
   if (p.flags & flag::BalanceEarly) {
     applyBalance(freq_.re(), freq_.im(), m, p.iqPhaseCoef,
                  p.iqGainCoef);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "dsp/agc.h"
+#include "dsp/iq_balance.h"
 #include "dsp/receive_params.h"
 #include "dsp/split_buffer.h"
 #include "dsp/spectrum_snapshot.h"
@@ -82,7 +83,8 @@ class ReceiveChain {
   void clearTails();
 
   // What the chain carries from one block to the next: overlap tails,
-  // automatic-gain state, flush bit, filter band and response. For tools that
+  // automatic-gain state, flush bit, filter band and response, the automatic
+  // I/Q balance's statistics and estimate. For tools that
   // run one recording on several chains; saving allocates, so not on the
   // processing thread. Equal states (bit for bit) give equal output for the
   // same blocks.
@@ -92,6 +94,7 @@ class ReceiveChain {
     double agcPrevious = 0.0, agcCurrent = 0.0;
     std::uint32_t lastFlushBit = 0;
     std::int32_t lowCut = 0, highCut = 0;
+    IqBalance::Carried iqBalance;
     bool operator==(const CarriedState& other) const;
   };
   void saveState(CarriedState& state) const;
@@ -143,6 +146,7 @@ class ReceiveChain {
   AgcState agc_;
   std::uint32_t lastFlushBit_ = 0;
   std::int32_t curLowCut_ = 0, curHighCut_ = 0;
+  IqBalance iqBalance_;  // sized and reset with a new transform length or rate
 };
 
 }  // namespace bw
