@@ -34,7 +34,7 @@ class Receiver {
     snapshot_.values = spectrum_.data();
     snapshot_.capacity = static_cast<std::int64_t>(spectrum_.size());
     EXPECT_TRUE(chain_.configure({kOrder, 48000, 16}));
-    encodeParams(p, params_);
+    params_ = p;
   }
   // Runs one block; returns the left output channel.
   std::vector<std::int32_t> run(const std::vector<std::int32_t>& i,
@@ -52,7 +52,7 @@ class Receiver {
   std::vector<double> spectrum_ = std::vector<double>(2 * kN, 0.0);
   SpectrumSnapshot snapshot_;
   ReceiveChain chain_{directPrimitives(), snapshot_};
-  std::uint8_t params_[kParamBlockBytes] = {};
+  ReceiveParams params_;
 };
 
 // A fixed-gain receiver (no AGC, no squelch) of the band lowHz..highHz, with
