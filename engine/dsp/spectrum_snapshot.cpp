@@ -36,12 +36,14 @@ void publishSnapshot(SpectrumSnapshot& s, const double* values,
                static_cast<std::size_t>(count - head));
 }
 
-void readSnapshot(const SpectrumSnapshot& s, double* dest) {
+std::int64_t readSnapshot(const SpectrumSnapshot& s, double* dest) {
   // Length and values must come from one write: copy both under one count.
+  std::int64_t length = 0;
   readConsistently(s.sequence, [&] {
-    const std::int64_t length = loadWord(s.length);
+    length = loadWord(s.length);
     for (std::int64_t i = 0; i < length; ++i) dest[i] = loadWord(s.values[i]);
   });
+  return length;
 }
 
 }  // namespace bw

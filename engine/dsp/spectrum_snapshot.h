@@ -30,7 +30,7 @@ void publishSnapshot(SpectrumSnapshot& s, const double* values,
 // Copies the `length` values in use into dest, all from one write (any
 // thread). dest must hold the longest length the snapshot may have during
 // the call: when the length shrinks meanwhile, a retried longer copy leaves
-// values past the new length (never inside it).
-void readSnapshot(const SpectrumSnapshot& s, double* dest);
+// values past the new length (never inside it). Returns the length copied.
+std::int64_t readSnapshot(const SpectrumSnapshot& s, double* dest);
 
 }  // namespace bw
