@@ -1,0 +1,66 @@
+#include "dsp/fine_tuning.h"
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "dsp/spectral_steps.h"
+
+namespace bw {
+
+namespace {
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+}  // namespace
+
+double tuningResidualHz(std::int32_t tuneOffsetHz, double binWidth) {
+  std::int64_t k = tuningBins(tuneOffsetHz, binWidth);
+  if (k & 1) k += 1;  // the even count the spectrum rotation uses
+  return tuneOffsetHz - static_cast<double>(k) * binWidth;
+}
+
+FineTuner::FineTuner(std::pmr::memory_resource* heap)
+    : tableRe_(heap), tableIm_(heap),
+      tableHz_(std::numeric_limits<double>::quiet_NaN()) {}
+
+void FineTuner::configure(std::int32_t n, std::int32_t sampleRate) {
+  tableRe_.resize(static_cast<std::size_t>(n), 0.0);
+  tableIm_.resize(static_cast<std::size_t>(n), 0.0);
+  if (n != n_ || sampleRate != rate_) {
+    tableHz_ = std::numeric_limits<double>::quiet_NaN();
+  }
+  n_ = n;
+  rate_ = sampleRate;
+}
+
+void FineTuner::rotate(double* re, double* im, double residualHz) {
+  if (residualHz != tableHz_) {
+    // Each entry from its own phase, so that no error builds up along the
+    // table; cycles = r k / fs is reduced to [-0.5, 0.5] before scaling.
+    const double perSample = residualHz / rate_;
+    for (std::int32_t k = 0; k < n_; ++k) {
+      const double cycles = perSample * k;
+      const double angle = -kTwoPi * (cycles - std::nearbyint(cycles));
+      tableRe_[k] = std::cos(angle);
+      tableIm_[k] = std::sin(angle);
+    }
+    const double blockCycles = perSample * n_;
+    step_ = -kTwoPi * (blockCycles - std::nearbyint(blockCycles));
+    tableHz_ = residualHz;
+  }
+  const double c = std::cos(phase_);
+  const double s = std::sin(phase_);
+  const double* tr = tableRe_.data();
+  const double* ti = tableIm_.data();
+  for (std::int32_t k = 0; k < n_; ++k) {
+    const double wr = c * tr[k] - s * ti[k];
+    const double wi = c * ti[k] + s * tr[k];
+    const double xr = re[k];
+    const double xi = im[k];
+    re[k] = xr * wr - xi * wi;
+    im[k] = xr * wi + xi * wr;
+  }
+  // Kept within [-pi, pi]: the accumulated phase never loses precision.
+  phase_ = std::remainder(phase_ + step_, kTwoPi);
+}
+
+}  // namespace bw
