@@ -50,7 +50,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
       tapsRe_(kInitialLength, heap), tapsIm_(kInitialLength, heap),
       respRe_(kInitialLength, heap), respIm_(kInitialLength, heap),
-      agc_(heap) {
+      agc_(heap), fineTuner_(heap) {
   agc_.ring.resize(kInitialLength, 0.0);
   time_.resize(1);
   processed_.resize(1);
@@ -103,6 +103,8 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   // At least 10 entries, so that any hold count 1..10 stays inside the ring.
   agc_.ring.resize(
       std::max<std::size_t>(kMinAgcRing, (f.sampleRate / 1000) / 2 + 1), 0.0);
+  fineTuner_.configure(n, f.sampleRate);
+  dcAlpha_ = dcCoefficient(f.sampleRate);
 
   if (newLength) {
     // A response made for another length or rate would filter wrongly; the
@@ -110,6 +112,9 @@ bool ReceiveChain::configure(const ChainFormat& f) {
     curLowCut_ = 0;
     curHighCut_ = 0;
     clearTails();
+    // Another rate or length is another stream: the DC levels start afresh.
+    resetDc(dc_);
+    fineTuner_.setPhase(0.0);
   }
   return true;
 }
@@ -133,7 +138,10 @@ bool ReceiveChain::CarriedState::operator==(const CarriedState& o) const {
          sameBits(filterPhase, o.filterPhase) && agcPos == o.agcPos &&
          sameBits(agcPrevious, o.agcPrevious) &&
          sameBits(agcCurrent, o.agcCurrent) && lastFlushBit == o.lastFlushBit &&
-         lowCut == o.lowCut && highCut == o.highCut;
+         lowCut == o.lowCut && highCut == o.highCut &&
+         sameBits(tunePhase, o.tunePhase) && sameBits(dcLevel[0], o.dcLevel[0]) &&
+         sameBits(dcLevel[1], o.dcLevel[1]) && dcPrimed[0] == o.dcPrimed[0] &&
+         dcPrimed[1] == o.dcPrimed[1];
 }
 
 void ReceiveChain::saveState(CarriedState& s) const {
@@ -148,6 +156,11 @@ void ReceiveChain::saveState(CarriedState& s) const {
   s.lastFlushBit = lastFlushBit_;
   s.lowCut = curLowCut_;
   s.highCut = curHighCut_;
+  s.tunePhase = fineTuner_.phase();
+  for (int c = 0; c < 2; ++c) {
+    s.dcLevel[c] = dc_.level[c];
+    s.dcPrimed[c] = dc_.primed[c];
+  }
 }
 
 void ReceiveChain::restoreState(const CarriedState& s) {
@@ -162,6 +175,11 @@ void ReceiveChain::restoreState(const CarriedState& s) {
   lastFlushBit_ = s.lastFlushBit;
   curLowCut_ = s.lowCut;
   curHighCut_ = s.highCut;
+  fineTuner_.setPhase(s.tunePhase);
+  for (int c = 0; c < 2; ++c) {
+    dc_.level[c] = s.dcLevel[c];
+    dc_.primed[c] = s.dcPrimed[c];
+  }
 }
 
 // Fills a playback buffer with the format's silence (8-bit samples are
@@ -232,7 +250,20 @@ void ReceiveChain::process(const std::uint8_t* params,
   double* timeIm = time_.im();
   unpackCapture(input, format_.bitsPerSample, p.flags & flag::SwapInput, n,
                 timeRe, timeIm);
+  if (p.extensions & ext::DcRemoval) {
+    removeCaptureDc(dc_, timeRe, timeIm, n, dcAlpha_, p.flags & flag::SwapInput,
+                    p.flags & flag::MonoInput);
+  }
   if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
+
+  // Exact tuning rotates by the residual where the bin rotation acts: on the
+  // captured block when tuning comes first (sideband and filter follow the
+  // exact offset), else on the output.
+  const double residual = (p.extensions & ext::ExactTuning)
+                              ? tuningResidualHz(p.tuneOffsetHz, binWidth_) : 0.0;
+  const bool fineTune = !fineTuner_.idle(residual);
+  const bool fineEarly = fineTune && (p.flags & flag::ShiftEarly);
+  if (fineEarly) fineTuner_.rotate(timeRe, timeIm, residual);
 
   nsp.nspzrFftNip(timeRe, timeIm, freq_.re(), freq_.im(), fftOrder_,
                   nsp::kFftForward);
@@ -249,7 +280,13 @@ void ReceiveChain::process(const std::uint8_t* params,
   toPolarRotated(nsp, freq_.re(), freq_.im(), mag_.data(), phase_.data(), m,
                  start);
   if (p.flags & flag::SpectrumEarly) {
-    captureSpectrum(spectrum_, mag_.data(), m, start);
+    // The residual rotation moved the input by up to 1.5 bins; the picture
+    // is moved back by the nearest whole bins, so signals stay where they
+    // are to within half a bin.
+    const std::int32_t shown =
+        fineEarly ? (start + static_cast<std::int32_t>(std::lrint(residual / binWidth_))) & (m - 1)
+                  : start;
+    captureSpectrum(spectrum_, mag_.data(), m, shown);
   }
 
   spectralSteps(p.flags, bins);
@@ -271,6 +308,7 @@ void ReceiveChain::process(const std::uint8_t* params,
   nsp.nspdbAdd3(freqIm, tailIm_.data(), freqIm, n - 2);
   std::copy(freqRe + n, freqRe + m, tailRe_.data());
   std::copy(freqIm + n, freqIm + m, tailIm_.data());
+  if (fineTune && !fineEarly) fineTuner_.rotate(freqRe, freqIm, residual);
 
   // Envelope and phase of the N output samples; mag[N..M-1] keeps the
   // processed spectrum of bins N..M-1.

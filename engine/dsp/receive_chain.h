@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "dsp/agc.h"
+#include "dsp/dc_removal.h"
+#include "dsp/fine_tuning.h"
 #include "dsp/split_buffer.h"
 #include "dsp/spectrum_snapshot.h"
 #include "primitives/primitive_entries.h"
@@ -62,7 +64,8 @@ class ReceiveChain {
   void clearTails();
 
   // What the chain carries from one block to the next: overlap tails,
-  // automatic-gain state, flush bit, filter band and response. For tools that
+  // automatic-gain state, flush bit, filter band and response, the exact
+  // tuning's oscillator phase and the DC levels. For tools that
   // run one recording on several chains; saving allocates, so not on the
   // processing thread. Equal states (bit for bit) give equal output for the
   // same blocks.
@@ -72,6 +75,9 @@ class ReceiveChain {
     double agcPrevious = 0.0, agcCurrent = 0.0;
     std::uint32_t lastFlushBit = 0;
     std::int32_t lowCut = 0, highCut = 0;
+    double tunePhase = 0.0;  // exact tuning's oscillator
+    double dcLevel[2] = {0.0, 0.0};
+    bool dcPrimed[2] = {false, false};
     bool operator==(const CarriedState& other) const;
   };
   void saveState(CarriedState& state) const;
@@ -120,6 +126,11 @@ class ReceiveChain {
   AgcState agc_;
   std::uint32_t lastFlushBit_ = 0;
   std::int32_t curLowCut_ = 0, curHighCut_ = 0;
+
+  // Extensions (used only when their bit is set in the extensions word).
+  FineTuner fineTuner_;
+  DcTracker dc_;
+  double dcAlpha_ = 0.0;
 };
 
 }  // namespace bw
