@@ -1,5 +1,6 @@
 #include "dsp/dc_removal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -7,33 +8,57 @@ namespace bw {
 
 namespace {
 constexpr double kFlushLevel = 1e-20;
+constexpr double kMinRunRate = 1500.0;  // runs a second, at least
+constexpr std::int32_t kMaxStride = 64;
+
+// Sum of x[0..n-1] in four interleaved partial sums (the compiler may not
+// reorder a plain sum into vectors).
+double sum(const double* x, std::int32_t n) {
+  double a = 0.0, b = 0.0, c = 0.0, d = 0.0;
+  std::int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    a += x[i];
+    b += x[i + 1];
+    c += x[i + 2];
+    d += x[i + 3];
+  }
+  for (; i < n; ++i) a += x[i];
+  return (a + b) + (c + d);
+}
 }  // namespace
 
-double dcCoefficient(std::int32_t sampleRate) {
-  return -std::expm1(-2.0 * std::numbers::pi * kDcCornerHz / sampleRate);
+DcSettings dcSettings(std::int32_t sampleRate) {
+  DcSettings s;
+  while (s.stride < kMaxStride && sampleRate / (2.0 * s.stride) >= kMinRunRate) {
+    s.stride *= 2;
+  }
+  s.gain = -std::expm1(-2.0 * std::numbers::pi * kDcCornerHz * s.stride / sampleRate);
+  return s;
 }
 
-void removeDc(DcTracker& t, int channel, double* x, std::int32_t n, double alpha) {
+void removeDc(DcTracker& t, int channel, double* x, std::int32_t n,
+              const DcSettings& s) {
   double level = t.level[channel];
   if (!t.primed[channel] && n > 0) {
-    double sum = 0.0;
-    for (std::int32_t i = 0; i < n; ++i) sum += x[i];
-    level = sum / n;
+    level = sum(x, n) / n;
     t.primed[channel] = true;
   }
-  // y = x - level after the update: (1 - alpha)(1 - z^-1) / (1 - (1 - alpha) z^-1).
-  // The level is a weighted mean of inputs, so it stays within their range.
-  for (std::int32_t i = 0; i < n; ++i) {
-    level += alpha * (x[i] - level);
-    x[i] -= level;
+  for (std::int32_t start = 0; start < n; start += s.stride) {
+    double* run = x + start;
+    const std::int32_t length = std::min(s.stride, n - start);
+    const double next = level + s.gain * (sum(run, length) / length - level);
+    // A straight line from the last run's level to this one's.
+    const double step = (next - level) / length;
+    for (std::int32_t i = 0; i < length; ++i) run[i] -= level + step * (i + 1);
+    level = next;
   }
   t.level[channel] = std::fabs(level) < kFlushLevel ? 0.0 : level;
 }
 
 void removeCaptureDc(DcTracker& t, double* i, double* q, std::int32_t n,
-                     double alpha, bool swapped, bool mono) {
-  removeDc(t, swapped ? 1 : 0, i, n, alpha);
-  if (!mono) removeDc(t, swapped ? 0 : 1, q, n, alpha);
+                     const DcSettings& s, bool swapped, bool mono) {
+  removeDc(t, swapped ? 1 : 0, i, n, s);
+  if (!mono) removeDc(t, swapped ? 0 : 1, q, n, s);
 }
 
 }  // namespace bw

@@ -104,7 +104,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   agc_.ring.resize(
       std::max<std::size_t>(kMinAgcRing, (f.sampleRate / 1000) / 2 + 1), 0.0);
   fineTuner_.configure(n, f.sampleRate);
-  dcAlpha_ = dcCoefficient(f.sampleRate);
+  dcSettings_ = dcSettings(f.sampleRate);
 
   if (newLength) {
     // A response made for another length or rate would filter wrongly; the
@@ -251,7 +251,7 @@ void ReceiveChain::process(const std::uint8_t* params,
   unpackCapture(input, format_.bitsPerSample, p.flags & flag::SwapInput, n,
                 timeRe, timeIm);
   if (p.extensions & ext::DcRemoval) {
-    removeCaptureDc(dc_, timeRe, timeIm, n, dcAlpha_, p.flags & flag::SwapInput,
+    removeCaptureDc(dc_, timeRe, timeIm, n, dcSettings_, p.flags & flag::SwapInput,
                     p.flags & flag::MonoInput);
   }
   if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);

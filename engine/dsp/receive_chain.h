@@ -130,7 +130,7 @@ class ReceiveChain {
   // Extensions (used only when their bit is set in the extensions word).
   FineTuner fineTuner_;
   DcTracker dc_;
-  double dcAlpha_ = 0.0;
+  DcSettings dcSettings_;
 };
 
 }  // namespace bw
