@@ -4,12 +4,13 @@
 #include <cmath>
 #include <numbers>
 
+#include "primitives/chain_helpers.h"
+
 namespace bw {
 
 namespace {
 constexpr double kFlushLevel = 1e-20;
 constexpr double kMinRunRate = 1500.0;  // runs a second, at least
-constexpr std::int32_t kMaxStride = 64;
 
 // Sum of x[0..n-1] in four interleaved partial sums (the compiler may not
 // reorder a plain sum into vectors).
@@ -29,8 +30,11 @@ double sum(const double* x, std::int32_t n) {
 
 DcSettings dcSettings(std::int32_t sampleRate) {
   DcSettings s;
-  while (s.stride < kMaxStride && sampleRate / (2.0 * s.stride) >= kMinRunRate) {
+  while (s.stride < kDcMaxStride && sampleRate / (2.0 * s.stride) >= kMinRunRate) {
     s.stride *= 2;
+  }
+  for (std::int32_t i = 0; i < s.stride; ++i) {
+    s.ramp[i] = static_cast<double>(i + 1) / s.stride;
   }
   s.gain = -std::expm1(-2.0 * std::numbers::pi * kDcCornerHz * s.stride / sampleRate);
   return s;
@@ -43,14 +47,11 @@ void removeDc(DcTracker& t, int channel, double* x, std::int32_t n,
     level = sum(x, n) / n;
     t.primed[channel] = true;
   }
-  for (std::int32_t start = 0; start < n; start += s.stride) {
-    double* run = x + start;
-    const std::int32_t length = std::min(s.stride, n - start);
-    const double next = level + s.gain * (sum(run, length) / length - level);
-    // A straight line from the last run's level to this one's.
-    const double step = (next - level) / length;
-    for (std::int32_t i = 0; i < length; ++i) run[i] -= level + step * (i + 1);
-    level = next;
+  level = nsp::removeRunLevels(x, n, s.stride, s.gain, s.ramp, level);
+  if (const std::int32_t start = n - n % s.stride; start < n) {  // a shorter last run: its level, held
+    const std::int32_t length = n - start;
+    level += s.gain * (sum(x + start, length) / length - level);
+    for (std::int32_t i = start; i < n; ++i) x[i] -= level;
   }
   t.level[channel] = std::fabs(level) < kFlushLevel ? 0.0 : level;
 }

@@ -27,10 +27,13 @@ struct DcTracker {
   bool primed[2] = {false, false};  // level holds an estimate
 };
 
+constexpr std::int32_t kDcMaxStride = 64;
+
 // How the tracker runs at one sample rate.
 struct DcSettings {
   std::int32_t stride = 1;  // samples per run: a power of two, at most 64
   double gain = 0.0;        // the one-pole's coefficient per run
+  double ramp[kDcMaxStride] = {};  // (i + 1) / stride: the line across a run
 };
 DcSettings dcSettings(std::int32_t sampleRate);
 

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "dsp/spectral_steps.h"
+#include "primitives/chain_helpers.h"
 
 namespace bw {
 
@@ -47,18 +48,8 @@ void FineTuner::rotate(double* re, double* im, double residualHz) {
     step_ = -kTwoPi * (blockCycles - std::nearbyint(blockCycles));
     tableHz_ = residualHz;
   }
-  const double c = std::cos(phase_);
-  const double s = std::sin(phase_);
-  const double* tr = tableRe_.data();
-  const double* ti = tableIm_.data();
-  for (std::int32_t k = 0; k < n_; ++k) {
-    const double wr = c * tr[k] - s * ti[k];
-    const double wi = c * ti[k] + s * tr[k];
-    const double xr = re[k];
-    const double xi = im[k];
-    re[k] = xr * wr - xi * wi;
-    im[k] = xr * wi + xi * wr;
-  }
+  nsp::rotateByTable(re, im, tableRe_.data(), tableIm_.data(),
+                     std::cos(phase_), std::sin(phase_), n_);
   // Kept within [-pi, pi]: the accumulated phase never loses precision.
   phase_ = std::remainder(phase_ + step_, kTwoPi);
 }
