@@ -6,6 +6,7 @@
 
 #include "dsp/spectral_steps.h"
 #include "primitives/chain_helpers.h"
+#include "primitives/fft_plan.h"
 
 namespace bw {
 
@@ -20,17 +21,53 @@ double tuningResidualHz(std::int32_t tuneOffsetHz, double binWidth) {
 }
 
 FineTuner::FineTuner(std::pmr::memory_resource* heap)
-    : tableRe_(heap), tableIm_(heap),
+    : tableRe_(heap), tableIm_(heap), filterMag_(heap), filterPhase_(heap),
+      filterHz_(std::numeric_limits<double>::quiet_NaN()),
       tableHz_(std::numeric_limits<double>::quiet_NaN()) {}
 
 void FineTuner::configure(std::int32_t n, std::int32_t sampleRate) {
   tableRe_.resize(static_cast<std::size_t>(n), 0.0);
   tableIm_.resize(static_cast<std::size_t>(n), 0.0);
+  filterMag_.resize(2 * static_cast<std::size_t>(n), 0.0);
+  filterPhase_.resize(2 * static_cast<std::size_t>(n), 0.0);
   if (n != n_ || sampleRate != rate_) {
     tableHz_ = std::numeric_limits<double>::quiet_NaN();
+    filterHz_ = std::numeric_limits<double>::quiet_NaN();
   }
   n_ = n;
   rate_ = sampleRate;
+}
+
+FineTuner::Response FineTuner::shiftedFilter(const FilterArrays& scratch,
+                                             std::int32_t fftOrder,
+                                             std::int32_t low, std::int32_t high,
+                                             double shiftHz,
+                                             const PrimitiveEntries& nsp) {
+  if (low != filterLow_ || high != filterHigh_ || shiftHz != filterHz_) {
+    const std::int32_t m = 2 * n_;
+    designFilter({scratch.tapsRe, scratch.tapsIm, scratch.respRe,
+                  scratch.respIm, filterMag_.data(), filterPhase_.data()},
+                 n_, fftOrder, rate_, low, high, nsp);
+    // The taps are real and symmetric about their centre; turned about it
+    // they keep its delay.
+    const double centre = 0.5 * (n_ - 1);
+    const double perSample = shiftHz / rate_;
+    for (std::int32_t k = 0; k < n_; ++k) {
+      const double cycles = perSample * (k - centre);
+      const double angle = kTwoPi * (cycles - std::nearbyint(cycles));
+      const double tap = scratch.tapsRe[k];
+      scratch.tapsRe[k] = tap * std::cos(angle);
+      scratch.tapsIm[k] = tap * std::sin(angle);
+    }
+    nsp.nspzrFftNip(scratch.tapsRe, scratch.tapsIm, scratch.respRe,
+                    scratch.respIm, fftOrder, nsp::kFftForward);
+    nsp.nspdbrCartToPolar(scratch.respRe, scratch.respIm, filterMag_.data(),
+                          filterPhase_.data(), m);
+    filterLow_ = low;
+    filterHigh_ = high;
+    filterHz_ = shiftHz;
+  }
+  return {filterMag_.data(), filterPhase_.data()};
 }
 
 void FineTuner::rotate(double* re, double* im, double residualHz) {

@@ -192,13 +192,15 @@ void ReceiveChain::writeSilence(std::uint8_t* output) const {
 // Sideband removal, filter and (unless it was done with the polar
 // conversion) rotation in the order the ShiftEarly and SidebandEarly bits
 // choose.
-void ReceiveChain::spectralSteps(std::uint32_t flags, std::int64_t bins) {
+void ReceiveChain::spectralSteps(std::uint32_t flags, std::int64_t bins,
+                                 const double* filterMag,
+                                 const double* filterPhase) {
   const bool shiftEarly = flags & flag::ShiftEarly;
   const bool sidebandEarly = flags & flag::SidebandEarly;
 
   if (sidebandEarly) removeSideband(mag_.data(), m_, flags);
-  nsp_.nspdbMpy2(filterMag_.data(), mag_.data(), m_);
-  nsp_.nspdbAdd2(filterPhase_.data(), phase_.data(), m_);
+  nsp_.nspdbMpy2(filterMag, mag_.data(), m_);
+  nsp_.nspdbAdd2(filterPhase, phase_.data(), m_);
   if (!sidebandEarly) removeSideband(mag_.data(), m_, flags);
   if (!shiftEarly) rotateBins(mag_, phase_, rotMag_, rotPhase_, m_, bins);
 }
@@ -256,15 +258,6 @@ void ReceiveChain::process(const std::uint8_t* params,
   }
   if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
 
-  // Exact tuning rotates by the residual where the bin rotation acts: on the
-  // captured block when tuning comes first (sideband and filter follow the
-  // exact offset), else on the output.
-  const double residual = (p.extensions & ext::ExactTuning)
-                              ? tuningResidualHz(p.tuneOffsetHz, binWidth_) : 0.0;
-  const bool fineTune = !fineTuner_.idle(residual);
-  const bool fineEarly = fineTune && (p.flags & flag::ShiftEarly);
-  if (fineEarly) fineTuner_.rotate(timeRe, timeIm, residual);
-
   nsp.nspzrFftNip(timeRe, timeIm, freq_.re(), freq_.im(), fftOrder_,
                   nsp::kFftForward);
   if (p.flags & flag::BalanceEarly) {
@@ -280,16 +273,21 @@ void ReceiveChain::process(const std::uint8_t* params,
   toPolarRotated(nsp, freq_.re(), freq_.im(), mag_.data(), phase_.data(), m,
                  start);
   if (p.flags & flag::SpectrumEarly) {
-    // The residual rotation moved the input by up to 1.5 bins; the picture
-    // is moved back by the nearest whole bins, so signals stay where they
-    // are to within half a bin.
-    const std::int32_t shown =
-        fineEarly ? (start + static_cast<std::int32_t>(std::lrint(residual / binWidth_))) & (m - 1)
-                  : start;
-    captureSpectrum(spectrum_, mag_.data(), m, shown);
+    captureSpectrum(spectrum_, mag_.data(), m, start);
   }
 
-  spectralSteps(p.flags, bins);
+  // Exact tuning turns the output by the residual; a filter that acts after
+  // the bin rotation moves up by it, so its edges follow the exact offset.
+  const double residual = (p.extensions & ext::ExactTuning)
+                              ? tuningResidualHz(p.tuneOffsetHz, binWidth_) : 0.0;
+  const bool fineTune = !fineTuner_.idle(residual);
+  FineTuner::Response filter{filterMag_.data(), filterPhase_.data()};
+  if (residual != 0.0 && (p.flags & flag::ShiftEarly) && curLowCut_ > 0) {
+    filter = fineTuner_.shiftedFilter({tapsRe_.data(), tapsIm_.data(), respRe_.data(),
+                                       respIm_.data(), nullptr, nullptr},
+                                      fftOrder_, curLowCut_, curHighCut_, residual, nsp);
+  }
+  spectralSteps(p.flags, bins, filter.mag, filter.phase);
 
   double* specRe = processed_.re();
   double* specIm = processed_.im();
@@ -308,7 +306,7 @@ void ReceiveChain::process(const std::uint8_t* params,
   nsp.nspdbAdd3(freqIm, tailIm_.data(), freqIm, n - 2);
   std::copy(freqRe + n, freqRe + m, tailRe_.data());
   std::copy(freqIm + n, freqIm + m, tailIm_.data());
-  if (fineTune && !fineEarly) fineTuner_.rotate(freqRe, freqIm, residual);
+  if (fineTune) fineTuner_.rotate(freqRe, freqIm, residual);
 
   // Envelope and phase of the N output samples; mag[N..M-1] keeps the
   // processed spectrum of bins N..M-1.

@@ -99,7 +99,8 @@ class ReceiveChain {
   using Array = std::pmr::vector<double>;
   using Samples = std::pmr::vector<std::int32_t>;
 
-  void spectralSteps(std::uint32_t flags, std::int64_t bins);
+  void spectralSteps(std::uint32_t flags, std::int64_t bins,
+                     const double* filterMag, const double* filterPhase);
   void writeSilence(std::uint8_t* output) const;
 
   PrimitiveEntries nsp_;
