@@ -75,7 +75,9 @@ struct Control {
   const char* keys = nullptr;  // shortcut, QKeySequence portable text ("Shift+P")
 
   ControlField field{};
-  double low = 0.0;  // Value: the limits its value is held to, inclusive
+  // Value (and a Toggle's option value): the limits its value is held to,
+  // inclusive.
+  double low = 0.0;
   double high = 0.0;
   double choice = 0.0;  // Choice: the value it sets. Devices: 1 capture, 0 playback
 

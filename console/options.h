@@ -27,6 +27,9 @@ struct ConsoleOptions {
   std::optional<double> tuneOffsetHz;  // rounded to the slider's step on use
   std::optional<double> loHz;
   std::optional<double> rigctlPort;  // 0: rig control off for this run
+  std::optional<double> exactTuning;  // 1 / 0: the extension on / off for this run
+  std::optional<double> autoIqBalance;
+  std::optional<double> dcRemoval;
 };
 
 // Parses the arguments after the program name. Values are held to their

@@ -34,6 +34,9 @@ ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
       break;
   }
   p.squelchLevel = s.squelchLevel;
+  p.extensions = (s.exactTuning ? SDR_EXT_EXACT_TUNING : 0u) |
+                 (s.autoIqBalance ? SDR_EXT_AUTO_IQ_BALANCE : 0u) |
+                 (s.dcRemoval ? SDR_EXT_DC_REMOVAL : 0u);
   ReceiveBlock block{};
   sdrEncodeParams(&p, block.data());
   return block;

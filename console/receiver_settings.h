@@ -1,7 +1,7 @@
 // What the operator can change about the receiver, and how it becomes the
 // engine's 65-byte receive-parameter block. The defaults are the console's
 // fixed receiver (upper sideband, 300..2700 Hz, slow AGC with ceiling 1000,
-// squelch level 0, tuning offset 0), which encodes to exactly the block the
+// squelch level 0, tuning offset 0, no extensions), which encodes to exactly the block the
 // console has always sent first. Plain values: no engine, no window.
 #pragma once
 
@@ -40,11 +40,17 @@ struct ReceiverSettings {
   std::int32_t tuneOffsetHz = 0;  // above the band centre, multiple of 10
   double loHz = 0.0;              // receiver's local oscillator: the band centre, Hz
   int volumePercent = -1;         // output volume 0..100 %, -1 = never set
+  // Receiver extensions beyond the engine's own chain (the block's
+  // extensions word); all off unless the operator switches them on.
+  bool exactTuning = false;    // tune to the offset itself, not the even-bin grid
+  bool autoIqBalance = false;  // estimate and correct the I/Q mismatch
+  bool dcRemoval = false;      // subtract each channel's DC offset
 
   bool operator==(const ReceiverSettings&) const = default;
 };
 
-// The block for these settings (version 1, reserved bytes zero).
+// The block for these settings (version 1; the extensions word carries the
+// extensions switched on, 0 for none).
 ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s);
 
 // True when 0 < low < high and both lie in 50..6000 Hz.

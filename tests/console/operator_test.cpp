@@ -3,7 +3,8 @@
 // against a byte-by-byte encoding written here from the documented layout),
 // device changes stop, reconfigure and start and fall back when refused, a
 // stopped engine is reported and restarted, a click on the picture tunes,
-// options and settings survive a run, the waterfall draws the band.
+// options and settings survive a run, the extension switches set their bits
+// and are remembered, the waterfall draws the band.
 // Each case runs in its own process with its own settings folder.
 #include <QAbstractButton>
 #include <QApplication>
@@ -37,12 +38,15 @@ namespace {
 
 // The documented block layout, written out independently: little-endian
 // fields at offsets 0 (version), 1 (flags), 5, 13 (balance), 21, 25 (cuts),
-// 29 (offset), 33 (AGC blocks), 37 (gain), 49 (squelch), 57 (output gain).
+// 29 (offset), 33 (AGC blocks), 37 (gain), 45 (extensions), 49 (squelch),
+// 57 (output gain).
 struct Fields {
   quint32 flags = 0x00106F80;
   double phase = 0, gainCoef = 0;
   qint32 low = 300, high = 2700, offset = 0, agcBlocks = 10;
-  double gain = 1000, squelch = 0, outputGain = 1;
+  double gain = 1000;
+  quint32 extensions = 0;
+  double squelch = 0, outputGain = 1;
 };
 
 QByteArray expectedHex(const Fields& f) {
@@ -59,6 +63,7 @@ QByteArray expectedHex(const Fields& f) {
   put(29, static_cast<quint32>(f.offset), 4);
   put(33, static_cast<quint32>(f.agcBlocks), 4);
   put(37, std::bit_cast<quint64>(f.gain), 8);
+  put(45, f.extensions, 4);
   put(49, std::bit_cast<quint64>(f.squelch), 8);
   put(57, std::bit_cast<quint64>(f.outputGain), 8);
   return b.toHex();
@@ -377,6 +382,54 @@ class OperatorTest : public QObject {
     g.offset = 10;
     QCOMPARE(third.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
              expectedHex(g));
+  }
+
+  void extensionSwitchesSetTheirBitsAndAreRemembered() {
+    // Without settings the extensions word is 0; each switch in the menu
+    // sets its own bit and nothing else, and the next start sends them.
+    Run first;
+    Fields f;
+    first([&](ConsoleWindow* window) {
+      auto* menu = window->findChild<QMenu*>(QStringLiteral("consoleMenu"));
+      QCOMPARE(lastBlock(first.log()), expectedHex(f));
+      for (const auto& [name, bit] : {std::pair{"exactTuning", 0x1u},
+                                      {"autoIqBalance", 0x2u},
+                                      {"dcRemoval", 0x4u}}) {
+        QAction* a = menu->findChild<QAction*>(QLatin1String(name));
+        QVERIFY2(a != nullptr && a->isCheckable() && !a->isChecked(), name);
+        a->trigger();
+        f.extensions |= bit;
+        QCOMPARE(lastBlock(first.log()), expectedHex(f));
+        QVERIFY(a->isChecked());
+      }
+      menu->findChild<QAction*>(QStringLiteral("autoIqBalance"))->trigger();
+      f.extensions = 0x5;
+      QCOMPARE(lastBlock(first.log()), expectedHex(f));
+    });
+    QCOMPARE(first.exitCode, 0);
+
+    // Options switch them for one run: the marks show it, the settings keep
+    // what the menu chose.
+    const ConsoleOptions options =
+        parseOptions({QStringLiteral("--auto-iq-balance"), QStringLiteral("--dc-removal=0")});
+    QCOMPARE(options.action, ConsoleOptions::Action::Run);
+    Run second;
+    second(
+        [&](ConsoleWindow* window) {
+          auto* menu = window->findChild<QMenu*>(QStringLiteral("consoleMenu"));
+          QVERIFY(menu->findChild<QAction*>(QStringLiteral("autoIqBalance"))->isChecked());
+          QVERIFY(!menu->findChild<QAction*>(QStringLiteral("dcRemoval"))->isChecked());
+        },
+        options);
+    auto firstBlock = [](const Run& run) {
+      return run.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1();
+    };
+    Fields g = f;
+    g.extensions = 0x3;
+    QCOMPARE(firstBlock(second), expectedHex(g));
+    Run third;
+    third([](ConsoleWindow*) {});
+    QCOMPARE(firstBlock(third), expectedHex(f));
   }
 
   void optionValuesAreChecked() {

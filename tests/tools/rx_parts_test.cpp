@@ -28,11 +28,22 @@ std::vector<std::uint8_t> encoded(const ReceiveParams& p) {
   return block;
 }
 
-TEST(RxOptions, WithoutOptionsTheBlockIsTheConsoles) {
+// Without options the block is the console's with every extension on; as
+// the engine, the console's own (extensions word 0).
+TEST(RxOptions, WithoutOptionsTheBlockIsTheConsolesWithTheExtensions) {
   const ParseResult r = parse({});
   ASSERT_TRUE(r.ok()) << r.error;
-  EXPECT_EQ(encoded(r.options.params), encoded(consoleParams()));
+  ReceiveParams withExtensions = consoleParams();
+  withExtensions.extensions = 0x7;
+  EXPECT_EQ(encoded(r.options.params), encoded(withExtensions));
   EXPECT_EQ(r.options.params.flags, 0x00106F80u);
+  EXPECT_FALSE(r.options.asEngine);
+  for (const auto& args : {std::vector<std::string_view>{"--as-engine"},
+                           {"--no-exact-tuning", "--no-auto-iq-balance", "--no-dc-removal"}}) {
+    const ParseResult off = parse(args);
+    ASSERT_TRUE(off.ok()) << off.error;
+    EXPECT_EQ(encoded(off.options.params), encoded(consoleParams())) << args.front();
+  }
   EXPECT_EQ(r.options.order, 11);
   EXPECT_EQ(r.options.inputPath, "in.wav");
   EXPECT_EQ(r.options.outputPath, "out.wav");
@@ -59,21 +70,33 @@ TEST(RxOptions, EachOptionChangesOneField) {
       {{"--gain-coef", "0.02"}, [](ReceiveParams& p) { p.iqGainCoef = 0.02; }},
       {{"--swap-iq"}, [](ReceiveParams& p) { p.flags |= 0x10u; }},
       {{"--flags", "0x4000"}, [](ReceiveParams& p) { p.flags = 0x4000; }},
+      {{"--no-exact-tuning"}, [](ReceiveParams& p) { p.extensions = 0x6; }},
+      {{"--no-auto-iq-balance"}, [](ReceiveParams& p) { p.extensions = 0x5; }},
+      {{"--no-dc-removal"}, [](ReceiveParams& p) { p.extensions = 0x3; }},
+      {{"--no-dc-removal", "--dc-removal"}, [](ReceiveParams&) {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());
     const ParseResult r = parse(c.args);
     ASSERT_TRUE(r.ok()) << r.error;
-    ReceiveParams expected = consoleParams();
+    ReceiveParams expected = toolParams();
     c.expect(expected);
     EXPECT_EQ(encoded(r.options.params), encoded(expected));
   }
 }
 
-TEST(RxOptions, TheFlagsWordComesFirstWhereverItStands) {
+TEST(RxOptions, TheFlagsWordAndAsEngineComeFirstWhereverTheyStand) {
   const ParseResult r = parse({"--lsb", "--swap-iq", "--flags", "106F80"});
   ASSERT_TRUE(r.ok()) << r.error;
   EXPECT_EQ(r.options.params.flags, 0x00206F90u);
+  // An extension switched on stays on around --as-engine.
+  for (const auto& args : {std::vector<std::string_view>{"--dc-removal", "--as-engine"},
+                           {"--as-engine", "--dc-removal"}}) {
+    const ParseResult e = parse(args);
+    ASSERT_TRUE(e.ok()) << e.error;
+    EXPECT_TRUE(e.options.asEngine);
+    EXPECT_EQ(e.options.params.extensions, 0x4u) << args.front();
+  }
 }
 
 TEST(RxOptions, OrderSpectrumAndHelp) {
@@ -83,6 +106,10 @@ TEST(RxOptions, OrderSpectrumAndHelp) {
   EXPECT_EQ(r.options.spectrumPath, "s.csv");
   const std::vector<std::string_view> help = {"--help"};
   EXPECT_TRUE(parseOptions(help).options.showHelp);
+  for (const char* name : {"--no-exact-tuning", "--no-auto-iq-balance", "--no-dc-removal",
+                           "--exact-tuning", "--auto-iq-balance", "--dc-removal"}) {
+    EXPECT_NE(usageText().find(name), std::string::npos) << name;
+  }
   // After "--" a name starting with '-' is a file.
   const std::vector<std::string_view> dashed = {"--", "-in.wav", "out.wav"};
   EXPECT_EQ(parseOptions(dashed).options.inputPath, "-in.wav");

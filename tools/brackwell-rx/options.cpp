@@ -80,6 +80,14 @@ Apply setFlags(std::uint32_t set, std::uint32_t clear) {
   };
 }
 
+// Switches one bit of the extensions word.
+Apply setExtension(std::uint32_t bit, bool on) {
+  return [=](RxOptions& o, std::string_view) -> std::string {
+    o.params.extensions = on ? (o.params.extensions | bit) : (o.params.extensions & ~bit);
+    return {};
+  };
+}
+
 Apply boundedInt(int RxOptions::*field, std::int32_t ReceiveParams::*param,
                  int lo, int hi) {
   return [=](RxOptions& o, std::string_view v) -> std::string {
@@ -135,8 +143,15 @@ const std::vector<OptionInfo>& optionTable() {
       {"--as-engine", false,
        [](RxOptions& o, std::string_view) -> std::string {
          o.asEngine = true;
+         o.params.extensions = 0;
          return {};
        }},
+      {"--exact-tuning", false, setExtension(ext::ExactTuning, true)},
+      {"--no-exact-tuning", false, setExtension(ext::ExactTuning, false)},
+      {"--auto-iq-balance", false, setExtension(ext::AutoIqBalance, true)},
+      {"--no-auto-iq-balance", false, setExtension(ext::AutoIqBalance, false)},
+      {"--dc-removal", false, setExtension(ext::DcRemoval, true)},
+      {"--no-dc-removal", false, setExtension(ext::DcRemoval, false)},
       {"--spectrum", true,
        [](RxOptions& o, std::string_view v) -> std::string {
          if (v.empty()) return "needs a file name";
@@ -217,11 +232,15 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
     return fail("--gain (the AGC ceiling) and --fixed-gain (AGC off) exclude each other");
   }
 
-  // The whole flags word first, so single-field options refine it.
+  // The whole flags word first, so single-field options refine it; then
+  // --as-engine, so the extensions' options refine what it leaves.
+  auto passOf = [](const OptionInfo& option) {
+    return option.name == "--flags" ? 0 : option.name == "--as-engine" ? 1 : 2;
+  };
   RxOptions& o = result.options;
-  for (int pass = 0; pass < 2; ++pass) {
+  for (int pass = 0; pass < 3; ++pass) {
     for (const Given& g : given) {
-      if ((g.option->name == "--flags") != (pass == 0)) continue;
+      if (passOf(*g.option) != pass) continue;
       if (std::string err = g.option->apply(o, g.value); !err.empty()) {
         return fail(std::string(g.option->name) + ": " + err);
       }
@@ -270,10 +289,11 @@ std::string usageText() {
   return R"(usage: brackwell-rx [options] INPUT.wav OUTPUT.wav
 
 Runs a stereo I/Q recording (left I, right Q; 8/16/24/32-bit PCM or float)
-through the engine's receive chain and writes what the engine plays, as a
-stereo WAV of the input's rate and encoding.
+through the engine's receive chain and writes what it plays, as a stereo WAV
+of the input's rate and encoding.
 The receiver starts as the console's: upper sideband, 300..2700 Hz,
-automatic gain (hold 10 blocks, ceiling 1000), squelch level 0.
+automatic gain (hold 10 blocks, ceiling 1000), squelch level 0, and with
+the receiver extensions on (see below).
 
 Levels: the engine plays 16-bit samples. The automatic gain brings peaks to
 -6 dBFS at 16 and 24 bits. A 24-bit output holds 16-bit samples, so with a
@@ -285,9 +305,13 @@ values as they are); use --fixed-gain for those. A float recording gives
 float output at the level of its 16-bit copy in every gain mode. One line
 says so when more than 1 % of the output samples are clipped.
 
-Unlike the engine live, the automatic gain starts with the history of the
-recording's first blocks, so the first 0.38 s are not silent; from the
-blocks it holds on, the output is the engine's (--as-engine: all of it).
+Beyond the engine's own output, by default:
+- the automatic gain starts with the history of the recording's first
+  blocks, so the first 0.38 s are not silent (live, the engine's starts
+  empty);
+- the engine's receiver extensions, which the engine and the console leave
+  off, are on: exact tuning, automatic I/Q balance and DC removal.
+--as-engine turns both off and gives the engine's own output bit for bit.
 
   --tune HZ          tuning offset from the band centre (within +-rate/2)
   --low HZ           passband low edge   (50 <= low < high <= 6000)
@@ -312,8 +336,23 @@ blocks it holds on, the output is the engine's (--as-engine: all of it).
                      is processed as far as it goes (otherwise: exit 1)
   --as-engine        exactly what the engine plays, bit for bit: the
                      automatic gain starts with an empty history (silent
-                     until it holds its blocks); float runs as 32-bit PCM
-                     and gives 32-bit PCM
+                     until it holds its blocks), no extensions (the options
+                     below still switch single ones on); float runs as
+                     32-bit PCM and gives 32-bit PCM
+
+Receiver extensions, beyond the engine's own output (each on by default,
+off with --as-engine):
+  --no-exact-tuning     tune on the engine's grid of even FFT bins
+                        (2 x rate / 2^(order+1): 23.4 Hz at 48 kHz, order
+                        11) instead of to the offset itself
+  --no-auto-iq-balance  no automatic correction of the I/Q gain and phase
+                        mismatch (--phase-coef and --gain-coef still apply)
+  --no-dc-removal       leave the channels' DC offset (a spike at the band
+                        centre)
+  --exact-tuning, --auto-iq-balance, --dc-removal
+                        switch one on (with --as-engine: the engine's
+                        output with that extension)
+
   -h, --help         this text
   --version          the program's version
 
@@ -324,6 +363,12 @@ directories, block devices and sockets are refused.
 Exit status: 0 done, 1 a failure while running or a truncated recording,
 2 bad input or options, 130 interrupted (no output is left behind).
 )";
+}
+
+ReceiveParams toolParams() {
+  ReceiveParams p = consoleParams();
+  p.extensions = ext::All;
+  return p;
 }
 
 int defaultJobs() {

@@ -17,8 +17,12 @@ constexpr int kMaxJobs = 64;
 // kMaxJobs.
 int defaultJobs();
 
+// The block brackwell-rx starts from: the console's receiver with every
+// receiver extension on (the engine and the console leave them off).
+ReceiveParams toolParams();
+
 struct RxOptions {
-  ReceiveParams params = consoleParams();
+  ReceiveParams params = toolParams();
   int order = kDefaultOrder;  // block order: 2^order frames per block
   int jobs = defaultJobs();   // threads running the chain
   std::string inputPath;
@@ -27,7 +31,9 @@ struct RxOptions {
   bool acceptShort = false;   // --accept-short: a recording shorter than its
                               // header says is processed as far as it goes
   bool asEngine = false;      // --as-engine: exactly what the engine plays
-                              // (the AGC starts empty; float as 32-bit PCM)
+                              // (the AGC starts empty, no extensions unless
+                              // switched on by their options; float as
+                              // 32-bit PCM)
   bool showHelp = false;      // --help: print usage, nothing else
   bool showVersion = false;   // --version: print the version, nothing else
 };
@@ -39,7 +45,9 @@ struct ParseResult {
 };
 
 // Parses the arguments after the program name. --flags replaces the whole
-// flags word before any other option changes a field, wherever it stands.
+// flags word before any other option changes a field, and --as-engine
+// clears the extensions word before the extensions' own options switch
+// single ones, wherever they stand.
 // Checks every value that does not depend on the recording.
 ParseResult parseOptions(std::span<const std::string_view> args);
 
