@@ -1,5 +1,6 @@
 #include "dsp/fine_tuning.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -48,6 +49,14 @@ FineTuner::Response FineTuner::shiftedFilter(const FilterArrays& scratch,
     designFilter({scratch.tapsRe, scratch.tapsIm, scratch.respRe,
                   scratch.respIm, filterMag_.data(), filterPhase_.data()},
                  n_, fftOrder, rate_, low, high, nsp);
+    filterLow_ = low;
+    filterHigh_ = high;
+    filterHz_ = shiftHz;
+    // A band the design skips (left empty at the highest edges) leaves the
+    // taps zero and, as for the chain's own filter, the previous response.
+    if (std::all_of(scratch.tapsRe, scratch.tapsRe + n_, [](double t) { return t == 0.0; })) {
+      return {filterMag_.data(), filterPhase_.data()};
+    }
     // The taps are real and symmetric about their centre; turned about it
     // they keep its delay.
     const double centre = 0.5 * (n_ - 1);
@@ -63,9 +72,6 @@ FineTuner::Response FineTuner::shiftedFilter(const FilterArrays& scratch,
                     scratch.respIm, fftOrder, nsp::kFftForward);
     nsp.nspdbrCartToPolar(scratch.respRe, scratch.respIm, filterMag_.data(),
                           filterPhase_.data(), m);
-    filterLow_ = low;
-    filterHigh_ = high;
-    filterHz_ = shiftHz;
   }
   return {filterMag_.data(), filterPhase_.data()};
 }
