@@ -120,12 +120,16 @@ class AudioPlatform {
   virtual bool outVolume(int device, std::uint32_t& volume) = 0;
   virtual bool setOutVolume(int device, std::uint32_t volume) = 0;
 
-  // Opens a stereo PCM stream in `format`. On success `stream` holds it; a
-  // capture open sends kCaptureOpened before it returns.
+  // Opens a stereo PCM stream in `format` that will carry buffers of
+  // `bufferFrames` frames (a backend may size its device transfers to
+  // them; 0 when unknown). On success `stream` holds it; a capture open
+  // sends kCaptureOpened before it returns.
   virtual Result openCapture(int device, const WaveFormat& format,
-                             CaptureNotify notify, std::uintptr_t instance,
+                             std::uint32_t bufferFrames, CaptureNotify notify,
+                             std::uintptr_t instance,
                              std::unique_ptr<CaptureStream>& stream) = 0;
   virtual Result openPlayback(int device, const WaveFormat& format,
+                              std::uint32_t bufferFrames,
                               std::unique_ptr<PlaybackStream>& stream) = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "audio/device_period.h"
 #include "audio/portaudio_bounded.h"
 #include "audio/portaudio_stream.h"
 #include "audio/pumped_capture.h"
@@ -19,9 +20,10 @@ class PortAudioCapture final : public PumpedCaptureStream {
   using PumpedCaptureStream::PumpedCaptureStream;
   ~PortAudioCapture() override { closeDevice(); }
 
-  Result open(int paIndex, double latency) {
-    return stream_.open(paIndex, latency, format(), true, this, &onSamples,
-                        &onFailed);
+  Result open(int paIndex, double latency, std::uint32_t bufferFrames) {
+    return stream_.open(paIndex, latency, format(),
+                        callbackFrames(bufferFrames, format().nSamplesPerSec),
+                        true, this, &onSamples, &onFailed);
   }
 
  protected:
@@ -51,9 +53,10 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
   using PumpedPlaybackStream::PumpedPlaybackStream;
   ~PortAudioPlayback() override { closeDevice(); }
 
-  Result open(int paIndex, double latency) {
-    return stream_.open(paIndex, latency, format(), false, this, &onSamples,
-                        &onFailed);
+  Result open(int paIndex, double latency, std::uint32_t bufferFrames) {
+    return stream_.open(paIndex, latency, format(),
+                        callbackFrames(bufferFrames, format().nSamplesPerSec),
+                        false, this, &onSamples, &onFailed);
   }
 
  protected:
@@ -157,13 +160,15 @@ bool PortAudioPlatform::setOutVolume(int device, std::uint32_t volume) {
 }
 
 Result PortAudioPlatform::openCapture(int device, const WaveFormat& format,
+                                      std::uint32_t bufferFrames,
                                       CaptureNotify notify,
                                       std::uintptr_t instance,
                                       std::unique_ptr<CaptureStream>& stream) {
   if (device < 0 || device >= int(capture_.size())) return Result::BadDevice;
   if (!isStreamableFormat(format)) return Result::BadFormat;
   auto s = std::make_unique<PortAudioCapture>(format, notify, instance);
-  const Result r = s->open(capture_[device].paIndex, capture_[device].latency);
+  const Result r =
+      s->open(capture_[device].paIndex, capture_[device].latency, bufferFrames);
   if (r != Result::Ok) return r;
   s->announceOpen();
   stream = std::move(s);
@@ -171,11 +176,13 @@ Result PortAudioPlatform::openCapture(int device, const WaveFormat& format,
 }
 
 Result PortAudioPlatform::openPlayback(int device, const WaveFormat& format,
+                                       std::uint32_t bufferFrames,
                                        std::unique_ptr<PlaybackStream>& stream) {
   if (device < 0 || device >= int(playback_.size())) return Result::BadDevice;
   if (!isStreamableFormat(format)) return Result::BadFormat;
   auto s = std::make_unique<PortAudioPlayback>(format, &volumes_[device]);
-  Result r = s->open(playback_[device].paIndex, playback_[device].latency);
+  Result r =
+      s->open(playback_[device].paIndex, playback_[device].latency, bufferFrames);
   if (r == Result::Ok) r = s->startPlaying();
   if (r != Result::Ok) return r;
   stream = std::move(s);

@@ -32,10 +32,12 @@ class PortAudioPlatform final : public AudioPlatform {
   bool mixerName(int, char*) override { return false; }
   bool outVolume(int device, std::uint32_t& volume) override;
   bool setOutVolume(int device, std::uint32_t volume) override;
-  Result openCapture(int device, const WaveFormat& format, CaptureNotify notify,
+  Result openCapture(int device, const WaveFormat& format,
+                     std::uint32_t bufferFrames, CaptureNotify notify,
                      std::uintptr_t instance,
                      std::unique_ptr<CaptureStream>& stream) override;
   Result openPlayback(int device, const WaveFormat& format,
+                      std::uint32_t bufferFrames,
                       std::unique_ptr<PlaybackStream>& stream) override;
 
  private:

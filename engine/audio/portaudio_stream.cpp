@@ -56,7 +56,8 @@ struct PortAudioStream::Link {
 };
 
 Result PortAudioStream::open(int paIndex, double latency,
-                             const WaveFormat& format, bool capture,
+                             const WaveFormat& format,
+                             unsigned long framesPerCallback, bool capture,
                              void* owner, Samples samples, Failed failed) {
   close();
   if (!waitForPortAudio(kPortAudioCallBound)) return Result::Refused;
@@ -77,10 +78,10 @@ Result PortAudioStream::open(int paIndex, double latency,
   const double rate = format.nSamplesPerSec;
   const bool inTime = runBounded(
       "opening a sound device", kPortAudioCallBound,
-      [o, capture, rate] {
+      [o, capture, rate, framesPerCallback] {
         o->error = Pa_OpenStream(&o->stream, capture ? &o->params : nullptr,
                                  capture ? nullptr : &o->params, rate,
-                                 paFramesPerBufferUnspecified, paClipOff,
+                                 framesPerCallback, paClipOff,
                                  &Link::onAudio, o->link.get());
       },
       {},

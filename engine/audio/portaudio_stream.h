@@ -40,11 +40,14 @@ class PortAudioStream {
   PortAudioStream(const PortAudioStream&) = delete;
   PortAudioStream& operator=(const PortAudioStream&) = delete;
 
-  // A one-direction stereo stream in `format`; Refused or BadFormat on
+  // A one-direction stereo stream in `format` whose callback gets
+  // framesPerCallback frames at a time (paFramesPerBufferUnspecified: as
+  // many as PortAudio likes); latency in seconds. Refused or BadFormat on
   // error. Returns within about kPortAudioCallBound, and so does start():
   // a call the sound server holds longer is given up and Refused.
   Result open(int paIndex, double latency, const WaveFormat& format,
-              bool capture, void* owner, Samples samples, Failed failed);
+              unsigned long framesPerCallback, bool capture, void* owner,
+              Samples samples, Failed failed);
   Result start();
   // Aborts the stream; returns within about kHaltBound. Once it returns, no
   // callback into the owner runs or will run.

@@ -198,6 +198,7 @@ bool SimulatedPlatform::setOutVolume(int device, std::uint32_t volume) {
 }
 
 Result SimulatedPlatform::openCapture(int device, const WaveFormat& format,
+                                      std::uint32_t /*bufferFrames*/,
                                       CaptureNotify notify,
                                       std::uintptr_t instance,
                                       std::unique_ptr<CaptureStream>& stream) {
@@ -210,6 +211,7 @@ Result SimulatedPlatform::openCapture(int device, const WaveFormat& format,
 }
 
 Result SimulatedPlatform::openPlayback(int device, const WaveFormat& format,
+                                       std::uint32_t /*bufferFrames*/,
                                        std::unique_ptr<PlaybackStream>& stream) {
   if (device != 0) return Result::BadDevice;
   if (!isStreamableFormat(format)) return Result::BadFormat;

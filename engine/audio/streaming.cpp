@@ -182,8 +182,9 @@ StreamResult startStreaming(StreamState& a, const StreamSetup& setup) {
   AudioPlatform& platform = audioPlatform();
   const int in = platformDevice(platform, Direction::Capture, s.inputDevice);
   const int out = platformDevice(platform, Direction::Playback, s.outputDevice);
+  const auto frames = static_cast<std::uint32_t>(s.bufferBytes / s.format.nBlockAlign);
   if (in == kNoDevice ||
-      platform.openCapture(in, s.format, &captureCallback,
+      platform.openCapture(in, s.format, frames, &captureCallback,
                            reinterpret_cast<std::uintptr_t>(&a),
                            a.capture) != Result::Ok) {
     a.capture.reset();
@@ -194,7 +195,7 @@ StreamResult startStreaming(StreamState& a, const StreamSetup& setup) {
     a.capture->add(s.captureHeaders[slot]);
   }
   if (out == kNoDevice ||
-      platform.openPlayback(out, s.format, a.playback) != Result::Ok) {
+      platform.openPlayback(out, s.format, frames, a.playback) != Result::Ok) {
     a.playback.reset();
     closeStreams(a);
     return StreamResult::Refused;

@@ -39,15 +39,18 @@ class SystemPlatform final : public AudioPlatform {
   bool setOutVolume(int device, std::uint32_t volume) override {
     return route(Direction::Playback, device).setOutVolume(device, volume);
   }
-  Result openCapture(int device, const WaveFormat& format, CaptureNotify notify,
+  Result openCapture(int device, const WaveFormat& format,
+                     std::uint32_t bufferFrames, CaptureNotify notify,
                      std::uintptr_t instance,
                      std::unique_ptr<CaptureStream>& stream) override {
     return route(Direction::Capture, device)
-        .openCapture(device, format, notify, instance, stream);
+        .openCapture(device, format, bufferFrames, notify, instance, stream);
   }
   Result openPlayback(int device, const WaveFormat& format,
+                      std::uint32_t bufferFrames,
                       std::unique_ptr<PlaybackStream>& stream) override {
-    return route(Direction::Playback, device).openPlayback(device, format, stream);
+    return route(Direction::Playback, device)
+        .openPlayback(device, format, bufferFrames, stream);
   }
 
  private:

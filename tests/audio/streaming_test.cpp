@@ -89,6 +89,7 @@ TEST_F(StreamingTest, StartQueuesTheRingInSlotOrderAndOpensBothDevices) {
     EXPECT_EQ(o.format.nSamplesPerSec, 48000u);
     EXPECT_EQ(o.format.wBitsPerSample, 16);
     EXPECT_EQ(o.format.nBlockAlign, 4);
+    EXPECT_EQ(o.bufferFrames, 2048u);  // the backend sizes its transfers to the blocks
   }
   EXPECT_TRUE(fake_->captureRunning());
   EXPECT_TRUE(fake_->written().empty());  // nothing is played before a block

@@ -282,7 +282,7 @@ bool FakeAudioPlatform::setOutVolume(int device, std::uint32_t volume) {
 }
 
 Result FakeAudioPlatform::openCapture(int device, const audio::WaveFormat& format,
-                                      CaptureNotify notify, std::uintptr_t instance,
+                                      std::uint32_t bufferFrames, CaptureNotify notify, std::uintptr_t instance,
                                       std::unique_ptr<audio::CaptureStream>& stream) {
   if (device < 0 || device >= deviceCount(Direction::Capture)) return Result::BadDevice;
   if (failCaptureOpen) return Result::Refused;
@@ -296,13 +296,14 @@ Result FakeAudioPlatform::openCapture(int device, const audio::WaveFormat& forma
     shared_->capture = s.get();
     ++shared_->openCaptures;
   }
-  opens.push_back({Direction::Capture, device, format});
+  opens.push_back({Direction::Capture, device, format, bufferFrames});
   notify(*s, audio::kCaptureOpened, instance, nullptr);
   stream = std::move(s);
   return Result::Ok;
 }
 
 Result FakeAudioPlatform::openPlayback(int device, const audio::WaveFormat& format,
+                                       std::uint32_t bufferFrames,
                                        std::unique_ptr<audio::PlaybackStream>& stream) {
   if (device < 0 || device >= deviceCount(Direction::Playback)) return Result::BadDevice;
   if (failPlaybackOpen) return Result::Refused;
@@ -310,7 +311,7 @@ Result FakeAudioPlatform::openPlayback(int device, const audio::WaveFormat& form
     std::lock_guard lock(shared_->mutex);
     ++shared_->openPlaybacks;
   }
-  opens.push_back({Direction::Playback, device, format});
+  opens.push_back({Direction::Playback, device, format, bufferFrames});
   stream = std::make_unique<FakePlayback>(shared_);
   return Result::Ok;
 }

@@ -49,6 +49,7 @@ class FakeAudioPlatform : public audio::AudioPlatform {
     audio::Direction direction;
     int device;
     audio::WaveFormat format;
+    std::uint32_t bufferFrames;
   };
   std::vector<Opened> opens;           // every successful open, in order
   int openCaptures() const;            // capture streams open right now
@@ -83,9 +84,11 @@ class FakeAudioPlatform : public audio::AudioPlatform {
   bool outVolume(int device, std::uint32_t& volume) override;
   bool setOutVolume(int device, std::uint32_t volume) override;
   audio::Result openCapture(int device, const audio::WaveFormat& format,
-                            audio::CaptureNotify notify, std::uintptr_t instance,
+                            std::uint32_t bufferFrames, audio::CaptureNotify notify,
+                            std::uintptr_t instance,
                             std::unique_ptr<audio::CaptureStream>& stream) override;
   audio::Result openPlayback(int device, const audio::WaveFormat& format,
+                             std::uint32_t bufferFrames,
                              std::unique_ptr<audio::PlaybackStream>& stream) override;
 
   struct Shared;  // state the fake's streams share with it

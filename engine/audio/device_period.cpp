@@ -1,0 +1,16 @@
+#include "audio/device_period.h"
+
+namespace bw::audio {
+
+std::uint32_t callbackFrames(std::uint32_t bufferFrames, std::uint32_t rate) {
+  constexpr std::uint32_t kShortest = 32;
+  if (bufferFrames == 0 || rate == 0) return 0;
+  const double longest = kLongestPeriodSeconds * rate;
+  // The largest power of two dividing bufferFrames, halved until short
+  // enough.
+  std::uint32_t frames = bufferFrames & (~bufferFrames + 1);
+  while (frames > kShortest && frames > longest) frames /= 2;
+  return frames >= kShortest ? frames : 0;
+}
+
+}  // namespace bw::audio
