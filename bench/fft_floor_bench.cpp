@@ -7,18 +7,23 @@
 // convolution pays at least this per block.
 //
 // The others take the transform order log2(M) as their argument:
-// BM_nspzrFftNip (split arrays, through the plan cache), BM_fftSplitPlan
+// BM_nspzrFftNip (split arrays, through the plan cache), BM_fftTransform
+// (the chain's own transform on paired arrays), BM_fftSplitPlan
 // (FFTW's split-array plan on the same arrays, for comparison) and the two
 // polar conversions over M elements.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <memory_resource>
 #include <random>
 #include <vector>
 
+#include "dsp/split_buffer.h"
 #include "primitives/fft_plan.h"
+#include "primitives/fft_transform.h"
 #include "primitives/nsp.h"
 
 namespace {
@@ -55,8 +60,8 @@ void BM_fftFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_fftFloor)->Arg(8)->Arg(10)->Arg(11)->Arg(13)->Arg(16);
 
-// One forward and one inverse transform through nspzrFftNip, as the chain
-// does per block.
+// One forward and one inverse transform through nspzrFftNip on arrays of
+// the caller's (copied through the cache's scratch pairs).
 void BM_nspzrFftNip(benchmark::State& state) {
   const int order = static_cast<int>(state.range(0));
   const std::size_t size = std::size_t{1} << order;
@@ -72,6 +77,31 @@ void BM_nspzrFftNip(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_nspzrFftNip)->DenseRange(9, 17);
+
+// One forward and one inverse transform as the chain does per block: its own
+// FftTransform on arrays in the paired layout.
+void BM_fftTransform(benchmark::State& state) {
+  const int order = static_cast<int>(state.range(0));
+  const std::size_t size = std::size_t{1} << order;
+  bw::nsp::FftTransform transform;
+  if (!transform.plan(order)) {
+    state.SkipWithError("cannot plan");
+    return;
+  }
+  bw::SplitBuffer time(std::pmr::get_default_resource());
+  bw::SplitBuffer freq(std::pmr::get_default_resource());
+  time.resize(order);
+  freq.resize(order);
+  const auto x = noise(2 * size, 7, 1e4);
+  std::copy(x.begin(), x.begin() + size, time.re());
+  std::copy(x.begin() + size, x.end(), time.im());
+  for (auto _ : state) {
+    transform.forward(time.re(), freq.re());
+    transform.inverse(freq.re(), time.re());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_fftTransform)->DenseRange(9, 17);
 
 // FFTW's own split-array plans on the caller's arrays (the inverse by
 // exchanging real and imaginary parts), plus the 1/M scaling pass.

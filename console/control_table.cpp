@@ -18,6 +18,11 @@ namespace {
         [](ConsoleState& s, double v) { s.member = static_cast<decltype(s.member)>(v); } \
   }
 
+// The passband's edge limits as help text: "50..6000".
+#define LANTERNFLY_TEXT_OF(value) #value
+#define LANTERNFLY_TEXT(value) LANTERNFLY_TEXT_OF(value)
+#define LANTERNFLY_PASSBAND_LIMITS LANTERNFLY_TEXT(SDR_MIN_CUT_HZ) ".." LANTERNFLY_TEXT(SDR_MAX_CUT_HZ)
+
 constexpr double kMostGain = 1e9;  // linear factor; also the squelch's top
 constexpr double kHighestLoHz = 1e12;
 
@@ -118,13 +123,13 @@ std::vector<Control> makeTable() {
        .dialog = "Low edge (Hz):", .step = 10,
        .option = "--low", .optionValue = O::Required, .valueName = "HZ",
        .given = &ConsoleOptions::lowCutHz,
-       .help = "low edge of the audio passband, 50..6000"},
+       .help = "low edge of the audio passband, " LANTERNFLY_PASSBAND_LIMITS},
       {.kind = K::Value, .name = "highCut", .field = LANTERNFLY_FIELD(receiver.highCutHz),
        .low = kLowestCutHz, .high = kHighestCutHz, .setting = "receiver/highCutHz",
        .dialog = "High edge (Hz):", .step = 10,
        .option = "--high", .optionValue = O::Required, .valueName = "HZ",
        .given = &ConsoleOptions::highCutHz,
-       .help = "high edge of the audio passband, 50..6000"},
+       .help = "high edge of the audio passband, " LANTERNFLY_PASSBAND_LIMITS},
       {.kind = K::Choice, .name = "agcSlow", .menu = "Automatic gain/Slow hold", .keys = "A",
        .field = LANTERNFLY_FIELD(receiver.agc), .choice = static_cast<double>(AgcMode::Slow),
        .setting = "receiver/agc", .settingText = "slow"},

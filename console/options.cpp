@@ -153,9 +153,11 @@ bool applyOptions(const ConsoleOptions& o, ConsoleState& s, QString& error) {
     }
   }
   if (!validPassband(r.receiver.lowCutHz, r.receiver.highCutHz)) {
-    error = QStringLiteral("passband %1..%2 Hz is not valid (50..6000 Hz, low below high)")
+    error = QStringLiteral("passband %1..%2 Hz is not valid (%3..%4 Hz, low below high)")
                 .arg(r.receiver.lowCutHz)
-                .arg(r.receiver.highCutHz);
+                .arg(r.receiver.highCutHz)
+                .arg(kLowestCutHz)
+                .arg(kHighestCutHz);
     return false;
   }
   s = r;

@@ -20,8 +20,8 @@ enum class AgcMode { Slow, Fast, Off };
 inline constexpr int kAgcSlowBlocks = 10;
 inline constexpr int kAgcFastBlocks = 2;
 // Passband edges the engine accepts as they are (Hz of audio).
-inline constexpr int kLowestCutHz = 50;
-inline constexpr int kHighestCutHz = 6000;
+inline constexpr int kLowestCutHz = SDR_MIN_CUT_HZ;
+inline constexpr int kHighestCutHz = SDR_MAX_CUT_HZ;
 // Tuning range of the slider, Hz either side of the band centre.
 inline constexpr int kTuneLimitHz = 24000;
 inline constexpr int kCaptureRateHz = 48000;

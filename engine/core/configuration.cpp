@@ -7,6 +7,7 @@
 #include "audio/streaming.h"
 #include "core/engine_state.h"
 #include "dsp/consistent_copy.h"
+#include "dsp/receive_params.h"
 
 namespace bw {
 
@@ -82,19 +83,24 @@ Status configureFormat(std::int32_t bufferCount, std::int32_t order,
 Status setNewParam(const void* block) {
   if (block == nullptr) return Status::BadArgument;
   const auto* bytes = static_cast<const std::uint8_t*>(block);
-  if (bytes[0] != kParamVersion) return Status::BadArgument;
+  if (bytes[param::kVersion] != kParamVersion) return Status::BadArgument;
+  // Decoded here, once per block the host sends, not once per processed
+  // block. The values go to the chain as sent: its rules for values it
+  // cannot use (a band it ignores, non-finite balance coefficients) are part
+  // of what it plays, and a block the layout accepts is always Ok.
+  const ReceiveParams p = decodeParams(bytes);
   std::uint64_t words[kParamWords] = {};
-  std::memcpy(words, bytes, kParamBlockBytes);
+  std::memcpy(words, &p, sizeof p);
   EngineState& e = engine();
   publishWords(e.paramSequence, e.pendingParams, words, kParamWords);
   return Status::Ok;
 }
 
-void readPendingParams(std::uint8_t* dest) {
+void readPendingParams(ReceiveParams& dest) {
   EngineState& e = engine();
   std::uint64_t words[kParamWords];
   consistentCopy(e.paramSequence, e.pendingParams, words, kParamWords);
-  std::memcpy(dest, words, kParamBlockBytes);
+  std::memcpy(&dest, words, sizeof dest);
 }
 
 Status getSpectrum(double* dest) {

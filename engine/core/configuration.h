@@ -8,6 +8,10 @@
 
 namespace bw {
 
+// The typed receive parameters (dsp/receive_params.h). Declared only, so
+// that the exports call these functions without seeing the chain's layer.
+struct ReceiveParams;
+
 // sdrSetGlobal: checks the device numbers against the device counts
 // (BadArgument when out of range, nothing recorded), records them, then
 // configureFormat.
@@ -22,12 +26,13 @@ Status setGlobal(std::int32_t inputDevice, std::int32_t outputDevice,
 Status configureFormat(std::int32_t bufferCount, std::int32_t order,
                        std::int32_t sampleRate, std::int32_t bitsPerSample);
 
-// sdrSetNewParam: BadArgument (nothing copied) when block is null or its
-// first byte is not 1; otherwise publishes the 65 bytes as pendingParams.
+// sdrSetNewParam: BadArgument (nothing taken) when block is null or its
+// first byte is not 1; otherwise decodes the 65 bytes and publishes the
+// receive parameters as pendingParams, and returns Ok.
 Status setNewParam(const void* block);
 
-// Copies pendingParams into the 65-byte dest (any thread).
-void readPendingParams(std::uint8_t* dest);
+// Copies pendingParams into dest (any thread; no lock, no allocation).
+void readPendingParams(ReceiveParams& dest);
 
 // sdrGetSpectrum: NotRunning while runState is 0 (dest untouched),
 // BadArgument for a null dest, otherwise copies the M spectrum values into

@@ -4,8 +4,8 @@
 //
 // Threads: configuration fields change only in sdrSetGlobal while the engine
 // is not running; the processing thread owns the chain while it runs.
-// runState, blockHook and the chain's reading are atomics. The parameter
-// block and the spectrum snapshot are shared through sequence counters
+// runState, blockHook and the chain's reading are atomics. The receive
+// parameters and the spectrum snapshot are shared through sequence counters
 // (dsp/consistent_copy.h).
 #pragma once
 
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <memory_resource>
+#include <type_traits>
 #include <vector>
 
 #include "audio/stream_state.h"
@@ -34,7 +35,9 @@ constexpr int kMinOrder = SDR_MIN_ORDER, kMaxOrder = SDR_MAX_ORDER;
 constexpr int kMinBufferCount = SDR_MIN_BUFFER_COUNT;
 constexpr int kMaxBufferCount = SDR_MAX_BUFFER_COUNT;
 constexpr int kMaxFftLength = 1 << (kMaxOrder + 1);
-constexpr int kParamWords = (kParamBlockBytes + 7) / 8;
+// The typed receive parameters, published as whole words.
+static_assert(std::is_trivially_copyable_v<ReceiveParams>);
+constexpr int kParamWords = (sizeof(ReceiveParams) + 7) / 8;
 
 template <typename T>
 using HeapVector = std::pmr::vector<T>;
@@ -64,11 +67,12 @@ struct EngineState : PrivateHeap {
   std::atomic<std::int32_t> runState{kStopped};
   std::atomic<BlockHook> blockHook{nullptr};
 
-  // Parameter blocks: pendingParams is shared (sequence counter), activeParams
-  // belongs to the processing thread.
+  // Receive parameters, decoded from the latest block sdrSetNewParam took:
+  // pendingParams is shared (sequence counter; all zero, flags 0, before the
+  // first block), activeParams belongs to the processing thread.
   std::atomic<std::uint32_t> paramSequence{0};
   std::uint64_t pendingParams[kParamWords] = {};
-  std::uint8_t activeParams[kParamBlockBytes] = {};
+  ReceiveParams activeParams;
 
   // Its storage holds the largest M from load on and never moves.
   SpectrumSnapshot spectrum;

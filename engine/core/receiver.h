@@ -19,7 +19,7 @@ Status startReceiver(BlockHook hook);
 Status stopReceiver();
 
 // One block of the engine: calls the block hook, takes the latest parameter
-// block and runs the chain from input to output (bufferBytes each).
+// parameters and runs the chain from input to output (bufferBytes each).
 void processBlock(const std::uint8_t* input, std::uint8_t* output);
 
 // Zeroes the chain's overlap tails.

@@ -2,15 +2,17 @@
 
 #include <algorithm>
 
+#include "brackwell/param_block.h"
+
 namespace bw {
 
 namespace {
-constexpr std::int32_t kFallbackLowHz = 50;
-constexpr std::int32_t kFallbackHighHz = 6000;
+constexpr std::int32_t kFallbackLowHz = SDR_MIN_CUT_HZ;
+constexpr std::int32_t kFallbackHighHz = SDR_MAX_CUT_HZ;
 }  // namespace
 
-void designFilter(const FilterArrays& a, std::int32_t n, std::int32_t fftOrder,
-                  std::int32_t sampleRate, std::int32_t low, std::int32_t high,
+void designFilter(const FilterArrays& a, std::int32_t n,
+                  const nsp::FftTransform& transform, std::int32_t sampleRate, std::int32_t low, std::int32_t high,
                   const PrimitiveEntries& nsp) {
   const std::int32_t m = 2 * n;
 
@@ -39,8 +41,7 @@ void designFilter(const FilterArrays& a, std::int32_t n, std::int32_t fftOrder,
                           nsp::kNormaliseCentre) != 0) {
     return;  // nothing designed: the previous response stays
   }
-  nsp.nspzrFftNip(a.tapsRe, a.tapsIm, a.respRe, a.respIm, fftOrder,
-                  nsp::kFftForward);
+  transform.forward(a.tapsRe, a.respRe);
   nsp.nspdbrCartToPolar(a.respRe, a.respIm, a.mag, a.phase, m);
 }
 

@@ -40,7 +40,7 @@ void FineTuner::configure(std::int32_t n, std::int32_t sampleRate) {
 }
 
 FineTuner::Response FineTuner::shiftedFilter(const FilterArrays& scratch,
-                                             std::int32_t fftOrder,
+                                             const nsp::FftTransform& transform,
                                              std::int32_t low, std::int32_t high,
                                              double shiftHz,
                                              const PrimitiveEntries& nsp) {
@@ -48,7 +48,7 @@ FineTuner::Response FineTuner::shiftedFilter(const FilterArrays& scratch,
     const std::int32_t m = 2 * n_;
     designFilter({scratch.tapsRe, scratch.tapsIm, scratch.respRe,
                   scratch.respIm, filterMag_.data(), filterPhase_.data()},
-                 n_, fftOrder, rate_, low, high, nsp);
+                 n_, transform, rate_, low, high, nsp);
     filterLow_ = low;
     filterHigh_ = high;
     filterHz_ = shiftHz;
@@ -68,8 +68,7 @@ FineTuner::Response FineTuner::shiftedFilter(const FilterArrays& scratch,
       scratch.tapsRe[k] = tap * std::cos(angle);
       scratch.tapsIm[k] = tap * std::sin(angle);
     }
-    nsp.nspzrFftNip(scratch.tapsRe, scratch.tapsIm, scratch.respRe,
-                    scratch.respIm, fftOrder, nsp::kFftForward);
+    transform.forward(scratch.tapsRe, scratch.respRe);
     nsp.nspdbrCartToPolar(scratch.respRe, scratch.respIm, filterMag_.data(),
                           filterPhase_.data(), m);
   }

@@ -47,8 +47,10 @@ class FineTuner {
     const double* mag;
     const double* phase;
   };
-  Response shiftedFilter(const FilterArrays& scratch, std::int32_t fftOrder,
-                         std::int32_t low, std::int32_t high, double shiftHz,
+  // scratch's taps and response are paired arrays for `transform`.
+  Response shiftedFilter(const FilterArrays& scratch,
+                         const nsp::FftTransform& transform, std::int32_t low,
+                         std::int32_t high, double shiftHz,
                          const PrimitiveEntries& nsp);
 
   // Multiplies re + j im [0..n-1] in place by exp(j (phase - 2 pi

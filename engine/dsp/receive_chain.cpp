@@ -8,10 +8,8 @@
 
 #include "dsp/filter_design.h"
 #include "dsp/pcm.h"
-#include "dsp/receive_params.h"
 #include "dsp/spectral_steps.h"
 #include "primitives/chain_helpers.h"
-#include "primitives/fft_plan.h"
 
 namespace bw {
 
@@ -32,6 +30,10 @@ void clipBelow(double* mag, std::int32_t n, double level) {
 }
 }  // namespace
 
+std::int32_t agcHistoryBlocks(const ReceiveParams& p) {
+  return (p.flags & flag::AgcOn) ? agcHoldBlocks(p.agcBlocks) : 0;
+}
+
 bool isSupportedSampleRate(std::int32_t sampleRate) {
   return std::find(std::begin(kSampleRates), std::end(kSampleRates),
                    sampleRate) != std::end(kSampleRates);
@@ -48,9 +50,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       filterMag_(kInitialLength, heap), filterPhase_(kInitialLength, heap),
       tailRe_(kInitialLength, heap), tailIm_(kInitialLength, heap),
       rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
-      tapsRe_(kInitialLength, heap), tapsIm_(kInitialLength, heap),
-      respRe_(kInitialLength, heap), respIm_(kInitialLength, heap),
-      agc_(heap), fineTuner_(heap) {
+      agc_(heap), iqBalance_(heap), fineTuner_(heap) {
   agc_.ring.resize(kInitialLength, 0.0);
   time_.resize(1);
   processed_.resize(1);
@@ -69,7 +69,9 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   if (m > spectrum_.capacity) return false;
   // Plan the transform first: it is the one step that can fail for want of
   // memory, and the processing thread must find the plan ready.
-  if (!nsp::prepareFft(f.order + 1)) return false;
+  if (transform_.order() != f.order + 1 && !transform_.plan(f.order + 1)) {
+    return false;
+  }
 
   const bool newSize = m != m_;
   const bool newLength = newSize || f.sampleRate != format_.sampleRate;
@@ -94,7 +96,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
     freq_.resize(fftOrder_);
   }
   for (Array* v : {&filterMag_, &filterPhase_, &mag_, &phase_, &rotMag_,
-                   &rotPhase_, &tapsRe_, &tapsIm_, &respRe_, &respIm_}) {
+                   &rotPhase_}) {
     v->resize(m, 0.0);
   }
   tailRe_.resize(m - n, 0.0);
@@ -112,6 +114,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
     curLowCut_ = 0;
     curHighCut_ = 0;
     clearTails();
+    iqBalance_.configure(m, f.sampleRate);
     // Another rate or length is another stream: the DC levels start afresh.
     resetDc(dc_);
     fineTuner_.setPhase(0.0);
@@ -138,7 +141,7 @@ bool ReceiveChain::CarriedState::operator==(const CarriedState& o) const {
          sameBits(filterPhase, o.filterPhase) && agcPos == o.agcPos &&
          sameBits(agcPrevious, o.agcPrevious) &&
          sameBits(agcCurrent, o.agcCurrent) && lastFlushBit == o.lastFlushBit &&
-         lowCut == o.lowCut && highCut == o.highCut &&
+         lowCut == o.lowCut && highCut == o.highCut && iqBalance == o.iqBalance &&
          sameBits(tunePhase, o.tunePhase) && sameBits(dcLevel[0], o.dcLevel[0]) &&
          sameBits(dcLevel[1], o.dcLevel[1]) && dcPrimed[0] == o.dcPrimed[0] &&
          dcPrimed[1] == o.dcPrimed[1];
@@ -156,6 +159,7 @@ void ReceiveChain::saveState(CarriedState& s) const {
   s.lastFlushBit = lastFlushBit_;
   s.lowCut = curLowCut_;
   s.highCut = curHighCut_;
+  iqBalance_.save(s.iqBalance);
   s.tunePhase = fineTuner_.phase();
   for (int c = 0; c < 2; ++c) {
     s.dcLevel[c] = dc_.level[c];
@@ -175,6 +179,7 @@ void ReceiveChain::restoreState(const CarriedState& s) {
   lastFlushBit_ = s.lastFlushBit;
   curLowCut_ = s.lowCut;
   curHighCut_ = s.highCut;
+  iqBalance_.restore(s.iqBalance);
   fineTuner_.setPhase(s.tunePhase);
   for (int c = 0; c < 2; ++c) {
     dc_.level[c] = s.dcLevel[c];
@@ -205,14 +210,17 @@ void ReceiveChain::spectralSteps(std::uint32_t flags, std::int64_t bins,
   if (!shiftEarly) rotateBins(mag_, phase_, rotMag_, rotPhase_, m_, bins);
 }
 
-void ReceiveChain::process(const std::uint8_t* params,
+void ReceiveChain::process(const ReceiveParams& params,
                            const std::uint8_t* input, std::uint8_t* output) {
   if (!nsp_.complete()) {  // no primitives: the chain cannot run
     writeSilence(output);
     return;
   }
 
-  const ReceiveParams p = decodeParams(params);
+  // The block's own copy: its values stay as they are through the block
+  // whatever happens to the caller's, and stay in registers across the calls
+  // through the primitive table.
+  const ReceiveParams p = params;
 
   if (p.flags == 0) {  // pass-through, in whole 4-byte units
     std::memcpy(output, input, static_cast<std::size_t>(bufferBytes_ / 4) * 4);
@@ -240,9 +248,11 @@ void ReceiveChain::process(const std::uint8_t* params,
       0 < p.lowCutHz && p.lowCutHz < p.highCutHz) {
     curLowCut_ = p.lowCutHz;
     curHighCut_ = p.highCutHz;
-    designFilter({tapsRe_.data(), tapsIm_.data(), respRe_.data(),
-                  respIm_.data(), filterMag_.data(), filterPhase_.data()},
-                 n, fftOrder_, format_.sampleRate, p.lowCutHz, p.highCutHz,
+    // The taps and their transform use the transform's arrays, which the
+    // block rewrites before it reads them.
+    designFilter({processed_.re(), processed_.im(), freq_.re(), freq_.im(),
+                  filterMag_.data(), filterPhase_.data()},
+                 n, transform_, format_.sampleRate, p.lowCutHz, p.highCutHz,
                  nsp);
   }
 
@@ -258,8 +268,10 @@ void ReceiveChain::process(const std::uint8_t* params,
   }
   if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
 
-  nsp.nspzrFftNip(timeRe, timeIm, freq_.re(), freq_.im(), fftOrder_,
-                  nsp::kFftForward);
+  transform_.forward(timeRe, freq_.re());
+  if (p.extensions & ext::AutoIqBalance) {
+    iqBalance_.process(freq_.re(), freq_.im(), p.tuneOffsetHz);
+  }
   if (p.flags & flag::BalanceEarly) {
     applyBalance(freq_.re(), freq_.im(), m, p.iqPhaseCoef,
                  p.iqGainCoef);
@@ -283,9 +295,11 @@ void ReceiveChain::process(const std::uint8_t* params,
   const bool fineTune = !fineTuner_.idle(residual);
   FineTuner::Response filter{filterMag_.data(), filterPhase_.data()};
   if (residual != 0.0 && (p.flags & flag::ShiftEarly) && curLowCut_ > 0) {
-    filter = fineTuner_.shiftedFilter({tapsRe_.data(), tapsIm_.data(), respRe_.data(),
-                                       respIm_.data(), nullptr, nullptr},
-                                      fftOrder_, curLowCut_, curHighCut_, residual, nsp);
+    // Scratch as for the chain's own design: both transform arrays are free
+    // here (the spectrum is in polar form) and rewritten before they are read.
+    filter = fineTuner_.shiftedFilter({processed_.re(), processed_.im(), freq_.re(),
+                                       freq_.im(), nullptr, nullptr},
+                                      transform_, curLowCut_, curHighCut_, residual, nsp);
   }
   spectralSteps(p.flags, bins, filter.mag, filter.phase);
 
@@ -295,8 +309,7 @@ void ReceiveChain::process(const std::uint8_t* params,
   if (!(p.flags & flag::BalanceEarly)) {
     applyBalance(specRe, specIm, m, p.iqPhaseCoef, p.iqGainCoef);
   }
-  nsp.nspzrFftNip(specRe, specIm, freq_.re(), freq_.im(), fftOrder_,
-                  nsp::kFftInverse);
+  transform_.inverse(specRe, freq_.re());
 
   // Overlap-add: output samples 0..N-3 receive the previous tail; the last
   // two are taken without it. Then the second half becomes the new tail.

@@ -1,5 +1,7 @@
-// FFTW plans for nspzrFftNip, made once per transform order and reused.
-// prepareFft is called from configuration (never from the processing thread);
+// FFTW plans for nspzrFftNip, made once per transform order and reused, and
+// shared by every caller in the process. (The receive chain does not use
+// them: it owns its transform, an FftTransform of fft_transform.h.)
+// prepareFft is called beforehand (never from the processing thread);
 // nspzrFftNip only executes plans made here. If asked for an order without a
 // plan it makes one itself, which is fine for tools and tests but not for the
 // processing thread. Threads may transform the same order at once, as many as

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
+#include <vector>
 
 #include "brackwell/brackwell.h"
 #include "core/configuration.h"
@@ -71,20 +73,36 @@ TEST_F(ConfigurationTest, RefusedWhileRunningAndSizesStay) {
   e().runState = kStopped;
 }
 
+// Every field reaches the chain as sent, also values the chain will not use
+// (an inverted band, NaN balance, unknown extension bits): only the version
+// byte is checked.
 TEST_F(ConfigurationTest, NewParamChecksOnlyTheVersionByte) {
-  std::uint8_t block[65] = {};
+  ReceiveParams sent = consoleParams();
+  sent.lowCutHz = 9000;
+  sent.highCutHz = -4;
+  sent.tuneOffsetHz = -12345;
+  sent.iqPhaseCoef = std::numeric_limits<double>::quiet_NaN();
+  sent.iqGainCoef = -0.25;
+  sent.squelchLevel = 7.5;
+  sent.outputGain = -2.0;
+  sent.extensions = 0xF0000001u;
+  std::uint8_t block[65];
+  encodeParams(sent, block);
   for (std::uint8_t version : {0, 2}) {
     block[0] = version;
     EXPECT_EQ(sdrSetNewParam(block), 2);
   }
   EXPECT_EQ(sdrSetNewParam(nullptr), 2);
-  std::uint8_t read[65];
+  ReceiveParams read;
   readPendingParams(read);
-  EXPECT_EQ(read[0], 0);  // nothing was copied
+  EXPECT_EQ(read.version, 0);  // nothing was taken
+  EXPECT_EQ(read.flags, 0u);
   block[0] = 1;
   EXPECT_EQ(sdrSetNewParam(block), 0);
   readPendingParams(read);
-  EXPECT_EQ(std::vector<std::uint8_t>(read, read + 65),
+  std::uint8_t back[65];
+  encodeParams(read, back);
+  EXPECT_EQ(std::vector<std::uint8_t>(back, back + 65),
             std::vector<std::uint8_t>(block, block + 65));
 }
 

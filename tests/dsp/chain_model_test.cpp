@@ -36,7 +36,7 @@ class ChainUnderTest {
   }
   void process(const std::uint8_t* params, const std::uint8_t* in,
                std::uint8_t* out) {
-    chain_.process(params, in, out);
+    chain_.process(bw::decodeParams(params), in, out);
   }
   const double* spectrum() const { return snapshot_.values; }
   double reading() const { return chain_.reading(); }

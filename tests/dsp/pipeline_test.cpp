@@ -26,7 +26,7 @@ class PipelineTest : public ::testing::Test {
     configure(11);
   }
   void configure(int order) { ASSERT_TRUE(chain.configure({order, 48000, 16})); }
-  void send(const ReceiveParams& p) { encodeParams(p, params); }
+  void send(const ReceiveParams& p) { params = p; }
   std::vector<std::uint8_t> runBlock(const std::vector<std::uint8_t>& input) {
     EXPECT_EQ(input.size(), static_cast<std::size_t>(chain.bufferBytes()));
     std::vector<std::uint8_t> output(input.size());
@@ -40,7 +40,7 @@ class PipelineTest : public ::testing::Test {
   std::vector<double> spectrum = std::vector<double>(2 * kN, 0.0);
   SpectrumSnapshot snapshot;
   ReceiveChain chain{directPrimitives(), snapshot};
-  std::uint8_t params[kParamBlockBytes] = {};
+  ReceiveParams params;
 
   // Streams `blocks` consecutive blocks of a continuous complex tone and
   // returns the last output block's two channels.
@@ -83,6 +83,37 @@ TEST_F(PipelineTest, UntunedToneComesOutAtItsOwnFrequency) {
   const double wanted = toneAmplitude(left, 1500.0, kRate);
   EXPECT_NEAR(wanted, 16384.0, 16384.0 * 0.02);
   EXPECT_LT(toneAmplitude(left, 492.1875, kRate), wanted * 1e-3);
+}
+
+// What agcHistoryBlocks says is what a fresh chain does: with the AGC on,
+// the blocks before its history is full play silence and the one that
+// fills it plays; with the AGC off the first block plays.
+TEST_F(PipelineTest, AgcHistoryBlocksCountsTheSilentStart) {
+  for (int requested : {10, 3, 1, 0, 11, -1}) {
+    for (bool agc : {true, false}) {
+      ReceiveParams p = consoleParams();
+      p.agcBlocks = requested;
+      p.gain = 1.0;
+      if (!agc) p.flags &= ~flag::AgcOn;
+      const int history = agcHistoryBlocks(p);
+      // The AGC holds 1..10 blocks; other counts hold one.
+      const int held = requested >= 1 && requested <= 10 ? requested : 1;
+      EXPECT_EQ(history, agc ? held : 0);
+      ReceiveChain fresh{directPrimitives(), snapshot};
+      ASSERT_TRUE(fresh.configure({11, 48000, 16}));
+      std::vector<std::int32_t> i, q, left, right;
+      for (int b = 0; b < std::max(history, 1); ++b) {
+        complexTone(8000.0, 1500.0, kRate, std::int64_t{b} * kN, kN, i, q);
+        const auto in = packFrames(i, q, 16);
+        std::vector<std::uint8_t> out(in.size());
+        fresh.process(p, in.data(), out.data());
+        unpackFrames(out, 16, left, right);
+        const bool last = b == std::max(history, 1) - 1;
+        EXPECT_EQ(peak(left) > 100.0, last)
+            << "hold " << requested << (agc ? " AGC" : " fixed") << " block " << b;
+      }
+    }
+  }
 }
 
 TEST_F(PipelineTest, ToneInTheRemovedSidebandGivesSilence) {

@@ -54,15 +54,13 @@ class Rig {
 
   // Runs `blocks` blocks of `source` with p; returns the output samples.
   std::vector<Complex> run(const ReceiveParams& p, int blocks, const Source& source) {
-    std::uint8_t block[kParamBlockBytes];
-    encodeParams(p, block);
     std::vector<Complex> out;
     std::vector<std::int32_t> i, q, left, right;
     std::vector<std::uint8_t> output(static_cast<std::size_t>(chain_.bufferBytes()));
     for (int b = 0; b < blocks; ++b) {
       source(next_, n(), i, q);
       next_ += n();
-      chain_.process(block, packFrames(i, q, bits_).data(), output.data());
+      chain_.process(p, packFrames(i, q, bits_).data(), output.data());
       unpackFrames(output, bits_, left, right);
       for (int k = 0; k < n(); ++k) out.emplace_back(left[k], right[k]);
     }

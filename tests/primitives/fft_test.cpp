@@ -1,5 +1,5 @@
 // nspzrFftNip against a direct DFT evaluated in long double, plus the plan
-// cache's life cycle and its refusals.
+// cache's life cycle and its refusals, and the owned transform against it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "primitives/fft_plan.h"
+#include "primitives/fft_transform.h"
 #include "primitives/nsp.h"
 
 namespace bw::nsp {
@@ -163,6 +164,43 @@ TEST(FftTest, PairedLayoutIsTransformedInPlaceOfTheCopyWithTheSameBits) {
     for (int k = 0; k < size; ++k) ASSERT_EQ(in[8 + k], y.re[k]) << flags << " " << k;
   }
   std::free(in);
+}
+
+// The chain's own transform: the cache's bits in both directions, a refused
+// order leaves the plans it has, and the cache's release does not touch it.
+TEST(FftTest, OwnedTransformGivesTheCachesBitsAndKeepsItsPlans) {
+  FftTransform transform;
+  EXPECT_FALSE(transform.plan(0));
+  EXPECT_EQ(transform.order(), 0);
+  for (int order : {9, 6}) {
+    ASSERT_TRUE(transform.plan(order));
+    const int size = 1 << order;
+    const std::ptrdiff_t d = splitStride(order);
+    auto* in = static_cast<double*>(std::aligned_alloc(kSplitAlignment, 4 * d * sizeof(double)));
+    double* out = in + 2 * d;
+    const Signal x = randomSignal(size, 11);
+    std::copy(x.re.begin(), x.re.end(), in);
+    std::copy(x.im.begin(), x.im.end(), in + d);
+    for (int round = 0; round < 2; ++round) {
+      for (int flags : {kFftForward, kFftInverse}) {
+        Signal y{std::vector<double>(size), std::vector<double>(size)};
+        ASSERT_EQ(nspzrFftNip(x.re.data(), x.im.data(), y.re.data(), y.im.data(), order, flags), 0);
+        if (flags == kFftForward) {
+          transform.forward(in, out);
+        } else {
+          transform.inverse(in, out);
+        }
+        for (int k = 0; k < size; ++k) {
+          ASSERT_EQ(out[k], y.re[k]) << order << " " << flags << " " << k;
+          ASSERT_EQ(out[d + k], y.im[k]) << order << " " << flags << " " << k;
+        }
+      }
+      EXPECT_FALSE(transform.plan(kMaxFftOrder + 1));
+      EXPECT_EQ(transform.order(), order);
+      releaseFftPlans();  // the second round runs on the kept plans
+    }
+    std::free(in);
+  }
 }
 
 TEST(FftTest, RefusedArgumentsReturnNonZeroAndWriteNothing) {

@@ -137,8 +137,7 @@ TEST_F(LevelsTest, AsEngineIsTheChainBitForBit) {
     snapshot.capacity = static_cast<std::int64_t>(spectrum.size());
     ReceiveChain chain(directPrimitives(), snapshot);
     ASSERT_TRUE(chain.configure({kOrder, kRate, bits}));
-    std::uint8_t params[kParamBlockBytes];
-    encodeParams(consoleParams(), params);
+    const ReceiveParams params = consoleParams();
     std::vector<std::uint8_t> in(chain.bufferBytes()), played(chain.bufferBytes());
     std::vector<std::int32_t> block(2 * kFrames), expected;
     for (std::size_t at = 0; at < signal.size(); at += 2 * kFrames) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "dsp/agc.h"
 #include "dsp/receive_params.h"
 #include "dsp/spectrum_snapshot.h"
 #include "iq_reader.h"
@@ -12,11 +11,10 @@
 namespace bw::rx {
 
 std::optional<ReceiveChain::CarriedState> agcWarmUpState(
-    IqReader& reader, const ChainFormat& format, const std::uint8_t* params,
+    IqReader& reader, const ChainFormat& format, const ReceiveParams& params,
     const volatile std::sig_atomic_t* stop) {
-  const ReceiveParams p = decodeParams(params);
-  if (!(p.flags & flag::AgcOn)) return std::nullopt;
-  const auto hold = static_cast<std::size_t>(agcHoldBlocks(p.agcBlocks));
+  const auto hold = static_cast<std::size_t>(agcHistoryBlocks(params));
+  if (hold == 0) return std::nullopt;  // the AGC is off
 
   std::vector<double> spectrumValues(std::size_t{2} << format.order, 0.0);
   SpectrumSnapshot snapshot;

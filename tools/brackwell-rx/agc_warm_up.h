@@ -1,7 +1,8 @@
 // The automatic gain's starting history for a recording. Live, the engine's
 // AGC starts from an empty history and plays silence until it has seen as
-// many blocks as it holds (0.38 s at the console's settings); a file has
-// those blocks at hand, so the tool starts with the history they give.
+// many blocks as it holds (the chain's agcHistoryBlocks: 0.38 s at the
+// console's settings); a file has those blocks at hand, so the tool starts
+// with the history they give.
 #pragma once
 
 #include <csignal>
@@ -14,7 +15,7 @@ namespace bw::rx {
 
 class IqReader;
 
-// Runs a fresh chain of `format` with the parameter block `params` over the
+// Runs a fresh chain of `format` with the parameters `params` over the
 // first blocks of the recording, read ahead through `reader` (so the receive
 // loop still reads them from the start), until every block the AGC holds
 // has left a reading or kWarmUpFrames frames were looked at. Returns the
@@ -26,7 +27,7 @@ class IqReader;
 // holds no block with signal that soon, or `stop` was set meanwhile.
 // Throws ToolError from the reader.
 std::optional<ReceiveChain::CarriedState> agcWarmUpState(
-    IqReader& reader, const ChainFormat& format, const std::uint8_t* params,
+    IqReader& reader, const ChainFormat& format, const ReceiveParams& params,
     const volatile std::sig_atomic_t* stop);
 
 // The most frames looked at ahead (at least the blocks the AGC holds).

@@ -9,10 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "dsp/agc.h"
 #include "dsp/receive_chain.h"
 #include "dsp/spectrum_snapshot.h"
-#include "primitives/fft_plan.h"
 #include "primitives/primitive_entries.h"
 #include "iq_reader.h"
 #include "iq_writer.h"
@@ -62,9 +60,6 @@ LoopResult runParallelLoop(IqReader& reader, IqWriter& writer,
                            const ReceiveChain::CarriedState* startFrom) {
   const ChainFormat format{settings.order, reader.sampleRate(),
                            reader.engineBits()};
-  // Scratch for every thread's transforms before any chain plans.
-  nsp::prepareFft(settings.order + 1, jobs + 1);
-
   // One more segment a round than threads: the main thread does the file
   // work and then runs a segment itself, so that no core idles while the
   // file work goes on.
@@ -90,13 +85,13 @@ LoopResult runParallelLoop(IqReader& reader, IqWriter& writer,
   const ReceiveChain::CarriedState& startState = startFrom ? *startFrom : fresh;
   lanes[0]->chain->restoreState(startState);
 
-  std::uint8_t params[kParamBlockBytes];
-  encodeParams(settings.params, params);
+  const ReceiveParams& params = settings.params;
   const int bits = reader.engineBits();
   const std::int64_t n = lanes[0]->chain->blockSamples();
   const std::int64_t m = lanes[0]->chain->fftLength();
   const std::size_t bytes = static_cast<std::size_t>(lanes[0]->chain->bufferBytes());
-  const int hold = agcHoldBlocks(settings.params.agcBlocks);
+  // The AGC's ring period; a fixed gain keeps no history and runs like 1.
+  const int hold = std::max(1, agcHistoryBlocks(params));
   const int minWarmUp = hold + 2;
   const int history = minWarmUp + hold;  // the longest warm-up
   const int segmentBlocks =

@@ -40,8 +40,7 @@ LoopResult runReceiveLoop(IqReader& reader, IqWriter& writer,
                           const LoopSettings& settings) {
   const ChainFormat format{settings.order, reader.sampleRate(),
                            reader.engineBits()};
-  std::uint8_t params[kParamBlockBytes];
-  encodeParams(settings.params, params);
+  const ReceiveParams& params = settings.params;
   std::optional<ReceiveChain::CarriedState> warmedUp;
   if (settings.agcWarmUp) {
     warmedUp = agcWarmUpState(reader, format, params, settings.stop);

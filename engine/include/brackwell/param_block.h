@@ -61,6 +61,14 @@
 #define SDR_EXT_DC_REMOVAL 0x4u
 #define SDR_EXT_ALL 0x7u
 
+/* The audio passband's edge limits, Hz. The console offers edges in
+   SDR_MIN_CUT_HZ..SDR_MAX_CUT_HZ only, low below high. The chain takes a new
+   pair of edges when 0 < low < high and otherwise keeps the band in use; its
+   design turns a band reaching outside these limits (or with high <= low)
+   into SDR_MIN_CUT_HZ..SDR_MAX_CUT_HZ. */
+#define SDR_MIN_CUT_HZ 50
+#define SDR_MAX_CUT_HZ 6000
+
 /* Limits of sdrSetGlobal's arguments. */
 #define SDR_MIN_ORDER 8
 #define SDR_MAX_ORDER 16
