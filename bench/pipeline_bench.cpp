@@ -6,6 +6,11 @@
 // (one forward and one inverse M-point interleaved FFTW transform, as
 // BM_fftFloor) and the ratio x_floor = block time / floor time, both as
 // best of nine timed rounds, taken in turn.
+//
+// BM_processBlockExtensions/k/s: the same block with every receiver
+// extension on (exact tuning of the off-grid 1000 Hz offset, DC removal, and
+// whatever else SDR_EXT_ALL holds), timed in turn with the block without
+// them; x_plain = time with / time without, best of nine rounds each.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
@@ -77,7 +82,10 @@ constexpr bw::nsp::KernelSet kSets[] = {bw::nsp::KernelSet::Sse2,
                                         bw::nsp::KernelSet::Avx2,
                                         bw::nsp::KernelSet::Avx512};
 
-void BM_processBlock(benchmark::State& state) {
+// Runs the console's block at the state's order and kernel set; with
+// `extensions` non-zero it times the block with that extension word and,
+// in alternating rounds, without it (x_plain), else against the FFT floor.
+void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
   const int order = static_cast<int>(state.range(0));
   const bw::nsp::KernelSet set = kSets[state.range(1)];
   const bw::nsp::KernelSet saved = bw::nsp::activeKernelSet();
@@ -96,6 +104,9 @@ void BM_processBlock(benchmark::State& state) {
   std::uint8_t block[bw::kParamBlockBytes];
   bw::ReceiveParams p = bw::consoleParams();
   p.tuneOffsetHz = 1000;
+  std::uint8_t plainBlock[bw::kParamBlockBytes];
+  bw::encodeParams(p, plainBlock);
+  p.extensions = extensions;
   bw::encodeParams(p, block);
   bw::setNewParam(block);
 
@@ -124,24 +135,47 @@ void BM_processBlock(benchmark::State& state) {
   // The ratio compares two measurements taken the same way in alternating
   // rounds, best of nine each, so that a busy spell of a shared machine
   // slows both alike or is left out of both.
-  FloorPair floor(2 * n);
   const int reps = std::max(4, (1 << 18) / n);
-  double blockNs = 1e300, floorNs = 1e300;
-  for (int round = 0; round < 9; ++round) {
-    blockNs = std::min(blockNs, roundNanoseconds(reps, [&] {
-      bw::processBlock(&input[static_cast<std::size_t>(b) * n * 4], output.data());
-      b = (b + 1) % blocks;
-    }));
-    floorNs = std::min(floorNs, roundNanoseconds(2 * reps, [&] { floor.run(); }));
+  const auto runBlocks = [&] {
+    bw::processBlock(&input[static_cast<std::size_t>(b) * n * 4], output.data());
+    b = (b + 1) % blocks;
+  };
+  double blockNs = 1e300, otherNs = 1e300;
+  if (extensions != 0) {
+    for (int round = 0; round < 9; ++round) {
+      bw::setNewParam(block);
+      blockNs = std::min(blockNs, roundNanoseconds(reps, runBlocks));
+      bw::setNewParam(plainBlock);
+      otherNs = std::min(otherNs, roundNanoseconds(reps, runBlocks));
+    }
+  } else {
+    FloorPair floor(2 * n);
+    for (int round = 0; round < 9; ++round) {
+      blockNs = std::min(blockNs, roundNanoseconds(reps, runBlocks));
+      otherNs = std::min(otherNs, roundNanoseconds(2 * reps, [&] { floor.run(); }));
+    }
   }
   bw::engineDetach();
   bw::nsp::useKernelSet(saved);
   state.counters["block_ns"] = blockNs;
-  state.counters["floor_ns"] = floorNs;
-  state.counters["x_floor"] = blockNs / floorNs;
+  if (extensions != 0) {
+    state.counters["plain_ns"] = otherNs;
+    state.counters["x_plain"] = blockNs / otherNs;
+  } else {
+    state.counters["floor_ns"] = otherNs;
+    state.counters["x_floor"] = blockNs / otherNs;
+  }
+}
+
+void BM_processBlock(benchmark::State& state) { runBlockBenchmark(state, 0); }
+void BM_processBlockExtensions(benchmark::State& state) {
+  runBlockBenchmark(state, SDR_EXT_ALL);
 }
 BENCHMARK(BM_processBlock)
     ->ArgsProduct({{8, 10, 11, 13, 16}, {0, 1, 2}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_processBlockExtensions)
+    ->ArgsProduct({{11}, {0, 1, 2}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -50,7 +50,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       filterMag_(kInitialLength, heap), filterPhase_(kInitialLength, heap),
       tailRe_(kInitialLength, heap), tailIm_(kInitialLength, heap),
       rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
-      agc_(heap), iqBalance_(heap) {
+      agc_(heap), iqBalance_(heap), fineTuner_(heap) {
   agc_.ring.resize(kInitialLength, 0.0);
   time_.resize(1);
   processed_.resize(1);
@@ -105,6 +105,8 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   // At least 10 entries, so that any hold count 1..10 stays inside the ring.
   agc_.ring.resize(
       std::max<std::size_t>(kMinAgcRing, (f.sampleRate / 1000) / 2 + 1), 0.0);
+  fineTuner_.configure(n, f.sampleRate);
+  dcSettings_ = dcSettings(f.sampleRate);
 
   if (newLength) {
     // A response made for another length or rate would filter wrongly; the
@@ -113,6 +115,9 @@ bool ReceiveChain::configure(const ChainFormat& f) {
     curHighCut_ = 0;
     clearTails();
     iqBalance_.configure(m, f.sampleRate);
+    // Another rate or length is another stream: the DC levels start afresh.
+    resetDc(dc_);
+    fineTuner_.setPhase(0.0);
   }
   return true;
 }
@@ -136,7 +141,10 @@ bool ReceiveChain::CarriedState::operator==(const CarriedState& o) const {
          sameBits(filterPhase, o.filterPhase) && agcPos == o.agcPos &&
          sameBits(agcPrevious, o.agcPrevious) &&
          sameBits(agcCurrent, o.agcCurrent) && lastFlushBit == o.lastFlushBit &&
-         lowCut == o.lowCut && highCut == o.highCut && iqBalance == o.iqBalance;
+         lowCut == o.lowCut && highCut == o.highCut && iqBalance == o.iqBalance &&
+         sameBits(tunePhase, o.tunePhase) && sameBits(dcLevel[0], o.dcLevel[0]) &&
+         sameBits(dcLevel[1], o.dcLevel[1]) && dcPrimed[0] == o.dcPrimed[0] &&
+         dcPrimed[1] == o.dcPrimed[1];
 }
 
 void ReceiveChain::saveState(CarriedState& s) const {
@@ -152,6 +160,11 @@ void ReceiveChain::saveState(CarriedState& s) const {
   s.lowCut = curLowCut_;
   s.highCut = curHighCut_;
   iqBalance_.save(s.iqBalance);
+  s.tunePhase = fineTuner_.phase();
+  for (int c = 0; c < 2; ++c) {
+    s.dcLevel[c] = dc_.level[c];
+    s.dcPrimed[c] = dc_.primed[c];
+  }
 }
 
 void ReceiveChain::restoreState(const CarriedState& s) {
@@ -167,6 +180,11 @@ void ReceiveChain::restoreState(const CarriedState& s) {
   curLowCut_ = s.lowCut;
   curHighCut_ = s.highCut;
   iqBalance_.restore(s.iqBalance);
+  fineTuner_.setPhase(s.tunePhase);
+  for (int c = 0; c < 2; ++c) {
+    dc_.level[c] = s.dcLevel[c];
+    dc_.primed[c] = s.dcPrimed[c];
+  }
 }
 
 // Fills a playback buffer with the format's silence (8-bit samples are
@@ -179,13 +197,15 @@ void ReceiveChain::writeSilence(std::uint8_t* output) const {
 // Sideband removal, filter and (unless it was done with the polar
 // conversion) rotation in the order the ShiftEarly and SidebandEarly bits
 // choose.
-void ReceiveChain::spectralSteps(std::uint32_t flags, std::int64_t bins) {
+void ReceiveChain::spectralSteps(std::uint32_t flags, std::int64_t bins,
+                                 const double* filterMag,
+                                 const double* filterPhase) {
   const bool shiftEarly = flags & flag::ShiftEarly;
   const bool sidebandEarly = flags & flag::SidebandEarly;
 
   if (sidebandEarly) removeSideband(mag_.data(), m_, flags);
-  nsp_.nspdbMpy2(filterMag_.data(), mag_.data(), m_);
-  nsp_.nspdbAdd2(filterPhase_.data(), phase_.data(), m_);
+  nsp_.nspdbMpy2(filterMag, mag_.data(), m_);
+  nsp_.nspdbAdd2(filterPhase, phase_.data(), m_);
   if (!sidebandEarly) removeSideband(mag_.data(), m_, flags);
   if (!shiftEarly) rotateBins(mag_, phase_, rotMag_, rotPhase_, m_, bins);
 }
@@ -242,6 +262,10 @@ void ReceiveChain::process(const ReceiveParams& params,
   double* timeIm = time_.im();
   unpackCapture(input, format_.bitsPerSample, p.flags & flag::SwapInput, n,
                 timeRe, timeIm);
+  if (p.extensions & ext::DcRemoval) {
+    removeCaptureDc(dc_, timeRe, timeIm, n, dcSettings_, p.flags & flag::SwapInput,
+                    p.flags & flag::MonoInput);
+  }
   if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
 
   transform_.forward(timeRe, freq_.re());
@@ -264,7 +288,20 @@ void ReceiveChain::process(const ReceiveParams& params,
     captureSpectrum(spectrum_, mag_.data(), m, start);
   }
 
-  spectralSteps(p.flags, bins);
+  // Exact tuning turns the output by the residual; a filter that acts after
+  // the bin rotation moves up by it, so its edges follow the exact offset.
+  const double residual = (p.extensions & ext::ExactTuning)
+                              ? tuningResidualHz(p.tuneOffsetHz, binWidth_) : 0.0;
+  const bool fineTune = !fineTuner_.idle(residual);
+  FineTuner::Response filter{filterMag_.data(), filterPhase_.data()};
+  if (residual != 0.0 && (p.flags & flag::ShiftEarly) && curLowCut_ > 0) {
+    // Scratch as for the chain's own design: both transform arrays are free
+    // here (the spectrum is in polar form) and rewritten before they are read.
+    filter = fineTuner_.shiftedFilter({processed_.re(), processed_.im(), freq_.re(),
+                                       freq_.im(), nullptr, nullptr},
+                                      transform_, curLowCut_, curHighCut_, residual, nsp);
+  }
+  spectralSteps(p.flags, bins, filter.mag, filter.phase);
 
   double* specRe = processed_.re();
   double* specIm = processed_.im();
@@ -282,6 +319,7 @@ void ReceiveChain::process(const ReceiveParams& params,
   nsp.nspdbAdd3(freqIm, tailIm_.data(), freqIm, n - 2);
   std::copy(freqRe + n, freqRe + m, tailRe_.data());
   std::copy(freqIm + n, freqIm + m, tailIm_.data());
+  if (fineTune) fineTuner_.rotate(freqRe, freqIm, residual);
 
   // Envelope and phase of the N output samples; mag[N..M-1] keeps the
   // processed spectrum of bins N..M-1.

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "dsp/agc.h"
+#include "dsp/dc_removal.h"
+#include "dsp/fine_tuning.h"
 #include "dsp/iq_balance.h"
 #include "dsp/receive_params.h"
 #include "dsp/split_buffer.h"
@@ -84,7 +86,8 @@ class ReceiveChain {
 
   // What the chain carries from one block to the next: overlap tails,
   // automatic-gain state, flush bit, filter band and response, the automatic
-  // I/Q balance's statistics and estimate. For tools that
+  // I/Q balance's statistics and estimate, the exact tuning's oscillator
+  // phase and the DC levels. For tools that
   // run one recording on several chains; saving allocates, so not on the
   // processing thread. Equal states (bit for bit) give equal output for the
   // same blocks.
@@ -95,6 +98,9 @@ class ReceiveChain {
     std::uint32_t lastFlushBit = 0;
     std::int32_t lowCut = 0, highCut = 0;
     IqBalance::Carried iqBalance;
+    double tunePhase = 0.0;  // exact tuning's oscillator
+    double dcLevel[2] = {0.0, 0.0};
+    bool dcPrimed[2] = {false, false};
     bool operator==(const CarriedState& other) const;
   };
   void saveState(CarriedState& state) const;
@@ -116,7 +122,8 @@ class ReceiveChain {
   using Array = std::pmr::vector<double>;
   using Samples = std::pmr::vector<std::int32_t>;
 
-  void spectralSteps(std::uint32_t flags, std::int64_t bins);
+  void spectralSteps(std::uint32_t flags, std::int64_t bins,
+                     const double* filterMag, const double* filterPhase);
   void writeSilence(std::uint8_t* output) const;
 
   PrimitiveEntries nsp_;
@@ -147,6 +154,11 @@ class ReceiveChain {
   std::uint32_t lastFlushBit_ = 0;
   std::int32_t curLowCut_ = 0, curHighCut_ = 0;
   IqBalance iqBalance_;  // sized and reset with a new transform length or rate
+
+  // Extensions (used only when their bit is set in the extensions word).
+  FineTuner fineTuner_;
+  DcTracker dc_;
+  DcSettings dcSettings_;
 };
 
 }  // namespace bw

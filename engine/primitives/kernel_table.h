@@ -32,6 +32,10 @@ struct Kernels {
   void (*countAbove)(const double* vec, int n, double floor, double level,
                      long long counts[2]);
   void (*roundToInt32)(const double* v, std::int32_t* out, int n);
+  void (*rotateByTable)(double* re, double* im, const double* tableRe,
+                        const double* tableIm, double c, double s, int n);
+  double (*removeRunLevels)(double* x, int n, int stride, double gain,
+                            const double* ramp, double level);
 };
 
 extern const Kernels kSse2Kernels;

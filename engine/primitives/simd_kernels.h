@@ -290,10 +290,47 @@ void roundToInt32Kernel(const double* v, std::int32_t* out, int n) {
   }
 }
 
+// (re + j im) *= (c + j s)(tableRe + j tableIm), element by element.
+void rotateByTableLoop(double* re, double* im, const double* tableRe,
+                       const double* tableIm, double c, double s, int n) {
+  for (int i = 0; i < n; ++i) {
+    const double wr = c * tableRe[i] - s * tableIm[i];
+    const double wi = c * tableIm[i] + s * tableRe[i];
+    const double xr = re[i];
+    const double xi = im[i];
+    re[i] = xr * wr - xi * wi;
+    im[i] = xr * wi + xi * wr;
+  }
+}
+
+// The DC tracker's runs (see chain_helpers.h): per run of `stride` samples
+// the level moves by gain * (run mean - level), and the straight line from
+// the old level to the new one (ramp[i] = (i + 1) / stride) is subtracted.
+double removeRunLevelsKernel(double* x, int n, int stride, double gain,
+                             const double* ramp, double level) {
+  const double perSample = 1.0 / stride;
+  for (int start = 0; start + stride <= n; start += stride) {
+    double* run = x + start;
+    D acc = Ops::set1(0.0);
+    int i = 0;
+    for (; i + kW <= stride; i += kW) acc = Ops::add(acc, Ops::load(run + i));
+    alignas(64) double lanes[kW];
+    Ops::store(lanes, acc);
+    double total = 0.0;
+    for (int lane = 0; lane < kW; ++lane) total += lanes[lane];
+    for (; i < stride; ++i) total += run[i];
+    const double delta = gain * (total * perSample - level);
+    for (int k = 0; k < stride; ++k) run[k] -= level + delta * ramp[k];
+    level += delta;
+  }
+  return level;
+}
+
 constexpr Kernels makeTable(const char* name) {
-  return {name,     cartToPolarKernel, polarToCartKernel, mpy2Loop,
-          add2Loop, add3Loop,          mpy1Loop,          thresh1Loop,
-          maxKernel, countAboveKernel,  roundToInt32Kernel};
+  return {name,      cartToPolarKernel, polarToCartKernel,  mpy2Loop,
+          add2Loop,  add3Loop,          mpy1Loop,           thresh1Loop,
+          maxKernel, countAboveKernel,  roundToInt32Kernel, rotateByTableLoop,
+          removeRunLevelsKernel};
 }
 
 }  // namespace

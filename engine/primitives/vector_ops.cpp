@@ -53,6 +53,17 @@ void roundToInt32(const double* v, std::int32_t* out, int n) {
   if (n > 0) detail::activeKernels().roundToInt32(v, out, n);
 }
 
+void rotateByTable(double* re, double* im, const double* tableRe,
+                   const double* tableIm, double c, double s, int n) {
+  if (n > 0) detail::activeKernels().rotateByTable(re, im, tableRe, tableIm, c, s, n);
+}
+
+double removeRunLevels(double* x, int n, int stride, double gain,
+                       const double* ramp, double level) {
+  if (n < 1 || stride < 1) return level;
+  return detail::activeKernels().removeRunLevels(x, n, stride, gain, ramp, level);
+}
+
 double nspdMin(const double* vec, int n) {
   if (vec == nullptr || n < 1) return 0.0;
   double best = vec[0];

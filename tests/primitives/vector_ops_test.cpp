@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -154,6 +155,57 @@ TEST(VectorOpsTest, RoundingToInt32TiesToEvenHoldsTheRangeAndZeroesNaN) {
       roundToInt32(in.data() + start, out.data(), static_cast<int>(out.size()));
       EXPECT_EQ(out, std::vector<std::int32_t>(want.begin() + start, want.end()))
           << kernelSetName(set) << " from " << start;
+    }
+  }
+}
+
+
+// The receiver extensions' kernels against one scalar pass, at lengths and
+// strides around every vector width.
+TEST(VectorOpsTest, ExtensionKernelsAgreeWithOneScalarPassAtEveryKernelSet) {
+  for (KernelSet set : supportedKernelSets()) {
+    test::ScopedKernelSet use(set);
+    for (int n : {1, 7, 8, 9, 33, 256}) {
+      std::vector<double> re(n), im(n), tr(n), ti(n);
+      for (int i = 0; i < n; ++i) {
+        re[i] = std::sin(0.3 * i) * 100.0;
+        im[i] = std::cos(0.7 * i) * 50.0;
+        tr[i] = std::cos(0.01 * i);
+        ti[i] = -std::sin(0.01 * i);
+      }
+      std::vector<double> wantRe = re, wantIm = im;
+      const double c = std::cos(1.1), s = std::sin(1.1);
+      for (int i = 0; i < n; ++i) {
+        const std::complex<double> w = std::complex<double>(c, s) * std::complex<double>(tr[i], ti[i]);
+        const std::complex<double> z = std::complex<double>(re[i], im[i]) * w;
+        wantRe[i] = z.real();
+        wantIm[i] = z.imag();
+      }
+      rotateByTable(re.data(), im.data(), tr.data(), ti.data(), c, s, n);
+      for (int i = 0; i < n; ++i) {
+        ASSERT_NEAR(re[i], wantRe[i], 1e-12) << kernelSetName(set) << " n=" << n << " i=" << i;
+        ASSERT_NEAR(im[i], wantIm[i], 1e-12) << kernelSetName(set) << " n=" << n << " i=" << i;
+      }
+    }
+    for (int stride : {1, 4, 8, 16, 64}) {
+      const int n = 4 * stride + 3;  // a short rest stays untouched
+      std::vector<double> x(n), ramp(stride);
+      for (int i = 0; i < n; ++i) x[i] = 500.0 + 200.0 * std::sin(0.37 * i);
+      for (int i = 0; i < stride; ++i) ramp[i] = (i + 1.0) / stride;
+      std::vector<double> want = x;
+      double level = 100.0;
+      for (int start = 0; start + stride <= n; start += stride) {
+        double sum = 0.0;
+        for (int i = 0; i < stride; ++i) sum += want[start + i];
+        const double delta = 0.25 * (sum / stride - level);
+        for (int i = 0; i < stride; ++i) want[start + i] -= level + delta * ramp[i];
+        level += delta;
+      }
+      const double got = removeRunLevels(x.data(), n, stride, 0.25, ramp.data(), 100.0);
+      EXPECT_NEAR(got, level, 1e-9) << kernelSetName(set) << " stride " << stride;
+      for (int i = 0; i < n; ++i) {
+        ASSERT_NEAR(x[i], want[i], 1e-9) << kernelSetName(set) << " stride " << stride << " i=" << i;
+      }
     }
   }
 }

@@ -51,12 +51,16 @@ TEST_F(ReceiveTest, UpperSidebandToneComesOutAtItsOffsetWithItsAmplitude) {
   EXPECT_NEAR(level(audio), kAmplitude / std::sqrt(2.0), 0.01 * kAmplitude);
 }
 
-TEST_F(ReceiveTest, TuningRotatesByAnEvenNumberOfBins) {
-  // 1000 / 11.71875 = 85.33 -> 85 -> 86 bins = 1007.8125 Hz.
+TEST_F(ReceiveTest, TuningRotatesByAnEvenNumberOfBinsAsTheEngineAndExactlyByDefault) {
+  // As the engine: 1000 / 11.71875 = 85.33 -> 85 -> 86 bins = 1007.8125 Hz.
   const double expected = 1500 - 86 * (kRate / 4096.0);
-  const auto audio = receive(tone(1500), {"--fixed-gain", "1", "--tune", "1000"});
+  const auto audio =
+      receive(tone(1500), {"--fixed-gain", "1", "--tune", "1000", "--as-engine"});
   EXPECT_NEAR(amplitudeAt(audio, expected), kAmplitude, 0.01 * kAmplitude);
   EXPECT_NEAR(level(audio), kAmplitude / std::sqrt(2.0), 0.01 * kAmplitude);
+  // With exact tuning (on by default) the tone lands 1000 Hz down.
+  const auto exact = receive(tone(1500), {"--fixed-gain", "1", "--tune", "1000"});
+  EXPECT_NEAR(amplitudeAt(exact, 500), kAmplitude, 0.01 * kAmplitude);
 }
 
 TEST_F(ReceiveTest, LowerSidebandRejectsAToneAboveTheCentreAndPassesOneBelow) {

@@ -49,7 +49,8 @@
    them) is processed exactly as without the word; other bits are ignored.
    EXACT_TUNING: the tuning lands on the requested offset itself rather than
      on the nearest even number of bins, by a phase-continuous rotation of
-     the captured samples; the passband follows.
+     the output by the rest; the passband follows (with SHIFT_EARLY the
+     filter moves by the rest too). The input spectrum is not moved.
    AUTO_IQ_BALANCE: the gain and phase mismatch of the I and Q channels is
      estimated from the signal and corrected, on top of the two manual
      balance coefficients.
