@@ -41,7 +41,7 @@ class Receiver {
                                 const std::vector<std::int32_t>& q) {
     const auto in = packFrames(i, q, 16);
     std::vector<std::uint8_t> out(in.size());
-    chain_.process(decodeParams(params_), in.data(), out.data());
+    chain_.process(params_, in.data(), out.data());
     std::vector<std::int32_t> left, right;
     unpackFrames(out, 16, left, right);
     return left;
