@@ -329,7 +329,9 @@ Beyond the engine's own output, by default:
   --flags HEX        the whole flags word (applied before the options above)
   --order K          block order: 2^K frames a block (8..16, default 11)
   --jobs N           threads running the chain (1..64, default: one per
-                     core); the output is the same for every N
+                     core); the output is the same for every N. With a
+                     receiver extension on, one thread runs it: their
+                     estimates follow the whole recording
   --spectrum FILE    write the average spectrum as CSV (Hz from the band
                      centre, dB)
   --accept-short     a recording with fewer frames than its header declares

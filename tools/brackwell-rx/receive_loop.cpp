@@ -46,7 +46,10 @@ LoopResult runReceiveLoop(IqReader& reader, IqWriter& writer,
     warmedUp = agcWarmUpState(reader, format, params, settings.stop);
   }
   const ReceiveChain::CarriedState* startState = warmedUp ? &*warmedUp : nullptr;
-  if (settings.jobs > 1) {
+  // The extensions' estimates and oscillator phase carry the whole recording
+  // with them, so a lane's warm-up never ends in the state the lane before
+  // it ended in, and every segment would be run twice: one chain is faster.
+  if (settings.jobs > 1 && params.extensions == 0) {
     return runParallelLoop(reader, writer, settings, settings.jobs, startState);
   }
   // The snapshot's storage holds M values for the largest order.
