@@ -67,17 +67,6 @@ void destroySlot(FftSlot* slot) {
   delete slot;
 }
 
-double* allocPaired(int order) {
-  // kSplitAlignment covers FFTW's widest vectors; the stride keeps it for
-  // the imaginary part.
-  const auto count = static_cast<std::size_t>(2 * splitStride(order));
-  void* p = nullptr;
-  if (posix_memalign(&p, kSplitAlignment, count * sizeof(double)) != 0) {
-    return nullptr;
-  }
-  std::memset(p, 0, count * sizeof(double));
-  return static_cast<double*>(p);
-}
 
 // Adds scratch pairs up to `count` (at most kMaxConcurrentFfts). Under the
 // cache lock.
@@ -131,6 +120,18 @@ void execute(const FftSlot* slot, const double* inRe, double* outRe,
 }
 
 }  // namespace
+
+double* allocPaired(int order) {
+  // kSplitAlignment covers FFTW's widest vectors; the stride keeps it for
+  // the imaginary part.
+  const auto count = static_cast<std::size_t>(2 * splitStride(order));
+  void* p = nullptr;
+  if (posix_memalign(&p, kSplitAlignment, count * sizeof(double)) != 0) {
+    return nullptr;
+  }
+  std::memset(p, 0, count * sizeof(double));
+  return static_cast<double*>(p);
+}
 
 std::ptrdiff_t splitStride(int order) {
   // The padding keeps the imaginary part aligned like the real part and off

@@ -29,6 +29,11 @@ constexpr std::size_t kSplitAlignment = 64;  // bytes
 // multiple of kSplitAlignment bytes.
 std::ptrdiff_t splitStride(int order);
 
+// A zeroed array pair in the paired layout for 2^order points (2 *
+// splitStride(order) doubles, kSplitAlignment aligned), or nullptr when
+// memory runs out. The caller frees it with std::free.
+double* allocPaired(int order);
+
 // Makes (if not yet made) the plan of a 2^order-point transform, with scratch
 // for `concurrentCallers` threads transforming it at once (at most
 // kMaxConcurrentFfts). Thread-safe. Returns false for an order outside

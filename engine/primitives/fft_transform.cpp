@@ -102,19 +102,6 @@ void saveNewWisdom(WisdomState& cache) {
   }
 }
 
-// A zeroed array pair in the paired layout (2 * splitStride doubles), or
-// nullptr. kSplitAlignment covers FFTW's widest vectors; the stride keeps it
-// for the imaginary part.
-double* allocPaired(int order) {
-  const auto count = static_cast<std::size_t>(2 * splitStride(order));
-  void* p = nullptr;
-  if (posix_memalign(&p, kSplitAlignment, count * sizeof(double)) != 0) {
-    return nullptr;
-  }
-  std::memset(p, 0, count * sizeof(double));
-  return static_cast<double*>(p);
-}
-
 }  // namespace
 
 FftTransform::~FftTransform() { release(); }
