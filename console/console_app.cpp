@@ -29,19 +29,34 @@ void showMissingEngine(const QString& why) {
 }
 
 // The saved settings, with one line on the terminal about values that were
-// not accepted and about a file that cannot be used.
-SavedConsole loadReported(SettingsFile& file) {
+// not accepted and about a file that cannot be used; `notes` gets the same
+// lines for the window.
+SavedConsole loadReported(SettingsFile& file, QStringList& notes) {
   QStringList reset;
   const SavedConsole loaded = file.load(&reset);
-  if (!file.problem().isEmpty()) {
-    std::fprintf(stderr, "Lanternfly: %s\n", file.problem().toLocal8Bit().constData());
-  }
+  if (!file.problem().isEmpty()) notes.append(file.problem());
   if (!reset.isEmpty()) {
-    std::fprintf(stderr,
-                 "Lanternfly: saved settings out of range or unreadable, reset to defaults: %s\n",
-                 reset.join(QStringLiteral(", ")).toLocal8Bit().constData());
+    notes.append(QStringLiteral("saved settings out of range or unreadable, reset to defaults: ") +
+                 reset.join(QStringLiteral(", ")));
+  }
+  for (const QString& line : notes) {
+    std::fprintf(stderr, "Lanternfly: %s\n", line.toLocal8Bit().constData());
   }
   return loaded;
+}
+
+// The same lines beside the window, for an operator who started the console
+// from the desktop and sees no terminal. Not modal: the receiver runs on.
+void showSettingsNotes(QWidget* window, const QStringList& notes) {
+  if (notes.isEmpty()) return;
+  QStringList sentences = notes;
+  for (QString& line : sentences) line[0] = line[0].toUpper();
+  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Saved settings"),
+                              sentences.join(QLatin1Char('\n')), QMessageBox::Ok, window);
+  box->setObjectName(QStringLiteral("settingsNotes"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
 }
 
 // The device to open: the option's number, else the saved name's number,
@@ -87,7 +102,8 @@ int refusalToReport(const ConsoleOptions& options, const DevicePair& devices, in
 
 int runConsole(const QString& programDir, const ConsoleOptions& options) {
   SettingsFile settingsFile;
-  const SavedConsole loaded = loadReported(settingsFile);
+  QStringList settingsNotes;
+  const SavedConsole loaded = loadReported(settingsFile, settingsNotes);
   SavedConsole startedWith = loaded;
   if (QString why; !applyOptions(options, startedWith, why)) {
     std::fprintf(stderr, "Lanternfly: %s\n", why.toLocal8Bit().constData());
@@ -140,6 +156,7 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
   session.attach(&window, &display);
   display.start();
   additions.started(refusalToReport(options, devices, configured, started));
+  showSettingsNotes(&window, settingsNotes);
 
   QApplication::exec();
 

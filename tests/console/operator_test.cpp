@@ -432,6 +432,30 @@ class OperatorTest : public QObject {
     QCOMPARE(firstBlock(third), expectedHex(f));
   }
 
+  void resetSettingsAreShownBesideTheWindow() {
+    // A value out of range is reset and said in a box that leaves the
+    // receiver running; good settings show no box.
+    QSettings saved = savedSettings();
+    saved.setValue(QStringLiteral("receiver/squelchLevel"), QStringLiteral("-50"));
+    saved.sync();
+    Run run;
+    QString shown;
+    bool modal = true;
+    run([&](ConsoleWindow* window) {
+      QMessageBox* box = nullptr;
+      QTRY_VERIFY((box = window->findChild<QMessageBox*>(QStringLiteral("settingsNotes"))));
+      QTRY_VERIFY(box->isVisible());
+      shown = box->text();
+      modal = box->isModal();
+    });
+    QVERIFY2(shown.contains(QStringLiteral("squelchLevel")), qPrintable(shown));
+    QVERIFY(!modal);
+    Run again;
+    again([](ConsoleWindow* window) {
+      QVERIFY(window->findChild<QMessageBox*>(QStringLiteral("settingsNotes")) == nullptr);
+    });
+  }
+
   void optionValuesAreChecked() {
     using A = ConsoleOptions::Action;
     auto action = [](std::initializer_list<const char*> args) {
