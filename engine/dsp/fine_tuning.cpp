@@ -16,8 +16,7 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 }  // namespace
 
 double tuningResidualHz(std::int32_t tuneOffsetHz, double binWidth) {
-  std::int64_t k = tuningBins(tuneOffsetHz, binWidth);
-  if (k & 1) k += 1;  // the even count the spectrum rotation uses
+  const std::int64_t k = evenRotationBins(tuningBins(tuneOffsetHz, binWidth));
   return tuneOffsetHz - static_cast<double>(k) * binWidth;
 }
 

@@ -27,8 +27,7 @@ std::int64_t tuningBins(std::int32_t tuneOffsetHz, double binWidth) {
 }
 
 std::int32_t rotationStart(std::int64_t k, std::int32_t m) {
-  if (k & 1) k += 1;
-  return static_cast<std::int32_t>(k & (m - 1));
+  return static_cast<std::int32_t>(evenRotationBins(k) & (m - 1));
 }
 
 void toPolarRotated(const PrimitiveEntries& nsp, const double* re,

@@ -26,6 +26,11 @@ void rotateBins(std::pmr::vector<double>& mag, std::pmr::vector<double>& phase,
 // way). Rotated arrays hold bin (i + start) mod m at index i.
 std::int32_t rotationStart(std::int64_t k, std::int32_t m);
 
+// The bins the rotation actually moves for a count of k: an odd count is
+// raised to the even one above it, so overlap-added blocks stay
+// phase-continuous.
+inline std::int64_t evenRotationBins(std::int64_t k) { return (k & 1) ? k + 1 : k; }
+
 // The polar conversion of m bins straight into rotated order: the same
 // values as nspdbrCartToPolar followed by rotateBins, without the copies.
 // Two calls of the primitive, one per side of the wrap.
