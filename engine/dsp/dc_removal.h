@@ -25,6 +25,7 @@ constexpr double kDcCornerHz = 10.0;
 struct DcTracker {
   double level[2] = {0.0, 0.0};     // per device channel
   bool primed[2] = {false, false};  // level holds an estimate
+  bool operator==(const DcTracker&) const = default;
 };
 
 constexpr std::int32_t kDcMaxStride = 64;

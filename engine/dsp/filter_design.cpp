@@ -45,4 +45,28 @@ void designFilter(const FilterArrays& a, std::int32_t n,
   nsp.nspdbrCartToPolar(a.respRe, a.respIm, a.mag, a.phase, m);
 }
 
+void BandFilter::configure(const ChainFormat& f, State& s) {
+  const auto m = std::size_t{2} << f.order;
+  s.mag.resize(m, 0.0);
+  s.phase.resize(m, 0.0);
+  if (isNewStream(format_, f)) reset(s);
+  format_ = f;
+}
+
+void BandFilter::process(State& s, const ReceiveParams& p,
+                         const DesignScratch& scratch,
+                         const nsp::FftTransform& transform,
+                         const PrimitiveEntries& nsp) const {
+  if ((p.lowCutHz == s.low && p.highCutHz == s.high) ||
+      !(0 < p.lowCutHz && p.lowCutHz < p.highCutHz)) {
+    return;
+  }
+  s.low = p.lowCutHz;
+  s.high = p.highCutHz;
+  designFilter({scratch.tapsRe, scratch.tapsIm, scratch.respRe, scratch.respIm,
+                s.mag.data(), s.phase.data()},
+               1 << format_.order, transform, format_.sampleRate, p.lowCutHz,
+               p.highCutHz, nsp);
+}
+
 }  // namespace bw

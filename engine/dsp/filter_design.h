@@ -1,9 +1,14 @@
 // Band-pass filter design: the M-point response, in polar form, of an N-tap
-// windowed band-pass FIR (M = 2N).
+// windowed band-pass FIR (M = 2N); and the chain's band filter stage, which
+// keeps the band in use and its response.
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
+#include <vector>
 
+#include "dsp/chain_format.h"
+#include "dsp/receive_params.h"
 #include "primitives/fft_transform.h"
 #include "primitives/primitive_entries.h"
 
@@ -13,6 +18,16 @@ namespace bw {
 // are scratch, each a pair in the paired layout of primitives/fft_plan.h
 // (tapsIm and respIm at splitStride after tapsRe and respRe); mag and phase
 // receive the response and keep it until the next design that succeeds.
+// Scratch of a design: the taps and their transform (M elements each), each
+// a pair in the paired layout of primitives/fft_plan.h (tapsIm and respIm at
+// splitStride after tapsRe and respRe).
+struct DesignScratch {
+  double* tapsRe;
+  double* tapsIm;
+  double* respRe;
+  double* respIm;
+};
+
 struct FilterArrays {
   double* tapsRe;
   double* tapsIm;
@@ -30,5 +45,34 @@ struct FilterArrays {
 void designFilter(const FilterArrays& a, std::int32_t n,
                   const nsp::FftTransform& transform, std::int32_t sampleRate, std::int32_t low, std::int32_t high,
                   const PrimitiveEntries& nsp);
+
+// The band filter: designs the response for the band the parameters ask for
+// and keeps it from block to block. A stage of the receive chain (the shape
+// is described in dsp/agc.h).
+class BandFilter {
+ public:
+  struct State {
+    explicit State(std::pmr::memory_resource* heap = std::pmr::get_default_resource())
+        : mag(2, 0.0, heap), phase(2, 0.0, heap) {}
+    std::int32_t low = 0, high = 0;        // the band designed (Hz); 0: none
+    std::pmr::vector<double> mag, phase;  // its response, M values each
+    bool operator==(const State&) const = default;
+  };
+
+  // Sizes the response for M values (keeping the leading ones); for another
+  // stream the band is dropped, so that the next block designs anew (a
+  // response made for another length or rate would filter wrongly).
+  void configure(const ChainFormat& format, State& s);
+  static void reset(State& s) { s.low = s.high = 0; }
+
+  // Designs the band p.lowCutHz..p.highCutHz when it is not the one in use
+  // and 0 < low < high (else the band in use stays). `transform` is planned
+  // for M points.
+  void process(State& s, const ReceiveParams& p, const DesignScratch& scratch,
+               const nsp::FftTransform& transform, const PrimitiveEntries& nsp) const;
+
+ private:
+  ChainFormat format_;
+};
 
 }  // namespace bw

@@ -25,24 +25,38 @@ FineTuner::FineTuner(std::pmr::memory_resource* heap)
       filterHz_(std::numeric_limits<double>::quiet_NaN()),
       tableHz_(std::numeric_limits<double>::quiet_NaN()) {}
 
-void FineTuner::configure(std::int32_t n, std::int32_t sampleRate) {
+void FineTuner::configure(const ChainFormat& f, State& s) {
+  const std::int32_t n = 1 << f.order;
   tableRe_.resize(static_cast<std::size_t>(n), 0.0);
   tableIm_.resize(static_cast<std::size_t>(n), 0.0);
   filterMag_.resize(2 * static_cast<std::size_t>(n), 0.0);
   filterPhase_.resize(2 * static_cast<std::size_t>(n), 0.0);
-  if (n != n_ || sampleRate != rate_) {
+  if (n != n_ || f.sampleRate != rate_) {
     tableHz_ = std::numeric_limits<double>::quiet_NaN();
     filterHz_ = std::numeric_limits<double>::quiet_NaN();
   }
   n_ = n;
-  rate_ = sampleRate;
+  rate_ = f.sampleRate;
+  binWidth_ = static_cast<double>(f.sampleRate) / (2 * n);
+  if (isNewStream(format_, f)) reset(s);
+  format_ = f;
 }
 
-FineTuner::Response FineTuner::shiftedFilter(const FilterArrays& scratch,
-                                             const nsp::FftTransform& transform,
-                                             std::int32_t low, std::int32_t high,
-                                             double shiftHz,
-                                             const PrimitiveEntries& nsp) {
+double FineTuner::residualHz(const ReceiveParams& p) const {
+  return (p.extensions & ext::ExactTuning) ? tuningResidualHz(p.tuneOffsetHz, binWidth_)
+                                           : 0.0;
+}
+
+FineTuner::Response FineTuner::filter(const ReceiveParams& p,
+                                      const BandFilter::State& band,
+                                      const DesignScratch& scratch,
+                                      const nsp::FftTransform& transform,
+                                      const PrimitiveEntries& nsp) {
+  const double shiftHz = residualHz(p);
+  if (shiftHz == 0.0 || !(p.flags & flag::ShiftEarly) || band.low <= 0) {
+    return {band.mag.data(), band.phase.data()};
+  }
+  const std::int32_t low = band.low, high = band.high;
   if (low != filterLow_ || high != filterHigh_ || shiftHz != filterHz_) {
     const std::int32_t m = 2 * n_;
     designFilter({scratch.tapsRe, scratch.tapsIm, scratch.respRe,
@@ -74,7 +88,13 @@ FineTuner::Response FineTuner::shiftedFilter(const FilterArrays& scratch,
   return {filterMag_.data(), filterPhase_.data()};
 }
 
-void FineTuner::rotate(double* re, double* im, double residualHz) {
+void FineTuner::process(State& s, const ReceiveParams& p, double* re, double* im) {
+  const double residual = residualHz(p);
+  if (residual == 0.0 && s.phase == 0.0) return;  // would change nothing
+  rotate(s, re, im, residual);
+}
+
+void FineTuner::rotate(State& s, double* re, double* im, double residualHz) {
   if (residualHz != tableHz_) {
     // Each entry from its own phase, so that no error builds up along the
     // table; cycles = r k / fs is reduced to [-0.5, 0.5] before scaling.
@@ -90,9 +110,9 @@ void FineTuner::rotate(double* re, double* im, double residualHz) {
     tableHz_ = residualHz;
   }
   nsp::rotateByTable(re, im, tableRe_.data(), tableIm_.data(),
-                     std::cos(phase_), std::sin(phase_), n_);
+                     std::cos(s.phase), std::sin(s.phase), n_);
   // Kept within [-pi, pi]: the accumulated phase never loses precision.
-  phase_ = std::remainder(phase_ + step_, kTwoPi);
+  s.phase = std::remainder(s.phase + step_, kTwoPi);
 }
 
 }  // namespace bw

@@ -69,20 +69,20 @@ void smoothTwice(double* const* arrays, int count, double* tmp, std::int32_t n,
     boxSmooth(arrays[a], tmp, n, h);
   }
 }
-
-bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() &&
-         std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
 }  // namespace
 
 IqBalance::IqBalance(std::pmr::memory_resource* heap)
-    : ownPow_(heap), mirPow_(heap), crossRe_(heap), crossIm_(heap),
-      cellRe_(heap), cellIm_(heap),
-      numRe_(heap), numIm_(heap), den_(heap), tmp_(heap), mirrorRe_(heap),
+    : numRe_(heap), numIm_(heap), den_(heap), tmp_(heap), mirrorRe_(heap),
       mirrorIm_(heap) {}
 
-void IqBalance::configure(std::int32_t m, std::int32_t sampleRate) {
+void IqBalance::configure(const ChainFormat& f, State& s) {
+  if (!isNewStream(format_, f)) {
+    format_ = f;
+    return;
+  }
+  format_ = f;
+  const std::int32_t m = 2 << f.order;
+  const std::int32_t sampleRate = f.sampleRate;
   m_ = m;
   binWidth_ = static_cast<double>(sampleRate) / m;
   cells_ = std::min(kCells, m / 2);
@@ -91,31 +91,32 @@ void IqBalance::configure(std::int32_t m, std::int32_t sampleRate) {
   updateEvery_ = std::max(1, static_cast<std::int32_t>(
                                  std::lround(kUpdateSeconds / blockSeconds)));
   keep_ = std::exp(-updateEvery_ * blockSeconds / kTimeConstantSeconds);
-  for (Array* a : {&ownPow_, &mirPow_, &crossRe_, &crossIm_, &cellRe_,
-                   &cellIm_, &numRe_, &numIm_, &den_, &tmp_}) {
+  for (Array* a : {&s.ownPow, &s.mirPow, &s.crossRe, &s.crossIm, &s.cellRe,
+                   &s.cellIm, &numRe_, &numIm_, &den_, &tmp_}) {
     a->assign(static_cast<std::size_t>(cells_), 0.0);
   }
   for (Array* a : {&mirrorRe_, &mirrorIm_}) a->assign(static_cast<std::size_t>(m), 0.0);
-  reset();
+  reset(s);
 }
 
-void IqBalance::reset() {
-  for (Array* a : {&ownPow_, &mirPow_, &crossRe_, &crossIm_, &cellRe_,
-                   &cellIm_}) {
+void IqBalance::reset(State& s) {
+  for (Array* a : {&s.ownPow, &s.mirPow, &s.crossRe, &s.crossIm, &s.cellRe,
+                   &s.cellIm}) {
     std::fill(a->begin(), a->end(), 0.0);
   }
-  meanPower_ = weightSum_ = weightSquares_ = 0.0;
-  countdown_ = 0;
+  s.meanPower = s.weightSum = s.weightSquares = 0.0;
+  s.countdown = 0;
 }
 
-void IqBalance::process(double* re, double* im, double centreHz) {
-  if (m_ < 2) return;
-  if (countdown_ <= 0) {
-    accumulate(re, im);
-    estimate();
-    countdown_ = updateEvery_;
+void IqBalance::process(State& s, const ReceiveParams& p, double* re, double* im) {
+  if (!(p.extensions & ext::AutoIqBalance) || m_ < 2) return;
+  const double centreHz = p.tuneOffsetHz;
+  if (s.countdown <= 0) {
+    accumulate(s, re, im);
+    estimate(s);
+    s.countdown = updateEvery_;
   }
-  --countdown_;
+  --s.countdown;
 
   // Y(k) = Z(k) - w(k) conj(Z(M-k)) over the bins within kReachHz of the
   // centre, from the mirror values before correction (copied first, as a
@@ -141,12 +142,12 @@ void IqBalance::process(double* re, double* im, double centreHz) {
     mirIm[i] = im[m_ - 1 - (i - down)];
   }
   const std::int32_t run = std::min(count, m_ - first);
-  correctRun(re + first, im + first, mirRe, mirIm, first, run);
-  correctRun(re, im, mirRe + run, mirIm + run, 0, count - run);
+  correctRun(s, re + first, im + first, mirRe, mirIm, first, run);
+  correctRun(s, re, im, mirRe + run, mirIm + run, 0, count - run);
 }
 
 // Corrects `count` bins from bin `first` (no wrap) with the cells' values.
-void IqBalance::correctRun(double* __restrict re, double* __restrict im,
+void IqBalance::correctRun(const State& s, double* __restrict re, double* __restrict im,
                            const double* __restrict mirRe,
                            const double* __restrict mirIm, std::int32_t first,
                            std::int32_t count) const {
@@ -154,7 +155,7 @@ void IqBalance::correctRun(double* __restrict re, double* __restrict im,
   for (std::int32_t i = 0; i < count;) {
     const std::int32_t cell = (first + i) / g;
     const std::int32_t end = std::min(count, (cell + 1) * g - first);
-    const double wr = cellRe_[cell], wi = cellIm_[cell];
+    const double wr = s.cellRe[cell], wi = s.cellIm[cell];
     for (; i < end; ++i) {
       re[i] -= wr * mirRe[i] + wi * mirIm[i];
       im[i] -= wi * mirRe[i] - wr * mirIm[i];
@@ -173,7 +174,7 @@ void IqBalance::correctRun(double* __restrict re, double* __restrict im,
 // bin) leaks the same mirror products block after block, which would read as
 // an image; the Hann window's leakage falls off fast enough to leave them
 // out.
-void IqBalance::accumulate(const double* re, const double* im) {
+void IqBalance::accumulate(State& s, const double* re, const double* im) const {
   const std::int32_t n = m_ / 2;
   const std::int32_t nMask = n - 1;
   // The windowed value of even bin 2k, from bins 2k and 2k +- 2.
@@ -196,32 +197,32 @@ void IqBalance::accumulate(const double* re, const double* im) {
       cr += ar * br - ai * bi;
       ci += ar * bi + ai * br;
     }
-    ownPow_[d] = keep_ * ownPow_[d] + fresh * own;
+    s.ownPow[d] = keep_ * s.ownPow[d] + fresh * own;
     total += own;
-    mirPow_[d] = keep_ * mirPow_[d] + fresh * mir;
-    crossRe_[d] = keep_ * crossRe_[d] + fresh * cr;
-    crossIm_[d] = keep_ * crossIm_[d] + fresh * ci;
+    s.mirPow[d] = keep_ * s.mirPow[d] + fresh * mir;
+    s.crossRe[d] = keep_ * s.crossRe[d] + fresh * cr;
+    s.crossIm[d] = keep_ * s.crossIm[d] + fresh * ci;
   }
-  meanPower_ = keep_ * meanPower_ + fresh * total / cells_;
+  s.meanPower = keep_ * s.meanPower + fresh * total / cells_;
   // The averages' effective number of blocks, (sum of weights)^2 / sum of
   // squared weights: 1 after the first update, (1 + keep) / (1 - keep) later.
-  weightSum_ = keep_ * weightSum_ + fresh;
-  weightSquares_ = keep_ * keep_ * weightSquares_ + fresh * fresh;
+  s.weightSum = keep_ * s.weightSum + fresh;
+  s.weightSquares = keep_ * keep_ * s.weightSquares + fresh * fresh;
 }
 
 // One fixed-point step of the estimate per cell, weighted, smoothed, shrunk
 // and capped (see the header).
-void IqBalance::estimate() {
+void IqBalance::estimate(State& s) {
   const std::int32_t g = cellBins_;
-  const double blocks = weightSquares_ > 0.0
-                            ? weightSum_ * weightSum_ / weightSquares_
+  const double blocks = s.weightSquares > 0.0
+                            ? s.weightSum * s.weightSum / s.weightSquares
                             : 0.0;
-  const double floor = kSpectrumFloor * meanPower_;
+  const double floor = kSpectrumFloor * s.meanPower;
   for (std::int32_t d = 0; d < cells_; ++d) {
     numRe_[d] = numIm_[d] = den_[d] = 0.0;
-    const double a = mirPow_[d];  // the mirror side: the signal
-    const double b = ownPow_[d];  // this side: its image and noise
-    const double cr = crossRe_[d], ci = crossIm_[d];
+    const double a = s.mirPow[d];  // the mirror side: the signal
+    const double b = s.ownPow[d];  // this side: its image and noise
+    const double cr = s.crossRe[d], ci = s.crossIm[d];
     const double cross2 = cr * cr + ci * ci;
     const bool centre = d == 0 || d == cells_ - 1;
     if (centre || !(a > kDominance * b) || !(cross2 > kCoherence * a * b)) {
@@ -229,7 +230,7 @@ void IqBalance::estimate() {
     }
     // w at the mirror cell, and here, from the last estimate.
     const std::int32_t mirror = ((m_ - d * g - g / 2) & (m_ - 1)) / g;
-    const double sr = cellRe_[mirror], si = cellIm_[mirror];
+    const double sr = s.cellRe[mirror], si = s.cellIm[mirror];
     // u = (C - wS b) / (a - wS conj(C))
     const double nr = cr - sr * b, ni = ci - si * b;
     const double dr = a - (sr * cr + si * ci), di = -(si * cr - sr * ci);
@@ -270,43 +271,11 @@ void IqBalance::estimate() {
       vr *= scale;
       vi *= scale;
     }
-    cellRe_[d] = vr;
-    cellIm_[d] = vi;
+    s.cellRe[d] = vr;
+    s.cellIm[d] = vi;
   }
-  double* const corrections[] = {cellRe_.data(), cellIm_.data()};
+  double* const corrections[] = {s.cellRe.data(), s.cellIm.data()};
   smoothTwice(corrections, 2, tmp, cells_, kPostSpread);
-}
-
-bool IqBalance::Carried::operator==(const Carried& o) const {
-  return sameBits(stats, o.stats) && sameBits(cells, o.cells) &&
-         countdown == o.countdown;
-}
-
-void IqBalance::save(Carried& c) const {
-  c.stats.clear();
-  for (const Array* a : {&ownPow_, &mirPow_, &crossRe_, &crossIm_}) {
-    c.stats.insert(c.stats.end(), a->begin(), a->end());
-  }
-  c.cells.assign(cellRe_.begin(), cellRe_.end());
-  c.cells.insert(c.cells.end(), cellIm_.begin(), cellIm_.end());
-  c.stats.insert(c.stats.end(), {meanPower_, weightSum_, weightSquares_});
-  c.countdown = countdown_;
-}
-
-void IqBalance::restore(const Carried& c) {
-  const std::size_t n = static_cast<std::size_t>(cells_);
-  if (c.stats.size() != 4 * n + 3 || c.cells.size() != 2 * n) return;
-  std::size_t at = 0;
-  for (Array* a : {&ownPow_, &mirPow_, &crossRe_, &crossIm_}) {
-    std::copy_n(c.stats.begin() + at, n, a->begin());
-    at += n;
-  }
-  meanPower_ = c.stats[at];
-  weightSum_ = c.stats[at + 1];
-  weightSquares_ = c.stats[at + 2];
-  std::copy_n(c.cells.begin(), n, cellRe_.begin());
-  std::copy_n(c.cells.begin() + n, n, cellIm_.begin());
-  countdown_ = c.countdown;
 }
 
 }  // namespace bw

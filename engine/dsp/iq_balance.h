@@ -47,14 +47,19 @@
 // the estimate, over the whole spectrum, run every `updateEvery` blocks,
 // about every kUpdateSeconds.
 //
-// Ownership: the state owns its arrays, allocated from the heap given at
-// construction; configure sizes them (allocates), nothing else does. process
-// runs on the processing thread and neither allocates nor locks.
+// A stage of the receive chain (the shape is described in dsp/agc.h). What it
+// learns is its State; the stage owns its scratch, allocated from the heap
+// given at construction. configure sizes both (allocates), nothing else
+// does. process runs on the processing thread and neither allocates nor
+// locks.
 #pragma once
 
 #include <cstdint>
 #include <memory_resource>
 #include <vector>
+
+#include "dsp/chain_format.h"
+#include "dsp/receive_params.h"
 
 namespace bw {
 
@@ -68,55 +73,50 @@ class IqBalance {
   // more covers their transition and the rounding of the tuning.
   static constexpr double kReachHz = 6300.0;
 
+  // What is learned and carried from block to block: the averaged
+  // statistics per cell (own power, mirror power, cross product), the
+  // correction per cell, and blocks until the next update.
+  struct State {
+    explicit State(std::pmr::memory_resource* heap = std::pmr::get_default_resource())
+        : ownPow(heap), mirPow(heap), crossRe(heap), crossIm(heap),
+          cellRe(heap), cellIm(heap) {}
+    std::pmr::vector<double> ownPow, mirPow, crossRe, crossIm, cellRe, cellIm;
+    // The mean power of a cell and the two sums that count the blocks
+    // averaged.
+    double meanPower = 0.0, weightSum = 0.0, weightSquares = 0.0;
+    std::int32_t countdown = 0;
+    bool operator==(const State&) const = default;
+  };
+
   explicit IqBalance(std::pmr::memory_resource* heap);
 
-  // Sizes for m bins (a power of two, at least 2) of blocks of n = m/2
-  // frames at sampleRate (Hz) and resets the estimate. Allocates.
-  void configure(std::int32_t m, std::int32_t sampleRate);
+  // Sizes for the M bins (2^(order+1)) of the format's blocks; another
+  // stream resets the estimate. Allocates.
+  void configure(const ChainFormat& format, State& s);
 
   // Forgets everything learned: no correction until the next update.
-  void reset();
+  static void reset(State& s);
 
-  // One block's input spectrum (m bins, split parts) in place: updates the
-  // statistics and the estimate when one is due, then corrects the bins
-  // within kReachHz of centreHz (the tuning offset, Hz): the only ones the
-  // chain's filter lets through.
-  void process(double* re, double* im, double centreHz);
-
-  // What is carried from block to block (bit for bit; for the chain's saved
-  // state).
-  struct Carried {
-    // Own power, mirror power, cross re, cross im per cell, then the mean
-    // power and the two sums that count the blocks averaged.
-    std::vector<double> stats;
-    std::vector<double> cells;  // correction per cell, re then im
-    std::int32_t countdown = 0;
-    bool operator==(const Carried& other) const;
-  };
-  void save(Carried& c) const;
-  // `c` must come from a stage of the same size (else nothing changes).
-  void restore(const Carried& c);
-
+  // With AutoIqBalance on, one block's input spectrum (M bins, split parts)
+  // in place: updates the statistics and the estimate when one is due, then
+  // corrects the bins within kReachHz of the tuning offset: the only ones
+  // the chain's filter lets through.
+  void process(State& s, const ReceiveParams& p, double* re, double* im);
 
  private:
   using Array = std::pmr::vector<double>;
 
-  void accumulate(const double* re, const double* im);
-  void estimate();
-  void correctRun(double* re, double* im, const double* mirRe,
+  void accumulate(State& s, const double* re, const double* im) const;
+  void estimate(State& s);
+  void correctRun(const State& s, double* re, double* im, const double* mirRe,
                   const double* mirIm, std::int32_t first,
                   std::int32_t count) const;
 
+  ChainFormat format_;
   std::int32_t m_ = 0, cellBins_ = 1, cells_ = 0;
   std::int32_t updateEvery_ = 1;
   double binWidth_ = 0.0;  // Hz
   double keep_ = 0.0;  // weight of the old statistics at an update
-
-  // Carried: averaged statistics per cell (own power, mirror power, cross
-  // product), the correction per cell, blocks until the next update.
-  Array ownPow_, mirPow_, crossRe_, crossIm_, cellRe_, cellIm_;
-  double meanPower_ = 0.0, weightSum_ = 0.0, weightSquares_ = 0.0;
-  std::int32_t countdown_ = 0;
 
   // Scratch.
   Array numRe_, numIm_, den_, tmp_;     // smoothing work, one per cell

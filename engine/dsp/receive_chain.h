@@ -6,9 +6,13 @@
 // The chain never sees the 65-byte wire format: its caller decodes the block
 // (decodeParams) and hands it the typed parameters.
 //
+// The chain is a list of stages (dsp/agc.h describes their shape); each
+// stage decides from the parameters whether it runs, and what all of them
+// carry from block to block is one value, CarriedState.
+//
 // Ownership: the chain owns its transform (plans and the paired arrays they
-// run on), work arrays, overlap tails, AGC state, filter response and the
-// state carried from block to block; the arrays are allocated from `heap`.
+// run on), work arrays, stages and the state carried from block to block;
+// the arrays are allocated from `heap`.
 // The snapshot and the heap belong to the caller and must outlive the chain.
 //
 // Threads: configure and clearTails run while no block is being processed;
@@ -16,14 +20,18 @@
 // locks, waits or does I/O. reading() may be called on any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory_resource>
 #include <vector>
 
 #include "dsp/agc.h"
+#include "dsp/chain_format.h"
 #include "dsp/dc_removal.h"
+#include "dsp/filter_design.h"
 #include "dsp/fine_tuning.h"
 #include "dsp/iq_balance.h"
+#include "dsp/overlap_tails.h"
 #include "dsp/receive_params.h"
 #include "dsp/split_buffer.h"
 #include "dsp/spectrum_snapshot.h"
@@ -32,23 +40,8 @@
 
 namespace bw {
 
-// The sample format of the blocks.
-struct ChainFormat {
-  std::int32_t order = 0;          // N = 2^order frames a block, 8..16
-  std::int32_t sampleRate = 0;     // Hz
-  std::int32_t bitsPerSample = 0;  // 8, 16, 24 or 32
-};
-
 // True for the sample rates the chain accepts (Hz).
 bool isSupportedSampleRate(std::int32_t sampleRate);
-
-// How many blocks a run must have processed with the parameters p before the
-// AGC decides from its full history: the blocks it holds (agcHoldBlocks,
-// 1..kAgcMaxHoldBlocks) when p turns the AGC on, 0 when it does not (a fixed
-// gain keeps no history). Until then the AGC's empty ring entries hold 0,
-// which makes its gain 0: silence. Ring entries 0..count-1 are the ones in
-// use.
-std::int32_t agcHistoryBlocks(const ReceiveParams& p);
 
 class ReceiveChain {
  public:
@@ -84,57 +77,56 @@ class ReceiveChain {
   // Zeroes the overlap tails.
   void clearTails();
 
-  // What the chain carries from one block to the next: overlap tails,
-  // automatic-gain state, flush bit, filter band and response, the automatic
-  // I/Q balance's statistics and estimate, the exact tuning's oscillator
-  // phase and the DC levels. For tools that
-  // run one recording on several chains; saving allocates, so not on the
-  // processing thread. Equal states (bit for bit) give equal output for the
-  // same blocks.
+  // What the chain carries from one block to the next: the format it was
+  // configured for and each stage's state. For tools that run one recording
+  // on several chains; a copy allocates, so not on the processing thread.
+  // Equal states give equal output for the same blocks.
   struct CarriedState {
-    std::vector<double> tailRe, tailIm, agcRing, filterMag, filterPhase;
-    std::int32_t agcPos = 0;
-    double agcPrevious = 0.0, agcCurrent = 0.0;
-    std::uint32_t lastFlushBit = 0;
-    std::int32_t lowCut = 0, highCut = 0;
-    IqBalance::Carried iqBalance;
-    double tunePhase = 0.0;  // exact tuning's oscillator
-    double dcLevel[2] = {0.0, 0.0};
-    bool dcPrimed[2] = {false, false};
-    bool operator==(const CarriedState& other) const;
+    explicit CarriedState(std::pmr::memory_resource* heap = std::pmr::get_default_resource())
+        : filter(heap), iqBalance(heap), tails(heap), agc(heap) {}
+    ChainFormat format;
+    BandFilter::State filter;
+    DcTracker dc;
+    IqBalance::State iqBalance;
+    FineTuner::State tuning;
+    OverlapTails::State tails;
+    Agc::State agc;
+    bool operator==(const CarriedState&) const = default;
   };
-  void saveState(CarriedState& state) const;
-  // `state` must come from a chain of the same format.
-  void restoreState(const CarriedState& state);
+  void saveState(CarriedState& state) const { state = carried_; }
+  // False (nothing changed) for a state saved at another format.
+  bool restoreState(const CarriedState& state);
 
   bool runnable() const { return nsp_.complete(); }
   // The linear gain applied to the envelope in the last block.
-  double reading() const {
-    return agc_.currentGain.load(std::memory_order_relaxed);
-  }
+  double reading() const { return reading_.load(std::memory_order_relaxed); }
   std::int32_t blockSamples() const { return n_; }  // N
   std::int32_t fftLength() const { return m_; }     // M
   std::int32_t bufferBytes() const { return bufferBytes_; }
   double binWidth() const { return binWidth_; }     // Hz per bin
-  const ChainFormat& format() const { return format_; }
+  const ChainFormat& format() const { return carried_.format; }
 
  private:
   using Array = std::pmr::vector<double>;
   using Samples = std::pmr::vector<std::int32_t>;
 
   void spectralSteps(std::uint32_t flags, std::int64_t bins,
-                     const double* filterMag, const double* filterPhase);
+                     const FineTuner::Response& filter);
+  // The transform's arrays as a filter design's scratch: free before the
+  // forward transform and between the polar conversion and the spectral
+  // steps, as the block rewrites them before it reads them.
+  DesignScratch designScratch() {
+    return {processed_.re(), processed_.im(), freq_.re(), freq_.im()};
+  }
   void writeSilence(std::uint8_t* output) const;
 
   PrimitiveEntries nsp_;
   SpectrumSnapshot& spectrum_;
 
   // Sizes (configure).
-  ChainFormat format_;
   std::int32_t n_ = 0, m_ = 0, fftOrder_ = 0;
   std::int32_t bufferBytes_ = 0;
   std::int32_t maxAmplitude_ = 0;  // 2^(bits-1) - 1
-  std::int32_t rampSamples_ = 0;   // AGC ramp, 1 ms
   double binWidth_ = 0.0;
 
   // The M-point transform, planned in configure.
@@ -147,18 +139,18 @@ class ReceiveChain {
   SplitBuffer processed_;
   SplitBuffer freq_;  // transform output; a filter design's response
   Array mag_, phase_;
-  Array filterMag_, filterPhase_, tailRe_, tailIm_, rotMag_, rotPhase_;
+  Array rotMag_, rotPhase_;
 
-  // Carried from block to block.
-  AgcState agc_;
-  std::uint32_t lastFlushBit_ = 0;
-  std::int32_t curLowCut_ = 0, curHighCut_ = 0;
-  IqBalance iqBalance_;  // sized and reset with a new transform length or rate
-
-  // Extensions (used only when their bit is set in the extensions word).
-  FineTuner fineTuner_;
-  DcTracker dc_;
+  // The stages, in the order a block meets them.
+  BandFilter filter_;
   DcSettings dcSettings_;
+  IqBalance iqBalance_;
+  FineTuner fineTuner_;
+  OverlapTails tails_;
+  Agc agc_;
+
+  CarriedState carried_;
+  std::atomic<double> reading_{0.0};  // the gain stage's gain, for other threads
 };
 
 }  // namespace bw

@@ -14,16 +14,24 @@ namespace {
 class AgcTest : public ::testing::Test {
  protected:
   static constexpr int kN = 256;
-  AgcTest() { s.ring.resize(25, 0.0); }
+  AgcTest() {
+    agc.configure({8, 48000, 16}, s);
+    EXPECT_EQ(s.ring.size(), 25u);
+  }
   // Fills the envelope with `value` everywhere and runs the AGC.
   std::vector<double> block(double value, int hold = 10, double ceiling = 1e9) {
     std::vector<double> mag(kN, value);
-    applyAgc(s, mag.data(), kN, 48, hold, ceiling, nsp);
+    ReceiveParams p;
+    p.flags = flag::AgcOn;
+    p.agcBlocks = hold;
+    p.gain = ceiling;
+    agc.process(s, p, mag.data(), kN, nsp);
     return mag;
   }
-  double gain() { return s.currentGain.load(); }
+  double gain() { return s.currentGain; }
 
-  AgcState s{std::pmr::get_default_resource()};
+  Agc agc;
+  Agc::State s;
   PrimitiveEntries nsp = directPrimitives();
 };
 

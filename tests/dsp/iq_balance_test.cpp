@@ -232,9 +232,9 @@ double largestCorrection(ReceiveChain& chain) {
   ReceiveChain::CarriedState s;
   chain.saveState(s);
   double largest = 0.0;
-  const std::size_t cells = s.iqBalance.cells.size() / 2;
-  for (std::size_t c = 0; c < cells; ++c) {
-    const double size = std::hypot(s.iqBalance.cells[c], s.iqBalance.cells[c + cells]);
+  const auto& w = s.iqBalance;
+  for (std::size_t c = 0; c < w.cellRe.size(); ++c) {
+    const double size = std::hypot(w.cellRe[c], w.cellIm[c]);
     if (!std::isfinite(size)) return std::nan("");
     largest = std::max(largest, size);
   }

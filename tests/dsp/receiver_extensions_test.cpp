@@ -180,7 +180,8 @@ TEST(ExactTuning, OscillatorIsPhaseContinuousAcrossBlocksAndRetunes) {
   const int n = 256, rate = 8000;
   std::pmr::monotonic_buffer_resource heap;
   FineTuner tuner(&heap);
-  tuner.configure(n, rate);
+  FineTuner::State state;
+  tuner.configure({8, rate, 16}, state);
   const double residuals[] = {-13.25, -13.25, 7.5, 7.5, 0.0, -40.0};
   std::vector<Complex> z;
   std::vector<double> steps;  // residual in force for each sample
@@ -188,7 +189,7 @@ TEST(ExactTuning, OscillatorIsPhaseContinuousAcrossBlocksAndRetunes) {
   for (double r : residuals) {
     std::fill(re.begin(), re.end(), 1.0);
     std::fill(im.begin(), im.end(), 0.0);
-    tuner.rotate(re.data(), im.data(), r);
+    tuner.rotate(state, re.data(), im.data(), r);
     for (int k = 0; k < n; ++k) {
       z.emplace_back(re[k], im[k]);
       steps.push_back(r);
@@ -303,7 +304,7 @@ TEST(ReceiverExtensions, StateCarriesAndStaysFiniteOnSilenceAndFullScale) {
   a.run(p, 2, full);
   ReceiveChain::CarriedState state;
   a.chain().saveState(state);
-  for (double level : state.dcLevel) {
+  for (double level : state.dc.level) {
     EXPECT_TRUE(std::isfinite(level));
     EXPECT_LE(std::abs(level), 2147483647.0);
   }
@@ -328,8 +329,8 @@ TEST(ReceiverExtensions, StateCarriesAndStaysFiniteOnSilenceAndFullScale) {
   a.run(p, 2, silence);
   a.chain().saveState(after);
   // The levels decay to exactly zero instead of into denormals.
-  EXPECT_EQ(after.dcLevel[0], 0.0);
-  EXPECT_EQ(after.dcLevel[1], 0.0);
+  EXPECT_EQ(after.dc.level[0], 0.0);
+  EXPECT_EQ(after.dc.level[1], 0.0);
 }
 
 }  // namespace

@@ -33,10 +33,7 @@ std::optional<ReceiveChain::CarriedState> agcWarmUpState(
   std::vector<std::uint8_t> captured(static_cast<std::size_t>(chain.bufferBytes()));
   std::vector<std::uint8_t> played(captured.size());
   std::vector<std::uint8_t> first;  // block 0, captured
-  auto filled = [&] {
-    return std::count_if(state.agcRing.begin(), state.agcRing.begin() + hold,
-                         [](double r) { return r != 0.0; });
-  };
+  const auto filled = [&] { return Agc::readingsHeld(state.agc, static_cast<std::int32_t>(hold)); };
   for (std::int64_t b = 0; b < blocks && static_cast<std::size_t>(filled()) < hold; ++b) {
     if (stop && *stop) return std::nullopt;
     const std::int64_t got = reader.peek(b * n, samples.data(), n);
@@ -51,18 +48,13 @@ std::optional<ReceiveChain::CarriedState> agcWarmUpState(
   }
   if (filled() == 0) return std::nullopt;
 
-  // An empty slot holds 0, which the AGC would take as its gain.
   ReceiveChain::CarriedState start = fresh;
-  start.agcRing = state.agcRing;
-  const auto used = start.agcRing.begin() + static_cast<std::ptrdiff_t>(hold);
-  const double largest = *std::max_element(start.agcRing.begin(), used);
-  std::replace(start.agcRing.begin(), used, 0.0, largest);
+  start.agc = Agc::warmStart(fresh.agc, state.agc, static_cast<std::int32_t>(hold));
   // The gain the chain gives block 0 from this history, so that block 0
   // starts at it rather than ramping up from zero.
   chain.restoreState(start);
   chain.process(params, first.data(), played.data());
-  start.agcPrevious = chain.reading();
-  start.agcCurrent = start.agcPrevious;
+  Agc::startAt(start.agc, chain.reading());
   return start;
 }
 
