@@ -26,21 +26,13 @@ double sum(const double* x, std::int32_t n) {
   for (; i < n; ++i) a += x[i];
   return (a + b) + (c + d);
 }
-}  // namespace
 
-DcSettings dcSettings(std::int32_t sampleRate) {
-  DcSettings s;
-  while (s.stride < kDcMaxStride && sampleRate / (2.0 * s.stride) >= kMinRunRate) {
-    s.stride *= 2;
-  }
-  for (std::int32_t i = 0; i < s.stride; ++i) {
-    s.ramp[i] = static_cast<double>(i + 1) / s.stride;
-  }
-  s.gain = -std::expm1(-2.0 * std::numbers::pi * kDcCornerHz * s.stride / sampleRate);
-  return s;
-}
-
-void removeDc(DcTracker& t, int channel, double* x, std::int32_t n,
+// Subtracts the tracked DC level of device channel `channel` (0 or 1) from
+// x[0..n-1] in place and carries the level on (n a multiple of the stride;
+// a shorter last run is allowed). Levels below 1e-20 become 0 at the end, so
+// silence never leaves denormals. The level is a weighted mean of the
+// inputs, so it stays within their range.
+void removeDc(DcRemoval::State& t, int channel, double* x, std::int32_t n,
               const DcSettings& s) {
   double level = t.level[channel];
   if (!t.primed[channel] && n > 0) {
@@ -55,11 +47,32 @@ void removeDc(DcTracker& t, int channel, double* x, std::int32_t n,
   }
   t.level[channel] = std::fabs(level) < kFlushLevel ? 0.0 : level;
 }
+}  // namespace
 
-void removeCaptureDc(DcTracker& t, double* i, double* q, std::int32_t n,
-                     const DcSettings& s, bool swapped, bool mono) {
-  removeDc(t, swapped ? 1 : 0, i, n, s);
-  if (!mono) removeDc(t, swapped ? 0 : 1, q, n, s);
+DcSettings dcSettings(std::int32_t sampleRate) {
+  DcSettings s;
+  while (s.stride < kDcMaxStride && sampleRate / (2.0 * s.stride) >= kMinRunRate) {
+    s.stride *= 2;
+  }
+  for (std::int32_t i = 0; i < s.stride; ++i) {
+    s.ramp[i] = static_cast<double>(i + 1) / s.stride;
+  }
+  s.gain = -std::expm1(-2.0 * std::numbers::pi * kDcCornerHz * s.stride / sampleRate);
+  return s;
+}
+
+void DcRemoval::configure(const ChainFormat& f, State& state) {
+  settings_ = dcSettings(f.sampleRate);
+  if (isNewStream(format_, f)) reset(state);
+  format_ = f;
+}
+
+void DcRemoval::process(State& state, const ReceiveParams& p, double* i,
+                        double* q, std::int32_t n) const {
+  if (!(p.extensions & ext::DcRemoval)) return;
+  const bool swapped = p.flags & flag::SwapInput;
+  removeDc(state, swapped ? 1 : 0, i, n, settings_);
+  if (!(p.flags & flag::MonoInput)) removeDc(state, swapped ? 0 : 1, q, n, settings_);
 }
 
 }  // namespace bw

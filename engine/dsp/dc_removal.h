@@ -13,20 +13,18 @@
 //
 // Units: sample values as captured (integer scale of the PCM width). The
 // state is two levels, one per device channel (the first and second sample
-// of a frame), so that swapping I and Q does not disturb it.
+// of a frame), so that swapping I and Q does not disturb it. A stage of the
+// receive chain (the shape is described in dsp/agc.h).
 #pragma once
 
 #include <cstdint>
 
+#include "dsp/chain_format.h"
+#include "dsp/receive_params.h"
+
 namespace bw {
 
 constexpr double kDcCornerHz = 10.0;
-
-struct DcTracker {
-  double level[2] = {0.0, 0.0};     // per device channel
-  bool primed[2] = {false, false};  // level holds an estimate
-  bool operator==(const DcTracker&) const = default;
-};
 
 constexpr std::int32_t kDcMaxStride = 64;
 
@@ -38,21 +36,29 @@ struct DcSettings {
 };
 DcSettings dcSettings(std::int32_t sampleRate);
 
-// Subtracts the tracked DC level of device channel `channel` (0 or 1) from
-// x[0..n-1] in place and carries the level on (n a multiple of the stride;
-// a shorter last run is allowed). Levels below 1e-20 become 0 at the end, so
-// silence never leaves denormals. The level is a weighted mean of the
-// inputs, so it stays within their range.
-void removeDc(DcTracker& t, int channel, double* x, std::int32_t n,
-              const DcSettings& s);
+class DcRemoval {
+ public:
+  struct State {
+    double level[2] = {0.0, 0.0};     // per device channel
+    bool primed[2] = {false, false};  // level holds an estimate
+    bool operator==(const State&) const = default;
+  };
 
-// DC removal on a block as unpacked: i and q hold the device's first and
-// second channel, or the reverse when swapped; with mono only i is used (q
-// is about to become a copy of it), so only its channel is tracked.
-void removeCaptureDc(DcTracker& t, double* i, double* q, std::int32_t n,
-                     const DcSettings& s, bool swapped, bool mono);
+  // Runs at the format's rate; another stream starts the levels afresh.
+  void configure(const ChainFormat& format, State& s);
+  // Forgets both levels (the next block primes them again).
+  static void reset(State& s) { s = State{}; }
 
-// Forgets both levels (the next block primes them again).
-inline void resetDc(DcTracker& t) { t = DcTracker{}; }
+  // With DcRemoval on, removes the DC of a block as unpacked: i and q hold
+  // the device's first and second channel, or the reverse with SwapInput;
+  // with MonoInput only i is used (q is about to become a copy of it), so
+  // only its channel is tracked.
+  void process(State& s, const ReceiveParams& p, double* i, double* q,
+               std::int32_t n) const;
+
+ private:
+  DcSettings settings_;
+  ChainFormat format_;
+};
 
 }  // namespace bw

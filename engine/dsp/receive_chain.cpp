@@ -91,8 +91,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   // rate) starts their history afresh.
   CarriedState& s = carried_;
   filter_.configure(f, s.filter);
-  if (isNewStream(s.format, f)) resetDc(s.dc);
-  dcSettings_ = dcSettings(f.sampleRate);
+  dc_.configure(f, s.dc);
   iqBalance_.configure(f, s.iqBalance);
   fineTuner_.configure(f, s.tuning);
   tails_.configure(f, s.tails);
@@ -170,10 +169,7 @@ void ReceiveChain::process(const ReceiveParams& params,
   double* timeIm = time_.im();
   unpackCapture(input, format().bitsPerSample, p.flags & flag::SwapInput, n,
                 timeRe, timeIm);
-  if (p.extensions & ext::DcRemoval) {
-    removeCaptureDc(s.dc, timeRe, timeIm, n, dcSettings_, p.flags & flag::SwapInput,
-                    p.flags & flag::MonoInput);
-  }
+  dc_.process(s.dc, p, timeRe, timeIm, n);
   if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
 
   transform_.forward(timeRe, freq_.re());

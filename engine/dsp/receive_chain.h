@@ -86,7 +86,7 @@ class ReceiveChain {
         : filter(heap), iqBalance(heap), tails(heap), agc(heap) {}
     ChainFormat format;
     BandFilter::State filter;
-    DcTracker dc;
+    DcRemoval::State dc;
     IqBalance::State iqBalance;
     FineTuner::State tuning;
     OverlapTails::State tails;
@@ -143,7 +143,7 @@ class ReceiveChain {
 
   // The stages, in the order a block meets them.
   BandFilter filter_;
-  DcSettings dcSettings_;
+  DcRemoval dc_;
   IqBalance iqBalance_;
   FineTuner fineTuner_;
   OverlapTails tails_;
