@@ -1,11 +1,6 @@
 // The gain stage: automatic gain control over a block's envelope, or the
-// fixed gain when the AGC is off.
-//
-// Like every stage of the receive chain it has one shape: State, the value
-// it carries from block to block (a field of the chain's carried state);
-// configure, which sizes the stage and its state for a format (allocates:
-// not on the processing thread); reset, which forgets the history; and
-// process, which runs one block as the parameters say and never allocates.
+// fixed gain when the AGC is off. A stage of the receive chain (the shape is
+// described in dsp/receive_chain.h).
 #pragma once
 
 #include <cstdint>

@@ -14,7 +14,7 @@
 // Units: sample values as captured (integer scale of the PCM width). The
 // state is two levels, one per device channel (the first and second sample
 // of a frame), so that swapping I and Q does not disturb it. A stage of the
-// receive chain (the shape is described in dsp/agc.h).
+// receive chain (the shape is described in dsp/receive_chain.h).
 #pragma once
 
 #include <cstdint>

@@ -48,7 +48,7 @@ void designFilter(const FilterArrays& a, std::int32_t n,
 
 // The band filter: designs the response for the band the parameters ask for
 // and keeps it from block to block. A stage of the receive chain (the shape
-// is described in dsp/agc.h).
+// is described in dsp/receive_chain.h).
 class BandFilter {
  public:
   struct State {

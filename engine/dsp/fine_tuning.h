@@ -9,9 +9,9 @@
 // the filter acts after the bin rotation, it is moved up by the residual
 // (shiftedFilter), so that its edges follow the exact offset.
 //
-// A stage of the receive chain (the shape is described in dsp/agc.h), which
-// acts at two places: the filter response (before the spectral steps) and
-// the output (after the overlap-add).
+// A stage of the receive chain (the shape is described in
+// dsp/receive_chain.h) that acts at two places: the filter response (before
+// the spectral steps) and the output (after the overlap-add).
 //
 // Ownership: the tuner owns its phasor table (N values re and im) and the
 // moved filter response (M values mag and phase), allocated from the heap

@@ -47,11 +47,11 @@
 // the estimate, over the whole spectrum, run every `updateEvery` blocks,
 // about every kUpdateSeconds.
 //
-// A stage of the receive chain (the shape is described in dsp/agc.h). What it
-// learns is its State; the stage owns its scratch, allocated from the heap
-// given at construction. configure sizes both (allocates), nothing else
-// does. process runs on the processing thread and neither allocates nor
-// locks.
+// A stage of the receive chain (the shape is described in
+// dsp/receive_chain.h). What it learns is its State; the stage owns its
+// scratch, allocated from the heap given at construction. configure sizes
+// both (allocates), nothing else does. process runs on the processing
+// thread and neither allocates nor locks.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // The overlap tails of fast convolution: each block's inverse transform is M
 // = 2N samples long, and its second half is added to the start of the next
-// block. A stage of the receive chain (the shape is described in dsp/agc.h).
+// block. A stage of the receive chain (the shape is described in
+// dsp/receive_chain.h).
 #pragma once
 
 #include <cstdint>

@@ -87,8 +87,8 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   for (Array* v : {&mag_, &phase_, &rotMag_, &rotPhase_}) v->resize(m, 0.0);
   resizeSnapshot(spectrum_, m);
 
-  // Each stage sizes itself and its state; another stream (a new length or
-  // rate) starts their history afresh.
+  // Each stage sizes itself and its state, and drops the history that does
+  // not fit another stream (a new length or rate).
   CarriedState& s = carried_;
   filter_.configure(f, s.filter);
   dc_.configure(f, s.dc);

@@ -6,9 +6,14 @@
 // The chain never sees the 65-byte wire format: its caller decodes the block
 // (decodeParams) and hands it the typed parameters.
 //
-// The chain is a list of stages (dsp/agc.h describes their shape); each
-// stage decides from the parameters whether it runs, and what all of them
-// carry from block to block is one value, CarriedState.
+// The chain is a list of stages of one shape: State, the value a stage
+// carries from block to block (a field of CarriedState); configure, which
+// sizes the stage and its state for a format and decides what of its
+// history another stream keeps (allocates: not on the processing thread);
+// reset, which forgets the history; and process, which runs one block if
+// the parameters turn the stage on and never allocates. A stage owns its
+// scratch or is handed it as an argument. Adding one: its file, a member
+// and its State in CarriedState, and a line each in configure and process.
 //
 // Ownership: the chain owns its transform (plans and the paired arrays they
 // run on), work arrays, stages and the state carried from block to block;
