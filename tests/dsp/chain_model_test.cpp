@@ -14,38 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "dsp/receive_chain.h"
-#include "dsp/spectrum_snapshot.h"
-#include "primitives/primitive_entries.h"
+#include "support/chain_harness.h"
 
 namespace {
 
 using Real = long double;
 using Complex = std::complex<Real>;
 constexpr Real kPi = std::numbers::pi_v<Real>;
-
-// ---- How the test reaches the chain (the only engine-facing part). ----
-class ChainUnderTest {
- public:
-  ChainUnderTest() {
-    snapshot_.values = values_.data();
-    snapshot_.capacity = static_cast<std::int64_t>(values_.size());
-  }
-  bool configure(int order, int rate, int bits) {
-    return chain_.configure({order, rate, bits});
-  }
-  void process(const std::uint8_t* params, const std::uint8_t* in,
-               std::uint8_t* out) {
-    chain_.process(bw::decodeParams(params), in, out);
-  }
-  const double* spectrum() const { return snapshot_.values; }
-  double reading() const { return chain_.reading(); }
-
- private:
-  std::vector<double> values_ = std::vector<double>(std::size_t{2} << 16, 0.0);
-  bw::SpectrumSnapshot snapshot_;
-  bw::ReceiveChain chain_{bw::directPrimitives(), snapshot_};
-};
 
 // ---- The parameter block, written byte by byte. ----
 namespace bit {
@@ -375,8 +350,8 @@ TEST(ChainModelTest, ChainAgreesWithTheScalarModelOverRandomBlocks) {
     const int bits = kWidths[(c / 9 + c) % 4];
     const int rate = kRates[std::uniform_int_distribution<int>(0, 8)(rng)];
     const int n = 1 << order;
-    ChainUnderTest chain;
-    ASSERT_TRUE(chain.configure(order, rate, bits));
+    // The chain is reached only through the parameter block's bytes.
+    bw::test::ChainHarness chain({order, rate, bits});
     ChainModel model(order, rate, bits);
     SCOPED_TRACE("case " + std::to_string(c) + ": order " + std::to_string(order) +
                  ", " + std::to_string(bits) + " bits, " + std::to_string(rate) + " Hz");
@@ -416,8 +391,8 @@ TEST(ChainModelTest, ChainAgreesWithTheScalarModelOverRandomBlocks) {
       else if (chance(0.2)) p.low = std::int32_t(20 + u(rng) * 800);
 
       const auto in = randomInput(rng, n, bits, rate, std::int64_t{b} * n);
-      std::vector<std::uint8_t> got(in.size()), want;
-      chain.process(encode(p).data(), in.data(), got.data());
+      const auto got = chain.process(bw::decodeParams(encode(p).data()), in);
+      std::vector<std::uint8_t> want;
       model.process(p, in, want);
       SCOPED_TRACE("block " + std::to_string(b) + ", flags " + std::to_string(p.flags));
 
@@ -433,7 +408,7 @@ TEST(ChainModelTest, ChainAgreesWithTheScalarModelOverRandomBlocks) {
         spectrumError = std::max(spectrumError, std::abs(chain.spectrum()[k] - ws[k]) / scale);
       }
       ASSERT_LE(spectrumError, 1e-9);
-      ASSERT_NEAR(chain.reading(), double(model.reading()),
+      ASSERT_NEAR(chain.chain().reading(), double(model.reading()),
                   1e-9 * std::abs(double(model.reading())));
 
       const std::int64_t rawBins = std::llrint(p.tune / double(model.binWidth()));
@@ -466,15 +441,13 @@ TEST(ChainModelTest, ChainAgreesWithTheScalarModelOverRandomBlocks) {
 }
 
 TEST(ChainModelTest, ZeroFlagsPassTheCaptureThrough) {
-  ChainUnderTest chain;
-  ASSERT_TRUE(chain.configure(8, 48000, 24));
+  bw::test::ChainHarness chain({8, 48000, 24});
   ChainModel model(8, 48000, 24);
   std::mt19937 rng(5);
   const auto in = randomInput(rng, 256, 24, 48000, 0);
-  std::vector<std::uint8_t> got(in.size()), want;
-  chain.process(encode(Params{}).data(), in.data(), got.data());
+  std::vector<std::uint8_t> want;
   model.process(Params{}, in, want);
-  EXPECT_EQ(got, want);
+  EXPECT_EQ(chain.process(bw::decodeParams(encode(Params{}).data()), in), want);
 }
 
 }  // namespace

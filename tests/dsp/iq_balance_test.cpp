@@ -13,6 +13,7 @@
 #include <random>
 
 #include "dsp/receive_chain.h"
+#include "support/chain_harness.h"
 #include "support/engine_fixture.h"
 
 namespace bw::test {
@@ -21,38 +22,29 @@ namespace {
 constexpr double kRate = 48000.0;
 constexpr int kOrder = 11;
 constexpr int kN = 1 << kOrder;
+constexpr ChainFormat kFormat{kOrder, 48000, 16};
 constexpr double kBinWidth = kRate / (2 * kN);  // 11.71875 Hz
 constexpr double kBlockSeconds = kN / kRate;
 constexpr int kListenBin = 128;                  // 1500 Hz, 64 periods a block
 
 double db(double ratio) { return 20.0 * std::log10(ratio); }
 
-// One chain with its own snapshot and parameter block.
+// One chain with its own parameter block.
 class Receiver {
  public:
-  explicit Receiver(const ReceiveParams& p) {
-    snapshot_.values = spectrum_.data();
-    snapshot_.capacity = static_cast<std::int64_t>(spectrum_.size());
-    EXPECT_TRUE(chain_.configure({kOrder, 48000, 16}));
-    params_ = p;
-  }
+  explicit Receiver(const ReceiveParams& p) : params_(p) {}
   // Runs one block; returns the left output channel.
   std::vector<std::int32_t> run(const std::vector<std::int32_t>& i,
                                 const std::vector<std::int32_t>& q) {
-    const auto in = packFrames(i, q, 16);
-    std::vector<std::uint8_t> out(in.size());
-    chain_.process(params_, in.data(), out.data());
     std::vector<std::int32_t> left, right;
-    unpackFrames(out, 16, left, right);
+    harness_.run(params_, i, q, left, right);
     return left;
   }
-  ReceiveChain& chain() { return chain_; }
+  ReceiveChain& chain() { return harness_.chain(); }
 
  private:
-  std::vector<double> spectrum_ = std::vector<double>(2 * kN, 0.0);
-  SpectrumSnapshot snapshot_;
-  ReceiveChain chain_{directPrimitives(), snapshot_};
   ReceiveParams params_;
+  ChainHarness harness_{kFormat};
 };
 
 // A fixed-gain receiver (no AGC, no squelch) of the band lowHz..highHz, with

@@ -9,6 +9,7 @@
 
 #include "core/engine_state.h"
 #include "dsp/receive_chain.h"
+#include "support/chain_harness.h"
 #include "support/engine_fixture.h"
 
 namespace bw::test {
@@ -20,26 +21,18 @@ constexpr double kBinWidth = kRate / (2 * kN);  // 11.71875 Hz
 
 class PipelineTest : public ::testing::Test {
  protected:
-  PipelineTest() {
-    snapshot.values = spectrum.data();
-    snapshot.capacity = static_cast<std::int64_t>(spectrum.size());
-    configure(11);
-  }
   void configure(int order) { ASSERT_TRUE(chain.configure({order, 48000, 16})); }
   void send(const ReceiveParams& p) { params = p; }
   std::vector<std::uint8_t> runBlock(const std::vector<std::uint8_t>& input) {
-    EXPECT_EQ(input.size(), static_cast<std::size_t>(chain.bufferBytes()));
-    std::vector<std::uint8_t> output(input.size());
-    chain.process(params, input.data(), output.data());
-    return output;
+    return harness.process(params, input);
   }
   std::vector<std::uint8_t> silence() {
     return std::vector<std::uint8_t>(chain.bufferBytes(), 0);
   }
+  const double* spectrum() const { return harness.spectrum().data(); }
 
-  std::vector<double> spectrum = std::vector<double>(2 * kN, 0.0);
-  SpectrumSnapshot snapshot;
-  ReceiveChain chain{directPrimitives(), snapshot};
+  ChainHarness harness{{11, 48000, 16}};  // a snapshot of M = 2 kN values
+  ReceiveChain& chain = harness.chain();
   ReceiveParams params;
 
   // Streams `blocks` consecutive blocks of a continuous complex tone and
@@ -50,8 +43,7 @@ class PipelineTest : public ::testing::Test {
     std::vector<std::int32_t> i, q;
     for (int b = 0; b < blocks; ++b) {
       complexTone(amplitude, frequencyHz, kRate, std::int64_t{b} * kN, kN, i, q);
-      const auto out = runBlock(packFrames(i, q, 16));
-      unpackFrames(out, 16, left, right);
+      harness.run(params, i, q, left, right);
     }
   }
 
@@ -62,27 +54,50 @@ class PipelineTest : public ::testing::Test {
   }
 };
 
-TEST_F(PipelineTest, TunedToneComesOutAtTheRotatedBinOnBothChannels) {
-  ReceiveParams p = consoleParams();
-  p.tuneOffsetHz = 1000;  // 85.33 bins, rounded 85, raised to 86
-  send(p);
-  std::vector<std::int32_t> left, right;
-  streamTone(8000.0, 128 * kBinWidth, 14, left, right);
-
-  EXPECT_EQ(left, right);  // MonoOutput
-  // 128 - 86 = bin 42, 492.1875 Hz. The AGC brings the envelope to 16384.
-  const double wanted = toneAmplitude(left, 42 * kBinWidth, kRate);
-  EXPECT_NEAR(wanted, 16384.0, 16384.0 * 0.02);
-  EXPECT_LT(toneAmplitude(left, 128 * kBinWidth, kRate), wanted * 1e-3);
-}
-
-TEST_F(PipelineTest, UntunedToneComesOutAtItsOwnFrequency) {
-  send(consoleParams());
-  std::vector<std::int32_t> left, right;
-  streamTone(8000.0, 1500.0, 14, left, right);
-  const double wanted = toneAmplitude(left, 1500.0, kRate);
-  EXPECT_NEAR(wanted, 16384.0, 16384.0 * 0.02);
-  EXPECT_LT(toneAmplitude(left, 492.1875, kRate), wanted * 1e-3);
+// Where a tone comes out of the console's receiver: at its tuned frequency
+// (the AGC brings the envelope to 16384, and nothing is left where it went
+// in), or, in a removed sideband, not at all.
+TEST_F(PipelineTest, TonesComeOutWhereTuningAndSidebandPutThem) {
+  struct Case {
+    const char* what;
+    std::uint32_t set, clear;  // flags changed from the console's
+    std::int32_t offsetHz;
+    double toneHz;
+    double heardHz;  // where it plays; 0: silence
+    double leakHz;   // where nothing may stay; 0: no check
+    double quietPeak;
+  };
+  const Case cases[] = {
+      // 1000 Hz: 85.33 bins, rounded 85, raised to 86; 128 - 86 = bin 42.
+      {"tuned", 0, 0, 1000, 128 * kBinWidth, 42 * kBinWidth, 128 * kBinWidth, 0},
+      {"untuned", 0, 0, 0, 1500.0, 1500.0, 492.1875, 0},
+      // The real part of a tone at -1500 Hz is a 1500 Hz audio tone.
+      {"lower sideband", flag::LowerSideband, flag::UpperSideband, 0, -1500.0, 1500.0, 0, 0},
+      // Only the filter's stop-band leakage remains; the squelch mutes it.
+      {"removed sideband", 0, 0, 0, -1500.0, 0, 0, 2.0},
+      {"removed sideband, tuned", 0, 0, 1000, -1500.0, 0, 0, 2.0},
+      // Silence from the sidebands alone.
+      {"both sidebands", flag::LowerSideband, flag::SquelchOn, 0, 1500.0, 0, 0, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ReceiveParams p = consoleParams();
+    p.flags = (p.flags & ~c.clear) | c.set;
+    p.tuneOffsetHz = c.offsetHz;
+    send(p);
+    std::vector<std::int32_t> left, right;
+    streamTone(8000.0, c.toneHz, 14, left, right);
+    EXPECT_EQ(left, right);  // MonoOutput
+    if (c.heardHz == 0) {
+      EXPECT_LE(peak(left), c.quietPeak);
+      continue;
+    }
+    const double wanted = toneAmplitude(left, c.heardHz, kRate);
+    EXPECT_NEAR(wanted, 16384.0, 16384.0 * 0.02);
+    if (c.leakHz > 0) {
+      EXPECT_LT(toneAmplitude(left, c.leakHz, kRate), wanted * 1e-3);
+    }
+  }
 }
 
 // What agcHistoryBlocks says is what a fresh chain does: with the AGC on,
@@ -99,53 +114,17 @@ TEST_F(PipelineTest, AgcHistoryBlocksCountsTheSilentStart) {
       // The AGC holds 1..10 blocks; other counts hold one.
       const int held = requested >= 1 && requested <= 10 ? requested : 1;
       EXPECT_EQ(history, agc ? held : 0);
-      ReceiveChain fresh{directPrimitives(), snapshot};
-      ASSERT_TRUE(fresh.configure({11, 48000, 16}));
+      ChainHarness fresh({11, 48000, 16});
       std::vector<std::int32_t> i, q, left, right;
       for (int b = 0; b < std::max(history, 1); ++b) {
         complexTone(8000.0, 1500.0, kRate, std::int64_t{b} * kN, kN, i, q);
-        const auto in = packFrames(i, q, 16);
-        std::vector<std::uint8_t> out(in.size());
-        fresh.process(p, in.data(), out.data());
-        unpackFrames(out, 16, left, right);
+        fresh.run(p, i, q, left, right);
         const bool last = b == std::max(history, 1) - 1;
         EXPECT_EQ(peak(left) > 100.0, last)
             << "hold " << requested << (agc ? " AGC" : " fixed") << " block " << b;
       }
     }
   }
-}
-
-TEST_F(PipelineTest, ToneInTheRemovedSidebandGivesSilence) {
-  for (int offset : {0, 1000}) {
-    ReceiveParams p = consoleParams();
-    p.tuneOffsetHz = offset;
-    send(p);
-    std::vector<std::int32_t> left, right;
-    streamTone(8000.0, -1500.0, 14, left, right);
-    // Only the filter's stop-band leakage remains; the squelch mutes it.
-    EXPECT_LE(peak(left), 2.0) << "offset " << offset;
-  }
-}
-
-TEST_F(PipelineTest, BothSidebandBitsGiveSilence) {
-  ReceiveParams p = consoleParams();
-  p.flags |= flag::LowerSideband;
-  p.flags &= ~flag::SquelchOn;  // silence must come from the sidebands alone
-  send(p);
-  std::vector<std::int32_t> left, right;
-  streamTone(8000.0, 1500.0, 12, left, right);
-  EXPECT_EQ(peak(left), 0);
-}
-
-TEST_F(PipelineTest, LowerSidebandPassesToneBelowTheCentre) {
-  ReceiveParams p = consoleParams();
-  p.flags = (p.flags & ~flag::UpperSideband) | flag::LowerSideband;
-  send(p);
-  std::vector<std::int32_t> left, right;
-  streamTone(8000.0, -1500.0, 14, left, right);
-  // The real part of a tone at -1500 Hz is a 1500 Hz audio tone.
-  EXPECT_NEAR(toneAmplitude(left, 1500.0, kRate), 16384.0, 16384.0 * 0.02);
 }
 
 TEST_F(PipelineTest, ZeroFlagsCopyTheCaptureBufferByteForByte) {
@@ -178,7 +157,7 @@ TEST_F(PipelineTest, SpectrumOfABinExactToneIsAmplitudeTimesN) {
   const int b = 100;
   complexTone(10000.0, b * kBinWidth * 2, kRate, 0, kN, i, q);  // period N/(2b)
   runBlock(packFrames(i, q, 16));
-  const double* s = snapshot.values;
+  const double* s = spectrum();
   // With N samples zero-extended to M, a tone on bin 2b of M lies exactly on
   // even bins: 2b holds A·N, the other even bins are empty.
   EXPECT_NEAR(s[2 * b], 10000.0 * kN, 10000.0 * kN * 1e-4);
@@ -194,7 +173,7 @@ TEST_F(PipelineTest, MonoInputSpectrumIsSymmetric) {
   std::vector<std::int32_t> i, q;
   complexTone(5000.0, 1234.5, kRate, 0, kN, i, q);
   runBlock(packFrames(i, q, 16));
-  const double* s = snapshot.values;
+  const double* s = spectrum();
   const int m = 2 * kN;
   // The snapshot holds bins 0..M-2, so bin 1's partner M-1 is never written.
   for (int k = 2; k < m - 1; ++k) {
@@ -271,7 +250,7 @@ TEST_F(PipelineTest, NonFiniteBalanceSilencesOnlyItsOwnBlock) {
       p.iqPhaseCoef = p.iqGainCoef = 0.0;
       send(p);
       streamTone(8000.0, 1500.0, 1, left, right);
-      const double* s = snapshot.values;
+      const double* s = spectrum();
       EXPECT_TRUE(std::all_of(s, s + 2 * kN, [](double v) { return std::isfinite(v); }));
       EXPECT_TRUE(std::isfinite(chain.reading()));
       EXPECT_NEAR(toneAmplitude(left, 1500.0, kRate), 16384.0, 16384.0 * 0.02)

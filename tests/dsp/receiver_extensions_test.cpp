@@ -13,6 +13,7 @@
 #include "dsp/dc_removal.h"
 #include "dsp/fine_tuning.h"
 #include "dsp/receive_chain.h"
+#include "support/chain_harness.h"
 #include "support/engine_fixture.h"
 
 namespace bw::test {
@@ -33,8 +34,8 @@ ReceiveParams plainParams(std::int32_t offsetHz, std::uint32_t extensions) {
   return p;
 }
 
-// One chain of 16-bit blocks; fills input blocks from a source and keeps
-// the complex output (left + j right).
+// One chain; fills input blocks from a source and keeps the complex output
+// (left + j right).
 class Rig {
  public:
   // I and Q for `frames` samples starting at sample `start`.
@@ -42,26 +43,19 @@ class Rig {
                                     std::vector<std::int32_t>& i,
                                     std::vector<std::int32_t>& q)>;
 
-  Rig(int order, int rate, int bits = 16)
-      : rate_(rate), bits_(bits), spectrum_(std::size_t{2} << order, 0.0) {
-    snapshot_.values = spectrum_.data();
-    snapshot_.capacity = static_cast<std::int64_t>(spectrum_.size());
-    EXPECT_TRUE(chain_.configure({order, rate, bits}));
-  }
-  int n() const { return chain_.blockSamples(); }
-  ReceiveChain& chain() { return chain_; }
-  const std::vector<double>& spectrum() const { return spectrum_; }
+  Rig(int order, int rate, int bits = 16) : rate_(rate), harness_({order, rate, bits}) {}
+  int n() const { return harness_.chain().blockSamples(); }
+  ReceiveChain& chain() { return harness_.chain(); }
+  const std::vector<double>& spectrum() const { return harness_.spectrum(); }
 
   // Runs `blocks` blocks of `source` with p; returns the output samples.
   std::vector<Complex> run(const ReceiveParams& p, int blocks, const Source& source) {
     std::vector<Complex> out;
     std::vector<std::int32_t> i, q, left, right;
-    std::vector<std::uint8_t> output(static_cast<std::size_t>(chain_.bufferBytes()));
     for (int b = 0; b < blocks; ++b) {
       source(next_, n(), i, q);
       next_ += n();
-      chain_.process(p, packFrames(i, q, bits_).data(), output.data());
-      unpackFrames(output, bits_, left, right);
+      harness_.run(p, i, q, left, right);
       for (int k = 0; k < n(); ++k) out.emplace_back(left[k], right[k]);
     }
     return out;
@@ -76,11 +70,9 @@ class Rig {
   }
 
  private:
-  int rate_, bits_;
+  int rate_;
   std::int64_t next_ = 0;
-  std::vector<double> spectrum_;
-  SpectrumSnapshot snapshot_;
-  ReceiveChain chain_{directPrimitives(), snapshot_};
+  ChainHarness harness_;
 };
 
 // Frequency of a complex tone from its mean phase step over z[from..].
@@ -308,8 +300,10 @@ TEST(ReceiverExtensions, StateCarriesAndStaysFiniteOnSilenceAndFullScale) {
     EXPECT_TRUE(std::isfinite(level));
     EXPECT_LE(std::abs(level), 2147483647.0);
   }
-  // Another chain restored to this state continues bit for bit.
-  b.chain().restoreState(state);
+  // Another chain restored to this state continues bit for bit; a chain of
+  // another format refuses it.
+  EXPECT_TRUE(b.chain().restoreState(state));
+  EXPECT_FALSE(Rig(13, 8000, 32).chain().restoreState(state));
   const auto tone = [](std::int64_t, int frames, std::vector<std::int32_t>& i,
                        std::vector<std::int32_t>& q) {
     complexTone(1e9, 1500.0, 8000, 0, frames, i, q);
