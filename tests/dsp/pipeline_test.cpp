@@ -94,7 +94,7 @@ TEST_F(PipelineTest, AgcHistoryBlocksCountsTheSilentStart) {
       ReceiveParams p = consoleParams();
       p.agcBlocks = requested;
       p.gain = 1.0;
-      if (!agc) p.flags &= ~flag::AgcOn;
+      if (!agc) p.flags &= ~SDR_FLAG_AGC_ON;
       const int history = agcHistoryBlocks(p);
       // The AGC holds 1..10 blocks; other counts hold one.
       const int held = requested >= 1 && requested <= 10 ? requested : 1;
@@ -130,8 +130,8 @@ TEST_F(PipelineTest, ToneInTheRemovedSidebandGivesSilence) {
 
 TEST_F(PipelineTest, BothSidebandBitsGiveSilence) {
   ReceiveParams p = consoleParams();
-  p.flags |= flag::LowerSideband;
-  p.flags &= ~flag::SquelchOn;  // silence must come from the sidebands alone
+  p.flags |= SDR_FLAG_LOWER_SIDEBAND;
+  p.flags &= ~SDR_FLAG_SQUELCH_ON;  // silence must come from the sidebands alone
   send(p);
   std::vector<std::int32_t> left, right;
   streamTone(8000.0, 1500.0, 12, left, right);
@@ -140,7 +140,7 @@ TEST_F(PipelineTest, BothSidebandBitsGiveSilence) {
 
 TEST_F(PipelineTest, LowerSidebandPassesToneBelowTheCentre) {
   ReceiveParams p = consoleParams();
-  p.flags = (p.flags & ~flag::UpperSideband) | flag::LowerSideband;
+  p.flags = (p.flags & ~SDR_FLAG_UPPER_SIDEBAND) | SDR_FLAG_LOWER_SIDEBAND;
   send(p);
   std::vector<std::int32_t> left, right;
   streamTone(8000.0, -1500.0, 14, left, right);
@@ -159,7 +159,7 @@ TEST_F(PipelineTest, ZeroFlagsCopyTheCaptureBufferByteForByte) {
 
 TEST_F(PipelineTest, StereoOutputCarriesTheImaginaryPartOnTheRight) {
   ReceiveParams p = consoleParams();
-  p.flags &= ~flag::MonoOutput;
+  p.flags &= ~SDR_FLAG_MONO_OUTPUT;
   send(p);
   std::vector<std::int32_t> left, right;
   streamTone(8000.0, 1500.0, 14, left, right);
@@ -189,7 +189,7 @@ TEST_F(PipelineTest, SpectrumOfABinExactToneIsAmplitudeTimesN) {
 
 TEST_F(PipelineTest, MonoInputSpectrumIsSymmetric) {
   ReceiveParams p = consoleParams();
-  p.flags |= flag::MonoInput;
+  p.flags |= SDR_FLAG_MONO_INPUT;
   send(p);
   std::vector<std::int32_t> i, q;
   complexTone(5000.0, 1234.5, kRate, 0, kN, i, q);
@@ -204,7 +204,7 @@ TEST_F(PipelineTest, MonoInputSpectrumIsSymmetric) {
 
 TEST_F(PipelineTest, SquelchMutesBlocksWithNothingAboveTwo) {
   ReceiveParams p = consoleParams();
-  p.flags &= ~flag::AgcOn;
+  p.flags &= ~SDR_FLAG_AGC_ON;
   p.gain = 1.0;
   p.squelchLevel = 1e9;  // every counted value is quiet
   send(p);
@@ -222,7 +222,7 @@ TEST_F(PipelineTest, SquelchMutesBlocksWithNothingAboveTwo) {
 
 TEST_F(PipelineTest, LargeGainSaturatesTheEnvelopeAndKeepsThePhase) {
   ReceiveParams p = consoleParams();
-  p.flags = (p.flags & ~(flag::AgcOn | flag::MonoOutput));
+  p.flags = (p.flags & ~(SDR_FLAG_AGC_ON | SDR_FLAG_MONO_OUTPUT));
   p.gain = 1000.0;
   send(p);
   std::vector<std::int32_t> left, right;
@@ -241,8 +241,8 @@ TEST_F(PipelineTest, NegativeGainIsBoundedLikeAPositiveOne) {
   // positive to full negative.
   for (bool agc : {false, true}) {
     ReceiveParams p = consoleParams();
-    p.flags = (p.flags & ~(flag::AgcOn | flag::MonoOutput | flag::SquelchOn)) |
-              (agc ? flag::AgcOn : 0);
+    p.flags = (p.flags & ~(SDR_FLAG_AGC_ON | SDR_FLAG_MONO_OUTPUT | SDR_FLAG_SQUELCH_ON)) |
+              (agc ? SDR_FLAG_AGC_ON : 0);
     p.gain = -1000.0;
     send(p);
     std::vector<std::int32_t> left, right;
@@ -256,10 +256,10 @@ TEST_F(PipelineTest, NegativeGainIsBoundedLikeAPositiveOne) {
 }
 
 TEST_F(PipelineTest, NonFiniteBalanceSilencesOnlyItsOwnBlock) {
-  for (std::uint32_t early : {flag::BalanceEarly, 0u}) {
+  for (std::uint32_t early : {SDR_FLAG_BALANCE_EARLY, 0u}) {
     for (double bad : {std::nan(""), double(INFINITY)}) {
       ReceiveParams p = consoleParams();
-      p.flags = (p.flags & ~flag::BalanceEarly) | early;
+      p.flags = (p.flags & ~SDR_FLAG_BALANCE_EARLY) | early;
       send(p);
       std::vector<std::int32_t> left, right;
       streamTone(8000.0, 1500.0, 14, left, right);
@@ -292,7 +292,7 @@ TEST_F(PipelineTest, FlushToggleClearsTailsAndPassThroughLeavesThem) {
     streamTone(8000.0, 1500.0, 12, left, right);
     send(pass);
     runBlock(std::vector<std::uint8_t>(chain.bufferBytes(), 0x55));
-    p.flags = flag::ConsoleFlags | toggle;
+    p.flags = SDR_FLAGS_CONSOLE | toggle;
     send(p);
     unpackFrames(runBlock(silence()), 16, left, right);
     if (toggle == 0) {
@@ -305,7 +305,7 @@ TEST_F(PipelineTest, FlushToggleClearsTailsAndPassThroughLeavesThem) {
 
 TEST_F(PipelineTest, InvalidBandEdgesNeverDesignAndLeaveSilence) {
   ReceiveParams p = consoleParams();
-  p.flags &= ~(flag::AgcOn | flag::SquelchOn);
+  p.flags &= ~(SDR_FLAG_AGC_ON | SDR_FLAG_SQUELCH_ON);
   p.gain = 1.0;
   for (auto [low, high] : {std::pair{300, 300}, {2700, 300}, {0, 2700}, {-5, 2700}}) {
     p.lowCutHz = low;
