@@ -31,7 +31,7 @@ void clipBelow(double* mag, std::int32_t n, double level) {
 }  // namespace
 
 std::int32_t agcHistoryBlocks(const ReceiveParams& p) {
-  return (p.flags & flag::AgcOn) ? agcHoldBlocks(p.agcBlocks) : 0;
+  return (p.flags & SDR_FLAG_AGC_ON) ? agcHoldBlocks(p.agcBlocks) : 0;
 }
 
 bool isSupportedSampleRate(std::int32_t sampleRate) {
@@ -200,8 +200,8 @@ void ReceiveChain::writeSilence(std::uint8_t* output) const {
 void ReceiveChain::spectralSteps(std::uint32_t flags, std::int64_t bins,
                                  const double* filterMag,
                                  const double* filterPhase) {
-  const bool shiftEarly = flags & flag::ShiftEarly;
-  const bool sidebandEarly = flags & flag::SidebandEarly;
+  const bool shiftEarly = flags & SDR_FLAG_SHIFT_EARLY;
+  const bool sidebandEarly = flags & SDR_FLAG_SIDEBAND_EARLY;
 
   if (sidebandEarly) removeSideband(mag_.data(), m_, flags);
   nsp_.nspdbMpy2(filterMag, mag_.data(), m_);
@@ -239,8 +239,8 @@ void ReceiveChain::process(const ReceiveParams& params,
   const std::int32_t n = n_;
   const std::int32_t m = m_;
 
-  if ((p.flags & flag::FlushToggle) != lastFlushBit_) {
-    lastFlushBit_ = p.flags & flag::FlushToggle;
+  if ((p.flags & SDR_FLAG_FLUSH_TOGGLE) != lastFlushBit_) {
+    lastFlushBit_ = p.flags & SDR_FLAG_FLUSH_TOGGLE;
     clearTails();
   }
 
@@ -260,19 +260,19 @@ void ReceiveChain::process(const ReceiveParams& params,
   // holds the zeros the buffer was made with, as nothing else writes there.
   double* timeRe = time_.re();
   double* timeIm = time_.im();
-  unpackCapture(input, format_.bitsPerSample, p.flags & flag::SwapInput, n,
+  unpackCapture(input, format_.bitsPerSample, p.flags & SDR_FLAG_SWAP_INPUT, n,
                 timeRe, timeIm);
-  if (p.extensions & ext::DcRemoval) {
-    removeCaptureDc(dc_, timeRe, timeIm, n, dcSettings_, p.flags & flag::SwapInput,
-                    p.flags & flag::MonoInput);
+  if (p.extensions & SDR_EXT_DC_REMOVAL) {
+    removeCaptureDc(dc_, timeRe, timeIm, n, dcSettings_, p.flags & SDR_FLAG_SWAP_INPUT,
+                    p.flags & SDR_FLAG_MONO_INPUT);
   }
-  if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
+  if (p.flags & SDR_FLAG_MONO_INPUT) std::copy(timeRe, timeRe + n, timeIm);
 
   transform_.forward(timeRe, freq_.re());
-  if (p.extensions & ext::AutoIqBalance) {
+  if (p.extensions & SDR_EXT_AUTO_IQ_BALANCE) {
     iqBalance_.process(freq_.re(), freq_.im(), p.tuneOffsetHz);
   }
-  if (p.flags & flag::BalanceEarly) {
+  if (p.flags & SDR_FLAG_BALANCE_EARLY) {
     applyBalance(freq_.re(), freq_.im(), m, p.iqPhaseCoef,
                  p.iqGainCoef);
   }
@@ -281,20 +281,20 @@ void ReceiveChain::process(const ReceiveParams& params,
   // published back in bin order.
   const std::int64_t bins = tuningBins(p.tuneOffsetHz, binWidth_);
   const std::int32_t start =
-      (p.flags & flag::ShiftEarly) ? rotationStart(bins, m) : 0;
+      (p.flags & SDR_FLAG_SHIFT_EARLY) ? rotationStart(bins, m) : 0;
   toPolarRotated(nsp, freq_.re(), freq_.im(), mag_.data(), phase_.data(), m,
                  start);
-  if (p.flags & flag::SpectrumEarly) {
+  if (p.flags & SDR_FLAG_SPECTRUM_EARLY) {
     captureSpectrum(spectrum_, mag_.data(), m, start);
   }
 
   // Exact tuning turns the output by the residual; a filter that acts after
   // the bin rotation moves up by it, so its edges follow the exact offset.
-  const double residual = (p.extensions & ext::ExactTuning)
+  const double residual = (p.extensions & SDR_EXT_EXACT_TUNING)
                               ? tuningResidualHz(p.tuneOffsetHz, binWidth_) : 0.0;
   const bool fineTune = !fineTuner_.idle(residual);
   FineTuner::Response filter{filterMag_.data(), filterPhase_.data()};
-  if (residual != 0.0 && (p.flags & flag::ShiftEarly) && curLowCut_ > 0) {
+  if (residual != 0.0 && (p.flags & SDR_FLAG_SHIFT_EARLY) && curLowCut_ > 0) {
     // Scratch as for the chain's own design: both transform arrays are free
     // here (the spectrum is in polar form) and rewritten before they are read.
     filter = fineTuner_.shiftedFilter({processed_.re(), processed_.im(), freq_.re(),
@@ -306,7 +306,7 @@ void ReceiveChain::process(const ReceiveParams& params,
   double* specRe = processed_.re();
   double* specIm = processed_.im();
   nsp.nspdbrPolarToCart(mag_.data(), phase_.data(), specRe, specIm, m);
-  if (!(p.flags & flag::BalanceEarly)) {
+  if (!(p.flags & SDR_FLAG_BALANCE_EARLY)) {
     applyBalance(specRe, specIm, m, p.iqPhaseCoef, p.iqGainCoef);
   }
   transform_.inverse(specRe, freq_.re());
@@ -326,13 +326,13 @@ void ReceiveChain::process(const ReceiveParams& params,
   double* mag = mag_.data();
   nsp.nspdbrCartToPolar(freqRe, freqIm, mag, phase_.data(), n);
 
-  if (p.flags & flag::AgcOn) {
+  if (p.flags & SDR_FLAG_AGC_ON) {
     applyAgc(agc_, mag, n, rampSamples_, p.agcBlocks, p.gain, nsp);
   } else {
     nsp.nspdbMpy1(p.gain, mag, n);
     agc_.currentGain.store(p.gain, std::memory_order_relaxed);
   }
-  if (p.flags & flag::SquelchOn) applySquelch(mag, m, p.squelchLevel);
+  if (p.flags & SDR_FLAG_SQUELCH_ON) applySquelch(mag, m, p.squelchLevel);
   // Multiplying by 1.0 changes no value: the console's setting skips the
   // pass.
   if (p.outputGain > 0.0 && p.outputGain != 1.0) {
@@ -340,19 +340,19 @@ void ReceiveChain::process(const ReceiveParams& params,
   }
   nsp.nspdbThresh1(mag, n, maxAmplitude_, nsp::kThreshGreater);
   clipBelow(mag, n, -maxAmplitude_);
-  if (!(p.flags & flag::SpectrumEarly)) captureSpectrum(spectrum_, mag, m);
+  if (!(p.flags & SDR_FLAG_SPECTRUM_EARLY)) captureSpectrum(spectrum_, mag, m);
 
   nsp.nspdbrPolarToCart(mag, phase_.data(), freqRe, freqIm, n);
 
   std::int32_t* outLeft = outLeft_.data();
   std::int32_t* outRight = outRight_.data();
   nsp::roundToInt32(freqRe, outLeft, n);
-  if (p.flags & flag::MonoOutput) {
+  if (p.flags & SDR_FLAG_MONO_OUTPUT) {
     std::copy(outLeft, outLeft + n, outRight);
   } else {
     nsp::roundToInt32(freqIm, outRight, n);
   }
-  packPlayback(output, format_.bitsPerSample, p.flags & flag::SwapOutput, n,
+  packPlayback(output, format_.bitsPerSample, p.flags & SDR_FLAG_SWAP_OUTPUT, n,
                outLeft, outRight);
 }
 
