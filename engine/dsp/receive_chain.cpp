@@ -10,6 +10,7 @@
 #include "dsp/pcm.h"
 #include "dsp/spectral_steps.h"
 #include "primitives/chain_helpers.h"
+#include "primitives/pcm_codec.h"
 
 namespace bw {
 
@@ -187,11 +188,10 @@ void ReceiveChain::restoreState(const CarriedState& s) {
   }
 }
 
-// Fills a playback buffer with the format's silence (8-bit samples are
-// unsigned, centred on 128).
+// Fills a playback buffer with the format's silence.
 void ReceiveChain::writeSilence(std::uint8_t* output) const {
-  const int value = format_.bitsPerSample == 8 ? 0x80 : 0;
-  std::memset(output, value, static_cast<std::size_t>(bufferBytes_));
+  std::memset(output, pcm::silenceByte(format_.bitsPerSample),
+              static_cast<std::size_t>(bufferBytes_));
 }
 
 // Sideband removal, filter and (unless it was done with the polar

@@ -16,10 +16,10 @@
 #include "core/engine_state.h"
 #include "core/lifecycle.h"
 #include "dsp/receive_params.h"
-#include "audio/pcm_samples.h"
 #include "audio/simulated_backend.h"
 #include "audio/simulated_band.h"
 #include "audio/streaming.h"
+#include "primitives/pcm_codec.h"
 #include "support/scheduler_probe.h"
 
 namespace bw {
@@ -65,7 +65,7 @@ class SimulatedStreamTest : public ::testing::Test {
     double peak = 0.0;
     for (std::size_t at = 0; at + f.nBlockAlign <= pcm.size(); at += f.nBlockAlign) {
       (void)bytes;
-      peak = std::max(peak, std::abs(double(audio::readSample(&pcm[at], f.wBitsPerSample))));
+      peak = std::max(peak, std::abs(double(pcm::read(&pcm[at], f.wBitsPerSample))));
     }
     return peak;
   }
@@ -190,7 +190,7 @@ TEST_F(SimulatedStreamTest, EveryWidthStreamsIQAtFullScale) {
     for (int ch = 0; ch < 2; ++ch) {
       double peak = 0.0;
       for (std::size_t at = ch * bits / 8; at < pcm.size(); at += f.nBlockAlign) {
-        peak = std::max(peak, std::abs(double(audio::readSample(&pcm[at], bits))));
+        peak = std::max(peak, std::abs(double(pcm::read(&pcm[at], bits))));
       }
       EXPECT_GT(peak, fullScale * std::pow(10.0, -30.0 / 20)) << bits << " ch " << ch;
       EXPECT_LT(peak, fullScale * std::pow(10.0, -6.0 / 20)) << bits << " ch " << ch;
@@ -213,8 +213,8 @@ TEST_F(SimulatedStreamTest, SoftwareVolumeScalesTheOutput) {
   ASSERT_TRUE(audio::simulatedOutputTail(pcm, f));
   double left = 0.0, right = 0.0;
   for (std::size_t at = 0; at < pcm.size(); at += 4) {
-    left = std::max(left, std::abs(double(audio::readSample(&pcm[at], 16))));
-    right = std::max(right, std::abs(double(audio::readSample(&pcm[at + 2], 16))));
+    left = std::max(left, std::abs(double(pcm::read(&pcm[at], 16))));
+    right = std::max(right, std::abs(double(pcm::read(&pcm[at + 2], 16))));
   }
   EXPECT_GT(left, 100.0);
   EXPECT_EQ(right, 0.0);
