@@ -107,7 +107,6 @@ class ReceiveChain {
   // `state` must come from a chain of the same format.
   void restoreState(const CarriedState& state);
 
-  bool runnable() const { return nsp_.complete(); }
   // The linear gain applied to the envelope in the last block.
   double reading() const {
     return agc_.currentGain.load(std::memory_order_relaxed);
