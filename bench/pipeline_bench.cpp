@@ -101,10 +101,10 @@ void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
     bw::nsp::useKernelSet(saved);
     return;
   }
-  std::uint8_t block[bw::kParamBlockBytes];
+  std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
   bw::ReceiveParams p = bw::consoleParams();
   p.tuneOffsetHz = 1000;
-  std::uint8_t plainBlock[bw::kParamBlockBytes];
+  std::uint8_t plainBlock[SDR_PARAM_BLOCK_BYTES];
   bw::encodeParams(p, plainBlock);
   p.extensions = extensions;
   bw::encodeParams(p, block);

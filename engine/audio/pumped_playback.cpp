@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "audio/pcm_samples.h"
 #include "audio/software_volume.h"
+#include "primitives/pcm_codec.h"
 
 namespace bw::audio {
 
@@ -44,7 +44,7 @@ Result PumpedPlaybackStream::write(WaveHeader& header) {
 void PumpedPlaybackStream::render(std::uint8_t* out,
                                   std::size_t frames) noexcept {
   const std::size_t align = format_.nBlockAlign;
-  const std::uint8_t silence = silenceByte(format_.wBitsPerSample);
+  const std::uint8_t silence = pcm::silenceByte(format_.wBitsPerSample);
   std::size_t need = frames * align;
   std::uint8_t* at = out;
   bool starved = false;

@@ -9,11 +9,11 @@
 #include <optional>
 #include <thread>
 
-#include "audio/pcm_samples.h"
 #include "audio/pumped_capture.h"
 #include "audio/pumped_playback.h"
 #include "audio/simulated_band.h"
 #include "audio/software_volume.h"
+#include "primitives/pcm_codec.h"
 
 namespace bw::audio {
 
@@ -101,7 +101,7 @@ class SimulatedCapture final : public PumpedCaptureStream {
     for (std::size_t n = 0; n < frames; ++n) {
       for (const double x : {i_[n], q_[n]}) {
         const double v = std::clamp(std::nearbyint(x * fullScale), -fullScale, fullScale);
-        writeSample(at, bits, static_cast<std::int32_t>(v));
+        pcm::write(at, bits, static_cast<std::int32_t>(v));
         at += bytes;
       }
     }

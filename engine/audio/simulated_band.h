@@ -73,7 +73,6 @@ class SimulatedBand {
   // Skipped components keep their timing, so switching one back on resumes it
   // where it would have been. Call from the rendering thread or before it runs.
   void setComponents(unsigned mask) { components_ = mask & kAllComponents; }
-  unsigned components() const { return components_; }
 
   int sampleRate() const { return sampleRate_; }
   // Whether the voices fit at this sample rate (independent of the mask).

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "audio/pcm_samples.h"
+#include "primitives/pcm_codec.h"
 
 namespace bw::audio {
 
@@ -15,8 +15,8 @@ void applyVolume(std::uint8_t* pcm, std::size_t frames, int bits,
   for (std::size_t f = 0; f < frames; ++f) {
     for (int ch = 0; ch < 2; ++ch) {
       std::uint8_t* at = pcm + (f * 2 + ch) * bytes;
-      const double scaled = std::nearbyint(double(readSample(at, bits)) * gain[ch]);
-      writeSample(at, bits, static_cast<std::int32_t>(scaled));
+      const double scaled = std::nearbyint(double(pcm::read(at, bits)) * gain[ch]);
+      pcm::write(at, bits, static_cast<std::int32_t>(scaled));
     }
   }
 }

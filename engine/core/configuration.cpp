@@ -83,7 +83,7 @@ Status configureFormat(std::int32_t bufferCount, std::int32_t order,
 Status setNewParam(const void* block) {
   if (block == nullptr) return Status::BadArgument;
   const auto* bytes = static_cast<const std::uint8_t*>(block);
-  if (bytes[param::kVersion] != kParamVersion) return Status::BadArgument;
+  if (bytes[SDR_PARAM_OFFSET_VERSION] != SDR_PARAM_VERSION) return Status::BadArgument;
   // Decoded here, once per block the host sends, not once per processed
   // block. The values go to the chain as sent: its rules for values it
   // cannot use (a band it ignores, non-finite balance coefficients) are part

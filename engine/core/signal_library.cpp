@@ -29,17 +29,9 @@ std::span<const NamedExport> signalLibraryExports() {
   // A function-local table: built on first use, so that it is ready even
   // when the library's load hook runs before the file's static initialisers.
   static const NamedExport kExports[] = {
-      {"nspzrFftNip", address(&nsp::nspzrFftNip)},
-      {"nspdbrCartToPolar", address(&nsp::nspdbrCartToPolar)},
-      {"nspdbMpy2", address(&nsp::nspdbMpy2)},
-      {"nspdbAdd2", address(&nsp::nspdbAdd2)},
-      {"nspdbrPolarToCart", address(&nsp::nspdbrPolarToCart)},
-      {"nspdbAdd3", address(&nsp::nspdbAdd3)},
-      {"nspdMax", address(&nsp::nspdMax)},
-      {"nspdMin", address(&nsp::nspdMin)},
-      {"nspdbMpy1", address(&nsp::nspdbMpy1)},
-      {"nspdbThresh1", address(&nsp::nspdbThresh1)},
-      {"nspdFirBandpass", address(&nsp::nspdFirBandpass)},
+#define BW_PRIMITIVE_EXPORT(name) {#name, address(&nsp::name)},
+      BW_PRIMITIVES(BW_PRIMITIVE_EXPORT)
+#undef BW_PRIMITIVE_EXPORT
   };
   return kExports;
 }
@@ -56,17 +48,9 @@ const char* bindPrimitives(std::span<const NamedExport> table,
                            PrimitiveEntries& out) {
   PrimitiveEntries bound;
   const char* missing = nullptr;
-  bindOne(table, "nspzrFftNip", bound.nspzrFftNip, missing);
-  bindOne(table, "nspdbrCartToPolar", bound.nspdbrCartToPolar, missing);
-  bindOne(table, "nspdbMpy2", bound.nspdbMpy2, missing);
-  bindOne(table, "nspdbAdd2", bound.nspdbAdd2, missing);
-  bindOne(table, "nspdbrPolarToCart", bound.nspdbrPolarToCart, missing);
-  bindOne(table, "nspdbAdd3", bound.nspdbAdd3, missing);
-  bindOne(table, "nspdMax", bound.nspdMax, missing);
-  bindOne(table, "nspdMin", bound.nspdMin, missing);
-  bindOne(table, "nspdbMpy1", bound.nspdbMpy1, missing);
-  bindOne(table, "nspdbThresh1", bound.nspdbThresh1, missing);
-  bindOne(table, "nspdFirBandpass", bound.nspdFirBandpass, missing);
+#define BW_PRIMITIVE_BIND(name) bindOne(table, #name, bound.name, missing);
+  BW_PRIMITIVES(BW_PRIMITIVE_BIND)
+#undef BW_PRIMITIVE_BIND
   // Bind all or nothing: a chain with some entries missing must not run.
   out = missing ? PrimitiveEntries{} : bound;
   return missing;

@@ -45,7 +45,7 @@ void applyAgc(Agc::State& s, double* mag, std::int32_t n, std::int32_t rampSampl
 }  // namespace
 
 std::int32_t agcHistoryBlocks(const ReceiveParams& p) {
-  return (p.flags & flag::AgcOn) ? agcHoldBlocks(p.agcBlocks) : 0;
+  return (p.flags & SDR_FLAG_AGC_ON) ? agcHoldBlocks(p.agcBlocks) : 0;
 }
 
 void Agc::configure(const ChainFormat& f, State& s) {
@@ -63,7 +63,7 @@ void Agc::reset(State& s) {
 
 void Agc::process(State& s, const ReceiveParams& p, double* mag, std::int32_t n,
                   const PrimitiveEntries& nsp) const {
-  if (p.flags & flag::AgcOn) {
+  if (p.flags & SDR_FLAG_AGC_ON) {
     applyAgc(s, mag, n, rampSamples_, p.agcBlocks, p.gain, nsp);
   } else {
     nsp.nspdbMpy1(p.gain, mag, n);

@@ -69,10 +69,10 @@ void DcRemoval::configure(const ChainFormat& f, State& state) {
 
 void DcRemoval::process(State& state, const ReceiveParams& p, double* i,
                         double* q, std::int32_t n) const {
-  if (!(p.extensions & ext::DcRemoval)) return;
-  const bool swapped = p.flags & flag::SwapInput;
+  if (!(p.extensions & SDR_EXT_DC_REMOVAL)) return;
+  const bool swapped = p.flags & SDR_FLAG_SWAP_INPUT;
   removeDc(state, swapped ? 1 : 0, i, n, settings_);
-  if (!(p.flags & flag::MonoInput)) removeDc(state, swapped ? 0 : 1, q, n, settings_);
+  if (!(p.flags & SDR_FLAG_MONO_INPUT)) removeDc(state, swapped ? 0 : 1, q, n, settings_);
 }
 
 }  // namespace bw

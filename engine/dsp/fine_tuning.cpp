@@ -43,7 +43,7 @@ void FineTuner::configure(const ChainFormat& f, State& s) {
 }
 
 double FineTuner::residualHz(const ReceiveParams& p) const {
-  return (p.extensions & ext::ExactTuning) ? tuningResidualHz(p.tuneOffsetHz, binWidth_)
+  return (p.extensions & SDR_EXT_EXACT_TUNING) ? tuningResidualHz(p.tuneOffsetHz, binWidth_)
                                            : 0.0;
 }
 
@@ -53,7 +53,7 @@ FineTuner::Response FineTuner::filter(const ReceiveParams& p,
                                       const nsp::FftTransform& transform,
                                       const PrimitiveEntries& nsp) {
   const double shiftHz = residualHz(p);
-  if (shiftHz == 0.0 || !(p.flags & flag::ShiftEarly) || band.low <= 0) {
+  if (shiftHz == 0.0 || !(p.flags & SDR_FLAG_SHIFT_EARLY) || band.low <= 0) {
     return {band.mag.data(), band.phase.data()};
   }
   const std::int32_t low = band.low, high = band.high;

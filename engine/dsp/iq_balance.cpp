@@ -109,7 +109,7 @@ void IqBalance::reset(State& s) {
 }
 
 void IqBalance::process(State& s, const ReceiveParams& p, double* re, double* im) {
-  if (!(p.extensions & ext::AutoIqBalance) || m_ < 2) return;
+  if (!(p.extensions & SDR_EXT_AUTO_IQ_BALANCE) || m_ < 2) return;
   const double centreHz = p.tuneOffsetHz;
   if (s.countdown <= 0) {
     accumulate(s, re, im);

@@ -21,8 +21,8 @@ void OverlapTails::reset(State& s) {
 
 void OverlapTails::process(State& s, const ReceiveParams& p, double* re,
                            double* im, const PrimitiveEntries& nsp) const {
-  if ((p.flags & flag::FlushToggle) != s.flushBit) {
-    s.flushBit = p.flags & flag::FlushToggle;
+  if ((p.flags & SDR_FLAG_FLUSH_TOGGLE) != s.flushBit) {
+    s.flushBit = p.flags & SDR_FLAG_FLUSH_TOGGLE;
     reset(s);
   }
   nsp.nspdbAdd3(re, s.re.data(), re, n_ - 2);

@@ -10,6 +10,7 @@
 #include "dsp/pcm.h"
 #include "dsp/spectral_steps.h"
 #include "primitives/chain_helpers.h"
+#include "primitives/pcm_codec.h"
 
 namespace bw {
 
@@ -109,11 +110,10 @@ bool ReceiveChain::restoreState(const CarriedState& state) {
   return true;
 }
 
-// Fills a playback buffer with the format's silence (8-bit samples are
-// unsigned, centred on 128).
+// Fills a playback buffer with the format's silence.
 void ReceiveChain::writeSilence(std::uint8_t* output) const {
-  const int value = format().bitsPerSample == 8 ? 0x80 : 0;
-  std::memset(output, value, static_cast<std::size_t>(bufferBytes_));
+  std::memset(output, pcm::silenceByte(format().bitsPerSample),
+              static_cast<std::size_t>(bufferBytes_));
 }
 
 // Sideband removal, filter and (unless it was done with the polar
@@ -121,8 +121,8 @@ void ReceiveChain::writeSilence(std::uint8_t* output) const {
 // choose.
 void ReceiveChain::spectralSteps(std::uint32_t flags, std::int64_t bins,
                                  const FineTuner::Response& filter) {
-  const bool shiftEarly = flags & flag::ShiftEarly;
-  const bool sidebandEarly = flags & flag::SidebandEarly;
+  const bool shiftEarly = flags & SDR_FLAG_SHIFT_EARLY;
+  const bool sidebandEarly = flags & SDR_FLAG_SIDEBAND_EARLY;
 
   if (sidebandEarly) removeSideband(mag_.data(), m_, flags);
   nsp_.nspdbMpy2(filter.mag, mag_.data(), m_);
@@ -167,14 +167,14 @@ void ReceiveChain::process(const ReceiveParams& params,
   // holds the zeros the buffer was made with, as nothing else writes there.
   double* timeRe = time_.re();
   double* timeIm = time_.im();
-  unpackCapture(input, format().bitsPerSample, p.flags & flag::SwapInput, n,
+  unpackCapture(input, format().bitsPerSample, p.flags & SDR_FLAG_SWAP_INPUT, n,
                 timeRe, timeIm);
   dc_.process(s.dc, p, timeRe, timeIm, n);
-  if (p.flags & flag::MonoInput) std::copy(timeRe, timeRe + n, timeIm);
+  if (p.flags & SDR_FLAG_MONO_INPUT) std::copy(timeRe, timeRe + n, timeIm);
 
   transform_.forward(timeRe, freq_.re());
   iqBalance_.process(s.iqBalance, p, freq_.re(), freq_.im());
-  if (p.flags & flag::BalanceEarly) {
+  if (p.flags & SDR_FLAG_BALANCE_EARLY) {
     applyBalance(freq_.re(), freq_.im(), m, p.iqPhaseCoef,
                  p.iqGainCoef);
   }
@@ -183,10 +183,10 @@ void ReceiveChain::process(const ReceiveParams& params,
   // published back in bin order.
   const std::int64_t bins = tuningBins(p.tuneOffsetHz, binWidth_);
   const std::int32_t start =
-      (p.flags & flag::ShiftEarly) ? rotationStart(bins, m) : 0;
+      (p.flags & SDR_FLAG_SHIFT_EARLY) ? rotationStart(bins, m) : 0;
   toPolarRotated(nsp, freq_.re(), freq_.im(), mag_.data(), phase_.data(), m,
                  start);
-  if (p.flags & flag::SpectrumEarly) {
+  if (p.flags & SDR_FLAG_SPECTRUM_EARLY) {
     captureSpectrum(spectrum_, mag_.data(), m, start);
   }
 
@@ -197,7 +197,7 @@ void ReceiveChain::process(const ReceiveParams& params,
   double* specRe = processed_.re();
   double* specIm = processed_.im();
   nsp.nspdbrPolarToCart(mag_.data(), phase_.data(), specRe, specIm, m);
-  if (!(p.flags & flag::BalanceEarly)) {
+  if (!(p.flags & SDR_FLAG_BALANCE_EARLY)) {
     applyBalance(specRe, specIm, m, p.iqPhaseCoef, p.iqGainCoef);
   }
   transform_.inverse(specRe, freq_.re());
@@ -214,7 +214,7 @@ void ReceiveChain::process(const ReceiveParams& params,
 
   agc_.process(s.agc, p, mag, n, nsp);
   reading_.store(s.agc.currentGain, std::memory_order_relaxed);
-  if (p.flags & flag::SquelchOn) applySquelch(mag, m, p.squelchLevel);
+  if (p.flags & SDR_FLAG_SQUELCH_ON) applySquelch(mag, m, p.squelchLevel);
   // Multiplying by 1.0 changes no value: the console's setting skips the
   // pass.
   if (p.outputGain > 0.0 && p.outputGain != 1.0) {
@@ -222,19 +222,19 @@ void ReceiveChain::process(const ReceiveParams& params,
   }
   nsp.nspdbThresh1(mag, n, maxAmplitude_, nsp::kThreshGreater);
   clipBelow(mag, n, -maxAmplitude_);
-  if (!(p.flags & flag::SpectrumEarly)) captureSpectrum(spectrum_, mag, m);
+  if (!(p.flags & SDR_FLAG_SPECTRUM_EARLY)) captureSpectrum(spectrum_, mag, m);
 
   nsp.nspdbrPolarToCart(mag, phase_.data(), freqRe, freqIm, n);
 
   std::int32_t* outLeft = outLeft_.data();
   std::int32_t* outRight = outRight_.data();
   nsp::roundToInt32(freqRe, outLeft, n);
-  if (p.flags & flag::MonoOutput) {
+  if (p.flags & SDR_FLAG_MONO_OUTPUT) {
     std::copy(outLeft, outLeft + n, outRight);
   } else {
     nsp::roundToInt32(freqIm, outRight, n);
   }
-  packPlayback(output, format().bitsPerSample, p.flags & flag::SwapOutput, n,
+  packPlayback(output, format().bitsPerSample, p.flags & SDR_FLAG_SWAP_OUTPUT, n,
                outLeft, outRight);
 }
 

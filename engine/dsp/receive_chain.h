@@ -102,7 +102,6 @@ class ReceiveChain {
   // False (nothing changed) for a state saved at another format.
   bool restoreState(const CarriedState& state);
 
-  bool runnable() const { return nsp_.complete(); }
   // The linear gain applied to the envelope in the last block.
   double reading() const { return reading_.load(std::memory_order_relaxed); }
   std::int32_t blockSamples() const { return n_; }  // N

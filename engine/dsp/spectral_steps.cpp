@@ -62,8 +62,8 @@ void applyBalance(double* re, double* im, std::int32_t m, double a, double b) {
 
 void removeSideband(double* mag, std::int32_t m, std::uint32_t flags) {
   const std::int32_t half = m / 2;
-  if (flags & flag::UpperSideband) std::fill(mag + half, mag + 2 * half, 0.0);
-  if (flags & flag::LowerSideband) std::fill(mag, mag + half, 0.0);
+  if (flags & SDR_FLAG_UPPER_SIDEBAND) std::fill(mag + half, mag + 2 * half, 0.0);
+  if (flags & SDR_FLAG_LOWER_SIDEBAND) std::fill(mag, mag + half, 0.0);
 }
 
 void applySquelch(double* mag, std::int32_t m, double level) {

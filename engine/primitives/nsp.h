@@ -50,3 +50,18 @@ int nspdFirBandpass(double low, double high, double* taps, int tapsLen,
                     int window, int normalise);
 
 }  // namespace bw::nsp
+
+// The eleven primitives as one list, in the order the engine binds them by
+// name: BW_PRIMITIVES(X) expands X(name) once for each.
+#define BW_PRIMITIVES(X) \
+  X(nspzrFftNip)         \
+  X(nspdbrCartToPolar)   \
+  X(nspdbMpy2)           \
+  X(nspdbAdd2)           \
+  X(nspdbrPolarToCart)   \
+  X(nspdbAdd3)           \
+  X(nspdMax)             \
+  X(nspdMin)             \
+  X(nspdbMpy1)           \
+  X(nspdbThresh1)        \
+  X(nspdFirBandpass)

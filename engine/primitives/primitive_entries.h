@@ -9,17 +9,9 @@
 namespace bw {
 
 struct PrimitiveEntries {
-  decltype(&nsp::nspzrFftNip) nspzrFftNip = nullptr;
-  decltype(&nsp::nspdbrCartToPolar) nspdbrCartToPolar = nullptr;
-  decltype(&nsp::nspdbMpy2) nspdbMpy2 = nullptr;
-  decltype(&nsp::nspdbAdd2) nspdbAdd2 = nullptr;
-  decltype(&nsp::nspdbrPolarToCart) nspdbrPolarToCart = nullptr;
-  decltype(&nsp::nspdbAdd3) nspdbAdd3 = nullptr;
-  decltype(&nsp::nspdMax) nspdMax = nullptr;
-  decltype(&nsp::nspdMin) nspdMin = nullptr;
-  decltype(&nsp::nspdbMpy1) nspdbMpy1 = nullptr;
-  decltype(&nsp::nspdbThresh1) nspdbThresh1 = nullptr;
-  decltype(&nsp::nspdFirBandpass) nspdFirBandpass = nullptr;
+#define BW_PRIMITIVE_ENTRY(name) decltype(&nsp::name) name = nullptr;
+  BW_PRIMITIVES(BW_PRIMITIVE_ENTRY)
+#undef BW_PRIMITIVE_ENTRY
 
   // True when every entry is set; the chain runs only then.
   bool complete() const;

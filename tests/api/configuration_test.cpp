@@ -114,7 +114,7 @@ TEST_F(ConfigurationTest, StoppedEngineReadsOutNothing) {
   EXPECT_EQ(sdrGetSmetr(), 0.0);
   // After a stop the state is -1: the read-outs report the last values.
   ReceiveParams p = consoleParams();
-  p.flags &= ~flag::AgcOn;
+  p.flags &= ~SDR_FLAG_AGC_ON;
   p.gain = 12.5;
   send(p);
   runBlock(std::vector<std::uint8_t>(e().bufferBytes, 0));

@@ -55,7 +55,7 @@ TEST_F(LifecycleTest, MissingPrimitiveBindsNothingAndTheChainStaysSilent) {
   configure(11);
   std::vector<double> spectrumBefore(e().spectrum.values, e().spectrum.values + 4096);
   ReceiveParams p = consoleParams();
-  p.flags &= ~flag::AgcOn;
+  p.flags &= ~SDR_FLAG_AGC_ON;
   p.gain = 3.0;  // would become the reading if the chain ran
   send(p);
   const auto out = runBlock(std::vector<std::uint8_t>(e().bufferBytes, 0x5A));

@@ -38,7 +38,7 @@ TEST(ControlHammer, ConfigureStartAndStopRaceWithoutHarm) {
   ASSERT_GT(in, 1);
   ASSERT_GT(out, 1);
   ASSERT_EQ(sdrSetGlobal(in, out, 4, 8, 48000, 16), SDR_OK);
-  std::uint8_t block[kParamBlockBytes];
+  std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
   encodeParams(consoleParams(), block);
 
   std::atomic<bool> done{false};

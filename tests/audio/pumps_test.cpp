@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "audio/byte_fifo.h"
-#include "audio/pcm_samples.h"
 #include "audio/pumped_capture.h"
 #include "audio/pumped_playback.h"
 #include "audio/software_volume.h"
+#include "primitives/pcm_codec.h"
 
 namespace bw::audio {
 namespace {
@@ -66,15 +66,15 @@ TEST(SoftwareVolume, ScalesEachChannelAtItsWidth) {
     const int bytes = bits / 8;
     const std::int32_t top = static_cast<std::int32_t>((1LL << (bits - 1)) - 1);
     std::vector<std::uint8_t> pcm(4 * bytes);
-    writeSample(&pcm[0], bits, top);
-    writeSample(&pcm[bytes], bits, top);
-    writeSample(&pcm[2 * bytes], bits, -top - 1);
-    writeSample(&pcm[3 * bytes], bits, -7);
+    pcm::write(&pcm[0], bits, top);
+    pcm::write(&pcm[bytes], bits, top);
+    pcm::write(&pcm[2 * bytes], bits, -top - 1);
+    pcm::write(&pcm[3 * bytes], bits, -7);
     applyVolume(pcm.data(), 2, bits, volume);
-    EXPECT_EQ(readSample(&pcm[0], bits), std::lround(top * g)) << bits;
-    EXPECT_EQ(readSample(&pcm[bytes], bits), 0) << bits;
-    EXPECT_EQ(readSample(&pcm[2 * bytes], bits), std::lround((-top - 1) * g)) << bits;
-    EXPECT_EQ(readSample(&pcm[3 * bytes], bits), 0) << bits;
+    EXPECT_EQ(pcm::read(&pcm[0], bits), std::lround(top * g)) << bits;
+    EXPECT_EQ(pcm::read(&pcm[bytes], bits), 0) << bits;
+    EXPECT_EQ(pcm::read(&pcm[2 * bytes], bits), std::lround((-top - 1) * g)) << bits;
+    EXPECT_EQ(pcm::read(&pcm[3 * bytes], bits), 0) << bits;
   }
   std::vector<std::uint8_t> silent8 = {0x80, 0x80};
   applyVolume(silent8.data(), 1, 8, 0x12341234u);

@@ -16,10 +16,10 @@
 #include "core/engine_state.h"
 #include "core/lifecycle.h"
 #include "dsp/receive_params.h"
-#include "audio/pcm_samples.h"
 #include "audio/simulated_backend.h"
 #include "audio/simulated_band.h"
 #include "audio/streaming.h"
+#include "primitives/pcm_codec.h"
 #include "support/scheduler_probe.h"
 
 namespace bw {
@@ -52,7 +52,7 @@ class SimulatedStreamTest : public ::testing::Test {
     return 0;
   }
   void send(const ReceiveParams& p) {
-    std::uint8_t block[kParamBlockBytes];
+    std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
     encodeParams(p, block);
     ASSERT_EQ(sdrSetNewParam(block), SDR_OK);
   }
@@ -65,7 +65,7 @@ class SimulatedStreamTest : public ::testing::Test {
     double peak = 0.0;
     for (std::size_t at = 0; at + f.nBlockAlign <= pcm.size(); at += f.nBlockAlign) {
       (void)bytes;
-      peak = std::max(peak, std::abs(double(audio::readSample(&pcm[at], f.wBitsPerSample))));
+      peak = std::max(peak, std::abs(double(pcm::read(&pcm[at], f.wBitsPerSample))));
     }
     return peak;
   }
@@ -140,10 +140,10 @@ TEST_F(SimulatedStreamTest, TunedVoiceIsHeardAndTheOppositeSidebandIsRejected) {
   ASSERT_EQ(sdrSetGlobal(in_, out_, 4, 11, 48000, 16), SDR_OK);
   // The console's receiver at a fixed gain of 1, so levels compare directly.
   ReceiveParams p = consoleParams();
-  p.flags &= ~(flag::AgcOn | flag::SquelchOn);
+  p.flags &= ~(SDR_FLAG_AGC_ON | SDR_FLAG_SQUELCH_ON);
   p.gain = 1.0;
   const std::uint32_t usb = p.flags;
-  const std::uint32_t lsb = (usb & ~flag::UpperSideband) | flag::LowerSideband;
+  const std::uint32_t lsb = (usb & ~SDR_FLAG_UPPER_SIDEBAND) | SDR_FLAG_LOWER_SIDEBAND;
   auto listen = [&](std::uint32_t flags, double tuneHz) {
     p.flags = flags;
     p.tuneOffsetHz = static_cast<std::int32_t>(tuneHz);
@@ -174,7 +174,7 @@ TEST_F(SimulatedStreamTest, EveryWidthStreamsIQAtFullScale) {
   for (int bits : {8, 16, 24, 32}) {
     ASSERT_EQ(sdrSetGlobal(in_, out_, 3, 10, 24000, bits), SDR_OK) << bits;
     ReceiveParams pass;  // version 1, flags 0: the output is the input
-    pass.version = kParamVersion;
+    pass.version = SDR_PARAM_VERSION;
     send(pass);
     ASSERT_EQ(sdrStart(nullptr), SDR_OK) << bits;
     std::this_thread::sleep_for(400ms);
@@ -190,7 +190,7 @@ TEST_F(SimulatedStreamTest, EveryWidthStreamsIQAtFullScale) {
     for (int ch = 0; ch < 2; ++ch) {
       double peak = 0.0;
       for (std::size_t at = ch * bits / 8; at < pcm.size(); at += f.nBlockAlign) {
-        peak = std::max(peak, std::abs(double(audio::readSample(&pcm[at], bits))));
+        peak = std::max(peak, std::abs(double(pcm::read(&pcm[at], bits))));
       }
       EXPECT_GT(peak, fullScale * std::pow(10.0, -30.0 / 20)) << bits << " ch " << ch;
       EXPECT_LT(peak, fullScale * std::pow(10.0, -6.0 / 20)) << bits << " ch " << ch;
@@ -201,7 +201,7 @@ TEST_F(SimulatedStreamTest, EveryWidthStreamsIQAtFullScale) {
 TEST_F(SimulatedStreamTest, SoftwareVolumeScalesTheOutput) {
   ASSERT_EQ(sdrSetGlobal(in_, out_, 3, 10, 24000, 16), SDR_OK);
   ReceiveParams pass;
-  pass.version = kParamVersion;
+  pass.version = SDR_PARAM_VERSION;
   send(pass);
   ASSERT_EQ(sdrSetOutVolume(out_, 0x0000FFFFu), SDR_OK);  // left full, right off
   ASSERT_EQ(sdrStart(nullptr), SDR_OK);
@@ -213,8 +213,8 @@ TEST_F(SimulatedStreamTest, SoftwareVolumeScalesTheOutput) {
   ASSERT_TRUE(audio::simulatedOutputTail(pcm, f));
   double left = 0.0, right = 0.0;
   for (std::size_t at = 0; at < pcm.size(); at += 4) {
-    left = std::max(left, std::abs(double(audio::readSample(&pcm[at], 16))));
-    right = std::max(right, std::abs(double(audio::readSample(&pcm[at + 2], 16))));
+    left = std::max(left, std::abs(double(pcm::read(&pcm[at], 16))));
+    right = std::max(right, std::abs(double(pcm::read(&pcm[at + 2], 16))));
   }
   EXPECT_GT(left, 100.0);
   EXPECT_EQ(right, 0.0);

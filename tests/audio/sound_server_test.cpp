@@ -76,7 +76,7 @@ class SoundServerTest : public ::testing::Test {
   // The console's set-up on the default devices; waits for the first blocks.
   void startReceiving() {
     ASSERT_EQ(sdrSetGlobal(1, 1, 4, 11, kRate, 16), SDR_OK);
-    std::uint8_t block[kParamBlockBytes];
+    std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
     encodeParams(consoleParams(), block);
     ASSERT_EQ(sdrSetNewParam(block), SDR_OK);
     ASSERT_EQ(sdrStart(&countBlock), SDR_OK);

@@ -87,12 +87,12 @@ TEST(StreamingStress, ParamsReadoutsAndRestartsWhileStreaming) {
   ASSERT_EQ(sdrSetGlobal(in, out, 4, 11, 48000, 16), SDR_OK);
   recordSnapshot();
 
-  std::uint8_t blocks[2][kParamBlockBytes];
+  std::uint8_t blocks[2][SDR_PARAM_BLOCK_BYTES];
   ReceiveParams p = consoleParams();
   p.tuneOffsetHz = 6000;
   encodeParams(p, blocks[0]);
   p.tuneOffsetHz = -1500;
-  p.flags ^= flag::FlushToggle;
+  p.flags ^= SDR_FLAG_FLUSH_TOGGLE;
   encodeParams(p, blocks[1]);
   ASSERT_EQ(sdrSetNewParam(blocks[0]), SDR_OK);
   ASSERT_EQ(sdrStart(&hook), SDR_OK);

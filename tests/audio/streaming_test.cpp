@@ -53,8 +53,8 @@ class StreamingTest : public ::testing::Test {
   // Version 1 and flags 0: every block is a byte copy.
   void sendPassThrough() {
     ReceiveParams p;
-    p.version = kParamVersion;
-    std::uint8_t block[kParamBlockBytes];
+    p.version = SDR_PARAM_VERSION;
+    std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
     encodeParams(p, block);
     ASSERT_EQ(sdrSetNewParam(block), SDR_OK);
   }
@@ -208,7 +208,7 @@ TEST_F(StreamingTest, RefusalsAndTheirCodes) {
 TEST_F(StreamingTest, AfterStopTheReadoutsKeepTheLastValues) {
   configure();
   ReceiveParams p = consoleParams();
-  std::uint8_t block[kParamBlockBytes];
+  std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
   encodeParams(p, block);
   ASSERT_EQ(sdrSetNewParam(block), SDR_OK);
   std::vector<double> before(4096, -1.0), after(4096, -2.0);
@@ -240,9 +240,9 @@ TEST_F(StreamingTest, StartAfterStopReopensWithTheSameRingAndClearsTails) {
   // Fixed gain, no squelch: a block plays its input filtered plus the
   // previous block's overlap tail.
   ReceiveParams p = consoleParams();
-  p.flags &= ~(flag::AgcOn | flag::SquelchOn);
+  p.flags &= ~(SDR_FLAG_AGC_ON | SDR_FLAG_SQUELCH_ON);
   p.gain = 1.0;
-  std::uint8_t block[kParamBlockBytes];
+  std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
   encodeParams(p, block);
   ASSERT_EQ(sdrSetNewParam(block), SDR_OK);
   ASSERT_EQ(sdrStart(nullptr), SDR_OK);

@@ -22,7 +22,7 @@ class AgcTest : public ::testing::Test {
   std::vector<double> block(double value, int hold = 10, double ceiling = 1e9) {
     std::vector<double> mag(kN, value);
     ReceiveParams p;
-    p.flags = flag::AgcOn;
+    p.flags = SDR_FLAG_AGC_ON;
     p.agcBlocks = hold;
     p.gain = ceiling;
     agc.process(s, p, mag.data(), kN, nsp);

@@ -52,7 +52,7 @@ class Receiver {
 ReceiveParams listening(int tuneBins, std::uint32_t extensions,
                         int lowHz = 1000, int highHz = 2000) {
   ReceiveParams p = consoleParams();
-  p.flags &= ~(flag::AgcOn | flag::SquelchOn);
+  p.flags &= ~(SDR_FLAG_AGC_ON | SDR_FLAG_SQUELCH_ON);
   p.gain = 1.0;
   p.lowCutHz = lowHz;
   p.highCutHz = highHz;
@@ -129,7 +129,7 @@ TEST(IqBalanceTest, ImagesOfImbalancedAndSkewedTonesFall60DbWithin2s) {
       const int blocks = blockAt(2.5);
       const auto off = imageLevels(bin, fault, 8, 0);
       EXPECT_GT(off.back(), -30.0);  // the fault is there to remove
-      const auto on = imageLevels(bin, fault, blocks, ext::AutoIqBalance);
+      const auto on = imageLevels(bin, fault, blocks, SDR_EXT_AUTO_IQ_BALANCE);
       for (int b = blockAt(2.0); b < blocks; ++b) {
         EXPECT_LT(on[b], -60.0) << "at " << b * kBlockSeconds << " s";
       }
@@ -141,7 +141,7 @@ TEST(IqBalanceTest, FollowsAChangeOfImbalanceWithin2s) {
   const Imbalance before{1.0, 3.0, 0.0}, after{-0.5, -2.0, 0.25};
   const int at = blockAt(2.5);
   const int blocks = at + blockAt(2.5);
-  const auto levels = imageLevels(-426, before, blocks, ext::AutoIqBalance, &after, at);
+  const auto levels = imageLevels(-426, before, blocks, SDR_EXT_AUTO_IQ_BALANCE, &after, at);
   EXPECT_LT(levels[at - 1], -60.0);
   EXPECT_GT(levels[at], -45.0);  // the change shows before it is followed
   for (int b = at + blockAt(2.0); b < blocks; ++b) {
@@ -203,11 +203,11 @@ TEST(IqBalanceTest, LeavesTheBalancedRecordingAlone) {
   ASSERT_GT(iq[0].size(), 4u * 48000u);
   ReceiveParams upper = listening(0, 0, 300, 2700);
   ReceiveParams lower = upper;
-  lower.flags = (lower.flags & ~flag::UpperSideband) | flag::LowerSideband;
+  lower.flags = (lower.flags & ~SDR_FLAG_UPPER_SIDEBAND) | SDR_FLAG_LOWER_SIDEBAND;
   for (bool isUpper : {true, false}) {
     ReceiveParams p = isUpper ? upper : lower;
     const Heard off = hear(iq, p);
-    p.extensions = ext::AutoIqBalance;
+    p.extensions = SDR_EXT_AUTO_IQ_BALANCE;
     const Heard on = hear(iq, p);
     const double change = 10.0 * std::log10(on.energy / off.energy);
     if (isUpper) {  // the signal itself
@@ -239,7 +239,7 @@ TEST(IqBalanceTest, StaysFiniteAndSmallOnSilenceACarrierAndFullScaleNoise) {
   enum Input { Silence, Carrier, Noise };
   for (Input input : {Silence, Carrier, Noise}) {
     SCOPED_TRACE(::testing::Message() << "input " << input);
-    Receiver on(listening(0, ext::AutoIqBalance, 300, 2700));
+    Receiver on(listening(0, SDR_EXT_AUTO_IQ_BALANCE, 300, 2700));
     Receiver off(listening(0, 0, 300, 2700));
     double energyOn = 0.0, energyOff = 0.0;
     std::vector<std::int32_t> i(kN, 0), q(kN, 0);

@@ -72,12 +72,12 @@ TEST_F(PipelineTest, TonesComeOutWhereTuningAndSidebandPutThem) {
       {"tuned", 0, 0, 1000, 128 * kBinWidth, 42 * kBinWidth, 128 * kBinWidth, 0},
       {"untuned", 0, 0, 0, 1500.0, 1500.0, 492.1875, 0},
       // The real part of a tone at -1500 Hz is a 1500 Hz audio tone.
-      {"lower sideband", flag::LowerSideband, flag::UpperSideband, 0, -1500.0, 1500.0, 0, 0},
+      {"lower sideband", SDR_FLAG_LOWER_SIDEBAND, SDR_FLAG_UPPER_SIDEBAND, 0, -1500.0, 1500.0, 0, 0},
       // Only the filter's stop-band leakage remains; the squelch mutes it.
       {"removed sideband", 0, 0, 0, -1500.0, 0, 0, 2.0},
       {"removed sideband, tuned", 0, 0, 1000, -1500.0, 0, 0, 2.0},
       // Silence from the sidebands alone.
-      {"both sidebands", flag::LowerSideband, flag::SquelchOn, 0, 1500.0, 0, 0, 0.0},
+      {"both sidebands", SDR_FLAG_LOWER_SIDEBAND, SDR_FLAG_SQUELCH_ON, 0, 1500.0, 0, 0, 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -109,7 +109,7 @@ TEST_F(PipelineTest, AgcHistoryBlocksCountsTheSilentStart) {
       ReceiveParams p = consoleParams();
       p.agcBlocks = requested;
       p.gain = 1.0;
-      if (!agc) p.flags &= ~flag::AgcOn;
+      if (!agc) p.flags &= ~SDR_FLAG_AGC_ON;
       const int history = agcHistoryBlocks(p);
       // The AGC holds 1..10 blocks; other counts hold one.
       const int held = requested >= 1 && requested <= 10 ? requested : 1;
@@ -138,7 +138,7 @@ TEST_F(PipelineTest, ZeroFlagsCopyTheCaptureBufferByteForByte) {
 
 TEST_F(PipelineTest, StereoOutputCarriesTheImaginaryPartOnTheRight) {
   ReceiveParams p = consoleParams();
-  p.flags &= ~flag::MonoOutput;
+  p.flags &= ~SDR_FLAG_MONO_OUTPUT;
   send(p);
   std::vector<std::int32_t> left, right;
   streamTone(8000.0, 1500.0, 14, left, right);
@@ -168,7 +168,7 @@ TEST_F(PipelineTest, SpectrumOfABinExactToneIsAmplitudeTimesN) {
 
 TEST_F(PipelineTest, MonoInputSpectrumIsSymmetric) {
   ReceiveParams p = consoleParams();
-  p.flags |= flag::MonoInput;
+  p.flags |= SDR_FLAG_MONO_INPUT;
   send(p);
   std::vector<std::int32_t> i, q;
   complexTone(5000.0, 1234.5, kRate, 0, kN, i, q);
@@ -183,7 +183,7 @@ TEST_F(PipelineTest, MonoInputSpectrumIsSymmetric) {
 
 TEST_F(PipelineTest, SquelchMutesBlocksWithNothingAboveTwo) {
   ReceiveParams p = consoleParams();
-  p.flags &= ~flag::AgcOn;
+  p.flags &= ~SDR_FLAG_AGC_ON;
   p.gain = 1.0;
   p.squelchLevel = 1e9;  // every counted value is quiet
   send(p);
@@ -201,7 +201,7 @@ TEST_F(PipelineTest, SquelchMutesBlocksWithNothingAboveTwo) {
 
 TEST_F(PipelineTest, LargeGainSaturatesTheEnvelopeAndKeepsThePhase) {
   ReceiveParams p = consoleParams();
-  p.flags = (p.flags & ~(flag::AgcOn | flag::MonoOutput));
+  p.flags = (p.flags & ~(SDR_FLAG_AGC_ON | SDR_FLAG_MONO_OUTPUT));
   p.gain = 1000.0;
   send(p);
   std::vector<std::int32_t> left, right;
@@ -220,8 +220,8 @@ TEST_F(PipelineTest, NegativeGainIsBoundedLikeAPositiveOne) {
   // positive to full negative.
   for (bool agc : {false, true}) {
     ReceiveParams p = consoleParams();
-    p.flags = (p.flags & ~(flag::AgcOn | flag::MonoOutput | flag::SquelchOn)) |
-              (agc ? flag::AgcOn : 0);
+    p.flags = (p.flags & ~(SDR_FLAG_AGC_ON | SDR_FLAG_MONO_OUTPUT | SDR_FLAG_SQUELCH_ON)) |
+              (agc ? SDR_FLAG_AGC_ON : 0);
     p.gain = -1000.0;
     send(p);
     std::vector<std::int32_t> left, right;
@@ -235,10 +235,10 @@ TEST_F(PipelineTest, NegativeGainIsBoundedLikeAPositiveOne) {
 }
 
 TEST_F(PipelineTest, NonFiniteBalanceSilencesOnlyItsOwnBlock) {
-  for (std::uint32_t early : {flag::BalanceEarly, 0u}) {
+  for (std::uint32_t early : {SDR_FLAG_BALANCE_EARLY, 0u}) {
     for (double bad : {std::nan(""), double(INFINITY)}) {
       ReceiveParams p = consoleParams();
-      p.flags = (p.flags & ~flag::BalanceEarly) | early;
+      p.flags = (p.flags & ~SDR_FLAG_BALANCE_EARLY) | early;
       send(p);
       std::vector<std::int32_t> left, right;
       streamTone(8000.0, 1500.0, 14, left, right);
@@ -271,7 +271,7 @@ TEST_F(PipelineTest, FlushToggleClearsTailsAndPassThroughLeavesThem) {
     streamTone(8000.0, 1500.0, 12, left, right);
     send(pass);
     runBlock(std::vector<std::uint8_t>(chain.bufferBytes(), 0x55));
-    p.flags = flag::ConsoleFlags | toggle;
+    p.flags = SDR_FLAGS_CONSOLE | toggle;
     send(p);
     unpackFrames(runBlock(silence()), 16, left, right);
     if (toggle == 0) {
@@ -284,7 +284,7 @@ TEST_F(PipelineTest, FlushToggleClearsTailsAndPassThroughLeavesThem) {
 
 TEST_F(PipelineTest, InvalidBandEdgesNeverDesignAndLeaveSilence) {
   ReceiveParams p = consoleParams();
-  p.flags &= ~(flag::AgcOn | flag::SquelchOn);
+  p.flags &= ~(SDR_FLAG_AGC_ON | SDR_FLAG_SQUELCH_ON);
   p.gain = 1.0;
   for (auto [low, high] : {std::pair{300, 300}, {2700, 300}, {0, 2700}, {-5, 2700}}) {
     p.lowCutHz = low;

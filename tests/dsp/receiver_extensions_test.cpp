@@ -27,7 +27,7 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 // phases can be compared.
 ReceiveParams plainParams(std::int32_t offsetHz, std::uint32_t extensions) {
   ReceiveParams p = consoleParams();
-  p.flags &= ~(flag::MonoOutput | flag::AgcOn | flag::SquelchOn);
+  p.flags &= ~(SDR_FLAG_MONO_OUTPUT | SDR_FLAG_AGC_ON | SDR_FLAG_SQUELCH_ON);
   p.gain = 1.0;
   p.tuneOffsetHz = offsetHz;
   p.extensions = extensions;
@@ -115,7 +115,7 @@ TEST(ExactTuning, OffGridTonesComeOutWhereAskedAtEveryRateAndOrder) {
   const double audio = 1000.0;  // where the tone belongs in the output
   for (const Case& c : cases) {
     for (std::int32_t offset : offsets) {
-      for (std::uint32_t shiftEarly : {flag::ShiftEarly, 0u}) {
+      for (std::uint32_t shiftEarly : {SDR_FLAG_SHIFT_EARLY, 0u}) {
         SCOPED_TRACE(testing::Message() << c.rate << " Hz, order " << c.order
                                         << ", offset " << offset << ", flags "
                                         << shiftEarly);
@@ -128,8 +128,8 @@ TEST(ExactTuning, OffGridTonesComeOutWhereAskedAtEveryRateAndOrder) {
         for (int on = 0; on < 2; ++on) {
           Rig rig(c.order, c.rate);
           binWidth = rig.chain().binWidth();
-          ReceiveParams p = plainParams(offset, on ? ext::ExactTuning : 0u);
-          p.flags = (p.flags & ~flag::ShiftEarly) | shiftEarly;
+          ReceiveParams p = plainParams(offset, on ? SDR_EXT_EXACT_TUNING : 0u);
+          p.flags = (p.flags & ~SDR_FLAG_SHIFT_EARLY) | shiftEarly;
           const auto z = rig.run(p, 3, rig.tone(8000.0, in));
           got[on] = toneHz(z, static_cast<std::size_t>(rig.n()), c.rate);
         }
@@ -151,7 +151,7 @@ TEST(ExactTuning, PassbandAndSpectrumFollowTheOffset) {
     for (int o = 0; o < 2; ++o) {
       const std::int32_t offset = o ? offGrid : onGrid;
       Rig rig(11, 48000);
-      ReceiveParams p = plainParams(offset, on ? ext::ExactTuning : 0u);
+      ReceiveParams p = plainParams(offset, on ? SDR_EXT_EXACT_TUNING : 0u);
       const auto z = rig.run(p, 4, rig.tone(8000.0, offset + 320.0));
       const double at = offset + 320.0 - (on ? offset : gridTuning(offset, rig.chain().binWidth()));
       level[on][o] = toneLevel(z, 2 * rig.n(), z.size(), at, 48000);
@@ -223,9 +223,9 @@ TEST(ExactTuning, RetuneIsNoRougherThanTheSmallestRetuneWithoutIt) {
   // extension a 2 Hz retune keeps the oscillator's phase and splatters less.
   // (An oscillator restarted at the retune measures about -12 dB here.)
   const double today = retuneSplatter(7500, 7523, 0);
-  EXPECT_LT(retuneSplatter(7510, 7512, ext::ExactTuning), today - 10.0);
+  EXPECT_LT(retuneSplatter(7510, 7512, SDR_EXT_EXACT_TUNING), today - 10.0);
   // A large retune splatters as much as it does today.
-  EXPECT_NEAR(retuneSplatter(7510, 7883, ext::ExactTuning),
+  EXPECT_NEAR(retuneSplatter(7510, 7883, SDR_EXT_EXACT_TUNING),
               retuneSplatter(7500, 7875, 0), 1.0);
 }
 
@@ -239,18 +239,18 @@ TEST(DcRemoval, CentreSpikeFallsAndNearbySignalStays) {
     std::uint32_t flags;
     bool step;
   };
-  for (const Variant v : {Variant{0, false}, Variant{flag::SwapInput, false},
-                          Variant{flag::MonoInput, false}, Variant{0, true}}) {
+  for (const Variant v : {Variant{0, false}, Variant{SDR_FLAG_SWAP_INPUT, false},
+                          Variant{SDR_FLAG_MONO_INPUT, false}, Variant{0, true}}) {
     SCOPED_TRACE(testing::Message() << "input flags " << v.flags << ", step " << v.step);
     double spike[2][kBlocks], signal[2];
     for (int on = 0; on < 2; ++on) {
       Rig rig(11, 48000);
-      ReceiveParams p = plainParams(-1125, on ? ext::DcRemoval : 0u);
+      ReceiveParams p = plainParams(-1125, on ? SDR_EXT_DC_REMOVAL : 0u);
       p.flags |= v.flags;
       const std::int64_t n = rig.n();
       // Swapped channels turn the tone round; it is generated the other
       // way so that it arrives at +200 Hz.
-      const double hz = (v.flags & flag::SwapInput) ? -200.0 : 200.0;
+      const double hz = (v.flags & SDR_FLAG_SWAP_INPUT) ? -200.0 : 200.0;
       const auto source = [&](std::int64_t start, int frames,
                               std::vector<std::int32_t>& i,
                               std::vector<std::int32_t>& q) {
@@ -282,7 +282,7 @@ TEST(DcRemoval, CentreSpikeFallsAndNearbySignalStays) {
 TEST(ReceiverExtensions, StateCarriesAndStaysFiniteOnSilenceAndFullScale) {
   // 32-bit full scale with a DC step, then silence, at 8 kHz, order 14.
   Rig a(14, 8000, 32), b(14, 8000, 32);
-  const ReceiveParams p = plainParams(1001, ext::All);
+  const ReceiveParams p = plainParams(1001, SDR_EXT_ALL);
   const auto full = [](std::int64_t start, int frames, std::vector<std::int32_t>& i,
                        std::vector<std::int32_t>& q) {
     i.assign(frames, 0);

@@ -17,7 +17,7 @@ void EngineTest::configure(int order, int sampleRate, int bits) {
 }
 
 void EngineTest::send(const ReceiveParams& p) {
-  std::uint8_t block[kParamBlockBytes];
+  std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
   encodeParams(p, block);
   ASSERT_EQ(setNewParam(block), Status::Ok);
 }

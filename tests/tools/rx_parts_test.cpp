@@ -23,7 +23,7 @@ ParseResult parse(std::vector<std::string_view> args) {
 }
 
 std::vector<std::uint8_t> encoded(const ReceiveParams& p) {
-  std::vector<std::uint8_t> block(kParamBlockBytes);
+  std::vector<std::uint8_t> block(SDR_PARAM_BLOCK_BYTES);
   encodeParams(p, block.data());
   return block;
 }

@@ -77,7 +77,6 @@ void IqWriter::write(const std::int32_t* fullScale, std::int64_t frames) {
     throw ToolError(kExitFailure, "cannot write " + file_.finalPath().string() +
                                       ": " + sf_strerror(sound_));
   }
-  frames_ += frames;
 }
 
 void IqWriter::commit() {

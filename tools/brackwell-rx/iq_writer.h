@@ -37,14 +37,12 @@ class IqWriter {
   // (exit 1) on failure; the temporary is removed then.
   void commit();
 
-  std::int64_t framesWritten() const { return frames_; }
   // Samples written at or beyond +-playbackLimit: clipped.
   std::int64_t clippedSamples() const { return clipped_; }
 
  private:
   PendingFile file_;
   SNDFILE* sound_ = nullptr;
-  std::int64_t frames_ = 0;
   std::int64_t clipped_ = 0;
   std::int32_t limit_ = 0;
   bool floatOutput_ = false;

@@ -109,23 +109,23 @@ const std::vector<OptionInfo>& optionTable() {
       {"--tune", true, intField(&P::tuneOffsetHz, "a whole number of Hz")},
       {"--low", true, intField(&P::lowCutHz, "a whole number of Hz")},
       {"--high", true, intField(&P::highCutHz, "a whole number of Hz")},
-      {"--lsb", false, setFlags(flag::LowerSideband, flag::UpperSideband)},
+      {"--lsb", false, setFlags(SDR_FLAG_LOWER_SIDEBAND, SDR_FLAG_UPPER_SIDEBAND)},
       {"--fixed-gain", true,
        [](RxOptions& o, std::string_view v) -> std::string {
          auto apply = doubleField(&P::gain, 0.0, false, "above 0");
          std::string err = apply(o, v);
-         if (err.empty()) o.params.flags &= ~flag::AgcOn;
+         if (err.empty()) o.params.flags &= ~SDR_FLAG_AGC_ON;
          return err;
        }},
       {"--gain", true, doubleField(&P::gain, 0.0, false, "above 0")},
       {"--hold", true, boundedInt(nullptr, &P::agcBlocks, kMinHold, kMaxHold)},
       {"--squelch", true, doubleField(&P::squelchLevel, 0.0, true, "0 or more")},
-      {"--no-squelch", false, setFlags(0, flag::SquelchOn)},
+      {"--no-squelch", false, setFlags(0, SDR_FLAG_SQUELCH_ON)},
       {"--output-gain", true, doubleField(&P::outputGain, 0.0, false, "above 0")},
       {"--phase-coef", true, anyDouble(&P::iqPhaseCoef)},
       // (1 + B) scales the real part: -1 or less would erase or invert it.
       {"--gain-coef", true, doubleField(&P::iqGainCoef, -1.0, false, "above -1")},
-      {"--swap-iq", false, setFlags(flag::SwapInput, 0)},
+      {"--swap-iq", false, setFlags(SDR_FLAG_SWAP_INPUT, 0)},
       {"--flags", true,
        [](RxOptions& o, std::string_view v) -> std::string {
          const auto f = parseHex32(v);
@@ -146,12 +146,12 @@ const std::vector<OptionInfo>& optionTable() {
          o.params.extensions = 0;
          return {};
        }},
-      {"--exact-tuning", false, setExtension(ext::ExactTuning, true)},
-      {"--no-exact-tuning", false, setExtension(ext::ExactTuning, false)},
-      {"--auto-iq-balance", false, setExtension(ext::AutoIqBalance, true)},
-      {"--no-auto-iq-balance", false, setExtension(ext::AutoIqBalance, false)},
-      {"--dc-removal", false, setExtension(ext::DcRemoval, true)},
-      {"--no-dc-removal", false, setExtension(ext::DcRemoval, false)},
+      {"--exact-tuning", false, setExtension(SDR_EXT_EXACT_TUNING, true)},
+      {"--no-exact-tuning", false, setExtension(SDR_EXT_EXACT_TUNING, false)},
+      {"--auto-iq-balance", false, setExtension(SDR_EXT_AUTO_IQ_BALANCE, true)},
+      {"--no-auto-iq-balance", false, setExtension(SDR_EXT_AUTO_IQ_BALANCE, false)},
+      {"--dc-removal", false, setExtension(SDR_EXT_DC_REMOVAL, true)},
+      {"--no-dc-removal", false, setExtension(SDR_EXT_DC_REMOVAL, false)},
       {"--spectrum", true,
        [](RxOptions& o, std::string_view v) -> std::string {
          if (v.empty()) return "needs a file name";
@@ -369,7 +369,7 @@ Exit status: 0 done, 1 a failure while running or a truncated recording,
 
 ReceiveParams toolParams() {
   ReceiveParams p = consoleParams();
-  p.extensions = ext::All;
+  p.extensions = SDR_EXT_ALL;
   return p;
 }
 

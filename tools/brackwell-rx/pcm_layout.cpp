@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "primitives/pcm_codec.h"
+
 namespace bw::rx {
 
 namespace {
@@ -18,68 +20,47 @@ namespace {
 // thousands of samples, and run-time widths cost several times the copy.
 template <int kBits>
 void packWidth(const std::int32_t* fullScale, std::size_t samples,
-               std::uint8_t* pcm) {
-  constexpr int kBytes = kBits / 8;
+               std::uint8_t* bytes) {
+  constexpr int kBytes = pcm::sampleBytes(kBits);
   for (std::size_t s = 0; s < samples; ++s) {
     // The top `bits` bits as a signed value (arithmetic shift).
-    const std::int32_t v = fullScale[s] >> (32 - kBits);
-    const auto u = static_cast<std::uint32_t>(kBits == 8 ? v + 128 : v);
-    std::uint8_t* out = pcm + s * kBytes;
-    for (int b = 0; b < kBytes; ++b) out[b] = static_cast<std::uint8_t>(u >> (8 * b));
+    pcm::write<kBits>(bytes + s * kBytes, fullScale[s] >> (32 - kBits));
   }
 }
 
 template <int kBits>
-void unpackWidth(const std::uint8_t* pcm, std::size_t samples,
+void unpackWidth(const std::uint8_t* bytes, std::size_t samples,
                  std::int32_t* fullScale) {
-  constexpr int kBytes = kBits / 8;
+  constexpr int kBytes = pcm::sampleBytes(kBits);
   for (std::size_t s = 0; s < samples; ++s) {
-    const std::uint8_t* in = pcm + s * kBytes;
-    if constexpr (kBits == 8) {
-      fullScale[s] = toTop(std::int32_t{in[0]} - 128, 8);
-    } else {
-      std::uint32_t u = 0;
-      for (int b = 0; b < kBytes; ++b) u |= std::uint32_t{in[b]} << (8 * b);
-      // The sample's bits at the top: its sign bit lands on bit 31.
-      fullScale[s] = static_cast<std::int32_t>(u << (32 - kBits));
-    }
+    fullScale[s] = toTop(pcm::read<kBits>(bytes + s * kBytes), kBits);
   }
 }
 }  // namespace
 
 void packEnginePcm(const std::int32_t* fullScale, std::size_t samples, int bits,
-                   std::uint8_t* pcm) {
+                   std::uint8_t* bytes) {
   switch (bits) {
-    case 8: return packWidth<8>(fullScale, samples, pcm);
-    case 16: return packWidth<16>(fullScale, samples, pcm);
-    case 24: return packWidth<24>(fullScale, samples, pcm);
-    case 32: return packWidth<32>(fullScale, samples, pcm);
+    case 8: return packWidth<8>(fullScale, samples, bytes);
+    case 16: return packWidth<16>(fullScale, samples, bytes);
+    case 24: return packWidth<24>(fullScale, samples, bytes);
+    case 32: return packWidth<32>(fullScale, samples, bytes);
     default: return;
   }
 }
 
-void unpackEnginePcm(const std::uint8_t* pcm, std::size_t samples, int bits,
+void unpackEnginePcm(const std::uint8_t* bytes, std::size_t samples, int bits,
                      std::int32_t* fullScale) {
   switch (bits) {
-    case 8: return unpackWidth<8>(pcm, samples, fullScale);
-    case 16: return unpackWidth<16>(pcm, samples, fullScale);
-    case 24: return unpackWidth<24>(pcm, samples, fullScale);
-    case 32: return unpackWidth<32>(pcm, samples, fullScale);
+    case 8: return unpackWidth<8>(bytes, samples, fullScale);
+    case 16: return unpackWidth<16>(bytes, samples, fullScale);
+    case 24: return unpackWidth<24>(bytes, samples, fullScale);
+    case 32: return unpackWidth<32>(bytes, samples, fullScale);
     default: return;
   }
 }
 
-std::int32_t playbackLimit(int bits) {
-  switch (bits) {
-    case 8:
-      return toTop(127, 8);
-    case 16:
-    case 24:
-      return toTop(32767, 16);
-    default:
-      return std::numeric_limits<std::int32_t>::max();
-  }
-}
+std::int32_t playbackLimit(int bits) { return toTop(pcm::playbackMax(bits), bits); }
 
 std::int32_t floatToFullScale(double x) {
   if (std::isnan(x)) return 0;

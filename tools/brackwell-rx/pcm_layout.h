@@ -1,15 +1,13 @@
 // Conversion between full-scale 32-bit samples (libsndfile's integer view of
 // any PCM width: the sample in the top bits) and the engine's interleaved
-// stereo PCM layout (little-endian; 8-bit samples unsigned, centred on 128).
+// stereo PCM layout (the samples as primitives/pcm_codec.h reads and writes
+// them).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace bw::rx {
-
-// Bytes of one engine sample at `bits` (8, 16, 24 or 32).
-constexpr int sampleBytes(int bits) { return bits / 8; }
 
 // Writes `samples` samples (2 per frame) into engine PCM of width `bits`,
 // keeping the top `bits` bits of each full-scale value (8 bits: + 128).
@@ -22,8 +20,7 @@ void unpackEnginePcm(const std::uint8_t* pcm, std::size_t samples, int bits,
                      std::int32_t* fullScale);
 
 // The largest full-scale value the engine plays at `bits` (8, 16, 24 or 32):
-// its largest code in the top bits. At 24 bits the engine plays 16-bit
-// samples in the top two bytes, so the limit is the 16-bit one there.
+// its largest sample (pcm::playbackMax) in the top bits.
 std::int32_t playbackLimit(int bits);
 
 // A floating-point sample (1.0 = full scale) as a 32-bit full-scale integer:

@@ -31,8 +31,6 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
 
   int fd() const { return fd_; }  // owned here; valid until commit/discard
-  bool inPlace() const { return inPlace_; }
-  const std::filesystem::path& tempPath() const { return tempPath_; }  // empty in place
   const std::filesystem::path& finalPath() const { return finalPath_; }
 
   // Temporary: flushes to disk, gives the file the usual permissions (0666

@@ -73,11 +73,11 @@ std::string clippingLine(std::int64_t clipped, std::int64_t samples, int bits,
   std::snprintf(share, sizeof share, "%.1f", 100.0 * static_cast<double>(clipped) /
                                                  static_cast<double>(samples));
   std::string why;
-  if (!(p.flags & flag::AgcOn) && bits == 24) {
+  if (!(p.flags & SDR_FLAG_AGC_ON) && bits == 24) {
     why = "a 24-bit recording plays as 16-bit samples: --fixed-gain 0.0039 keeps its level";
-  } else if (bits == 8 && (p.flags & flag::AgcOn)) {
+  } else if (bits == 8 && (p.flags & SDR_FLAG_AGC_ON)) {
     why = "the automatic gain aims above the 8-bit range: use --fixed-gain";
-  } else if (!(p.flags & flag::AgcOn)) {
+  } else if (!(p.flags & SDR_FLAG_AGC_ON)) {
     why = "lower --fixed-gain or --output-gain";
   } else {
     why = "lower --output-gain";

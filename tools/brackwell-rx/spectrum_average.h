@@ -24,8 +24,6 @@ class SpectrumAverage {
   // Adds one snapshot of M linear magnitudes (bin k = transform bin k).
   void add(const double* snapshot);
 
-  std::size_t snapshots() const { return count_; }
-
   // The average as points sorted from the lowest frequency to the highest:
   // bins M/2..M-2 (below the centre), then 0..M/2-1. Bin M-1 is left out:
   // the engine's snapshot never refreshes it, so it holds no measurement.

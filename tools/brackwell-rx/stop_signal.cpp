@@ -45,8 +45,6 @@ void installStopHandlers() {
 
 const volatile std::sig_atomic_t* stopFlag() { return &gStop; }
 
-int stopSignal() { return gSignal; }
-
 std::string interruptedText() {
   return "interrupted by signal " + std::to_string(gSignal) + "; no output written";
 }

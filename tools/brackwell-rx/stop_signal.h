@@ -20,9 +20,6 @@ void installStopHandlers();
 // The flag the handlers set; the loop and the blocking opens read it.
 const volatile std::sig_atomic_t* stopFlag();
 
-// The signal that set the flag (0 when none).
-int stopSignal();
-
 // The line for a run ended by a signal: "interrupted by signal N; no output
 // written".
 std::string interruptedText();

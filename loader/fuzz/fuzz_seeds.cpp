@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/pe_image_builder.h"
+#include "pe_image_builder.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "loader/memory_layer.h"
-#include "support/pe_image_builder.h"
+#include "pe_image_builder.h"
 
 namespace bw {
 namespace {

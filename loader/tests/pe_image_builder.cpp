@@ -1,4 +1,4 @@
-#include "support/pe_image_builder.h"
+#include "pe_image_builder.h"
 
 #include <algorithm>
 #include <cstring>
