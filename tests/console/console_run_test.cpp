@@ -143,7 +143,7 @@ bool stageProgram(const QString& dir, bool withEngine) {
 }
 
 // Runs a staged program under the offscreen platform; by default the
-// stand-in closes its window after a few frames, `env` adds to or overrides
+// stand-in closes its window after a few frames; `extra` adds to or overrides
 // its variables. `whileRunning` runs once the program has started. Returns
 // the exit code (-1 if it crashed or hung).
 int runProgram(const QString& dir, const QString& logPath, const QString& libraryPath,
