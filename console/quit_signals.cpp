@@ -1,7 +1,9 @@
 #include "quit_signals.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
+#include <QWidget>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -20,6 +22,32 @@ void onStopSignal(int) {
   errno = saved;
 }
 
+// Runs inside whatever event loop is turning: the main one, or the one of a
+// box, input dialog or menu, which QCoreApplication::quit() does not end (a
+// message box without an escape button even refuses the close it asks for).
+void endTheRun() {
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  for (QWidget* w : windows) {
+    if (!w->isVisible()) continue;
+    if (w->windowType() == Qt::Popup) {
+      w->close();
+    } else if (auto* dialog = qobject_cast<QDialog*>(w)) {
+      dialog->reject();  // returns from its exec() without asking it
+    }
+  }
+  // The main window closes as by its close button, so that the run ends as
+  // it always does; windows that do not end the run are left to it.
+  for (QWidget* w : windows) {
+    if (w->isVisible() && w->testAttribute(Qt::WA_QuitOnClose) && w->windowType() != Qt::Popup &&
+        qobject_cast<QDialog*>(w) == nullptr) {
+      w->close();
+    }
+  }
+  // Every event loop returns, and one started from here on returns at once:
+  // no box shown on the way out holds the shutdown up.
+  QCoreApplication::exit(0);
+}
+
 }  // namespace
 
 bool quitOnStopSignals() {
@@ -31,7 +59,7 @@ bool quitOnStopSignals() {
     char drained[16];
     while (::read(fd, drained, sizeof drained) > 0) {
     }
-    QCoreApplication::quit();
+    endTheRun();
   });
   struct sigaction action {};
   action.sa_handler = onStopSignal;

@@ -86,8 +86,8 @@ Status setNewParam(const void* block) {
   if (bytes[SDR_PARAM_OFFSET_VERSION] != SDR_PARAM_VERSION) return Status::BadArgument;
   // Decoded here, once per block the host sends, not once per processed
   // block. The values go to the chain as sent: its rules for values it
-  // cannot use (a band it ignores, non-finite balance coefficients) are part
-  // of what it plays, and a block the layout accepts is always Ok.
+  // cannot use (a band it ignores, a block it cannot play) are part of what
+  // it plays, and a block the layout accepts is always Ok.
   const ReceiveParams p = decodeParams(bytes);
   std::uint64_t words[kParamWords] = {};
   std::memcpy(words, &p, sizeof p);

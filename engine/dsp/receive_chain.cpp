@@ -8,6 +8,7 @@
 
 #include "dsp/filter_design.h"
 #include "dsp/pcm.h"
+#include "dsp/playable_block.h"
 #include "dsp/spectral_steps.h"
 #include "primitives/chain_helpers.h"
 #include "primitives/pcm_codec.h"
@@ -148,10 +149,10 @@ void ReceiveChain::process(const ReceiveParams& params,
     return;
   }
 
-  // Non-finite balance coefficients would fill the transform with NaN, and
-  // the tails, the AGC history and the reading with it for blocks to come:
-  // such a block is silence and leaves the chain's state as it was.
-  if (!std::isfinite(p.iqPhaseCoef) || !std::isfinite(p.iqGainCoef)) {
+  // A block that would fill the chain with infinities or NaN (the tails, the
+  // AGC history and the reading for blocks to come) is silence and leaves
+  // the chain's state as it was.
+  if (!playable(p)) {
     writeSilence(output);
     return;
   }

@@ -73,9 +73,9 @@ class ReceiveChain {
 
   // Processes one block with the parameters `params`; input and output are
   // bufferBytes() bytes of PCM in the configured format. Flags 0 copies the
-  // input through; non-finite balance coefficients give silence and leave
-  // the chain's state as it was; a new filter band is designed only for
-  // 0 < lowCutHz < highCutHz (else the band in use stays).
+  // input through; a block that is not playable (playable_block.h) gives
+  // silence and leaves the chain's state as it was; a new filter band is
+  // designed only for 0 < lowCutHz < highCutHz (else the band in use stays).
   void process(const ReceiveParams& params, const std::uint8_t* input,
                std::uint8_t* output);
 

@@ -5,6 +5,7 @@
 // In-process runs call runConsole; whole-program runs start the Lanternfly
 // binary copied beside a copy of the stand-in.
 #include <dlfcn.h>
+#include <signal.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -141,10 +142,13 @@ bool stageProgram(const QString& dir, bool withEngine) {
                      QDir(dir).filePath(QStringLiteral("libBrackwell.so")));
 }
 
-// Runs a staged program under the offscreen platform; the stand-in closes
-// its window after a few frames. Returns the exit code (-1 if it crashed or
-// hung).
-int runProgram(const QString& dir, const QString& logPath, const QString& libraryPath) {
+// Runs a staged program under the offscreen platform; by default the
+// stand-in closes its window after a few frames; `extra` adds to or overrides
+// its variables. `whileRunning` runs once the program has started. Returns
+// the exit code (-1 if it crashed or hung).
+int runProgram(const QString& dir, const QString& logPath, const QString& libraryPath,
+               const QProcessEnvironment& extra = {},
+               const std::function<void(QProcess&)>& whileRunning = {}) {
   QProcess process;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -155,10 +159,12 @@ int runProgram(const QString& dir, const QString& logPath, const QString& librar
   } else {
     env.insert(QStringLiteral("LD_LIBRARY_PATH"), libraryPath);
   }
+  env.insert(extra);
   process.setProcessEnvironment(env);
   process.setProcessChannelMode(QProcess::ForwardedChannels);
   process.start(QDir(dir).filePath(QStringLiteral("Lanternfly")), {});
-  if (!process.waitForFinished(60000)) {
+  if (whileRunning && process.waitForStarted()) whileRunning(process);
+  if (!process.waitForFinished(60000) && process.state() != QProcess::NotRunning) {
     process.kill();
     process.waitForFinished();
     return -1;
@@ -393,6 +399,33 @@ class ConsoleRunTest : public QObject {
     const QStringList log = readLog(logPath);
     QCOMPARE(log.value(0), QStringLiteral("load"));
     checkShutdownOrder(log);
+  }
+
+  // A box runs its own event loop; a stop signal ends the run all the same,
+  // as closing the window does: exit 0, the engine stopped and unloaded,
+  // the settings saved.
+  void stopSignalEndsTheRunWithABoxOpen() {
+    for (int signal : {SIGTERM, SIGINT}) {
+      QTemporaryDir dir;
+      QVERIFY(stageProgram(dir.path(), true));
+      const QString logPath = dir.filePath(QStringLiteral("calls.log"));
+      QProcessEnvironment env;
+      env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+      env.insert(QStringLiteral("BW_STAND_IN_CLOSE_AFTER"), QStringLiteral("0"));
+      env.insert(QStringLiteral("BW_STAND_IN_STOP_AFTER"), QStringLiteral("3"));
+      env.insert(QStringLiteral("BW_STAND_IN_NOTE_BOXES"), QStringLiteral("1"));
+      const int code = runProgram(dir.path(), logPath, QString(), env, [&](QProcess& p) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            readLog(logPath).contains(QStringLiteral("box Sound device stopped")), 20000);
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        const bool ended = p.waitForFinished(10000);
+        if (!ended) p.kill();
+        QVERIFY2(ended, "the console did not end on the signal");
+      });
+      QCOMPARE(code, 0);
+      checkShutdownOrder(readLog(logPath));
+      QVERIFY(QFile::exists(dir.filePath(QStringLiteral("config/Brackwell/Lanternfly.conf"))));
+    }
   }
 };
 

@@ -13,8 +13,11 @@
 //   BW_STAND_IN_STOP_AFTER   after this many sdrGetSpectrum calls since the
 //                            last sdrStart, the engine acts as if its sound
 //                            device failed: sdrGetSpectrum answers 3
+//   BW_STAND_IN_NOTE_BOXES   each sdrGetSpectrum call logs `box <text>` while
+//                            a modal message box runs its own event loop
 // Devices 1..3 are named "Card A", "Card B", "Card C" both ways.
 #include <QApplication>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QWidget>
 #include <atomic>
@@ -40,6 +43,9 @@ double binValue = 0.0;
 long closeAfter = 0;
 long refuseInput = 0;
 long stopAfter = 0;
+// Receives the queued box checks; deleted at unload, which drops checks
+// still queued while their code is loaded.
+QObject* boxWatcher = nullptr;
 std::atomic<int> configuredInput{0};
 [[maybe_unused]] std::atomic<long> spectrumCalls{0};  // unused when partial
 [[maybe_unused]] std::atomic<long> spectrumCallsSinceStart{0};
@@ -65,10 +71,12 @@ __attribute__((constructor)) void onLoad() {
   closeAfter = static_cast<long>(envDouble("BW_STAND_IN_CLOSE_AFTER"));
   refuseInput = static_cast<long>(envDouble("BW_STAND_IN_REFUSE_IN"));
   stopAfter = static_cast<long>(envDouble("BW_STAND_IN_STOP_AFTER"));
+  if (std::getenv("BW_STAND_IN_NOTE_BOXES") != nullptr) boxWatcher = new QObject;
   logLine("load");
 }
 
 __attribute__((destructor)) void onUnload() {
+  delete boxWatcher;
   logLine("unload");
   std::lock_guard<std::mutex> lock(logMutex);
   if (logFile != nullptr) std::fclose(logFile);
@@ -168,6 +176,13 @@ STAND_IN_EXPORT int32_t sdrStop(void) {
 STAND_IN_EXPORT int32_t sdrGetSpectrum(double* dest) {
   InFlight inFlight;
   logLine("sdrGetSpectrum");
+  if (boxWatcher != nullptr) {  // queued: with a box open, runs in the box's loop
+    QMetaObject::invokeMethod(boxWatcher, [] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        logLine("box " + box->text().toStdString());
+      }
+    }, Qt::QueuedConnection);
+  }
   if (stopAfter > 0 && ++spectrumCallsSinceStart > stopAfter) return SDR_NOT_RUNNING;
   for (int k = 0; k < kSpectrumValues; ++k) dest[k] = binValue;
   // Long enough that a shutdown which did not wait for the display thread

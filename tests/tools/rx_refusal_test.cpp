@@ -80,6 +80,7 @@ TEST_F(RefusalTest, OptionsOutOfRangeOrMalformed) {
       {"--squelch", "-0.5"},   {"--gain-coef", "-1"},  {"--phase-coef", ""},
       {"--flags", "xyz"},      {"--flags", "0x1FFFFFFFF"}, {"--flags", "-1"},
       {"--frobnicate"},        {"--lsb=1"},            {"--gain", "5", "--fixed-gain", "2"},
+      {"--phase-coef", "1e308"}, {"--phase-coef", "-1.5"}, {"--gain-coef", "1e308"},
   };
   for (std::vector<std::string> args : cases) {
     const std::string option = args.front().substr(0, args.front().find('='));

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -50,24 +51,17 @@ Apply intField(std::int32_t ReceiveParams::*field, const char* what) {
   };
 }
 
-// A finite number above `floor` (or at least `floor` when floorIncluded).
+// A finite number above `floor` (or at least `floor` when floorIncluded),
+// and at most `ceiling`.
 Apply doubleField(double ReceiveParams::*field, double floor,
-                  bool floorIncluded, const char* bound) {
+                  bool floorIncluded, const char* bound,
+                  double ceiling = std::numeric_limits<double>::max()) {
   return [=](RxOptions& o, std::string_view v) -> std::string {
     const auto x = parseFiniteDouble(v);
     if (!x) return quoted(v) + " is not a finite number";
-    if (floorIncluded ? *x < floor : *x <= floor) {
+    if ((floorIncluded ? *x < floor : *x <= floor) || *x > ceiling) {
       return quoted(v) + " is out of range (must be " + bound + ")";
     }
-    o.params.*field = *x;
-    return {};
-  };
-}
-
-Apply anyDouble(double ReceiveParams::*field) {
-  return [field](RxOptions& o, std::string_view v) -> std::string {
-    const auto x = parseFiniteDouble(v);
-    if (!x) return quoted(v) + " is not a finite number";
     o.params.*field = *x;
     return {};
   };
@@ -122,9 +116,14 @@ const std::vector<OptionInfo>& optionTable() {
       {"--squelch", true, doubleField(&P::squelchLevel, 0.0, true, "0 or more")},
       {"--no-squelch", false, setFlags(0, SDR_FLAG_SQUELCH_ON)},
       {"--output-gain", true, doubleField(&P::outputGain, 0.0, false, "above 0")},
-      {"--phase-coef", true, anyDouble(&P::iqPhaseCoef)},
+      // The balance corrects a mismatch of the I and Q paths by a fraction
+      // of the signal: a correction as large as the signal itself (1) is
+      // beyond any receiver's, and the console's range too. Far beyond, the
+      // corrected spectrum overflows and the output is silence.
+      {"--phase-coef", true, doubleField(&P::iqPhaseCoef, -1.0, true, "-1..1", 1.0)},
       // (1 + B) scales the real part: -1 or less would erase or invert it.
-      {"--gain-coef", true, doubleField(&P::iqGainCoef, -1.0, false, "above -1")},
+      {"--gain-coef", true,
+       doubleField(&P::iqGainCoef, -1.0, false, "above -1, at most 1", 1.0)},
       {"--swap-iq", false, setFlags(SDR_FLAG_SWAP_INPUT, 0)},
       {"--flags", true,
        [](RxOptions& o, std::string_view v) -> std::string {
@@ -323,8 +322,8 @@ Beyond the engine's own output, by default:
   --squelch LEVEL    squelch level in sample units (>= 0)
   --no-squelch       squelch off
   --output-gain X    output gain factor (> 0)
-  --phase-coef A     I/Q balance: imaginary part += A x real part
-  --gain-coef B      I/Q balance: real part x (1 + B), B > -1
+  --phase-coef A     I/Q balance: imaginary part += A x real part (-1..1)
+  --gain-coef B      I/Q balance: real part x (1 + B) (-1 < B <= 1)
   --swap-iq          the recording's left channel is Q, the right I
   --flags HEX        the whole flags word (applied before the options above)
   --order K          block order: 2^K frames a block (8..16, default 11)
