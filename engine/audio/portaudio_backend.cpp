@@ -133,6 +133,7 @@ PortAudioPlatform::PortAudioPlatform() {
 PortAudioPlatform::~PortAudioPlatform() {
   // Pa_Terminate would wait for a stream given up on a frozen sound server;
   // PortAudio then stays initialised rather than hang the caller.
+  if (started_) PortAudioStream::endLingering();
   if (started_ && PortAudioStream::stuckStreams() == 0) Pa_Terminate();
 }
 
