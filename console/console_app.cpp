@@ -85,12 +85,13 @@ DevicePair chooseDevices(const EngineEntries& e, const ConsoleOptions& options,
 }
 
 // The engine's refusal of the devices at start, worth a box and a line on
-// the terminal when the operator chose them (by option or by a saved
-// name); the console's own default devices run silently as ever.
-int refusalToReport(const ConsoleOptions& options, const DevicePair& devices, int configured,
-                    int started) {
+// the terminal when the operator chose them (by option or by a saved name,
+// also one not listed now: the sound server may not have answered); the
+// console's own default devices run silently as ever.
+int refusalToReport(const ConsoleOptions& options, const SavedConsole& loaded,
+                    const DevicePair& devices, int configured, int started) {
   const bool chosen = options.inputDevice || options.outputDevice ||
-                      !devices.inputName.isEmpty() || !devices.outputName.isEmpty();
+                      !loaded.inputDeviceName.isEmpty() || !loaded.outputDeviceName.isEmpty();
   const int status = configured != SDR_OK ? configured : started;
   if (!chosen || status == SDR_OK) return SDR_OK;
   std::fprintf(stderr, "Lanternfly: capture device %d and playback device %d: %s\n",
@@ -155,7 +156,7 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
                       });
   session.attach(&window, &display);
   display.start();
-  additions.started(refusalToReport(options, devices, configured, started));
+  additions.started(refusalToReport(options, loaded, devices, configured, started));
   showSettingsNotes(&window, settingsNotes);
 
   QApplication::exec();

@@ -83,8 +83,8 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
 PortAudioPlatform::PortAudioPlatform() {
   // Starting PortAudio lists every ALSA device, and ALSA's pulse plugin
   // waits for the sound server: a frozen server would hold this for two
-  // minutes. Given up, the platform has no sound cards; a start that comes
-  // through later is undone on its own thread.
+  // minutes. Given up, the platform has no sound cards and is not listed; a
+  // start that comes through later is undone on its own thread.
   struct Listing {
     bool started = false;
     std::vector<Device> capture, playback;
@@ -119,6 +119,7 @@ PortAudioPlatform::PortAudioPlatform() {
         if (l->started) Pa_Terminate();
       });
   if (inTime) {
+    listed_ = true;
     started_ = l->started;
     capture_ = std::move(l->capture);
     playback_ = std::move(l->playback);
@@ -132,6 +133,7 @@ PortAudioPlatform::PortAudioPlatform() {
 PortAudioPlatform::~PortAudioPlatform() {
   // Pa_Terminate would wait for a stream given up on a frozen sound server;
   // PortAudio then stays initialised rather than hang the caller.
+  if (started_) PortAudioStream::endLingering();
   if (started_ && PortAudioStream::stuckStreams() == 0) Pa_Terminate();
 }
 

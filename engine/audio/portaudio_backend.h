@@ -18,12 +18,16 @@ namespace bw::audio {
 class PortAudioPlatform final : public AudioPlatform {
  public:
   // Starts PortAudio with the sound libraries' probing messages silenced.
-  // If PortAudio cannot start, or the sound server does not let it within
-  // kPortAudioCallBound, the platform simply has no devices.
+  // If PortAudio cannot start, the platform simply has no devices; if the
+  // sound server does not let it list them within kPortAudioCallBound, it
+  // has none either and is not listed().
   PortAudioPlatform();
   // Ends PortAudio and gives the sound libraries their message hooks back.
   // Every stream must be closed and destroyed first.
   ~PortAudioPlatform() override;
+
+  // False when the listing was given up: which devices exist is unknown.
+  bool listed() const { return listed_; }
 
   int deviceCount(Direction direction) override;
   int defaultDevice(Direction direction) override;
@@ -52,6 +56,7 @@ class PortAudioPlatform final : public AudioPlatform {
 
   QuietSoundLibraries quiet_;  // first: outlives PortAudio's use of them
   bool started_ = false;
+  bool listed_ = false;
   std::vector<Device> capture_, playback_;
   int defaultCapture_ = kNoDevice, defaultPlayback_ = kNoDevice;
   std::unique_ptr<std::atomic<std::uint32_t>[]> volumes_;  // per playback device

@@ -1,8 +1,11 @@
 #include "audio/portaudio_stream.h"
 
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
 
+#include "audio/alsa_pcm_kind.h"
 #include "audio/portaudio_bounded.h"
 
 namespace bw::audio {
@@ -18,6 +21,20 @@ PaSampleFormat sampleFormat(int bits) {
   }
 }
 
+// The capture stream that lingers after its close (its link as void*: the
+// link's type is the stream's own).
+std::mutex g_lingerMutex;
+PaStream* g_lingerStream = nullptr;
+void* g_lingerLink = nullptr;
+
+// True for a device that is a sound server's plugin on ALSA, which other
+// readers may open beside ours.
+bool isSoundServerDevice(int paIndex) {
+  const PaDeviceInfo* device = Pa_GetDeviceInfo(paIndex);
+  const PaHostApiInfo* api = device ? Pa_GetHostApiInfo(device->hostApi) : nullptr;
+  return api != nullptr && api->type == paALSA && isSoundServerPcm(device->name);
+}
+
 }  // namespace
 
 // What PortAudio's callbacks reach. `owner` is cut (set to null) by halt()
@@ -30,6 +47,8 @@ struct PortAudioStream::Link {
   // PortAudio's thread ended by itself: the stream cannot be started again
   // (starting a stream whose sound server died blocks for good).
   std::atomic<bool> ended{false};
+  // Frames a cut capture stream still reads (lingering) before it stops.
+  std::atomic<long> lingerFrames{0};
   Samples samples = nullptr;
   Failed failed = nullptr;
 
@@ -38,9 +57,14 @@ struct PortAudioStream::Link {
                      void* self) {
     auto* link = static_cast<Link*>(self);
     link->busy.fetch_add(1);
-    if (void* owner = link->owner.load()) link->samples(owner, input, output, frames);
+    int result = paContinue;
+    if (void* owner = link->owner.load()) {
+      link->samples(owner, input, output, frames);
+    } else if (link->lingerFrames.fetch_sub(long(frames)) <= long(frames)) {
+      result = paAbort;
+    }
     link->busy.fetch_sub(1);
-    return paContinue;
+    return result;
   }
 
   static void onFinished(void* self) {
@@ -98,6 +122,10 @@ Result PortAudioStream::open(int paIndex, double latency,
   stream_ = o->stream;
   Pa_SetStreamFinishedCallback(stream_, &Link::onFinished);
   link_ = o->link.release();
+  owner_ = owner;
+  rate_ = rate;
+  capture_ = capture;
+  lingers_ = capture && isSoundServerDevice(paIndex);
   return Result::Ok;
 }
 
@@ -108,15 +136,27 @@ void PortAudioStream::cut(Link* link) {
 }
 
 Result PortAudioStream::start() {
+  if (readingOn_) {
+    // Halted but still reading: halted for good first.
+    readingOn_ = false;
+    abort();
+    if (stream_ == nullptr) return Result::Refused;
+    link_->owner.store(owner_);
+  }
   if (stream_ == nullptr || link_->ended.load()) return Result::Refused;
   if (!waitForPortAudio(kPortAudioCallBound)) return Result::Refused;
   link_->halting.store(false);
   auto error = std::make_shared<PaError>(paNoError);
   PaStream* stream = stream_;
   Link* link = link_;
+  const bool capture = capture_;
   if (runBounded(
           "starting a sound device", kPortAudioCallBound,
-          [error, stream] { *error = Pa_StartStream(stream); },
+          [error, stream, capture] {
+            *error = Pa_StartStream(stream);
+            // This reader runs now: the one kept for it may go.
+            if (capture && *error == paNoError) endLingering();
+          },
           [link] { cut(link); },
           // Started late or not at all: nobody wants it any more.
           [stream, link] {
@@ -132,6 +172,18 @@ Result PortAudioStream::start() {
 }
 
 void PortAudioStream::halt() {
+  if (stream_ == nullptr || readingOn_) return;
+  if (lingers_ && Pa_IsStreamActive(stream_) == 1) {
+    link_->lingerFrames.store(static_cast<long>(
+        rate_ * std::chrono::duration<double>(kLinger).count()));
+    cut(link_);
+    readingOn_ = true;
+    return;
+  }
+  abort();
+}
+
+void PortAudioStream::abort() {
   if (stream_ == nullptr) return;
   // A stream neither running nor stopped has a thread that ended by itself
   // (possibly just now, before its finished callback could tell).
@@ -160,6 +212,23 @@ void PortAudioStream::close() {
   if (stream_ == nullptr) return;
   halt();
   if (stream_ == nullptr) return;  // given up
+  if (readingOn_) {
+    // Lingers in place of the one before, which goes now.
+    PaStream* previous = nullptr;
+    void* previousLink = nullptr;
+    {
+      std::lock_guard lock(g_lingerMutex);
+      previous = std::exchange(g_lingerStream, stream_);
+      previousLink = std::exchange(g_lingerLink, link_);
+    }
+    if (previous != nullptr) {
+      closeBounded(previous, static_cast<Link*>(previousLink), kHaltBound);
+    }
+    stream_ = nullptr;
+    link_ = nullptr;
+    readingOn_ = false;
+    return;
+  }
   Pa_CloseStream(stream_);
   stream_ = nullptr;
   delete link_;
@@ -167,5 +236,29 @@ void PortAudioStream::close() {
 }
 
 int PortAudioStream::stuckStreams() { return givenUpCalls(); }
+
+void PortAudioStream::closeBounded(PaStream* stream, Link* link,
+                                   std::chrono::milliseconds bound) {
+  if (runBounded(
+          "stopping a sound device", bound,
+          [stream] {
+            Pa_AbortStream(stream);
+            Pa_CloseStream(stream);
+          },
+          {}, [link] { delete link; })) {
+    delete link;
+  }
+}
+
+void PortAudioStream::endLingering() {
+  PaStream* stream = nullptr;
+  void* link = nullptr;
+  {
+    std::lock_guard lock(g_lingerMutex);
+    stream = std::exchange(g_lingerStream, nullptr);
+    link = std::exchange(g_lingerLink, nullptr);
+  }
+  if (stream != nullptr) closeBounded(stream, static_cast<Link*>(link), kHaltBound);
+}
 
 }  // namespace bw::audio

@@ -13,6 +13,16 @@
 // A stream that ends without being halted (its thread hit an error: device
 // gone, sound server died) calls `failed` once, on PortAudio's thread.
 //
+// A capture stream on a sound server's device (its ALSA plugin, which other
+// readers may open beside ours) goes on reading, cut from its owner, for up to kLinger after it is
+// halted and closed, until the next capture stream has started. A sound
+// server source left without a reader falls back to its idle schedule (a
+// null sink's monitor renders two seconds ahead), and a reader that comes
+// then hears nothing until that period ends: a stop and start would
+// otherwise often wait two seconds for the first block. The lingering
+// reader stops itself after kLinger and is closed by the next start, the
+// next lingering one or endLingering().
+//
 // Control functions come from one thread at a time.
 #pragma once
 
@@ -34,6 +44,8 @@ class PortAudioStream {
 
   // How long halt() waits for PortAudio's thread.
   static constexpr std::chrono::milliseconds kHaltBound{750};
+  // How long a closed capture stream on a sound server goes on reading.
+  static constexpr std::chrono::milliseconds kLinger{1000};
 
   PortAudioStream() = default;
   ~PortAudioStream() { close(); }
@@ -49,8 +61,9 @@ class PortAudioStream {
               unsigned long framesPerCallback, bool capture, void* owner,
               Samples samples, Failed failed);
   Result start();
-  // Aborts the stream; returns within about kHaltBound. Once it returns, no
-  // callback into the owner runs or will run.
+  // Aborts the stream (a capture stream that lingers is only cut from its
+  // owner); returns within about kHaltBound. Once it returns, no callback
+  // into the owner runs or will run.
   void halt();
   // Halts and closes (nothing when not open or given up).
   void close();
@@ -59,13 +72,26 @@ class PortAudioStream {
   // yet (PortAudio must not be terminated while there are any: it would
   // block on them).
   static int stuckStreams();
+  // Stops and closes the lingering capture reader, if any (before PortAudio
+  // ends); returns within about kHaltBound.
+  static void endLingering();
 
  private:
   struct Link;
   // Cuts `link` from its owner and waits for a callback still inside it.
   static void cut(Link* link);
+  // Aborts and closes `stream` and frees `link`, waiting up to `bound`; a
+  // call given up finishes on its own thread.
+  static void closeBounded(PaStream* stream, Link* link, std::chrono::milliseconds bound);
+  // Aborts the stream, waiting up to kHaltBound (halt() without lingering).
+  void abort();
   PaStream* stream_ = nullptr;
   Link* link_ = nullptr;
+  void* owner_ = nullptr;
+  double rate_ = 0;
+  bool capture_ = false;
+  bool lingers_ = false;    // a capture stream on a sound server's device
+  bool readingOn_ = false;  // halted but still reading (lingers_)
 };
 
 }  // namespace bw::audio

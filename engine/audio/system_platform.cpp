@@ -15,16 +15,18 @@ namespace {
 class SystemPlatform final : public AudioPlatform {
  public:
   int deviceCount(Direction d) override {
+    if (!cards_.listed()) return 1;
     return cards_.deviceCount(d) + simulated_.deviceCount(d);
   }
   int defaultDevice(Direction d) override {
+    if (!cards_.listed()) return 0;
     const int card = cards_.defaultDevice(d);
     if (card != kNoDevice) return card;
     return cards_.deviceCount(d) + simulated_.defaultDevice(d);
   }
   bool deviceName(Direction d, int device, char* name) override {
-    int local = device;
-    return route(d, local).deviceName(d, local, name);
+    AudioPlatform* backend = route(d, device);
+    return backend != nullptr && backend->deviceName(d, device, name);
   }
   int mixerCount() override { return int(alsaCardNames().size()); }
   bool mixerName(int mixer, char* name) override {
@@ -34,33 +36,40 @@ class SystemPlatform final : public AudioPlatform {
     return true;
   }
   bool outVolume(int device, std::uint32_t& volume) override {
-    return route(Direction::Playback, device).outVolume(device, volume);
+    AudioPlatform* backend = route(Direction::Playback, device);
+    return backend != nullptr && backend->outVolume(device, volume);
   }
   bool setOutVolume(int device, std::uint32_t volume) override {
-    return route(Direction::Playback, device).setOutVolume(device, volume);
+    AudioPlatform* backend = route(Direction::Playback, device);
+    return backend != nullptr && backend->setOutVolume(device, volume);
   }
   Result openCapture(int device, const WaveFormat& format,
                      std::uint32_t bufferFrames, CaptureNotify notify,
                      std::uintptr_t instance,
                      std::unique_ptr<CaptureStream>& stream) override {
-    return route(Direction::Capture, device)
-        .openCapture(device, format, bufferFrames, notify, instance, stream);
+    AudioPlatform* backend = route(Direction::Capture, device);
+    if (backend == nullptr) return Result::Refused;
+    return backend->openCapture(device, format, bufferFrames, notify, instance,
+                                stream);
   }
   Result openPlayback(int device, const WaveFormat& format,
                       std::uint32_t bufferFrames,
                       std::unique_ptr<PlaybackStream>& stream) override {
-    return route(Direction::Playback, device)
-        .openPlayback(device, format, bufferFrames, stream);
+    AudioPlatform* backend = route(Direction::Playback, device);
+    if (backend == nullptr) return Result::Refused;
+    return backend->openPlayback(device, format, bufferFrames, stream);
   }
 
  private:
   // The backend holding `device`; turns device into that backend's index
-  // (an index past the simulated device stays invalid there).
-  AudioPlatform& route(Direction d, int& device) {
+  // (an index past the simulated device stays invalid there). nullptr while
+  // the cards are unlisted: no index has a known device then.
+  AudioPlatform* route(Direction d, int& device) {
+    if (!cards_.listed()) return nullptr;
     const int cards = cards_.deviceCount(d);
-    if (device >= 0 && device < cards) return cards_;
+    if (device >= 0 && device < cards) return &cards_;
     if (device >= cards) device -= cards;
-    return simulated_;
+    return &simulated_;
   }
 
   PortAudioPlatform cards_;

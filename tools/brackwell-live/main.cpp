@@ -4,7 +4,8 @@
 // and starts the receiver. Once a second it prints the signal reading and
 // the strongest spectrum bin, until Ctrl-C or --seconds N; then it stops the
 // receiver and unloads the library. When the sound device stops delivering
-// (the engine ended streaming, or no block came for 3 s), it says so in one
+// (the engine ended streaming, or no block came for 3 s), or a device was
+// not listed because the sound server did not answer, it says so in one
 // line and exits with 1.
 //
 //   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--library PATH]
@@ -186,6 +187,16 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
 
   status = e.sdrStart(&onBlock);
+  if (status == SDR_DEVICE_REFUSED && (inName.empty() || outName.empty())) {
+    // A device without a name was not listed: the engine refuses every
+    // number while the sound server keeps the devices from being listed.
+    std::fprintf(stderr,
+                 "brackwell-live: start failed: %s %d has no listed device; the sound server "
+                 "did not answer (frozen or still starting?), try again once it does\n",
+                 inName.empty() ? "capture" : "playback", inName.empty() ? in : out);
+    dlclose(e.library);
+    return 1;
+  }
   if (status != SDR_OK) {
     std::fprintf(stderr, "brackwell-live: start failed: %s\n", sdrStatusText(status));
     dlclose(e.library);

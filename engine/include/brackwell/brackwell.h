@@ -49,9 +49,10 @@ typedef void (*SdrBlockHook)(void);
 
 /* Device and mixer queries. Names are NUL-terminated, at most 32 characters,
    valid until the calling thread's next name query; empty when the query
-   fails. The first query lists the sound devices; a sound server that does
-   not answer within a few seconds is left out, with one line on standard
-   error. */
+   fails. The first query lists the sound devices; when the sound server does
+   not let them be listed within a few seconds (one line on standard error),
+   devices 1 and 2 of each direction stand for the unlisted ones: no name,
+   and sdrStart refuses them with 1. */
 BRACKWELL_API int32_t sdrGetNumInDevice(void);
 BRACKWELL_API int32_t sdrGetNumOutDevice(void);
 BRACKWELL_API const char* sdrGetNameInDevice(int32_t device);
