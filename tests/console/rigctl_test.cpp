@@ -117,7 +117,9 @@ class RigctlTest : public QObject {
     QCOMPARE(ask(rig, "\\get_powerstat"), std::string("1\n"));
     QCOMPARE(ask(rig, "\\get_lock_mode"), std::string("0\n"));
     QCOMPARE(ask(rig, "\\chk_vfo"), std::string("0\n"));
-    for (const char* unknown : {"Z", "\\get_level", "ff", "\\", "+"}) {
+    for (const std::string& unknown :
+         std::vector<std::string>{"Z", "\\get_level", "ff", "\\", "+", "\x01", "\x7f",
+                                  std::string(1, '\0'), std::string("+\0", 2)}) {
       QCOMPARE(ask(rig, unknown), std::string("RPRT -4\n"));
     }
     QCOMPARE(ask(rig, ""), std::string());
