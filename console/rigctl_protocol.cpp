@@ -209,8 +209,10 @@ Reply run(Command c, const std::vector<std::string_view>& args, RigControlTarget
 
 const CommandName* findCommand(std::string_view word) {
   for (const CommandName& c : kCommands) {
-    if (word.size() > 1 && word[0] == '\\' ? word.substr(1) == c.longName
-                                           : word.size() == 1 && word[0] == c.shortName) {
+    // A short name of 0 stands for "none": a NUL byte names nothing.
+    if (word.size() > 1 && word[0] == '\\'
+            ? word.substr(1) == c.longName
+            : word.size() == 1 && c.shortName != 0 && word[0] == c.shortName) {
       return &c;
     }
   }
@@ -229,7 +231,9 @@ std::string answerRigctlLine(std::string_view line, RigControlTarget& rig, bool&
   char separator = '\n';
   if (!line.empty()) {
     const unsigned char first = static_cast<unsigned char>(line[0]);
-    if (std::ispunct(first) && first != '\\' && first != '?' && first != '_' && first != '#') {
+    // ASCII only: what else counts as punctuation depends on the locale.
+    if (first < 0x80 && std::ispunct(first) && first != '\\' && first != '?' && first != '_' &&
+        first != '#') {
       extended = true;
       separator = first == '+' ? '\n' : static_cast<char>(first);
       line.remove_prefix(1);

@@ -48,9 +48,10 @@ inline constexpr int kRigDefaultHighCutHz = 2700;
 std::string answerRigctlLine(std::string_view line, RigControlTarget& rig, bool& quit);
 
 // One client's byte stream: splits it into lines ('\n', an optional '\r'
-// before it dropped) and answers each. A line longer than kMaxLineBytes is
-// dropped as it arrives and answered with one "RPRT -1" at its end, so
-// memory stays bounded whatever the client sends.
+// before it dropped) and answers each; what follows the last line end waits
+// for its own. A line longer than kMaxLineBytes is dropped as it arrives
+// and answered with one "RPRT -1" at its end, so memory stays bounded
+// whatever the client sends.
 class RigctlConversation {
  public:
   static constexpr std::size_t kMaxLineBytes = 256;

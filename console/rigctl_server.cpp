@@ -68,8 +68,16 @@ void RigctlServer::readFrom(QTcpSocket* socket) {
     if (client.talk.finished()) break;
   }
   client.lastHeard = ++heard_;
-  if (!answer.empty()) socket->write(answer.data(), static_cast<qint64>(answer.size()));
-  if (client.talk.finished()) {
+  const bool finished = client.talk.finished();
+  if (!answer.empty()) {
+    socket->write(answer.data(), static_cast<qint64>(answer.size()));
+    // Into the system's buffer now: Qt closes the socket as soon as it
+    // reads the end of a half-closed client, and what it still held for
+    // writing would be lost. A client found gone here is dropped at once,
+    // `client` with it; `socket` lives on until the event loop.
+    socket->flush();
+  }
+  if (finished) {
     socket->disconnectFromHost();  // after the answers are written
   } else if (socket->bytesToWrite() > kMaxPendingAnswer) {
     drop(socket);  // it asks without reading: its answers would pile up

@@ -4,6 +4,9 @@
 // hold up the display or the sound: a line too long is dropped, a client
 // that stops reading its answers is disconnected, and when kMaxClients are
 // connected a new client takes the place of the one silent the longest.
+// Answers are handed to the system as soon as they are made, so a client
+// that shuts its sending side after its last line still gets every answer
+// before the connection closes.
 #pragma once
 
 #include <QObject>

@@ -1,6 +1,8 @@
 // Rig control: the NET rigctl answers for a stand-in receiver, the line
 // framing's bounds, and the server with real sockets, including Hamlib's own
 // rigctl program as the client when it is installed.
+#include <sys/socket.h>
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLabel>
@@ -117,7 +119,9 @@ class RigctlTest : public QObject {
     QCOMPARE(ask(rig, "\\get_powerstat"), std::string("1\n"));
     QCOMPARE(ask(rig, "\\get_lock_mode"), std::string("0\n"));
     QCOMPARE(ask(rig, "\\chk_vfo"), std::string("0\n"));
-    for (const char* unknown : {"Z", "\\get_level", "ff", "\\", "+"}) {
+    for (const std::string& unknown :
+         std::vector<std::string>{"Z", "\\get_level", "ff", "\\", "+", "\x01", "\x7f",
+                                  std::string(1, '\0'), std::string("+\0", 2)}) {
       QCOMPARE(ask(rig, unknown), std::string("RPRT -4\n"));
     }
     QCOMPARE(ask(rig, ""), std::string());
@@ -181,6 +185,26 @@ class RigctlTest : public QObject {
     client.write("q\n");
     QCOMPARE(readUntil(client, "RPRT 0\n"), QByteArray("RPRT 0\n"));
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 2000);
+  }
+
+  // Answers to what came before the client shut its sending side ("nc -N")
+  // are sent before the connection closes; an unfinished line is not run.
+  void aHalfClosedClientGetsItsAnswers() {
+    StandInRig rig;
+    RigctlServer server(rig);
+    QVERIFY(server.listen(0));
+    for (const auto& [asked, answer] : std::vector<std::pair<QByteArray, QByteArray>>{
+             {"f\n", "14074000\n"}, {"F 14074500\nm\nF 1407", "RPRT 0\nUSB\n2400\n"}}) {
+      QTcpSocket client;
+      client.connectToHost(QHostAddress::LocalHost, server.port());
+      QVERIFY(client.waitForConnected(2000));
+      client.write(asked);
+      QVERIFY(client.waitForBytesWritten(2000));
+      shutdown(client.socketDescriptor(), SHUT_WR);
+      QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 3000);
+      QCOMPARE(client.readAll(), answer);
+    }
+    QCOMPARE(rig.current.tuneOffsetHz, 500);
   }
 
   void aClientThatNeverReadsIsDropped() {
