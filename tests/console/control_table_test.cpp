@@ -14,12 +14,12 @@
 #include <cmath>
 #include <set>
 
-#include "console_menu.h"
-#include "console_session.h"
-#include "console_window.h"
-#include "control_table.h"
-#include "options.h"
-#include "settings_store.h"
+#include "app/console_session.h"
+#include "app/options.h"
+#include "app/settings_store.h"
+#include "controls/console_menu.h"
+#include "controls/control_table.h"
+#include "views/console_window.h"
 
 using namespace lanternfly;
 

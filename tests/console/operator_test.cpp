@@ -25,12 +25,12 @@
 #include <cmath>
 #include <functional>
 
-#include "console_app.h"
-#include "console_window.h"
-#include "engine_devices.h"
-#include "options.h"
-#include "settings_store.h"
-#include "waterfall_window.h"
+#include "app/console_app.h"
+#include "app/options.h"
+#include "app/settings_store.h"
+#include "engine/engine_devices.h"
+#include "views/console_window.h"
+#include "views/waterfall_window.h"
 
 using namespace lanternfly;
 
