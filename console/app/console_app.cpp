@@ -77,9 +77,9 @@ int chooseDevice(const EngineEntries& e, bool capture, std::optional<int> option
 DevicePair chooseDevices(const EngineEntries& e, const ConsoleOptions& options,
                          const SavedConsole& loaded) {
   DevicePair d;
-  d.input = chooseDevice(e, true, options.inputDevice, loaded.inputDeviceName, kInputDevice,
+  d.input = chooseDevice(e, true, options.device(true), loaded.inputDeviceName, kInputDevice,
                          d.inputName);
-  d.output = chooseDevice(e, false, options.outputDevice, loaded.outputDeviceName, kOutputDevice,
+  d.output = chooseDevice(e, false, options.device(false), loaded.outputDeviceName, kOutputDevice,
                           d.outputName);
   return d;
 }
@@ -89,7 +89,7 @@ DevicePair chooseDevices(const EngineEntries& e, const ConsoleOptions& options,
 // name); the console's own default devices run silently as ever.
 int refusalToReport(const ConsoleOptions& options, const DevicePair& devices, int configured,
                     int started) {
-  const bool chosen = options.inputDevice || options.outputDevice ||
+  const bool chosen = options.device(true) || options.device(false) ||
                       !devices.inputName.isEmpty() || !devices.outputName.isEmpty();
   const int status = configured != SDR_OK ? configured : started;
   if (!chosen || status == SDR_OK) return SDR_OK;
@@ -133,9 +133,9 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
     e.sdrSetOutVolume(devices.output, packedVolume(volume));
   }
 
-  // Open the window, with the operator's additions attached.
+  // Open the window, assembled with all that the operator has around it.
   ConsoleWindow window([&session](std::int32_t offsetHz) { session.retune(offsetHz); });
-  OperatorAdditions additions(session, window, loaded);
+  WindowAssembly assembly(session, window, loaded);
   window.show();
 
   // Start the engine, then the display thread. Frames reach the window as
@@ -155,7 +155,7 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
                       });
   session.attach(&window, &display);
   display.start();
-  additions.started(refusalToReport(options, devices, configured, started));
+  assembly.started(refusalToReport(options, devices, configured, started));
   showSettingsNotes(&window, settingsNotes);
 
   QApplication::exec();
@@ -169,7 +169,7 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
   static_cast<ConsoleState&>(now) = session.state();
   now.inputDeviceName = session.devices().inputName;
   now.outputDeviceName = session.devices().outputName;
-  additions.collect(now);
+  assembly.collect(now);
   if (!settingsFile.save(settingsToSave(loaded, startedWith, now)) && settingsFile.usable()) {
     std::fprintf(stderr, "Lanternfly: %s\n", settingsFile.problem().toLocal8Bit().constData());
   }

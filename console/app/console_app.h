@@ -1,6 +1,6 @@
 // The console's whole run, in order: load and bind the engine, configure it
-// and send the first receive block, open the window (the operator's
-// additions attach to it from outside), start the engine, start the display
+// and send the first receive block, open the window (with what the operator
+// has around it, see window_assembly.h), start the engine, start the display
 // thread, run the event loop, stop the display thread and the engine, save
 // the settings, unload the engine.
 #pragma once
@@ -11,12 +11,12 @@
 
 namespace lanternfly {
 
-// The engine configuration the console always uses.
+// The engine configuration the console always uses (the sample rate is
+// kCaptureRateHz).
 inline constexpr int kInputDevice = 2;
 inline constexpr int kOutputDevice = 2;
 inline constexpr int kBufferCount = 4;
 inline constexpr int kBlockOrder = 11;
-inline constexpr int kSampleRate = 48000;  // Hz
 inline constexpr int kBitsPerSample = 16;
 
 // The QSettings location of the console's saved settings.

@@ -34,7 +34,8 @@ QString refusedDevicesText(int input, int output, int status) {
 
 int configureEngine(const EngineEntries& e, int input, int output) {
   if (e.sdrSetGlobal == nullptr) return SDR_OK;
-  return e.sdrSetGlobal(input, output, kBufferCount, kBlockOrder, kSampleRate, kBitsPerSample);
+  return e.sdrSetGlobal(input, output, kBufferCount, kBlockOrder, kCaptureRateHz,
+                        kBitsPerSample);
 }
 
 ConsoleSession::ConsoleSession(const EngineEntries& engine, ConsoleState state,
@@ -95,7 +96,7 @@ void ConsoleSession::retune(std::int32_t offsetHz) {
 }
 
 void ConsoleSession::tuneToColumn(int x) {
-  tuneToOffset(columnOffsetHz(x, kBlockOrder, kSampleRate));
+  tuneToOffset(columnOffsetHz(x, kBlockOrder, kCaptureRateHz));
 }
 
 void ConsoleSession::tuneToOffset(double offsetHz) {
@@ -109,7 +110,7 @@ void ConsoleSession::tuneToOffset(double offsetHz) {
 }
 
 QString ConsoleSession::describeColumn(int x) const {
-  const double offset = columnOffsetHz(x, kBlockOrder, kSampleRate);
+  const double offset = columnOffsetHz(x, kBlockOrder, kCaptureRateHz);
   QString text = kiloHertzText(state_.receiver.loHz + offset);
   const int k = binForColumn(x, kBlockOrder);
   if (static_cast<std::size_t>(k) < lastSpectrum_.size()) {

@@ -2,7 +2,7 @@
 // retuning, receiver changes sent as a new parameter block, device changes
 // (stop, reconfigure, start; the previous devices back when that fails),
 // restarting an engine whose sound device stopped, and the frames of the
-// display thread handed to the window and to the additions watching.
+// display thread handed to the window and to the views watching.
 // Main thread only; the display loop is stopped around every stop/start of
 // the engine.
 #pragma once
@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "controls/control_table.h"
-#include "controls/receive_block.h"
 #include "controls/receiver_settings.h"
 #include "engine/engine_library.h"
 #include "views/display_loop.h"
@@ -42,7 +41,7 @@ class ConsoleSession : public QObject {
 
   // The window and the display loop the session drives; set once at start.
   void attach(ConsoleWindow* window, DisplayLoop* display);
-  // Additions (the waterfall, the operator's other windows) attach here.
+  // The views beside the window (the waterfall, the operator view) attach here.
   void watch(Watcher watcher) { watchers_.push_back(std::move(watcher)); }
   void watchSpectra(SpectrumWatcher watcher) { spectrumWatchers_.push_back(std::move(watcher)); }
 

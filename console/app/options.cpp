@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace lanternfly {
 namespace {
@@ -21,6 +22,12 @@ bool parseHz(const QString& text, double low, double high, double& out) {
   return true;
 }
 
+// Whether two rows are choices of one field (they share its settings key).
+bool sameChoice(const Control& a, const Control& b) {
+  return a.kind == ControlKind::Choice && b.kind == ControlKind::Choice && a.setting != nullptr &&
+         b.setting != nullptr && std::strcmp(a.setting, b.setting) == 0;
+}
+
 ConsoleOptions failed(const QString& why) {
   ConsoleOptions o;
   o.action = ConsoleOptions::Action::Error;
@@ -29,6 +36,40 @@ ConsoleOptions failed(const QString& why) {
 }
 
 }  // namespace
+
+std::optional<double> ConsoleOptions::given(const Control& row) const {
+  for (const auto& [r, v] : given_) {
+    if (r == &row) return v;
+  }
+  return std::nullopt;
+}
+
+std::optional<double> ConsoleOptions::given(const char* rowName) const {
+  const Control* row = findControl(rowName);
+  return row != nullptr ? given(*row) : std::nullopt;
+}
+
+void ConsoleOptions::give(const Control& row, double value) {
+  for (auto& [r, v] : given_) {
+    if (r == &row) {
+      v = value;
+      return;
+    }
+  }
+  given_.emplace_back(&row, value);
+}
+
+void ConsoleOptions::give(const char* rowName, double value) {
+  if (const Control* row = findControl(rowName)) give(*row, value);
+}
+
+std::optional<int> ConsoleOptions::device(bool capture) const {
+  for (const Control& c : controls()) {
+    if (c.kind != ControlKind::Devices || (c.choice != 0) != capture) continue;
+    if (const auto n = given(c)) return static_cast<int>(*n);
+  }
+  return std::nullopt;
+}
 
 ConsoleOptions parseOptions(const QStringList& arguments) {
   ConsoleOptions o;
@@ -64,17 +105,14 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
     }
     if (row->optionValue == OptionValue::None) {
       if (hasValue) return takesNoValue();
-      const double v = row->kind == ControlKind::Choice ? row->choice : 1.0;
-      std::optional<double>& given = o.*(row->given);
-      if (given && *given != v) {
-        for (const Control& other : controls()) {
-          if (other.given == row->given && other.choice == *given && other.option != nullptr) {
-            return failed(QStringLiteral("%1 and %2 exclude each other")
-                              .arg(QLatin1String(other.option), name));
-          }
+      for (const Control& other : controls()) {
+        if (&other != row && sameChoice(other, *row) && other.option != nullptr &&
+            o.given(other)) {
+          return failed(QStringLiteral("%1 and %2 exclude each other")
+                            .arg(QLatin1String(other.option), name));
         }
       }
-      given = v;
+      o.give(*row, row->kind == ControlKind::Choice ? row->choice : 1.0);
       continue;
     }
     if (!hasValue) {
@@ -88,7 +126,7 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
         return failed(
             QStringLiteral("%1 needs a value (%2)").arg(name, QLatin1String(row->valueName)));
       } else {
-        o.*(row->given) = row->optionDefault;
+        o.give(*row, row->optionDefault);
         continue;
       }
     }
@@ -98,34 +136,32 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
         return failed(
             QStringLiteral("%1: '%2' is not a device number (1 or more)").arg(name, value));
       }
-      (row->choice != 0 ? o.inputDevice : o.outputDevice) = static_cast<int>(n);
+      o.give(*row, static_cast<double>(n));
       continue;
     }
-    // A toggle's option may carry a value for another row.
-    const Control* target = row->optionSets != nullptr ? findControl(row->optionSets) : row;
-    if (target == nullptr) target = row;
     double v = 0;
-    if (target->decimals == 0) {
+    if (row->decimals == 0) {
       long long whole = 0;
-      const auto low = static_cast<long long>(target->low);
-      if (!parseWhole(value, low, static_cast<long long>(target->high), whole)) {
+      const auto low = static_cast<long long>(row->low);
+      if (!parseWhole(value, low, static_cast<long long>(row->high), whole)) {
         return failed(QStringLiteral("%1: '%2' is not a whole number in %3..%4")
                           .arg(name, value)
-                          .arg(target->low)
-                          .arg(target->high));
+                          .arg(row->low)
+                          .arg(row->high));
       }
       v = static_cast<double>(whole);
-    } else if (!parseHz(value, target->low, target->high, v)) {
+    } else if (!parseHz(value, row->low, row->high, v)) {
       return failed(QStringLiteral("%1: '%2' is not a number in %3..%4")
                         .arg(name, value)
-                        .arg(target->low)
-                        .arg(target->high));
+                        .arg(row->low)
+                        .arg(row->high));
     }
-    o.*(row->given) = v;
+    o.give(*row, v);
   }
-  if (o.lowCutHz && o.highCutHz && *o.lowCutHz >= *o.highCutHz) {
-    return failed(
-        QStringLiteral("--low %1 must lie below --high %2").arg(*o.lowCutHz).arg(*o.highCutHz));
+  const auto low = o.given("lowCut");
+  const auto high = o.given("highCut");
+  if (low && high && *low >= *high) {
+    return failed(QStringLiteral("--low %1 must lie below --high %2").arg(*low).arg(*high));
   }
   if (help) {
     o.action = ConsoleOptions::Action::Help;
@@ -140,17 +176,8 @@ ConsoleOptions parseOptions(const QStringList& arguments) {
 bool applyOptions(const ConsoleOptions& o, ConsoleState& s, QString& error) {
   ConsoleState r = s;
   for (const Control& c : controls()) {
-    if (c.given == nullptr || !c.field) continue;
-    const std::optional<double>& v = o.*(c.given);
-    if (!v) continue;
-    if (c.kind == ControlKind::Toggle && c.optionSets != nullptr) {
-      c.field.set(r, 1.0);
-      if (const Control* target = findControl(c.optionSets); target && target->field) {
-        target->field.set(r, *v);
-      }
-    } else {
-      c.field.set(r, *v);
-    }
+    if (!c.field) continue;
+    if (const auto v = o.given(c)) c.field.set(r, *v);
   }
   if (!validPassband(r.receiver.lowCutHz, r.receiver.highCutHz)) {
     error = QStringLiteral("passband %1..%2 Hz is not valid (%3..%4 Hz, low below high)")

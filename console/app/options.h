@@ -6,30 +6,35 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "controls/control_table.h"
 #include "controls/receiver_settings.h"
 
 namespace lanternfly {
 
+// What the command line asked for. Each control's option is found through
+// the control table: a new option is one row there and nothing here.
 struct ConsoleOptions {
   enum class Action { Run, Help, Version, List, Error };
   Action action = Action::Run;
   QString error;  // one line, for Action::Error
 
-  std::optional<int> inputDevice;  // device numbers, from 1
-  std::optional<int> outputDevice;
-  // Values of the controls' options (see the control table), in the units
-  // of the field each one sets.
-  std::optional<double> sideband;      // a Sideband
-  std::optional<double> lowCutHz;
-  std::optional<double> highCutHz;
-  std::optional<double> tuneOffsetHz;  // rounded to the slider's step on use
-  std::optional<double> loHz;
-  std::optional<double> rigctlPort;  // 0: rig control off for this run
-  std::optional<double> exactTuning;  // 1 / 0: the extension on / off for this run
-  std::optional<double> autoIqBalance;
-  std::optional<double> dcRemoval;
+  // The value given for a control's option, in the units of the field the
+  // row sets (a Choice row: its choice; a Devices row: the device number,
+  // from 1); none when the option was not given.
+  std::optional<double> given(const Control& row) const;
+  std::optional<double> given(const char* rowName) const;
+  // Gives the option of a row (of the named one) this value, as the
+  // command line would.
+  void give(const Control& row, double value);
+  void give(const char* rowName, double value);
+  // The capture or playback device number given.
+  std::optional<int> device(bool capture) const;
+
+ private:
+  std::vector<std::pair<const Control*, double>> given_;  // in the order given
 };
 
 // Parses the arguments after the program name. Values are held to their

@@ -123,16 +123,10 @@ void saveSettings(QSettings& s, const SavedConsole& saved) {
 SavedConsole settingsToSave(const SavedConsole& loaded, const SavedConsole& startedWith,
                             const SavedConsole& now) {
   SavedConsole out = now;
-  auto keepLoaded = [&](const Control& row) {
-    if (row.field && row.field.get(now) == row.field.get(startedWith)) {
-      row.field.set(out, row.field.get(loaded));
-    }
-  };
   for (const Control& row : controls()) {
-    if (row.given == nullptr) continue;
-    keepLoaded(row);
-    if (row.optionSets != nullptr) {
-      if (const Control* target = findControl(row.optionSets)) keepLoaded(*target);
+    if (row.option == nullptr || !row.field) continue;
+    if (row.field.get(now) == row.field.get(startedWith)) {
+      row.field.set(out, row.field.get(loaded));
     }
   }
   // The passband edges go together: an option may have set one of them.

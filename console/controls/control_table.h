@@ -2,8 +2,8 @@
 // settings key, the command-line option and its help line, the state field
 // the control sets, the dialog that asks for its value and the limits that
 // value is held to. The menu, the shortcuts, the check marks, settings load
-// and save and --help are all made from this table, so a new control is one
-// row here (plus, when it has an option, one member of ConsoleOptions).
+// and save, the command-line options and --help are all made from this
+// table, so a new control is one row here and one field of ConsoleState.
 // Plain data and functions: no window, no engine. Main thread only.
 #pragma once
 
@@ -15,8 +15,6 @@
 #include "controls/receiver_settings.h"
 
 namespace lanternfly {
-
-struct ConsoleOptions;
 
 // The passband presets of the menu, audio Hz.
 struct Passband {
@@ -32,7 +30,7 @@ inline constexpr double kUncalibrated = -1000.0;
 inline constexpr double kCalibrationLimitDb = 400.0;
 
 // What the controls set: the receiver and the operator's choices about the
-// console itself. Additions keep their switches here as plain fields.
+// console itself, each switch a plain field.
 struct ConsoleState {
   ReceiverSettings receiver;
   bool waterfallOpen = false;  // the waterfall window is shown
@@ -97,11 +95,6 @@ struct Control {
   OptionValue optionValue = OptionValue::None;
   const char* valueName = nullptr;     // "HZ" in --help
   double optionDefault = 0.0;          // the value of an Optional one left out
-  // Toggle: the Value row that an option's value goes to (held to that
-  // row's limits) while the option switches the toggle on, as
-  // "--rigctl [PORT]" would; null: the value goes to the row's own field.
-  const char* optionSets = nullptr;
-  std::optional<double> ConsoleOptions::*given = nullptr;  // where a given value goes
   const char* help = nullptr;          // --help line
 
   std::function<void(ControlHost&)> run{};                 // Command

@@ -6,9 +6,10 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <cstdint>
 
-#include "controls/receive_block.h"
+#include "brackwell/param_block.h"
 
 namespace lanternfly {
 
@@ -22,9 +23,15 @@ inline constexpr int kAgcFastBlocks = 2;
 // Passband edges the engine accepts as they are (Hz of audio).
 inline constexpr int kLowestCutHz = SDR_MIN_CUT_HZ;
 inline constexpr int kHighestCutHz = SDR_MAX_CUT_HZ;
-// Tuning range of the slider, Hz either side of the band centre.
-inline constexpr int kTuneLimitHz = 24000;
+// The captured band's width: the sample rate the engine is configured with.
 inline constexpr int kCaptureRateHz = 48000;
+// Tuning range, Hz either side of the band centre, and the step of the
+// slider that tunes it.
+inline constexpr int kTuneLimitHz = kCaptureRateHz / 2;
+inline constexpr int kHzPerSliderStep = 10;
+
+// The engine's receive-parameter block.
+using ReceiveBlock = std::array<std::uint8_t, SDR_PARAM_BLOCK_BYTES>;
 
 struct ReceiverSettings {
   Sideband sideband = Sideband::Upper;

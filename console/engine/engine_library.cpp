@@ -34,7 +34,6 @@ bool EngineLibrary::load(const QString& programDir) {
   for (const QString& candidate : {beside, QString::fromLatin1(kEngineFileName)}) {
     handle_ = openLibrary(candidate, errorText_);
     if (handle_ != nullptr) {
-      loadedFrom_ = candidate;
       errorText_.clear();
       bindEntries();
       return true;
@@ -56,7 +55,6 @@ void EngineLibrary::unload() {
     dlclose(handle_);
     handle_ = nullptr;
   }
-  loadedFrom_.clear();
 }
 
 }  // namespace lanternfly

@@ -39,8 +39,6 @@ class EngineLibrary {
 
   bool loaded() const { return handle_ != nullptr; }
   const EngineEntries& entries() const { return entries_; }
-  // The path the library was loaded from (as passed to the loader).
-  const QString& loadedFrom() const { return loadedFrom_; }
   const QString& errorText() const { return errorText_; }
 
  private:
@@ -48,7 +46,6 @@ class EngineLibrary {
 
   void* handle_ = nullptr;
   EngineEntries entries_;
-  QString loadedFrom_;
   QString errorText_;
 };
 

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "controls/receive_block.h"
 #include "views/operator_view.h"
 #include "views/spectrum_frame.h"
 
@@ -77,7 +76,7 @@ ConsoleWindow::ConsoleWindow(RetuneHandler onRetune)
   slider_ = new QSlider(Qt::Horizontal, this);
   slider_->setObjectName(QStringLiteral("tuningSlider"));
   slider_->setGeometry(10, 260, 520, 40);
-  slider_->setRange(kSliderMinimum, kSliderMaximum);
+  slider_->setRange(0, kSliderMaximum);
   // Positioned before the reports are connected: the start position is no
   // movement and leaves the offset readout empty.
   slider_->setValue(kSliderCentre);
@@ -93,7 +92,7 @@ ConsoleWindow::ConsoleWindow(RetuneHandler onRetune)
 }
 
 void ConsoleWindow::sliderReported() {
-  const std::int32_t offsetHz = tuneOffsetForPosition(slider_->sliderPosition());
+  const std::int32_t offsetHz = (slider_->sliderPosition() - kSliderCentre) * kHzPerSliderStep;
   offsetReadout_->setText(QString::number(offsetHz));
   if (onRetune_) onRetune_(offsetHz);
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "controls/receiver_settings.h"
+
 class QLabel;
 class QSlider;
 
@@ -23,6 +25,10 @@ inline constexpr int kClientHeight = 313;
 // Top-left of the spectrum picture in client coordinates.
 inline constexpr int kPictureLeft = 10;
 inline constexpr int kPictureTop = 10;
+// The slider runs over the tuning range in tuning steps from 0; its middle
+// position is offset 0.
+inline constexpr int kSliderCentre = kTuneLimitHz / kHzPerSliderStep;
+inline constexpr int kSliderMaximum = 2 * kSliderCentre;
 
 // Where a window whose outer top-left corner is asked at `position`, with
 // this outer size, goes: there when its title bar lies on a screen, else
