@@ -20,8 +20,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "console_app.h"
-#include "console_window.h"
+#include "app/console_app.h"
+#include "views/console_window.h"
 
 using namespace lanternfly;
 

@@ -14,12 +14,12 @@
 #include <cmath>
 #include <set>
 
-#include "console_menu.h"
-#include "console_session.h"
-#include "console_window.h"
-#include "control_table.h"
-#include "options.h"
-#include "settings_store.h"
+#include "app/console_session.h"
+#include "app/options.h"
+#include "app/settings_store.h"
+#include "controls/console_menu.h"
+#include "controls/control_table.h"
+#include "views/console_window.h"
 
 using namespace lanternfly;
 
@@ -85,12 +85,12 @@ class ControlTableTest : public QObject {
       const QString name = QLatin1String(row.option);
       QVERIFY2(help.contains(QStringLiteral("  %1 ").arg(name)), row.option);
       // Every option's value has somewhere to go.
-      QVERIFY2(row.kind == ControlKind::Devices || row.given != nullptr, row.option);
+      QVERIFY2(row.kind == ControlKind::Devices || row.field, row.option);
       if (row.kind != ControlKind::Value || row.optionValue != OptionValue::Required) continue;
       for (double v : {row.low, row.high}) {
         const ConsoleOptions o = parseOptions({name, text(v)});
         QCOMPARE(o.action, ConsoleOptions::Action::Run);
-        QCOMPARE(*(o.*(row.given)), v);
+        QCOMPARE(*o.given(row), v);
       }
       const double beyond = std::max(1.0, std::abs(row.high) * 1e-6);
       QCOMPARE(parseOptions({name, text(row.high + beyond)}).action,

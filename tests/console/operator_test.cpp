@@ -25,12 +25,12 @@
 #include <cmath>
 #include <functional>
 
-#include "console_app.h"
-#include "console_window.h"
-#include "engine_devices.h"
-#include "options.h"
-#include "settings_store.h"
-#include "waterfall_window.h"
+#include "app/console_app.h"
+#include "app/options.h"
+#include "app/settings_store.h"
+#include "engine/engine_devices.h"
+#include "views/console_window.h"
+#include "views/waterfall_window.h"
 
 using namespace lanternfly;
 
@@ -306,7 +306,7 @@ class OperatorTest : public QObject {
 
   void clickTunesToTheColumnAndHoverNamesIt() {
     ConsoleOptions options;
-    options.loHz = 7000000;
+    options.give("lo", 7000000);
     Run run;
     run(
         [&](ConsoleWindow* window) {
@@ -484,7 +484,7 @@ class OperatorTest : public QObject {
     const ConsoleOptions o =
         parseOptions({QStringLiteral("--in=3"), QStringLiteral("--high"), QStringLiteral("250"),
                       QStringLiteral("--tune"), QStringLiteral("-15")});
-    QCOMPARE(*o.inputDevice, 3);
+    QCOMPARE(*o.device(true), 3);
     ReceiverSettings s;
     QString why;
     QVERIFY(!applyOptions(o, s, why));  // 300 (kept) is above 250
@@ -553,7 +553,7 @@ class OperatorTest : public QObject {
     savedSettings().setValue(QStringLiteral("windows/main"), QPoint(-5000, 9000));
     qputenv("BW_STAND_IN_REFUSE_IN", "3");
     ConsoleOptions options;
-    options.inputDevice = 3;
+    options.give("captureDevices", 3);
     Run run;
     DialogAnswers answers;
     answers.buttons = {QStringLiteral("OK")};

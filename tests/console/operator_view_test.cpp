@@ -13,13 +13,13 @@
 #include <limits>
 #include <vector>
 
-#include "console_app.h"
-#include "console_window.h"
-#include "frequency_scale.h"
-#include "operator_view.h"
-#include "signal_level.h"
-#include "spectrum_frame.h"
-#include "waterfall_window.h"
+#include "app/console_app.h"
+#include "views/console_window.h"
+#include "views/frequency_scale.h"
+#include "views/operator_view.h"
+#include "views/signal_level.h"
+#include "views/spectrum_frame.h"
+#include "views/waterfall_window.h"
 
 using namespace lanternfly;
 

@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "console_session.h"
-#include "console_window.h"
-#include "control_table.h"
-#include "rig_control.h"
-#include "rigctl_protocol.h"
-#include "rigctl_server.h"
+#include "app/console_session.h"
+#include "controls/control_table.h"
+#include "controls/rig_control.h"
+#include "controls/rigctl_protocol.h"
+#include "controls/rigctl_server.h"
+#include "views/console_window.h"
 
 using namespace lanternfly;
 

@@ -10,7 +10,7 @@
 #include <QTest>
 #include <sys/stat.h>
 
-#include "settings_store.h"
+#include "app/settings_store.h"
 
 using namespace lanternfly;
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "spectrum_frame.h"
+#include "views/spectrum_frame.h"
 
 using namespace lanternfly;
 
