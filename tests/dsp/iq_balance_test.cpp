@@ -6,15 +6,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <numbers>
 #include <random>
 
 #include "dsp/receive_chain.h"
 #include "support/chain_harness.h"
 #include "support/engine_fixture.h"
+#include "support/wav_file.h"
 
 namespace bw::test {
 namespace {
@@ -151,24 +150,10 @@ TEST(IqBalanceTest, FollowsAChangeOfImbalanceWithin2s) {
 
 // The recording's I and Q, blocks of kN frames (the last one padded).
 std::vector<std::vector<std::int32_t>> readRecording(const char* name) {
-  std::ifstream f(std::filesystem::path(BW_SHARED_DIR) / "iq" / name,
-                  std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(f)), {});
+  const Recording r = readWav(std::filesystem::path(BW_SHARED_DIR) / "iq" / name);
   std::vector<std::vector<std::int32_t>> channels(2);
-  for (std::size_t at = 12; at + 8 <= bytes.size();) {  // RIFF chunks
-    std::uint32_t size = 0;
-    std::memcpy(&size, &bytes[at + 4], 4);
-    if (std::memcmp(&bytes[at], "data", 4) == 0) {
-      const std::size_t end = std::min<std::size_t>(bytes.size(), at + 8 + size);
-      for (std::size_t s = at + 8; s + 4 <= end; s += 4) {
-        std::int16_t v[2];
-        std::memcpy(v, &bytes[s], 4);
-        channels[0].push_back(v[0]);
-        channels[1].push_back(v[1]);
-      }
-      break;
-    }
-    at += 8 + size + (size & 1);
+  for (int c = 0; c < 2; ++c) {
+    for (double v : r.channel(c, 16)) channels[c].push_back(static_cast<std::int32_t>(v));
   }
   const std::size_t padded = (channels[0].size() + kN - 1) / kN * kN;
   for (auto& c : channels) c.resize(padded, 0);

@@ -1,5 +1,5 @@
 // Helpers of the brackwell-rx tests: a scratch folder per test, recordings
-// written with libsndfile, the program run as a subprocess, and a direct
+// (support/wav_file.h), the program run as a subprocess, and a direct
 // single-frequency DFT for measuring tones.
 #pragma once
 
@@ -13,33 +13,21 @@
 #include <string>
 #include <vector>
 
+#include "support/wav_file.h"
+
 namespace bw::rx::test {
 
 namespace fs = std::filesystem;
 
-// How a test recording is stored; samples are always given at 16-bit scale.
-enum class Storage { U8, Pcm16, Pcm24, Pcm32, Float };
-
-// Interleaved I/Q samples at 16-bit scale.
-using Frames = std::vector<std::int32_t>;
+using bw::test::Frames;
+using bw::test::readWav;
+using bw::test::Recording;
+using bw::test::Storage;
+using bw::test::writeWav;
 
 // A complex tone A·exp(j2π f n / rate), n = 0..frames-1, rounded: I = A cos,
 // Q = A sin (a negative f lies below the band centre).
 Frames complexTone(double amplitude, double frequencyHz, int rate, std::int64_t frames);
-
-// Writes a WAV file of `channels` channels (the samples interleaved as given)
-// exactly: 24 and 32 bits hold the 16-bit value shifted up, float holds
-// value / 32768, U8 keeps the top 8 bits.
-void writeWav(const fs::path& path, const Frames& samples, int rate,
-              Storage storage, int channels = 2);
-
-struct Recording {
-  int rate = 0, channels = 0, format = 0;
-  std::vector<std::int32_t> samples;  // full-scale 32-bit, interleaved
-  std::int64_t frames() const { return channels ? samples.size() / channels : 0; }
-  std::vector<double> channel(int c, int shift = 0) const;  // samples >> shift
-};
-Recording readWav(const fs::path& path);
 
 struct RunResult {
   int exitCode = -1;
