@@ -241,22 +241,18 @@ TEST_F(PipelineTest, NegativeGainIsBoundedLikeAPositiveOne) {
 TEST_F(PipelineTest, BlocksThatCannotBePlayedSilenceOnlyThemselves) {
   const double kHuge = std::numeric_limits<double>::max();
   const double kNan = std::nan(""), kInf = INFINITY;
+  using P = ReceiveParams;
   struct Row {
-    double ReceiveParams::*field;
+    double P::*field;
     double value;
     std::uint32_t clear;  // flags taken off for the block
     bool plays;
   } rows[] = {
-      {&ReceiveParams::iqPhaseCoef, kNan, 0, false},
-      {&ReceiveParams::iqGainCoef, kInf, 0, false},
-      {&ReceiveParams::iqPhaseCoef, 1e308, 0, false},
-      {&ReceiveParams::iqGainCoef, -kHuge, 0, false},
-      {&ReceiveParams::gain, kInf, SDR_FLAG_AGC_ON, false},
-      {&ReceiveParams::gain, kNan, SDR_FLAG_AGC_ON, false},
-      {&ReceiveParams::gain, -kInf, 0, false},
-      {&ReceiveParams::outputGain, kInf, 0, false},
-      {&ReceiveParams::gain, kHuge, SDR_FLAG_AGC_ON, true},
-      {&ReceiveParams::outputGain, kHuge, 0, true},
+      {&P::iqPhaseCoef, kNan, 0, false},   {&P::iqGainCoef, kInf, 0, false},
+      {&P::iqPhaseCoef, 1e308, 0, false},  {&P::iqGainCoef, -kHuge, 0, false},
+      {&P::gain, kInf, SDR_FLAG_AGC_ON, false}, {&P::gain, kNan, SDR_FLAG_AGC_ON, false},
+      {&P::gain, -kInf, 0, false},         {&P::outputGain, kInf, 0, false},
+      {&P::gain, kHuge, SDR_FLAG_AGC_ON, true}, {&P::outputGain, kHuge, 0, true},
   };
   for (std::uint32_t early : {SDR_FLAG_BALANCE_EARLY, 0u}) {
     for (const Row& row : rows) {
