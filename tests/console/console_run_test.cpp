@@ -21,89 +21,12 @@
 #include <functional>
 
 #include "app/console_app.h"
+#include "console_harness.h"
 #include "views/console_window.h"
 
 using namespace lanternfly;
 
 namespace {
-
-// The block the console must send first, written out byte by byte: version
-// 1; flags 0x00106F80; two zero balance coefficients; low cut 300 (0x12C);
-// high cut 2700 (0xA8C); offset 0; AGC blocks 10; gain 1000.0
-// (0x408F400000000000); 4 reserved; squelch 0.0; output gain 1.0
-// (0x3FF0000000000000). All little-endian.
-const QByteArray kFirstBlockHex =
-    "01" "806f1000" "0000000000000000" "0000000000000000" "2c010000" "8c0a0000"
-    "00000000" "0a000000" "0000000000408f40" "00000000" "0000000000000000"
-    "000000000000f03f";
-
-QStringList readLog(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QList<QByteArray> sentBlocks(const QStringList& log) {
-  QList<QByteArray> blocks;
-  for (const QString& line : log) {
-    if (line.startsWith(QLatin1String("sdrSetNewParam "))) {
-      blocks.append(line.mid(15).toLatin1());
-    }
-  }
-  return blocks;
-}
-
-// The tuning field (offset 29, little-endian i32) of a hex block.
-qint32 tuneOffsetOf(const QByteArray& hex) {
-  const QByteArray bytes = QByteArray::fromHex(hex);
-  quint32 v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<quint8>(bytes[29 + i]);
-  return static_cast<qint32>(v);
-}
-
-// The block with its tuning field blanked, to compare the other fields.
-QByteArray withoutOffset(QByteArray hex) { return hex.replace(58, 8, "00000000"); }
-
-ConsoleWindow* findConsoleWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* console = dynamic_cast<ConsoleWindow*>(w); console && console->isVisible()) {
-      return console;
-    }
-  }
-  return nullptr;
-}
-
-// Runs the console in this process with the engine found in `engineDir`.
-// Once the window is up, `script` runs inside the event loop; the window is
-// then closed (as by its close button). A run that hangs is closed after a
-// generous time so the test fails instead of blocking.
-struct InProcessRun {
-  QTemporaryDir scratch;
-  QString logPath = scratch.filePath(QStringLiteral("calls.log"));
-  int exitCode = -1;
-
-  void operator()(const QString& engineDir, const std::function<void(ConsoleWindow*)>& script) {
-    qputenv("BW_STAND_IN_LOG", logPath.toLocal8Bit());
-    bool scripted = false;
-    QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-      ConsoleWindow* window = findConsoleWindow();
-      if (window == nullptr || scripted) return;
-      scripted = true;
-      script(window);
-      window->close();
-    });
-    poll.start();
-    QTimer::singleShot(60000, [] {
-      for (QWidget* w : QApplication::topLevelWidgets()) w->close();
-    });
-    exitCode = runConsole(engineDir);
-    QVERIFY2(scripted, "the console window never appeared");
-  }
-
-  QStringList log() const { return readLog(logPath); }
-};
 
 int countOf(const QStringList& log, const QString& line) {
   return static_cast<int>(log.count(line));
@@ -190,8 +113,8 @@ class ConsoleRunTest : public QObject {
   Q_OBJECT
  private slots:
   void startupSequenceWindowAndFirstBlock() {
-    InProcessRun run;
-    run(QStringLiteral(STAND_IN_DIR), [&](ConsoleWindow* window) {
+    ConsoleRun run;
+    run([&](ConsoleWindow* window) {
       // Wait for the display thread's first calls.
       QTRY_VERIFY_WITH_TIMEOUT(run.log().contains(QStringLiteral("sdrGetSpectrum")), 10000);
 
@@ -230,7 +153,7 @@ class ConsoleRunTest : public QObject {
     QVERIFY(log.size() >= 6);
     QCOMPARE(log[0], QStringLiteral("load"));
     QCOMPARE(log[1], QStringLiteral("sdrSetGlobal 2 2 4 11 48000 16"));
-    QCOMPARE(log[2], QStringLiteral("sdrSetNewParam ") + QString::fromLatin1(kFirstBlockHex));
+    QCOMPARE(log[2], QStringLiteral("sdrSetNewParam ") + QString::fromLatin1(expectedHex({})));
     QCOMPARE(log[3], QStringLiteral("sdrStart 0"));
     // Then only the display thread's two operations until the stop.
     const qsizetype stop = firstIndex(log, QStringLiteral("sdrStop"));
@@ -247,9 +170,9 @@ class ConsoleRunTest : public QObject {
   }
 
   void sliderRetunesOnEveryReport() {
-    InProcessRun run;
+    ConsoleRun run;
     QList<QByteArray> blocks;
-    run(QStringLiteral(STAND_IN_DIR), [&](ConsoleWindow* window) {
+    run([&](ConsoleWindow* window) {
       QSlider* slider = window->slider();
       QLabel* readout = window->offsetReadout();
       auto lastBlock = [&] {
@@ -259,12 +182,12 @@ class ConsoleRunTest : public QObject {
 
       QTest::keyClick(slider, Qt::Key_Home);
       QCOMPARE(readout->text(), QStringLiteral("-24000"));
-      QCOMPARE(tuneOffsetOf(lastBlock()), -24000);
+      QCOMPARE(lastBlock(), expectedHex({.offset = -24000}));
       QCOMPARE(blocks.size(), 2);
 
       QTest::keyClick(slider, Qt::Key_End);
       QCOMPARE(readout->text(), QStringLiteral("24000"));
-      QCOMPARE(tuneOffsetOf(lastBlock()), 24000);
+      QCOMPARE(lastBlock(), expectedHex({.offset = 24000}));
 
       // A report at the same position sends the same block again.
       const QByteArray before = lastBlock();
@@ -281,32 +204,31 @@ class ConsoleRunTest : public QObject {
       QCOMPARE(readout->text(), QStringLiteral("0"));
       blocks = sentBlocks(run.log());
       QCOMPARE(blocks.size(), 6);
-      QCOMPARE(tuneOffsetOf(blocks[4]), 0);
+      QCOMPARE(blocks[4], expectedHex({.offset = 0}));
       QCOMPARE(blocks[5], blocks[4]);
 
       // One keyboard step is 10 Hz; page steps and the wheel also report.
       QTest::keyClick(slider, Qt::Key_Right);
       QCOMPARE(readout->text(), QStringLiteral("10"));
-      QCOMPARE(tuneOffsetOf(lastBlock()), 10);
+      QCOMPARE(lastBlock(), expectedHex({.offset = 10}));
       QTest::keyClick(slider, Qt::Key_PageDown);
-      QCOMPARE(tuneOffsetOf(lastBlock()), (slider->sliderPosition() - 2400) * 10);
-      QCOMPARE(readout->text(), QString::number(tuneOffsetOf(lastBlock())));
+      const qint32 paged = (slider->sliderPosition() - 2400) * 10;
+      QCOMPARE(lastBlock(), expectedHex({.offset = paged}));
+      QCOMPARE(readout->text(), QString::number(paged));
     });
     QCOMPARE(run.exitCode, 0);
+    // Every block but the first, each checked whole above, differs from it
+    // only in the tuning field.
     blocks = sentBlocks(run.log());
     QCOMPARE(blocks.size(), 8);
-    QCOMPARE(blocks[0], kFirstBlockHex);
-    // Every block but the first differs from it only in the tuning field.
-    for (const QByteArray& block : blocks) {
-      QCOMPARE(withoutOffset(block), withoutOffset(kFirstBlockHex));
-    }
+    QCOMPARE(blocks[0], expectedHex({}));
   }
 
   void framesReachTheWindowWithTheReadout() {
     qputenv("BW_STAND_IN_SMETR", "3.5");
     qputenv("BW_STAND_IN_BIN", "26843545.6");  // 2^28 / 10: 20 dB
-    InProcessRun run;
-    run(QStringLiteral(STAND_IN_DIR), [&](ConsoleWindow* window) {
+    ConsoleRun run;
+    run([&](ConsoleWindow* window) {
       QTRY_COMPARE_WITH_TIMEOUT(window->signalReadout()->text(), QStringLiteral("4"), 10000);
       const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
       const QRgb background = window->palette().color(QPalette::Window).rgb();
@@ -355,27 +277,29 @@ class ConsoleRunTest : public QObject {
     QCOMPARE(standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(buttonCount, 1);
     QVERIFY(modal);
-    QVERIFY(findConsoleWindow() == nullptr);
+    QVERIFY(consoleWindow() == nullptr);
   }
 
   void unexportedOperationsAreNotCalled() {
     // This stand-in lacks sdrStart, sdrGetSpectrum, sdrGetSmetr and the
     // device, mixer and volume queries; calling any of them would crash.
-    InProcessRun run;
-    run(QStringLiteral(PARTIAL_STAND_IN_DIR), [&](ConsoleWindow* window) {
-      QTest::qWait(300);
-      QTest::keyClick(window->slider(), Qt::Key_Home);
-      QCOMPARE(window->offsetReadout()->text(), QStringLiteral("-24000"));
-      QCOMPARE(window->signalReadout()->text(), QString());
-    });
+    ConsoleRun run;
+    run(
+        [&](ConsoleWindow* window) {
+          QTest::qWait(300);
+          QTest::keyClick(window->slider(), Qt::Key_Home);
+          QCOMPARE(window->offsetReadout()->text(), QStringLiteral("-24000"));
+          QCOMPARE(window->signalReadout()->text(), QString());
+        },
+        {}, QStringLiteral(PARTIAL_STAND_IN_DIR));
     QCOMPARE(run.exitCode, 0);
     const QStringList log = run.log();
     QCOMPARE(log.size(), 6);
     QCOMPARE(log[0], QStringLiteral("load"));
     QCOMPARE(log[1], QStringLiteral("sdrSetGlobal 2 2 4 11 48000 16"));
-    QCOMPARE(log[2], QStringLiteral("sdrSetNewParam ") + QString::fromLatin1(kFirstBlockHex));
-    QVERIFY(log[3].startsWith(QLatin1String("sdrSetNewParam ")));
-    QCOMPARE(tuneOffsetOf(log[3].mid(15).toLatin1()), -24000);
+    QCOMPARE(log[2], QStringLiteral("sdrSetNewParam ") + QString::fromLatin1(expectedHex({})));
+    QCOMPARE(log[3], QStringLiteral("sdrSetNewParam ") +
+                         QString::fromLatin1(expectedHex({.offset = -24000})));
     QCOMPARE(log[4], QStringLiteral("sdrStop inflight=0"));
     QCOMPARE(log[5], QStringLiteral("unload"));
   }

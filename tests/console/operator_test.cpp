@@ -1,17 +1,14 @@
 // What an operator does beyond the slider, against the stand-in engine that
 // logs every call: menu shortcuts send the blocks they should (checked
-// against a byte-by-byte encoding written here from the documented layout),
+// against the harness's byte-by-byte encoding of the documented layout),
 // device changes stop, reconfigure and start and fall back when refused, a
 // stopped engine is reported and restarted, a click on the picture tunes,
 // options and settings survive a run, the extension switches set their bits
 // and are remembered, the waterfall draws the band.
 // Each case runs in its own process with its own settings folder.
-#include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
 #include <QGuiApplication>
 #include <QHelpEvent>
-#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -19,204 +16,59 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolTip>
-#include <bit>
 #include <cmath>
-#include <functional>
 
 #include "app/console_app.h"
 #include "app/options.h"
 #include "app/settings_store.h"
+#include "console_harness.h"
 #include "engine/engine_devices.h"
 #include "views/console_window.h"
 #include "views/waterfall_window.h"
 
 using namespace lanternfly;
 
-namespace {
-
-// The documented block layout, written out independently: little-endian
-// fields at offsets 0 (version), 1 (flags), 5, 13 (balance), 21, 25 (cuts),
-// 29 (offset), 33 (AGC blocks), 37 (gain), 45 (extensions), 49 (squelch),
-// 57 (output gain).
-struct Fields {
-  quint32 flags = 0x00106F80;
-  double phase = 0, gainCoef = 0;
-  qint32 low = 300, high = 2700, offset = 0, agcBlocks = 10;
-  double gain = 1000;
-  quint32 extensions = 0;
-  double squelch = 0, outputGain = 1;
-};
-
-QByteArray expectedHex(const Fields& f) {
-  QByteArray b(65, '\0');
-  auto put = [&b](int at, quint64 v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  b[0] = 1;
-  put(1, f.flags, 4);
-  put(5, std::bit_cast<quint64>(f.phase), 8);
-  put(13, std::bit_cast<quint64>(f.gainCoef), 8);
-  put(21, static_cast<quint32>(f.low), 4);
-  put(25, static_cast<quint32>(f.high), 4);
-  put(29, static_cast<quint32>(f.offset), 4);
-  put(33, static_cast<quint32>(f.agcBlocks), 4);
-  put(37, std::bit_cast<quint64>(f.gain), 8);
-  put(45, f.extensions, 4);
-  put(49, std::bit_cast<quint64>(f.squelch), 8);
-  put(57, std::bit_cast<quint64>(f.outputGain), 8);
-  return b.toHex();
-}
-
-QStringList readLog(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QByteArray lastBlock(const QStringList& log) {
-  for (qsizetype i = log.size() - 1; i >= 0; --i) {
-    if (log[i].startsWith(QLatin1String("sdrSetNewParam "))) return log[i].mid(15).toLatin1();
-  }
-  return {};
-}
-
-// Log lines other than the display thread's reads, from `from` on.
-QStringList controlCalls(const QStringList& log, qsizetype from = 0) {
-  QStringList out;
-  for (qsizetype i = from; i < log.size(); ++i) {
-    if (log[i] != QLatin1String("sdrGetSpectrum") && log[i] != QLatin1String("sdrGetSmetr")) {
-      out.append(log[i]);
-    }
-  }
-  return out;
-}
-
-ConsoleWindow* consoleWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* c = dynamic_cast<ConsoleWindow*>(w); c && c->isVisible()) return c;
-  }
-  return nullptr;
-}
-
-// Answers modal dialogs as they appear: input dialogs with the queued
-// values, message boxes by the queued button text (recording their text).
-struct DialogAnswers {
-  QList<double> values;
-  QStringList buttons;
-  QStringList boxTexts;
-  QTimer poll;
-
-  DialogAnswers() {
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [this] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (auto* input = qobject_cast<QInputDialog*>(modal); input && !values.isEmpty()) {
-        const double v = values.takeFirst();
-        if (input->inputMode() == QInputDialog::IntInput) {
-          input->setIntValue(static_cast<int>(v));
-        } else {
-          input->setDoubleValue(v);
-        }
-        input->accept();
-      } else if (auto* box = qobject_cast<QMessageBox*>(modal); box && !buttons.isEmpty()) {
-        boxTexts.append(box->windowTitle() + QLatin1Char('|') + box->text());
-        const QString want = buttons.takeFirst();
-        for (QAbstractButton* b : box->buttons()) {
-          if (b->text().remove(QLatin1Char('&')) == want) b->click();
-        }
-      }
-    });
-    poll.start();
-  }
-};
-
-// Runs the console in this process; `script` runs once the window is up,
-// then the window is closed.
-struct Run {
-  QTemporaryDir scratch;
-  QString logPath = scratch.filePath(QStringLiteral("calls.log"));
-  int exitCode = -1;
-
-  void operator()(const std::function<void(ConsoleWindow*)>& script,
-                  const ConsoleOptions& options = {}) {
-    qputenv("BW_STAND_IN_LOG", logPath.toLocal8Bit());
-    bool scripted = false;
-    QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-      ConsoleWindow* window = consoleWindow();
-      if (window == nullptr || scripted) return;
-      scripted = true;
-      script(window);
-      window->close();
-    });
-    poll.start();
-    exitCode = runConsole(QStringLiteral(STAND_IN_DIR), options);
-    QVERIFY2(scripted, "the console window never appeared");
-  }
-  QStringList log() const { return readLog(logPath); }
-};
-
-QSettings savedSettings() {
-  return QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                   QLatin1String(kSettingsOrganisation), QLatin1String(kSettingsApplication));
-}
-
-}  // namespace
-
 class OperatorTest : public QObject {
   Q_OBJECT
  private slots:
   void shortcutsSendTheirBlocks() {
-    Run run;
+    ConsoleRun run;
     DialogAnswers answers;
     run([&](ConsoleWindow* window) {
-      Fields f;
-      auto press = [&](QKeySequence keys, const Fields& want) {
-        // A closed dialog leaves no window active under the offscreen platform.
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QTest::keySequence(window, keys);
-        QCOMPARE(lastBlock(run.log()), expectedHex(want));
+      // Each shortcut in turn: the values its dialog is given, and what it
+      // changes in the block written out from the documented layout.
+      using Change = void (*)(Fields&);
+      const struct {
+        QKeySequence keys;
+        QList<double> answers;
+        Change change;
+      } steps[] = {
+          {Qt::Key_L, {}, [](Fields& f) { f.flags = 0x00206F80; }},  // lower sideband
+          {Qt::Key_U, {}, [](Fields& f) { f.flags = 0x00106F80; }},
+          {Qt::Key_2, {}, [](Fields& f) { f.low = 200, f.high = 3200; }},
+          {Qt::Key_3, {}, [](Fields& f) { f.low = 450, f.high = 950; }},
+          {Qt::Key_1, {}, [](Fields& f) { f.low = 300, f.high = 2700; }},
+          {Qt::Key_B, {500, 1500}, [](Fields& f) { f.low = 500, f.high = 1500; }},
+          {Qt::Key_F, {}, [](Fields& f) { f.agcBlocks = 2; }},
+          {Qt::Key_A, {}, [](Fields& f) { f.agcBlocks = 10; }},
+          // AGC off, fixed gain 50.
+          {Qt::Key_G, {50}, [](Fields& f) { f.flags &= ~0x800u, f.gain = 50; }},
+          {Qt::Key_I, {}, [](Fields& f) { f.flags |= 0x10; }},  // channels swapped
+          {Qt::Key_S, {25}, [](Fields& f) { f.squelch = 25; }},
+          {Qt::Key_P, {0.01}, [](Fields& f) { f.phase = 0.01; }},
+          {Qt::SHIFT | Qt::Key_P, {-0.02}, [](Fields& f) { f.gainCoef = -0.02; }},
       };
-      f.flags = 0x00206F80;  // upper sideband off, lower on
-      press(Qt::Key_L, f);
-      f.flags = 0x00106F80;
-      press(Qt::Key_U, f);
-      f.low = 200, f.high = 3200;
-      press(Qt::Key_2, f);
-      f.low = 450, f.high = 950;
-      press(Qt::Key_3, f);
-      f.low = 300, f.high = 2700;
-      press(Qt::Key_1, f);
-      answers.values = {500, 1500};
-      f.low = 500, f.high = 1500;
-      press(Qt::Key_B, f);
-      f.agcBlocks = 2;
-      press(Qt::Key_F, f);
-      f.agcBlocks = 10;
-      press(Qt::Key_A, f);
-      answers.values = {50};
-      f.flags &= ~0x800u, f.gain = 50;  // AGC off, fixed gain 50
-      press(Qt::Key_G, f);
-      f.flags |= 0x10;  // captured channels swapped
-      press(Qt::Key_I, f);
-      answers.values = {25};
-      f.squelch = 25;
-      press(Qt::Key_S, f);
-      answers.values = {0.01};
-      f.phase = 0.01;
-      press(Qt::Key_P, f);
-      answers.values = {-0.02};
-      f.gainCoef = -0.02;
-      press(QKeySequence(Qt::SHIFT | Qt::Key_P), f);
+      Fields f;
+      for (const auto& step : steps) {
+        answers.values = step.answers;
+        press(window, step.keys);
+        step.change(f);
+        QCOMPARE(lastBlock(run.log()), expectedHex(f));
+      }
       // Volume goes to the playback device, both channels 40 % of 0xFFFF.
       answers.values = {40};
-      window->activateWindow();
-      QVERIFY(QTest::qWaitForWindowActive(window));
-      QTest::keyClick(window, Qt::Key_V);
+      press(window, Qt::Key_V);
       QCOMPARE(run.log().filter(QStringLiteral("sdrSetOutVolume")),
                QStringList{QStringLiteral("sdrSetOutVolume 2 %1").arg(26214u * 65537u)});
       // The menu itself carries the same actions.
@@ -231,7 +83,7 @@ class OperatorTest : public QObject {
 
   void deviceChangeRestartsAndFallsBack() {
     qputenv("BW_STAND_IN_REFUSE_IN", "3");
-    Run run;
+    ConsoleRun run;
     DialogAnswers answers;
     run([&](ConsoleWindow* window) {
       auto* capture = window->findChild<QMenu*>(QStringLiteral("captureDevices"));
@@ -279,14 +131,14 @@ class OperatorTest : public QObject {
              QStringLiteral("Card A"));
 
     // The next start opens the saved device by its name.
-    Run again;
+    ConsoleRun again;
     again([](ConsoleWindow*) {});
     QVERIFY(again.log().contains(QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16")));
   }
 
   void stoppedEngineIsReportedAndRestarted() {
     qputenv("BW_STAND_IN_STOP_AFTER", "3");
-    Run run;
+    ConsoleRun run;
     DialogAnswers answers;
     answers.buttons = {QStringLiteral("Restart")};
     run([&](ConsoleWindow* window) {
@@ -307,7 +159,7 @@ class OperatorTest : public QObject {
   void clickTunesToTheColumnAndHoverNamesIt() {
     ConsoleOptions options;
     options.give("lo", 7000000);
-    Run run;
+    ConsoleRun run;
     run(
         [&](ConsoleWindow* window) {
           QTRY_VERIFY_WITH_TIMEOUT(run.log().count(QStringLiteral("sdrGetSpectrum")) >= 2, 10000);
@@ -342,28 +194,24 @@ class OperatorTest : public QObject {
     ConsoleOptions options = parseOptions({QStringLiteral("--lsb"), QStringLiteral("--tune"),
                                            QStringLiteral("1234"), QStringLiteral("--low=100")});
     QCOMPARE(options.action, ConsoleOptions::Action::Run);
-    Run first;
+    ConsoleRun first;
     first(
         [&](ConsoleWindow* window) {
           QCOMPARE(window->slider()->value(), 2400 + 123);
-          window->activateWindow();
-          QVERIFY(QTest::qWaitForWindowActive(window));
-          QTest::keyClick(window, Qt::Key_F);  // a menu change is kept
+          press(window, Qt::Key_F);  // a menu change is kept
           window->move(300, 320);
         },
         options);
     Fields f;
     f.flags = 0x00206F80, f.low = 100, f.offset = 1230, f.agcBlocks = 2;
-    QCOMPARE(
-        readLog(first.logPath).filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
-        expectedHex([&] {
-          Fields g = f;
-          g.agcBlocks = 10;
-          return g;
-        }()));
+    QCOMPARE(first.firstBlock(), expectedHex([&] {
+      Fields g = f;
+      g.agcBlocks = 10;
+      return g;
+    }()));
     QCOMPARE(lastBlock(first.log()), expectedHex(f));
 
-    Run second;
+    ConsoleRun second;
     QPoint where;
     second([&](ConsoleWindow* window) {
       where = window->pos();
@@ -371,23 +219,22 @@ class OperatorTest : public QObject {
     });
     Fields g;
     g.agcBlocks = 2;  // saved; the options' sideband, edge and offset are not
-    QCOMPARE(second.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
-             expectedHex(g));
+    QCOMPARE(second.firstBlock(), expectedHex(g));
     QCOMPARE(where, QPoint(300, 320));
 
-    Run third;
+    ConsoleRun third;
     third([&](ConsoleWindow* window) {
       QCOMPARE(window->offsetReadout()->text(), QStringLiteral("10"));
     });
     g.offset = 10;
-    QCOMPARE(third.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1(),
+    QCOMPARE(third.firstBlock(),
              expectedHex(g));
   }
 
   void extensionSwitchesSetTheirBitsAndAreRemembered() {
     // Without settings the extensions word is 0; each switch in the menu
     // sets its own bit and nothing else, and the next start sends them.
-    Run first;
+    ConsoleRun first;
     Fields f;
     first([&](ConsoleWindow* window) {
       auto* menu = window->findChild<QMenu*>(QStringLiteral("consoleMenu"));
@@ -413,7 +260,7 @@ class OperatorTest : public QObject {
     const ConsoleOptions options =
         parseOptions({QStringLiteral("--auto-iq-balance"), QStringLiteral("--dc-removal=0")});
     QCOMPARE(options.action, ConsoleOptions::Action::Run);
-    Run second;
+    ConsoleRun second;
     second(
         [&](ConsoleWindow* window) {
           auto* menu = window->findChild<QMenu*>(QStringLiteral("consoleMenu"));
@@ -421,15 +268,12 @@ class OperatorTest : public QObject {
           QVERIFY(!menu->findChild<QAction*>(QStringLiteral("dcRemoval"))->isChecked());
         },
         options);
-    auto firstBlock = [](const Run& run) {
-      return run.log().filter(QStringLiteral("sdrSetNewParam")).value(0).mid(15).toLatin1();
-    };
     Fields g = f;
     g.extensions = 0x3;
-    QCOMPARE(firstBlock(second), expectedHex(g));
-    Run third;
+    QCOMPARE(second.firstBlock(), expectedHex(g));
+    ConsoleRun third;
     third([](ConsoleWindow*) {});
-    QCOMPARE(firstBlock(third), expectedHex(f));
+    QCOMPARE(third.firstBlock(), expectedHex(f));
   }
 
   void resetSettingsAreShownBesideTheWindow() {
@@ -438,7 +282,7 @@ class OperatorTest : public QObject {
     QSettings saved = savedSettings();
     saved.setValue(QStringLiteral("receiver/squelchLevel"), QStringLiteral("-50"));
     saved.sync();
-    Run run;
+    ConsoleRun run;
     QString shown;
     bool modal = true;
     run([&](ConsoleWindow* window) {
@@ -450,7 +294,7 @@ class OperatorTest : public QObject {
     });
     QVERIFY2(shown.contains(QStringLiteral("squelchLevel")), qPrintable(shown));
     QVERIFY(!modal);
-    Run again;
+    ConsoleRun again;
     again([](ConsoleWindow* window) {
       QVERIFY(window->findChild<QMessageBox*>(QStringLiteral("settingsNotes")) == nullptr);
     });
@@ -528,20 +372,16 @@ class OperatorTest : public QObject {
     w.setTuning(s);
     QVERIFY(w.windowTitle().endsWith(QLatin1String("7001.500 kHz LSB 300-2700 Hz")));
 
-    Run run;
+    ConsoleRun run;
     run([&](ConsoleWindow* window) {
-      window->activateWindow();
-      QVERIFY(QTest::qWaitForWindowActive(window));
-      QTest::keyClick(window, Qt::Key_W);
+      press(window, Qt::Key_W);
       WaterfallWindow* shown = nullptr;
       for (QWidget* top : QApplication::topLevelWidgets()) {
         if (auto* wf = dynamic_cast<WaterfallWindow*>(top); wf && wf->isVisible()) shown = wf;
       }
       QVERIFY(shown != nullptr);
       QTRY_VERIFY_WITH_TIMEOUT(shown->rowsAdded() >= 3, 10000);
-      window->activateWindow();
-      QVERIFY(QTest::qWaitForWindowActive(window));
-      QTest::keyClick(window, Qt::Key_L);
+      press(window, Qt::Key_L);
       QVERIFY(shown->windowTitle().contains(QLatin1String("LSB")));
     });
     QCOMPARE(run.exitCode, 0);
@@ -554,7 +394,7 @@ class OperatorTest : public QObject {
     qputenv("BW_STAND_IN_REFUSE_IN", "3");
     ConsoleOptions options;
     options.give("captureDevices", 3);
-    Run run;
+    ConsoleRun run;
     DialogAnswers answers;
     answers.buttons = {QStringLiteral("OK")};
     run(
@@ -584,7 +424,7 @@ class OperatorTest : public QObject {
     // The console's own default devices, refused, still run without a box.
     savedSettings().clear();
     qputenv("BW_STAND_IN_REFUSE_IN", "2");
-    Run quiet;
+    ConsoleRun quiet;
     DialogAnswers none;
     none.buttons = {QStringLiteral("OK")};
     quiet([&](ConsoleWindow*) {

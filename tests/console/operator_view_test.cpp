@@ -5,15 +5,14 @@
 // remembered. Each case runs in its own process with its own settings.
 #include <QApplication>
 #include <QLabel>
-#include <QSettings>
 #include <QSlider>
 #include <QTest>
-#include <QTimer>
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "app/console_app.h"
+#include "console_harness.h"
 #include "views/console_window.h"
 #include "views/frequency_scale.h"
 #include "views/operator_view.h"
@@ -33,47 +32,9 @@ std::size_t binAt(int offsetBins) {
   return static_cast<std::size_t>((offsetBins + kBins) % kBins);
 }
 
-ConsoleWindow* consoleWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* c = dynamic_cast<ConsoleWindow*>(w); c && c->isVisible()) return c;
-  }
-  return nullptr;
-}
-
-// Runs the console on the stand-in engine; `script` runs once the window is
-// up, then the window is closed.
-void runWith(const std::function<void(ConsoleWindow*)>& script) {
-  bool scripted = false;
-  QTimer poll;
-  poll.setInterval(20);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    ConsoleWindow* window = consoleWindow();
-    if (window == nullptr || scripted) return;
-    scripted = true;
-    script(window);
-    window->close();
-  });
-  poll.start();
-  QCOMPARE(runConsole(QStringLiteral(STAND_IN_DIR)), 0);
-  QVERIFY(scripted);
-}
-
-void press(ConsoleWindow* window, Qt::Key key) {
-  window->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(window));
-  QTest::keyClick(window, key);
-}
-
 // (OperatorView has no meta-object of its own, so findChild cannot tell it.)
 OperatorView* operatorView(ConsoleWindow* window) {
   return dynamic_cast<OperatorView*>(window->findChild<QWidget*>(QStringLiteral("operatorView")));
-}
-
-WaterfallWindow* shownWaterfall() {
-  for (QWidget* top : QApplication::topLevelWidgets()) {
-    if (auto* wf = dynamic_cast<WaterfallWindow*>(top); wf && wf->isVisible()) return wf;
-  }
-  return nullptr;
 }
 
 }  // namespace
@@ -207,7 +168,8 @@ class OperatorViewTest : public QObject {
   }
 
   void switchIsRememberedAndTurnsTheWaterfall() {
-    runWith([](ConsoleWindow* window) {
+    ConsoleRun first;
+    first([](ConsoleWindow* window) {
       press(window, Qt::Key_W);
       WaterfallWindow* waterfall = shownWaterfall();
       QVERIFY(waterfall != nullptr);
@@ -228,7 +190,9 @@ class OperatorViewTest : public QObject {
       QCOMPARE(view->findChild<QLabel*>(QStringLiteral("offsetHzReadout"))->text(),
                QStringLiteral("Offset: %1 Hz").arg(steps * 10));
     });
-    runWith([](ConsoleWindow* window) {
+    QCOMPARE(first.exitCode, 0);
+    ConsoleRun second;
+    second([](ConsoleWindow* window) {
       auto* view = operatorView(window);
       QVERIFY(view != nullptr && view->isVisible());
       QVERIFY(window->slider()->value() > 2400 + 1190);  // the tuning kept
@@ -238,9 +202,9 @@ class OperatorViewTest : public QObject {
       QCOMPARE(window->size(), QSize(kClientWidth, kClientHeight));
       QCOMPARE(window->slider()->geometry(), QRect(10, 260, 520, 40));
     });
-    QSettings saved(QSettings::NativeFormat, QSettings::UserScope,
-                    QLatin1String(kSettingsOrganisation), QLatin1String(kSettingsApplication));
-    QCOMPARE(saved.value(QStringLiteral("display/operatorView")).toString(), QStringLiteral("false"));
+    QCOMPARE(second.exitCode, 0);
+    QCOMPARE(savedSettings().value(QStringLiteral("display/operatorView")).toString(),
+             QStringLiteral("false"));
   }
 };
 

@@ -64,33 +64,31 @@ void checkAllColumns(const QImage& image, int top) {
 class SpectrumFrameTest : public QObject {
   Q_OBJECT
  private slots:
-  void fullScaleAndStrongerBinsFillTheColumn() {
-    checkAllColumns(drawSpectrumFrame(std::vector<double>(kBins, kFullScale), kOrder), 0);
-    checkAllColumns(drawSpectrumFrame(std::vector<double>(kBins, 1.0e15), kOrder), 0);
-  }
-
-  void tenthOfFullScaleCoversRows20To199() {
-    checkAllColumns(drawSpectrumFrame(std::vector<double>(kBins, kFullScale / 10.0), kOrder),
-                    20);
-  }
-
-  void levelOf199LeavesOneRow() {
-    checkAllColumns(drawSpectrumFrame(std::vector<double>(kBins, binForLevel(199)), kOrder),
-                    199);
-  }
-
-  void weakBinsLeaveOnlyBackgroundAndGrid() {
-    // 2^28 * 1e-10 is exactly 200 dB; the others are far weaker.
-    for (double s : {kFullScale * 1.0e-10, 1.0e-300, std::numeric_limits<double>::denorm_min()}) {
-      checkAllColumns(drawSpectrumFrame(std::vector<double>(kBins, s), kOrder), 200);
-    }
-  }
-
-  void binsWithoutFiniteLevelDrawNoColumn() {
-    for (double s : {0.0, -0.0, -1.0, -kFullScale, std::numeric_limits<double>::quiet_NaN(),
-                     std::numeric_limits<double>::infinity(),
-                     -std::numeric_limits<double>::infinity()}) {
-      checkAllColumns(drawSpectrumFrame(std::vector<double>(kBins, s), kOrder), 200);
+  void columnTopFollowsTheLevel() {
+    // One magnitude in every bin; the top row each column must reach (200:
+    // no column, only background and grid).
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+      double magnitude;
+      int top;
+    } cases[] = {
+        {kFullScale, 0},           // 0 dB fills the column
+        {1.0e15, 0},               // stronger still: clipped to the picture
+        {kFullScale / 10.0, 20},   // 20 dB: rows 20..199
+        {binForLevel(199), 199},   // one row left
+        {kFullScale * 1.0e-10, 200},  // exactly 200 dB: below the picture
+        {1.0e-300, 200},
+        {std::numeric_limits<double>::denorm_min(), 200},
+        // No finite level: no column.
+        {0.0, 200}, {-0.0, 200}, {-1.0, 200}, {-kFullScale, 200},
+        {std::numeric_limits<double>::quiet_NaN(), 200}, {inf, 200}, {-inf, 200},
+    };
+    for (const auto& c : cases) {
+      checkAllColumns(drawSpectrumFrame(std::vector<double>(kBins, c.magnitude), kOrder), c.top);
+      if (QTest::currentTestFailed()) {
+        qWarning("for a magnitude of %g", c.magnitude);
+        return;
+      }
     }
   }
 
