@@ -432,6 +432,15 @@ class OperatorTest : public QObject {
     });
     qunsetenv("BW_STAND_IN_REFUSE_IN");
     QVERIFY(none.boxTexts.isEmpty());
+
+    // A saved device the engine does not list (its sound server did not
+    // answer): the default put in its place, refused, gets the box.
+    savedSettings().setValue(QStringLiteral("devices/capture"), QStringLiteral("Unlisted"));
+    qputenv("BW_STAND_IN_REFUSE_IN", "2");
+    Run unlisted;
+    unlisted([&](ConsoleWindow*) { QTRY_VERIFY_WITH_TIMEOUT(none.buttons.isEmpty(), 10000); });
+    qunsetenv("BW_STAND_IN_REFUSE_IN");
+    QCOMPARE(none.boxTexts.size(), 1);
   }
 
   void repeatedDeviceNamesAreToldApart() {
