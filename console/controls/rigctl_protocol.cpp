@@ -291,11 +291,14 @@ std::string RigctlConversation::receive(std::string_view bytes) {
     if (overlong_) {
       out += rprt(kRigInvalidArgument);
       overlong_ = false;
+      ++linesDropped_;
       continue;
     }
     if (!line_.empty() && line_.back() == '\r') line_.pop_back();
     bool quit = false;
-    out += answerRigctlLine(line_, rig_, quit);
+    const std::string answer = answerRigctlLine(line_, rig_, quit);
+    if (!answer.empty()) ++linesAnswered_;
+    out += answer;
     line_.clear();
     finished_ = quit;
   }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -63,12 +64,18 @@ class RigctlConversation {
   std::string receive(std::string_view bytes);
   // True once the client asked to end the connection.
   bool finished() const { return finished_; }
+  // Lines answered (empty ones get no answer), and over-long lines
+  // dropped, so far.
+  std::uint64_t linesAnswered() const { return linesAnswered_; }
+  std::uint64_t linesDropped() const { return linesDropped_; }
 
  private:
   RigControlTarget& rig_;
   std::string line_;
   bool overlong_ = false;
   bool finished_ = false;
+  std::uint64_t linesAnswered_ = 0;
+  std::uint64_t linesDropped_ = 0;
 };
 
 }  // namespace lanternfly

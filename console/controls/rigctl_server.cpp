@@ -7,16 +7,33 @@
 namespace lanternfly {
 
 struct RigctlServer::Client {
-  Client(QTcpSocket* s, RigControlTarget& rig, std::uint64_t heard)
-      : socket(s), talk(rig), lastHeard(heard) {}
+  Client(QTcpSocket* s, RigControlTarget& rig, qint64 now)
+      : socket(s), talk(rig), lastLineMs(now) {}
   QTcpSocket* socket;  // owned: deleted later by drop()
   RigctlConversation talk;
-  std::uint64_t lastHeard;
+  qint64 lastLineMs;  // when a line was last answered, or the connection came
 };
 
+namespace {
+
+// The order in which clients yield their place to a newcomer.
+enum class Standing { Misbehaving, Silent, Talking };
+
+Standing standing(const RigctlConversation& talk, qint64 sinceLastLineMs) {
+  if (talk.linesDropped() > 0) return Standing::Misbehaving;
+  return talk.linesAnswered() > 0 && sinceLastLineMs < RigctlServer::kIdleLimitMs
+             ? Standing::Talking
+             : Standing::Silent;
+}
+
+}  // namespace
+
 RigctlServer::RigctlServer(RigControlTarget& rig) : rig_(rig) {
+  // Qt stops taking connections from the system while this many wait for
+  // accept(), which takes them all at once.
   server_.setMaxPendingConnections(kMaxClients);
   connect(&server_, &QTcpServer::newConnection, this, &RigctlServer::accept);
+  clock_.start();
 }
 
 RigctlServer::~RigctlServer() { close(); }
@@ -40,20 +57,34 @@ void RigctlServer::close() {
 
 void RigctlServer::accept() {
   while (QTcpSocket* socket = server_.nextPendingConnection()) {
-    if (static_cast<int>(clients_.size()) >= kMaxClients) {
-      // The newcomer wins over the client silent the longest, so that
-      // clients that connect and never speak cannot lock others out.
-      const auto quietest = std::min_element(
-          clients_.begin(), clients_.end(),
-          [](const auto& a, const auto& b) { return a->lastHeard < b->lastHeard; });
-      drop((*quietest)->socket);
+    if (static_cast<int>(clients_.size()) >= kMaxClients && !makeRoom()) {
+      // Every place is held by a client that is talking. Refused at once,
+      // not left queued: a client that cannot be served learns so.
+      socket->abort();
+      socket->deleteLater();
+      continue;
     }
     // Qt stops reading from the network while this much is unread.
     socket->setReadBufferSize(kReadChunk);
-    clients_.push_back(std::make_unique<Client>(socket, rig_, ++heard_));
+    clients_.push_back(std::make_unique<Client>(socket, rig_, clock_.elapsed()));
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { drop(socket); });
   }
+}
+
+bool RigctlServer::makeRoom() {
+  const qint64 now = clock_.elapsed();
+  // Misbehaving before silent before talking; among equals, the one whose
+  // last line (or connection) is the oldest.
+  const auto rank = [now](const std::unique_ptr<Client>& c) {
+    return std::pair(standing(c->talk, now - c->lastLineMs), c->lastLineMs);
+  };
+  const auto yielding =
+      std::min_element(clients_.begin(), clients_.end(),
+                       [&rank](const auto& a, const auto& b) { return rank(a) < rank(b); });
+  if (rank(*yielding).first == Standing::Talking) return false;
+  drop((*yielding)->socket);
+  return true;
 }
 
 void RigctlServer::readFrom(QTcpSocket* socket) {
@@ -63,11 +94,12 @@ void RigctlServer::readFrom(QTcpSocket* socket) {
   Client& client = **found;
   char chunk[kReadChunk];
   std::string answer;
+  const std::uint64_t linesBefore = client.talk.linesAnswered();
   for (qint64 got; (got = socket->read(chunk, sizeof chunk)) > 0;) {
     answer += client.talk.receive(std::string_view(chunk, static_cast<std::size_t>(got)));
     if (client.talk.finished()) break;
   }
-  client.lastHeard = ++heard_;
+  if (client.talk.linesAnswered() != linesBefore) client.lastLineMs = clock_.elapsed();
   const bool finished = client.talk.finished();
   if (!answer.empty()) {
     socket->write(answer.data(), static_cast<qint64>(answer.size()));

@@ -2,13 +2,19 @@
 // address only, in the event loop of the thread that owns it (the main
 // thread). Reads never wait and every buffer is bounded, so no client can
 // hold up the display or the sound: a line too long is dropped, a client
-// that stops reading its answers is disconnected, and when kMaxClients are
-// connected a new client takes the place of the one silent the longest.
-// Answers are handed to the system as soon as they are made, so a client
-// that shuts its sending side after its last line still gets every answer
-// before the connection closes.
+// that stops reading its answers is disconnected.
+//
+// At most kMaxClients are served. A client that is talking (a line answered
+// within kIdleLimitMs, and no line too long) keeps its place whatever other
+// programs do. When every place is taken, a newcomer takes the place of a
+// client that sent a line too long, else of the one silent the longest
+// (bytes without a line end are not talking), and is refused when every
+// client is talking. Answers are handed to the system as soon as they are
+// made, so a client that shuts its sending side after its last line still
+// gets every answer before the connection closes.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
@@ -31,6 +37,8 @@ class RigctlServer : public QObject {
   // for a client that does not read them.
   static constexpr qint64 kReadChunk = 4096;
   static constexpr qint64 kMaxPendingAnswer = 64 * 1024;
+  // Longer than the poll interval of the programs that poll a rig (ms).
+  static constexpr qint64 kIdleLimitMs = 120000;
 
   // `rig` must outlive the server.
   explicit RigctlServer(RigControlTarget& rig);
@@ -51,13 +59,16 @@ class RigctlServer : public QObject {
   struct Client;
 
   void accept();
+  // Drops the client that yields its place to a newcomer; false when every
+  // client is talking.
+  bool makeRoom();
   void readFrom(QTcpSocket* socket);
   void drop(QTcpSocket* socket);
 
   RigControlTarget& rig_;
   QTcpServer server_;
   std::vector<std::unique_ptr<Client>> clients_;
-  std::uint64_t heard_ = 0;  // counts client lines, orders clients by last activity
+  QElapsedTimer clock_;  // client times are ms on it
   QString error_;
 };
 

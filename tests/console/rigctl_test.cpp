@@ -1,7 +1,10 @@
 // Rig control: the NET rigctl answers for a stand-in receiver, the line
 // framing's bounds, and the server with real sockets, including Hamlib's own
 // rigctl program as the client when it is installed.
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -12,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,10 +57,27 @@ QByteArray readUntil(QTcpSocket& s, const QByteArray& last, int ms = 3000) {
   QElapsedTimer t;
   t.start();
   while (!got.endsWith(last) && t.elapsed() < ms) {
-    QTest::qWait(10);  // the server answers in this thread's event loop
+    QTest::qWait(1);  // the server answers in this thread's event loop
     got += s.readAll();
   }
   return got;
+}
+
+// A loopback client outside Qt's event loop: connects without waiting, sends
+// `opening` once connected, then keeps (returns its descriptor), closes or
+// resets the connection.
+enum class End { Keep, Close, Reset };
+int rawClient(quint16 port, const QByteArray& opening, End end) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+  connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  pollfd p{fd, POLLOUT, 0};
+  if (!opening.isEmpty() && poll(&p, 1, 100) == 1)
+    send(fd, opening.constData(), opening.size(), MSG_NOSIGNAL);
+  const linger now{1, 0};
+  if (end == End::Reset) setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  if (end != End::Keep) close(fd);
+  return end == End::Keep ? fd : -1;
 }
 
 }  // namespace
@@ -187,23 +208,73 @@ class RigctlTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 2000);
   }
 
-  // Answers to what came before the client shut its sending side ("nc -N")
-  // are sent before the connection closes; an unfinished line is not run.
+  // A polling client keeps its place and its answers come at once while
+  // other local programs connect in crowds, dribble bytes, send over-long
+  // lines, reset mid-command or poll too; a newcomer then gets in unless
+  // every place is held by a client that is talking.
+  void aPollingClientIsAnsweredThroughEveryAttack() {
+    StandInRig rig;
+    RigctlServer server(rig);
+    QVERIFY(server.listen(0));
+    QTcpSocket poller;
+    poller.connectToHost(QHostAddress::LocalHost, server.port());
+    const struct {
+      int perTick, ticks;
+      QByteArray opening, drip;
+      End end;
+      bool newcomerGetsIn;
+    } attacks[] = {{40, 5, "", "", End::Keep, true},
+                   {30, 20, "", "", End::Close, true},
+                   {15, 20, "f\nF 1407", "", End::Reset, true},
+                   {8, 1, "", "x", End::Keep, true},
+                   {8, 1, "", "f\n", End::Keep, false},
+                   {8, 1, "", QByteArray(300, 'x') + "\nf\n", End::Keep, true}};
+    qint64 worst = 0;
+    for (const auto& attack : attacks) {
+      std::vector<int> kept;
+      for (int tick = 0; tick < 20; ++tick) {
+        QElapsedTimer t;
+        t.start();
+        poller.write("f\n");
+        // Far below Hamlib's 15 s, and lenient for a loaded machine.
+        QCOMPARE(readUntil(poller, "\n", 2000), QByteArray("14074000\n"));
+        worst = std::max(worst, t.elapsed());
+        for (int k = 0; k < (tick < attack.ticks ? attack.perTick : 0); ++k) {
+          const int fd = rawClient(server.port(), attack.opening, attack.end);
+          if (fd >= 0) kept.push_back(fd);
+        }
+        for (const int fd : kept)
+          send(fd, attack.drip.constData(), attack.drip.size(), MSG_NOSIGNAL);
+        QTest::qWait(20);
+      }
+      QVERIFY(server.clientCount() <= RigctlServer::kMaxClients);
+      QTcpSocket newcomer;
+      newcomer.connectToHost(QHostAddress::LocalHost, server.port());
+      newcomer.write("f\n");
+      QCOMPARE(readUntil(newcomer, "\n", attack.newcomerGetsIn ? 2000 : 300),
+               QByteArray(attack.newcomerGetsIn ? "14074000\n" : ""));
+      newcomer.abort();
+      for (const int fd : kept) close(fd);
+      QTRY_COMPARE_WITH_TIMEOUT(server.clientCount(), 1, 3000);
+    }
+    qInfo("slowest answer to the polling client: %lld ms (aim: 100 ms)", worst);
+  }
+
+  // Answers to the lines that came before the client shut its sending side
+  // ("nc -N") are sent before the connection closes; an unfinished line is
+  // not run.
   void aHalfClosedClientGetsItsAnswers() {
     StandInRig rig;
     RigctlServer server(rig);
     QVERIFY(server.listen(0));
-    for (const auto& [asked, answer] : std::vector<std::pair<QByteArray, QByteArray>>{
-             {"f\n", "14074000\n"}, {"F 14074500\nm\nF 1407", "RPRT 0\nUSB\n2400\n"}}) {
-      QTcpSocket client;
-      client.connectToHost(QHostAddress::LocalHost, server.port());
-      QVERIFY(client.waitForConnected(2000));
-      client.write(asked);
-      QVERIFY(client.waitForBytesWritten(2000));
-      shutdown(client.socketDescriptor(), SHUT_WR);
-      QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 3000);
-      QCOMPARE(client.readAll(), answer);
-    }
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(client.waitForConnected(2000));
+    client.write("F 14074500\nm\nF 1407");
+    QVERIFY(client.waitForBytesWritten(2000));
+    shutdown(client.socketDescriptor(), SHUT_WR);
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 3000);
+    QCOMPARE(client.readAll(), QByteArray("RPRT 0\nUSB\n2400\n"));
     QCOMPARE(rig.current.tuneOffsetHz, 500);
   }
 
