@@ -437,7 +437,7 @@ class OperatorTest : public QObject {
     // answer): the default put in its place, refused, gets the box.
     savedSettings().setValue(QStringLiteral("devices/capture"), QStringLiteral("Unlisted"));
     qputenv("BW_STAND_IN_REFUSE_IN", "2");
-    Run unlisted;
+    ConsoleRun unlisted;
     unlisted([&](ConsoleWindow*) { QTRY_VERIFY_WITH_TIMEOUT(none.buttons.isEmpty(), 10000); });
     qunsetenv("BW_STAND_IN_REFUSE_IN");
     QCOMPARE(none.boxTexts.size(), 1);
