@@ -95,7 +95,7 @@ void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
   }
   state.SetLabel(bw::nsp::kernelSetName(set));
   bw::engineAttach();
-  if (bw::configureFormat(4, order, 48000, 16) != bw::Status::Ok) {
+  if (bw::configureFormat(4, order, 48000, 16) != SDR_OK) {
     state.SkipWithError("configuration refused");
     bw::engineDetach();
     bw::nsp::useKernelSet(saved);

@@ -19,18 +19,6 @@ R guarded(R failure, F f) noexcept {
     return failure;
   }
 }
-// The public status code of an engine outcome.
-int32_t code(bw::Status s) {
-  switch (s) {
-    case bw::Status::Ok: return SDR_OK;
-    case bw::Status::DeviceRefused: return SDR_DEVICE_REFUSED;
-    case bw::Status::BadArgument: return SDR_BAD_ARGUMENT;
-    case bw::Status::NotRunning: return SDR_NOT_RUNNING;
-    case bw::Status::Running: return SDR_RUNNING;
-    case bw::Status::NotConfigured: return SDR_NOT_CONFIGURED;
-  }
-  return SDR_BAD_ARGUMENT;
-}
 }  // namespace
 
 extern "C" {
@@ -75,17 +63,17 @@ int32_t sdrSetGlobal(int32_t inputDevice, int32_t outputDevice,
                      int32_t bufferCount, int32_t order, int32_t sampleRate,
                      int32_t bitsPerSample) {
   return guarded<int32_t>(SDR_BAD_ARGUMENT, [=] {
-    return code(bw::setGlobal(inputDevice, outputDevice, bufferCount, order,
-                              sampleRate, bitsPerSample));
+    return bw::setGlobal(inputDevice, outputDevice, bufferCount, order,
+                         sampleRate, bitsPerSample);
   });
 }
 
 int32_t sdrSetNewParam(const void* block) {
-  return guarded<int32_t>(SDR_BAD_ARGUMENT, [=] { return code(bw::setNewParam(block)); });
+  return guarded<int32_t>(SDR_BAD_ARGUMENT, [=] { return bw::setNewParam(block); });
 }
 
 int32_t sdrGetSpectrum(double* dest) {
-  return guarded<int32_t>(SDR_NOT_RUNNING, [=] { return code(bw::getSpectrum(dest)); });
+  return guarded<int32_t>(SDR_NOT_RUNNING, [=] { return bw::getSpectrum(dest); });
 }
 
 double sdrGetSmetr(void) {
@@ -94,11 +82,11 @@ double sdrGetSmetr(void) {
 
 int32_t sdrStart(SdrBlockHook hook) {
   return guarded<int32_t>(SDR_DEVICE_REFUSED,
-                          [=] { return code(bw::startReceiver(hook)); });
+                          [=] { return bw::startReceiver(hook); });
 }
 
 int32_t sdrStop(void) {
-  return guarded<int32_t>(SDR_NOT_RUNNING, [] { return code(bw::stopReceiver()); });
+  return guarded<int32_t>(SDR_NOT_RUNNING, [] { return bw::stopReceiver(); });
 }
 
 }  // extern "C"

@@ -23,7 +23,9 @@ enum class Direction { Capture, Playback };
 constexpr int kNoDevice = -1;
 constexpr std::size_t kNameBytes = 32;
 
-// Outcome of a platform operation.
+// Outcome of a platform operation: the backends' own vocabulary, finer than
+// the engine's status; startStreaming turns a failure into
+// SDR_DEVICE_REFUSED.
 enum class Result { Ok, BadDevice, BadFormat, Refused, InvalidState, QueueFull };
 
 // Capture notification messages.

@@ -159,17 +159,17 @@ void captureCallback(CaptureStream&, std::uint32_t message,
   a.notificationsInProgress.fetch_sub(1);
 }
 
-StreamResult startStreaming(StreamState& a, const StreamSetup& setup) {
-  if (t_inBlock) return StreamResult::Running;
+SdrStatus startStreaming(StreamState& a, const StreamSetup& setup) {
+  if (t_inBlock) return SDR_RUNNING;
   std::lock_guard lock(g_control);
-  if (a.runState.load() == kRunning) return StreamResult::Running;
-  if (setup.format.wFormatTag != kFormatPcm) return StreamResult::NotConfigured;
+  if (a.runState.load() == kRunning) return SDR_RUNNING;
+  if (setup.format.wFormatTag != kFormatPcm) return SDR_NOT_CONFIGURED;
   closeLeftovers(a);
 
   try {
     a.spareOutput = std::make_unique<std::uint8_t[]>(setup.bufferBytes);
   } catch (...) {
-    return StreamResult::Refused;
+    return SDR_DEVICE_REFUSED;
   }
   a.setup = setup;
   const StreamSetup& s = a.setup;
@@ -188,7 +188,7 @@ StreamResult startStreaming(StreamState& a, const StreamSetup& setup) {
                            reinterpret_cast<std::uintptr_t>(&a),
                            a.capture) != Result::Ok) {
     a.capture.reset();
-    return StreamResult::Refused;
+    return SDR_DEVICE_REFUSED;
   }
   for (int slot = 0; slot < s.bufferCount; ++slot) {
     setUpHeader(s.captureHeaders[slot], s.captureBuffers[slot], s.bufferBytes);
@@ -198,7 +198,7 @@ StreamResult startStreaming(StreamState& a, const StreamSetup& setup) {
       platform.openPlayback(out, s.format, frames, a.playback) != Result::Ok) {
     a.playback.reset();
     closeStreams(a);
-    return StreamResult::Refused;
+    return SDR_DEVICE_REFUSED;
   }
   for (int slot = 0; slot < s.bufferCount; ++slot) {
     setUpHeader(s.playbackHeaders[slot], s.playbackBuffers[slot],
@@ -212,22 +212,22 @@ StreamResult startStreaming(StreamState& a, const StreamSetup& setup) {
     a.runState.store(kStopped);
     waitForNotifications(a);
     closeStreams(a);
-    return StreamResult::Refused;
+    return SDR_DEVICE_REFUSED;
   }
-  return StreamResult::Ok;
+  return SDR_OK;
 }
 
-StreamResult stopStreaming(StreamState& a) {
-  if (t_inBlock) return StreamResult::Running;
+SdrStatus stopStreaming(StreamState& a) {
+  if (t_inBlock) return SDR_RUNNING;
   std::lock_guard lock(g_control);
   std::int32_t running = kRunning;
   // From here on notifications process nothing.
   if (!a.runState.compare_exchange_strong(running, kStopped)) {
-    return StreamResult::NotRunning;
+    return SDR_NOT_RUNNING;
   }
   waitForNotifications(a);
   closeStreams(a);
-  return StreamResult::Ok;
+  return SDR_OK;
 }
 
 std::unique_lock<std::recursive_mutex> holdControl() { return std::unique_lock(g_control); }

@@ -7,33 +7,27 @@
 
 #include "audio/platform.h"
 #include "audio/stream_state.h"
+#include "brackwell/brackwell.h"
 
 namespace bw::audio {
 
-// Outcome of a start or stop.
-enum class StreamResult {
-  Ok,
-  Refused,        // a device refused to open or start
-  Running,        // already running, or called from inside a block
-  NotRunning,
-  NotConfigured,  // the setup has no format
-};
-
-// sdrStart: Refused (a device refused to open or start; whatever was opened
-// is closed again), Running or NotConfigured; a refused call changes
-// nothing. Once the checks pass, runs setup.onStart, then opens the streams
-// and streams through `s`, which keeps a copy of the setup.
-StreamResult startStreaming(StreamState& s, const StreamSetup& setup);
-// sdrStop: NotRunning when not running. Waits for a block in progress to
-// finish, then stops, resets, unprepares and closes both streams. Called
-// from inside a block it refuses with Running.
-StreamResult stopStreaming(StreamState& s);
+// sdrStart, answering with the public status codes: SDR_DEVICE_REFUSED (a
+// device refused to open or start, whatever the platform's Result; whatever
+// was opened is closed again), SDR_RUNNING (already running, or called from
+// inside a block) or SDR_NOT_CONFIGURED (the setup has no format); a refused
+// call changes nothing. Once the checks pass, runs setup.onStart, then opens
+// the streams and streams through `s`, which keeps a copy of the setup.
+SdrStatus startStreaming(StreamState& s, const StreamSetup& setup);
+// sdrStop: SDR_NOT_RUNNING when not running. Waits for a block in progress
+// to finish, then stops, resets, unprepares and closes both streams. Called
+// from inside a block it refuses with SDR_RUNNING.
+SdrStatus stopStreaming(StreamState& s);
 // A stream failure reported by the platform (kCaptureFailed or a playback
 // failure: device gone, sound server died or killed a stream), or a playback
 // that has taken no block for about four seconds, ends streaming as if
-// stopped: no block runs after it,
-// sdrStop answers NotRunning and sdrStart may be called again; the dead
-// streams are closed by the next start, sdrSetGlobal or tear-down.
+// stopped: no block runs after it, sdrStop answers SDR_NOT_RUNNING and
+// sdrStart may be called again; the dead streams are closed by the next
+// start, sdrSetGlobal or tear-down.
 //
 // Holds sdrStart and sdrStop off for as long as the lock lives, so that a
 // caller's check of the run state and what it does on it are one step

@@ -25,12 +25,12 @@ bool renewBuffers(HeapVector<std::uint8_t*>& table, std::int32_t count,
 }
 }  // namespace
 
-Status setGlobal(std::int32_t inputDevice, std::int32_t outputDevice,
-                 std::int32_t bufferCount, std::int32_t order,
-                 std::int32_t sampleRate, std::int32_t bitsPerSample) {
+SdrStatus setGlobal(std::int32_t inputDevice, std::int32_t outputDevice,
+                    std::int32_t bufferCount, std::int32_t order,
+                    std::int32_t sampleRate, std::int32_t bitsPerSample) {
   if (inputDevice < 1 || inputDevice > audio::numInDevices() ||
       outputDevice < 1 || outputDevice > audio::numOutDevices()) {
-    return Status::BadArgument;
+    return SDR_BAD_ARGUMENT;
   }
   EngineState& e = engine();
   // Recorded before the format checks: a call refused below still names the
@@ -39,34 +39,34 @@ Status setGlobal(std::int32_t inputDevice, std::int32_t outputDevice,
   e.outputDevice = outputDevice;
   // Inside a block the engine is running, and the control lock may be held
   // by an sdrStop waiting for this very block.
-  if (audio::inBlock()) return Status::Running;
+  if (audio::inBlock()) return SDR_RUNNING;
   // The running check and the renewal of the buffers are one step against
   // sdrStart and sdrStop on other threads.
   const std::unique_lock control = audio::holdControl();
-  if (e.runState.load() == kRunning) return Status::Running;
+  if (e.runState.load() == kRunning) return SDR_RUNNING;
   audio::closeLeftoverStreams(e.audio);  // a failed run's streams use them
   return configureFormat(bufferCount, order, sampleRate, bitsPerSample);
 }
 
-Status configureFormat(std::int32_t bufferCount, std::int32_t order,
-                       std::int32_t sampleRate, std::int32_t bitsPerSample) {
+SdrStatus configureFormat(std::int32_t bufferCount, std::int32_t order,
+                          std::int32_t sampleRate, std::int32_t bitsPerSample) {
   EngineState& e = engine();
-  if (e.runState.load() == kRunning) return Status::Running;
+  if (e.runState.load() == kRunning) return SDR_RUNNING;
   const ChainFormat format{order, sampleRate, bitsPerSample};
   if (bufferCount < kMinBufferCount || bufferCount > kMaxBufferCount ||
       !ReceiveChain::accepts(format)) {
-    return Status::BadArgument;
+    return SDR_BAD_ARGUMENT;
   }
   // Sizes the chain and plans its transform; refused (nothing changed) only
   // for want of memory.
-  if (!e.chain.configure(format)) return Status::BadArgument;
+  if (!e.chain.configure(format)) return SDR_BAD_ARGUMENT;
 
   e.bufferCount = bufferCount;
   e.bufferBytes = e.chain.bufferBytes();
   if (!renewBuffers(e.playbackBuffers, bufferCount, e.bufferBytes) ||
       !renewBuffers(e.captureBuffers, bufferCount, e.bufferBytes)) {
     e.waveFormat = audio::WaveFormat{};  // no usable format
-    return Status::BadArgument;
+    return SDR_BAD_ARGUMENT;
   }
   e.waveFormat.wFormatTag = audio::kFormatPcm;
   e.waveFormat.nChannels = 2;
@@ -77,23 +77,23 @@ Status configureFormat(std::int32_t bufferCount, std::int32_t order,
   e.waveFormat.nAvgBytesPerSec =
       e.waveFormat.nSamplesPerSec * e.waveFormat.nBlockAlign;
   e.waveFormat.cbSize = 0;
-  return Status::Ok;
+  return SDR_OK;
 }
 
-Status setNewParam(const void* block) {
-  if (block == nullptr) return Status::BadArgument;
+SdrStatus setNewParam(const void* block) {
+  if (block == nullptr) return SDR_BAD_ARGUMENT;
   const auto* bytes = static_cast<const std::uint8_t*>(block);
-  if (bytes[SDR_PARAM_OFFSET_VERSION] != SDR_PARAM_VERSION) return Status::BadArgument;
+  if (bytes[SDR_PARAM_OFFSET_VERSION] != SDR_PARAM_VERSION) return SDR_BAD_ARGUMENT;
   // Decoded here, once per block the host sends, not once per processed
   // block. The values go to the chain as sent: its rules for values it
   // cannot use (a band it ignores, a block it cannot play) are part of what
-  // it plays, and a block the layout accepts is always Ok.
+  // it plays, and a block the layout accepts is always SDR_OK.
   const ReceiveParams p = decodeParams(bytes);
   std::uint64_t words[kParamWords] = {};
   std::memcpy(words, &p, sizeof p);
   EngineState& e = engine();
   publishWords(e.paramSequence, e.pendingParams, words, kParamWords);
-  return Status::Ok;
+  return SDR_OK;
 }
 
 void readPendingParams(ReceiveParams& dest) {
@@ -103,12 +103,12 @@ void readPendingParams(ReceiveParams& dest) {
   std::memcpy(&dest, words, sizeof dest);
 }
 
-Status getSpectrum(double* dest) {
+SdrStatus getSpectrum(double* dest) {
   EngineState& e = engine();
-  if (e.runState.load() == kStopped) return Status::NotRunning;
-  if (dest == nullptr) return Status::BadArgument;
+  if (e.runState.load() == kStopped) return SDR_NOT_RUNNING;
+  if (dest == nullptr) return SDR_BAD_ARGUMENT;
   readSnapshot(e.spectrum, dest);
-  return Status::Ok;
+  return SDR_OK;
 }
 
 double getSmetr() {

@@ -8,17 +8,6 @@
 namespace bw {
 
 namespace {
-Status fromStream(audio::StreamResult r) {
-  switch (r) {
-    case audio::StreamResult::Ok: return Status::Ok;
-    case audio::StreamResult::Refused: return Status::DeviceRefused;
-    case audio::StreamResult::Running: return Status::Running;
-    case audio::StreamResult::NotRunning: return Status::NotRunning;
-    case audio::StreamResult::NotConfigured: return Status::NotConfigured;
-  }
-  return Status::DeviceRefused;
-}
-
 void processEngineBlock(void* context, const std::uint8_t* input,
                         std::uint8_t* output) {
   EngineState& e = *static_cast<EngineState*>(context);
@@ -40,11 +29,11 @@ void onStart(void* context) {
 }
 }  // namespace
 
-Status startReceiver(BlockHook hook) {
+SdrStatus startReceiver(BlockHook hook) {
   // Inside a block the start is refused at once. Elsewhere the setup is read
   // under the control lock, so that a concurrent sdrSetGlobal cannot renew
   // the buffers between this read and the start.
-  if (audio::inBlock()) return fromStream(audio::StreamResult::Running);
+  if (audio::inBlock()) return SDR_RUNNING;
   const auto control = audio::holdControl();
   EngineState& e = engine();
   audio::StreamSetup s;
@@ -62,12 +51,12 @@ Status startReceiver(BlockHook hook) {
   StartingBlocks starting{&e, hook};
   s.onStart = &onStart;
   s.startContext = &starting;
-  const audio::StreamResult started = audio::startStreaming(e.audio, s);
-  if (started == audio::StreamResult::Ok) engineWatchExit();
-  return fromStream(started);
+  const SdrStatus started = audio::startStreaming(e.audio, s);
+  if (started == SDR_OK) engineWatchExit();
+  return started;
 }
 
-Status stopReceiver() { return fromStream(audio::stopStreaming(engine().audio)); }
+SdrStatus stopReceiver() { return audio::stopStreaming(engine().audio); }
 
 void processBlock(const std::uint8_t* input, std::uint8_t* output) {
   processEngineBlock(&engine(), input, output);

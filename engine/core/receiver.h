@@ -5,18 +5,20 @@
 
 #include <cstdint>
 
-#include "core/status.h"
+#include "brackwell/brackwell.h"
 
 namespace bw {
 
 // Called by the processing thread at the start of every block (sdrStart).
 using BlockHook = void (*)();
 
-// sdrStart: Ok, DeviceRefused, Running or NotConfigured. Once the checks
-// pass, stores the hook (called first in every block) and clears the tails.
-Status startReceiver(BlockHook hook);
-// sdrStop: Ok, NotRunning, or Running when called from inside a block.
-Status stopReceiver();
+// sdrStart: SDR_OK, SDR_DEVICE_REFUSED, SDR_RUNNING or SDR_NOT_CONFIGURED.
+// Once the checks pass, stores the hook (called first in every block) and
+// clears the tails.
+SdrStatus startReceiver(BlockHook hook);
+// sdrStop: SDR_OK, SDR_NOT_RUNNING, or SDR_RUNNING when called from inside a
+// block.
+SdrStatus stopReceiver();
 
 // One block of the engine: calls the block hook, takes the latest parameter
 // parameters and runs the chain from input to output (bufferBytes each).

@@ -34,7 +34,7 @@ TEST_F(ConfigurationTest, EveryAcceptedFormatSizesEverything) {
   for (int bits : {8, 16, 24, 32}) {
     for (int order = 8; order <= 16; ++order) {
       for (int rate : {8000, 11025, 16000, 22050, 24000, 32000, 44100, 48000, 96000}) {
-        ASSERT_EQ(configureFormat(3, order, rate, bits), Status::Ok);
+        ASSERT_EQ(configureFormat(3, order, rate, bits), SDR_OK);
         const int n = 1 << order, m = 2 * n;
         ASSERT_EQ(e().bufferBytes, n * 2 * bits / 8);
         ASSERT_EQ(e().spectrum.length, m);

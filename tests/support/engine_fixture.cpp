@@ -13,13 +13,13 @@ void EngineTest::SetUp() { engineAttach(); }
 void EngineTest::TearDown() { engineDetach(); }
 
 void EngineTest::configure(int order, int sampleRate, int bits) {
-  ASSERT_EQ(configureFormat(4, order, sampleRate, bits), Status::Ok);
+  ASSERT_EQ(configureFormat(4, order, sampleRate, bits), SDR_OK);
 }
 
 void EngineTest::send(const ReceiveParams& p) {
   std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
   encodeParams(p, block);
-  ASSERT_EQ(setNewParam(block), Status::Ok);
+  ASSERT_EQ(setNewParam(block), SDR_OK);
 }
 
 std::vector<std::uint8_t> EngineTest::runBlock(
