@@ -125,6 +125,15 @@ class SoundServerTest : public ::testing::Test {
     return live;
   }
 
+  // brackwell-live receiving on devices 1 for a minute, its output to
+  // `output`; waits until it reports the signal.
+  pid_t spawnReceivingLive(const std::string& output) {
+    const pid_t live = spawnLive({"--in", "1", "--out", "1", "--seconds", "60"}, output);
+    EXPECT_TRUE(waitFor([&] { return readText(output).find("signal") != std::string::npos; }, 8s))
+        << readText(output);
+    return live;
+  }
+
   // `pactl list short <what>` as lines.
   std::vector<std::string> pactlList(const char* what) {
     const std::string file = pulse_.folder() + "/pactl.txt";
@@ -175,12 +184,9 @@ TEST_F(SoundServerTest, StopReturnsPromptlyWhileTheServerIsFrozen) {
 
 TEST_F(SoundServerTest, ADeadServerEndsStreamingAndANewOneServesAgain) {
   const std::string liveOutput = pulse_.folder() + "/live.txt";
-  const pid_t live = spawnLive({"--in", "1", "--out", "1", "--seconds", "60"}, liveOutput);
+  const pid_t live = spawnReceivingLive(liveOutput);
   ASSERT_GT(live, 0);
   startReceiving();
-  EXPECT_TRUE(waitFor([&] { return readText(liveOutput).find("signal") != std::string::npos; },
-                      8s))
-      << readText(liveOutput);
 
   pulse_.signal(SIGKILL);
   pulse_.stop();
@@ -201,11 +207,8 @@ TEST_F(SoundServerTest, ADeadServerEndsStreamingAndANewOneServesAgain) {
 
 TEST_F(SoundServerTest, APlaybackStreamTheServerEndsEndsStreaming) {
   const std::string liveOutput = pulse_.folder() + "/live.txt";
-  const pid_t live = spawnLive({"--in", "1", "--out", "1", "--seconds", "60"}, liveOutput);
+  const pid_t live = spawnReceivingLive(liveOutput);
   ASSERT_GT(live, 0);
-  EXPECT_TRUE(waitFor([&] { return readText(liveOutput).find("signal") != std::string::npos; },
-                      8s))
-      << readText(liveOutput);
   startReceiving();
   // The server ends both playback streams (brackwell-live's and ours);
   // their capture streams run on. ALSA's pulse plugin sometimes takes the
