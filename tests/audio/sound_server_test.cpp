@@ -82,6 +82,12 @@ class SoundServerTest : public ::testing::Test {
     ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
     expectBlocksFlow();
   }
+  // The receiver starts again (its set-up kept), streams and stops.
+  void expectStartStreamsAndStops() {
+    ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
+    expectBlocksFlow();
+    EXPECT_EQ(sdrStop(), SDR_OK);
+  }
   void expectBlocksFlow() {
     const long before = g_blocks.load();
     EXPECT_TRUE(waitFor([&] { return g_blocks.load() > before + 3; }, 8s))
@@ -177,9 +183,7 @@ TEST_F(SoundServerTest, StopReturnsPromptlyWhileTheServerIsFrozen) {
   EXPECT_LT(Clock::now() - begin, 2500ms);
   // Once the server runs again, so does the receiver.
   pulse_.signal(SIGCONT);
-  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
-  expectBlocksFlow();
-  EXPECT_EQ(sdrStop(), SDR_OK);
+  expectStartStreamsAndStops();
 }
 
 TEST_F(SoundServerTest, ADeadServerEndsStreamingAndANewOneServesAgain) {
@@ -200,9 +204,7 @@ TEST_F(SoundServerTest, ADeadServerEndsStreamingAndANewOneServesAgain) {
   EXPECT_EQ(said.find("Expression '"), std::string::npos) << said;
 
   ASSERT_TRUE(pulse_.start()) << pulse_.error();
-  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
-  expectBlocksFlow();
-  EXPECT_EQ(sdrStop(), SDR_OK);
+  expectStartStreamsAndStops();
 }
 
 TEST_F(SoundServerTest, APlaybackStreamTheServerEndsEndsStreaming) {
@@ -230,9 +232,7 @@ TEST_F(SoundServerTest, APlaybackStreamTheServerEndsEndsStreaming) {
   EXPECT_EQ(test::PrivatePulse::finish(live, false, 8000), 1);
   EXPECT_NE(readText(liveOutput).find("stopped delivering"), std::string::npos)
       << readText(liveOutput);
-  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
-  expectBlocksFlow();
-  EXPECT_EQ(sdrStop(), SDR_OK);
+  expectStartStreamsAndStops();
 }
 
 TEST_F(SoundServerTest, AFrozenServerHoldsListingAndStartOnlyAFewSeconds) {
@@ -285,9 +285,7 @@ TEST_F(SoundServerTest, AFrozenServerHoldsListingAndStartOnlyAFewSeconds) {
               std::chrono::duration<double>(starting).count());
   pulse_.signal(SIGCONT);
   ASSERT_TRUE(waitFor([] { return audio::PortAudioStream::stuckStreams() == 0; }, 10s));
-  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
-  expectBlocksFlow();
-  EXPECT_EQ(sdrStop(), SDR_OK);
+  expectStartStreamsAndStops();
 }
 
 TEST_F(SoundServerTest, EveryRestartDeliversItsFirstBlockPromptly) {
