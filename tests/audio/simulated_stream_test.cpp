@@ -20,6 +20,7 @@
 #include "audio/simulated_band.h"
 #include "audio/streaming.h"
 #include "primitives/pcm_codec.h"
+#include "support/engine_fixture.h"
 #include "support/scheduler_probe.h"
 
 namespace bw {
@@ -35,22 +36,15 @@ class SimulatedStreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
     engineAttach();
-    in_ = numberOf(sdrGetNumInDevice(), sdrGetNameInDevice,
-                   audio::kSimulatedCaptureName);
-    out_ = numberOf(sdrGetNumOutDevice(), sdrGetNameOutDevice,
-                    audio::kSimulatedPlaybackName);
+    const test::SimulatedDevices devices = test::findSimulatedDevices();
+    in_ = devices.in;
+    out_ = devices.out;
     ASSERT_GT(in_, 1);
     ASSERT_GT(out_, 1);
     g_blocks = 0;
   }
   void TearDown() override { engineDetach(); }
 
-  static int numberOf(int count, const char* (*name)(int32_t), const char* want) {
-    for (int n = 2; n <= count; ++n) {
-      if (std::strcmp(name(n), want) == 0) return n;
-    }
-    return 0;
-  }
   void send(const ReceiveParams& p) {
     std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
     encodeParams(p, block);

@@ -82,6 +82,12 @@ class SoundServerTest : public ::testing::Test {
     ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
     expectBlocksFlow();
   }
+  // The receiver starts again (its set-up kept), streams and stops.
+  void expectStartStreamsAndStops() {
+    ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
+    expectBlocksFlow();
+    EXPECT_EQ(sdrStop(), SDR_OK);
+  }
   void expectBlocksFlow() {
     const long before = g_blocks.load();
     EXPECT_TRUE(waitFor([&] { return g_blocks.load() > before + 3; }, 8s))
@@ -122,6 +128,15 @@ class SoundServerTest : public ::testing::Test {
 #if defined(__SANITIZE_ADDRESS__)
     setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
 #endif
+    return live;
+  }
+
+  // brackwell-live receiving on devices 1 for a minute, its output to
+  // `output`; waits until it reports the signal.
+  pid_t spawnReceivingLive(const std::string& output) {
+    const pid_t live = spawnLive({"--in", "1", "--out", "1", "--seconds", "60"}, output);
+    EXPECT_TRUE(waitFor([&] { return readText(output).find("signal") != std::string::npos; }, 8s))
+        << readText(output);
     return live;
   }
 
@@ -168,19 +183,14 @@ TEST_F(SoundServerTest, StopReturnsPromptlyWhileTheServerIsFrozen) {
   EXPECT_LT(Clock::now() - begin, 2500ms);
   // Once the server runs again, so does the receiver.
   pulse_.signal(SIGCONT);
-  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
-  expectBlocksFlow();
-  EXPECT_EQ(sdrStop(), SDR_OK);
+  expectStartStreamsAndStops();
 }
 
 TEST_F(SoundServerTest, ADeadServerEndsStreamingAndANewOneServesAgain) {
   const std::string liveOutput = pulse_.folder() + "/live.txt";
-  const pid_t live = spawnLive({"--in", "1", "--out", "1", "--seconds", "60"}, liveOutput);
+  const pid_t live = spawnReceivingLive(liveOutput);
   ASSERT_GT(live, 0);
   startReceiving();
-  EXPECT_TRUE(waitFor([&] { return readText(liveOutput).find("signal") != std::string::npos; },
-                      8s))
-      << readText(liveOutput);
 
   pulse_.signal(SIGKILL);
   pulse_.stop();
@@ -194,18 +204,13 @@ TEST_F(SoundServerTest, ADeadServerEndsStreamingAndANewOneServesAgain) {
   EXPECT_EQ(said.find("Expression '"), std::string::npos) << said;
 
   ASSERT_TRUE(pulse_.start()) << pulse_.error();
-  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
-  expectBlocksFlow();
-  EXPECT_EQ(sdrStop(), SDR_OK);
+  expectStartStreamsAndStops();
 }
 
 TEST_F(SoundServerTest, APlaybackStreamTheServerEndsEndsStreaming) {
   const std::string liveOutput = pulse_.folder() + "/live.txt";
-  const pid_t live = spawnLive({"--in", "1", "--out", "1", "--seconds", "60"}, liveOutput);
+  const pid_t live = spawnReceivingLive(liveOutput);
   ASSERT_GT(live, 0);
-  EXPECT_TRUE(waitFor([&] { return readText(liveOutput).find("signal") != std::string::npos; },
-                      8s))
-      << readText(liveOutput);
   startReceiving();
   // The server ends both playback streams (brackwell-live's and ours);
   // their capture streams run on. ALSA's pulse plugin sometimes takes the
@@ -227,9 +232,7 @@ TEST_F(SoundServerTest, APlaybackStreamTheServerEndsEndsStreaming) {
   EXPECT_EQ(test::PrivatePulse::finish(live, false, 8000), 1);
   EXPECT_NE(readText(liveOutput).find("stopped delivering"), std::string::npos)
       << readText(liveOutput);
-  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
-  expectBlocksFlow();
-  EXPECT_EQ(sdrStop(), SDR_OK);
+  expectStartStreamsAndStops();
 }
 
 TEST_F(SoundServerTest, AFrozenServerHoldsListingAndStartOnlyAFewSeconds) {
@@ -282,9 +285,7 @@ TEST_F(SoundServerTest, AFrozenServerHoldsListingAndStartOnlyAFewSeconds) {
               std::chrono::duration<double>(starting).count());
   pulse_.signal(SIGCONT);
   ASSERT_TRUE(waitFor([] { return audio::PortAudioStream::stuckStreams() == 0; }, 10s));
-  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
-  expectBlocksFlow();
-  EXPECT_EQ(sdrStop(), SDR_OK);
+  expectStartStreamsAndStops();
 }
 
 TEST_F(SoundServerTest, EveryRestartDeliversItsFirstBlockPromptly) {

@@ -25,7 +25,7 @@
 #include "core/engine_state.h"
 #include "core/lifecycle.h"
 #include "dsp/receive_params.h"
-#include "audio/simulated_backend.h"
+#include "support/engine_fixture.h"
 
 namespace bw {
 namespace {
@@ -69,19 +69,10 @@ void hook() {
   recordSnapshot();
 }
 
-int simulatedNumber(int count, const char* (*name)(int32_t), const char* want) {
-  for (int n = 2; n <= count; ++n) {
-    if (std::strcmp(name(n), want) == 0) return n;
-  }
-  return 0;
-}
-
 TEST(StreamingStress, ParamsReadoutsAndRestartsWhileStreaming) {
   engineAttach();
-  const int in = simulatedNumber(sdrGetNumInDevice(), sdrGetNameInDevice,
-                                 audio::kSimulatedCaptureName);
-  const int out = simulatedNumber(sdrGetNumOutDevice(), sdrGetNameOutDevice,
-                                  audio::kSimulatedPlaybackName);
+  const test::SimulatedDevices devices = test::findSimulatedDevices();
+  const int in = devices.in, out = devices.out;
   ASSERT_GT(in, 1);
   ASSERT_GT(out, 1);
   ASSERT_EQ(sdrSetGlobal(in, out, 4, 11, 48000, 16), SDR_OK);

@@ -17,14 +17,16 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "x_display.h"
+
 namespace {
 
+using namespace lanternfly::test;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -43,7 +45,7 @@ struct Pixels {
 class EndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    startXServer();
+    xserver_ = startXServer(displayName_);
     ASSERT_FALSE(displayName_.empty()) << "Xvfb did not start";
     display_ = XOpenDisplay(displayName_.c_str());
     ASSERT_NE(display_, nullptr) << "cannot open display " << displayName_;
@@ -57,31 +59,7 @@ class EndToEndTest : public ::testing::Test {
       waitpid(program_, nullptr, 0);
     }
     if (display_ != nullptr) XCloseDisplay(display_);
-    if (xserver_ > 0) {
-      kill(xserver_, SIGTERM);
-      waitpid(xserver_, nullptr, 0);
-    }
-  }
-
-  // Starts Xvfb on a free display; it writes the display number to a pipe.
-  void startXServer() {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    xserver_ = fork();
-    ASSERT_GE(xserver_, 0);
-    if (xserver_ == 0) {
-      close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) displayName_ = ":" + number;
+    stopXServer(xserver_);
   }
 
   void startProgram() {
@@ -94,31 +72,6 @@ class EndToEndTest : public ::testing::Test {
       execl(LANTERNFLY_PATH, "Lanternfly", static_cast<char*>(nullptr));
       _exit(127);
     }
-  }
-
-  // The viewable top-level window titled "Lanternfly", or 0.
-  Window findWindow() {
-    Window root = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    Window found = 0;
-    if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
-      return 0;
-    }
-    for (unsigned int i = 0; i < count && found == 0; ++i) {
-      char* name = nullptr;
-      XWindowAttributes attributes;
-      if (XFetchName(display_, children[i], &name) && name != nullptr) {
-        if (std::strcmp(name, "Lanternfly") == 0 &&
-            XGetWindowAttributes(display_, children[i], &attributes) &&
-            attributes.map_state == IsViewable) {
-          found = children[i];
-        }
-        XFree(name);
-      }
-    }
-    if (children != nullptr) XFree(children);
-    return found;
   }
 
   Pixels grab(Window window, int x, int y, int width, int height) {
@@ -187,12 +140,9 @@ bool hasOtherThan(const Pixels& pixels, unsigned long colour) {
 TEST_F(EndToEndTest, LiveSpectrumRetuneAndClose) {
   startProgram();
 
-  Window window = 0;
-  for (auto until = Clock::now() + 20s; window == 0 && Clock::now() < until;) {
-    std::this_thread::sleep_for(100ms);
-    window = findWindow();
-  }
-  ASSERT_NE(window, 0u) << "the Lanternfly window did not appear";
+  ASSERT_TRUE(waitForWindow(display_, "Lanternfly", true, 20))
+      << "the Lanternfly window did not appear";
+  const Window window = windowNamed(display_, "Lanternfly");
 
   XWindowAttributes attributes;
   ASSERT_TRUE(XGetWindowAttributes(display_, window, &attributes));

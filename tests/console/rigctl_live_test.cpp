@@ -9,22 +9,20 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/private_pulse.h"
+#include "live_audio.h"
 
 namespace {
 
-constexpr int kRate = 48000;
-constexpr double kPi = 3.14159265358979323846;
+using namespace lanternfly::test;
+
 constexpr long kLo = 14074000;
 constexpr double kToneAboveLo = 2500;  // Hz
 
@@ -53,49 +51,6 @@ bool accepts(int port) {
   const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   close(s);
   return ok;
-}
-
-// `seconds` of e^(+j 2pi f t) as 16-bit stereo WAV, I left, Q right.
-void writeTone(const std::string& path, double hz, int seconds) {
-  std::vector<std::int16_t> iq;
-  for (int n = 0; n < seconds * kRate; ++n) {
-    const double phase = 2 * kPi * hz * n / kRate;
-    iq.push_back(static_cast<std::int16_t>(std::lround(8000 * std::cos(phase))));
-    iq.push_back(static_cast<std::int16_t>(std::lround(8000 * std::sin(phase))));
-  }
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  const auto bytes = static_cast<std::uint32_t>(iq.size() * 2);
-  out.write("RIFF", 4), u32(36 + bytes), out.write("WAVEfmt ", 8), u32(16), u16(1), u16(2);
-  u32(kRate), u32(kRate * 4), u16(4), u16(16), out.write("data", 4), u32(bytes);
-  out.write(reinterpret_cast<const char*>(iq.data()), bytes);
-}
-
-// The left channel of parecord's WAV file: the samples after the "data" tag.
-std::vector<double> readLeft(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<double> left;
-  const std::size_t data = all.find("data");
-  if (data == std::string::npos) return left;
-  for (std::size_t p = data + 8; p + 4 <= all.size(); p += 4) {
-    std::int16_t v = 0;
-    std::memcpy(&v, &all[p], 2);
-    left.push_back(v);
-  }
-  return left;
-}
-
-// Power at `hz` over one Hann-windowed second from `from`.
-double powerAt(const std::vector<double>& x, std::size_t from, double hz) {
-  double re = 0, im = 0;
-  for (std::size_t i = 0; i < kRate; ++i) {
-    const double w = 0.5 - 0.5 * std::cos(2 * kPi * i / (kRate - 1));
-    re += w * x[from + i] * std::cos(2 * kPi * hz * i / kRate);
-    im -= w * x[from + i] * std::sin(2 * kPi * hz * i / kRate);
-  }
-  return re * re + im * im;
 }
 
 std::string readFile(const std::string& path) {
@@ -128,19 +83,11 @@ TEST(RigctlLive, RigctlTunesTheConsoleAndTheToneMovesInTheAudio) {
                                     "F", std::to_string(kLo + 1000), "M", "USB", "2400", "f", "m"},
                                    15000, answers)
                        : -1;
-  std::string heard;
   std::vector<double> left;
   if (asked == 0) {
     const std::string tone = pulse.folder() + "/tone.wav";
-    writeTone(tone, kToneAboveLo, 4);
-    heard = pulse.folder() + "/heard.wav";
-    const pid_t recorder =
-        pulse.spawn({"parecord", "--device=speaker.monitor", "--rate=48000", "--channels=2",
-                     "--format=s16le", "--file-format=wav", heard});
-    pulse.run({"paplay", "--device=iqband", tone}, 20000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    bw::test::PrivatePulse::finish(recorder, true);
-    left = readLeft(heard);
+    writeIqTones(tone, {kToneAboveLo}, 4);
+    left = playAndRecord(pulse, tone);
   }
   const int ended = bw::test::PrivatePulse::finish(console, true);
 
@@ -151,20 +98,10 @@ TEST(RigctlLive, RigctlTunesTheConsoleAndTheToneMovesInTheAudio) {
   EXPECT_EQ(ended, 0) << "the console did not end cleanly on SIGTERM";
 
   // The loudest second of the recording: the tone at 2500 - 1000 Hz.
-  ASSERT_GT(left.size(), static_cast<std::size_t>(3 * kRate));
-  std::size_t best = 0;
-  double bestEnergy = -1;
-  for (std::size_t from = 0; from + kRate <= left.size(); from += kRate / 4) {
-    double e = 0;
-    for (std::size_t i = from; i < from + kRate; ++i) e += left[i] * left[i];
-    if (e > bestEnergy) bestEnergy = e, best = from;
-  }
-  const double moved = powerAt(left, best, kToneAboveLo - 1000);
-  const double unmoved = powerAt(left, best, kToneAboveLo);
-  std::printf("audio rms %.0f, 1500 Hz over 2500 Hz: %.1f dB\n", std::sqrt(bestEnergy / kRate),
-              10 * std::log10(moved / (unmoved + 1e-9)));
-  EXPECT_GT(std::sqrt(bestEnergy / kRate), 100.0) << "no audio came out";
-  EXPECT_GT(10 * std::log10(moved / (unmoved + 1e-9)), 30.0);
+  ASSERT_GT(left.size(), static_cast<std::size_t>(3 * kLiveRate));
+  const ToneContrast heard = contrastInLoudestSecond(left, kToneAboveLo - 1000, kToneAboveLo);
+  EXPECT_GT(heard.rms, 100.0) << "no audio came out";
+  EXPECT_GT(heard.db, 30.0);
 }
 
 }  // namespace

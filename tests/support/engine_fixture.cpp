@@ -1,8 +1,11 @@
 #include "support/engine_fixture.h"
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
+#include "audio/simulated_backend.h"
+#include "brackwell/brackwell.h"
 #include "core/configuration.h"
 #include "core/lifecycle.h"
 #include "core/receiver.h"
@@ -87,6 +90,20 @@ double toneAmplitude(const std::vector<std::int32_t>& x, double frequencyHz,
     im -= x[n] * std::sin(w);
   }
   return 2.0 * std::hypot(re, im) / double(x.size());
+}
+
+namespace {
+int numberOf(int count, const char* (*name)(int32_t), const char* want) {
+  for (int n = 2; n <= count; ++n) {
+    if (std::strcmp(name(n), want) == 0) return n;
+  }
+  return 0;
+}
+}  // namespace
+
+SimulatedDevices findSimulatedDevices() {
+  return {numberOf(sdrGetNumInDevice(), sdrGetNameInDevice, audio::kSimulatedCaptureName),
+          numberOf(sdrGetNumOutDevice(), sdrGetNameOutDevice, audio::kSimulatedPlaybackName)};
 }
 
 }  // namespace bw::test

@@ -49,4 +49,11 @@ void complexTone(double amplitude, double frequencyHz, double sampleRate,
 double toneAmplitude(const std::vector<std::int32_t>& x, double frequencyHz,
                      double sampleRate);
 
+// The numbers of the simulated capture and playback devices in the engine's
+// lists, as sdrSetGlobal takes them (0: not listed); the engine attached.
+struct SimulatedDevices {
+  int in = 0, out = 0;
+};
+SimulatedDevices findSimulatedDevices();
+
 }  // namespace bw::test
