@@ -87,9 +87,14 @@ bool RigctlServer::makeRoom() {
   return true;
 }
 
+std::vector<std::unique_ptr<RigctlServer::Client>>::iterator RigctlServer::find(
+    const QTcpSocket* socket) {
+  return std::find_if(clients_.begin(), clients_.end(),
+                      [socket](const auto& c) { return c->socket == socket; });
+}
+
 void RigctlServer::readFrom(QTcpSocket* socket) {
-  const auto found = std::find_if(clients_.begin(), clients_.end(),
-                                  [socket](const auto& c) { return c->socket == socket; });
+  const auto found = find(socket);
   if (found == clients_.end()) return;
   Client& client = **found;
   char chunk[kReadChunk];
@@ -117,8 +122,7 @@ void RigctlServer::readFrom(QTcpSocket* socket) {
 }
 
 void RigctlServer::drop(QTcpSocket* socket) {
-  const auto found = std::find_if(clients_.begin(), clients_.end(),
-                                  [socket](const auto& c) { return c->socket == socket; });
+  const auto found = find(socket);
   if (found == clients_.end()) return;
   clients_.erase(found);
   socket->disconnect(this);

@@ -62,6 +62,8 @@ class RigctlServer : public QObject {
   // Drops the client that yields its place to a newcomer; false when every
   // client is talking.
   bool makeRoom();
+  // The client of `socket`, or clients_.end().
+  std::vector<std::unique_ptr<Client>>::iterator find(const QTcpSocket* socket);
   void readFrom(QTcpSocket* socket);
   void drop(QTcpSocket* socket);
 
