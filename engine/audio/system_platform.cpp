@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/alsa_mixers.h"
-#include "audio/portaudio_backend.h"
-#include "audio/simulated_backend.h"
+#include "audio/alsa/alsa_mixers.h"
+#include "audio/portaudio/portaudio_backend.h"
+#include "audio/simulated/simulated_backend.h"
 
 namespace bw::audio {
 

@@ -8,7 +8,7 @@
 #include "brackwell/brackwell.h"
 #include "core/lifecycle.h"
 #include "audio/audio_layer.h"
-#include "audio/simulated_backend.h"
+#include "audio/simulated/simulated_backend.h"
 #include "support/fake_audio_platform.h"
 
 namespace bw {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <numbers>
 
-#include "audio/simulated_backend.h"
+#include "audio/simulated/simulated_backend.h"
 #include "brackwell/brackwell.h"
 #include "core/configuration.h"
 #include "core/lifecycle.h"

@@ -1,4 +1,4 @@
-#include "audio/alsa_mixers.h"
+#include "audio/alsa/alsa_mixers.h"
 
 #include <alsa/asoundlib.h>
 

@@ -2,7 +2,7 @@
 // here: a radix-2 DFT with a Blackman-Harris window averaged over segments
 // (Welch), and an explicit mix-down of the CW carrier. Levels are compared
 // with the dBFS figures they are meant to have, never with captured output.
-#include "audio/simulated_band.h"
+#include "audio/simulated/simulated_band.h"
 
 #include <gtest/gtest.h>
 

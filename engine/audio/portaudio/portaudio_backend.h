@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "audio/platform.h"
-#include "audio/quiet_sound_libraries.h"
+#include "audio/portaudio/quiet_sound_libraries.h"
 
 namespace bw::audio {
 

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/portaudio_stream.h"
+#include "audio/portaudio/portaudio_stream.h"
 #include "brackwell/brackwell.h"
 #include "dsp/receive_params.h"
 #include "core/lifecycle.h"

@@ -1,4 +1,4 @@
-#include "audio/simulated_backend.h"
+#include "audio/simulated/simulated_backend.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,7 +11,7 @@
 
 #include "audio/pumped_capture.h"
 #include "audio/pumped_playback.h"
-#include "audio/simulated_band.h"
+#include "audio/simulated/simulated_band.h"
 #include "audio/software_volume.h"
 #include "primitives/pcm_codec.h"
 

@@ -1,4 +1,4 @@
-#include "audio/alsa_pcm_kind.h"
+#include "audio/alsa/alsa_pcm_kind.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,4 +1,4 @@
-#include "audio/simulated_band.h"
+#include "audio/simulated/simulated_band.h"
 
 #include <algorithm>
 #include <cmath>

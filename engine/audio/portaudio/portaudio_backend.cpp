@@ -1,12 +1,12 @@
-#include "audio/portaudio_backend.h"
+#include "audio/portaudio/portaudio_backend.h"
 
 #include <portaudio.h>
 
 #include <cstring>
 
-#include "audio/device_period.h"
-#include "audio/portaudio_bounded.h"
-#include "audio/portaudio_stream.h"
+#include "audio/portaudio/device_period.h"
+#include "audio/portaudio/portaudio_bounded.h"
+#include "audio/portaudio/portaudio_stream.h"
 #include "audio/pumped_capture.h"
 #include "audio/pumped_playback.h"
 #include "audio/software_volume.h"

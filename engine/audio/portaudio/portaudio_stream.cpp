@@ -1,12 +1,12 @@
-#include "audio/portaudio_stream.h"
+#include "audio/portaudio/portaudio_stream.h"
 
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
 
-#include "audio/alsa_pcm_kind.h"
-#include "audio/portaudio_bounded.h"
+#include "audio/alsa/alsa_pcm_kind.h"
+#include "audio/portaudio/portaudio_bounded.h"
 
 namespace bw::audio {
 

@@ -1,4 +1,4 @@
-#include "audio/device_period.h"
+#include "audio/portaudio/device_period.h"
 
 namespace bw::audio {
 

@@ -1,4 +1,4 @@
-#include "audio/portaudio_bounded.h"
+#include "audio/portaudio/portaudio_bounded.h"
 
 #include <dlfcn.h>
 

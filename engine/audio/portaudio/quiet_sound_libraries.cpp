@@ -1,4 +1,4 @@
-#include "audio/quiet_sound_libraries.h"
+#include "audio/portaudio/quiet_sound_libraries.h"
 
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>

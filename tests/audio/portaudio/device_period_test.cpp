@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "audio/device_period.h"
+#include "audio/portaudio/device_period.h"
 
 namespace bw::audio {
 namespace {
