@@ -83,7 +83,16 @@ SdrStatus configureFormat(std::int32_t bufferCount, std::int32_t order,
 SdrStatus setNewParam(const void* block) {
   if (block == nullptr) return SDR_BAD_ARGUMENT;
   const auto* bytes = static_cast<const std::uint8_t*>(block);
-  if (bytes[SDR_PARAM_OFFSET_VERSION] != SDR_PARAM_VERSION) return SDR_BAD_ARGUMENT;
+  const std::uint8_t version = bytes[SDR_PARAM_OFFSET_VERSION];
+  if (version != SDR_PARAM_VERSION && version != SDR_PARAM_VERSION_MODES) {
+    return SDR_BAD_ARGUMENT;
+  }
+  // A mode the chain does not know is refused rather than played as
+  // something else.
+  if (version == SDR_PARAM_VERSION_MODES &&
+      bytes[SDR_PARAM_OFFSET_MODE] >= SDR_MODE_COUNT) {
+    return SDR_BAD_ARGUMENT;
+  }
   // Decoded here, once per block the host sends, not once per processed
   // block. The values go to the chain as sent: its rules for values it
   // cannot use (a band it ignores, a block it cannot play) are part of what

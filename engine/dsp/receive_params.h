@@ -11,9 +11,11 @@
 
 namespace bw {
 
-// The fields of one block; every field starts at zero.
+// The fields of one block; every field starts at zero. A version-1 block
+// leaves `modes` all zero: the chain of version 1.
 struct ReceiveParams : SdrReceiveParams {
   ReceiveParams() : SdrReceiveParams{} {}
+  SdrReceiveModes modes{};
 };
 
 namespace detail {
@@ -41,12 +43,27 @@ inline ReceiveParams decodeParams(const std::uint8_t* block) {
   p.squelchLevel = readLe<double>(block, SDR_PARAM_OFFSET_SQUELCH_LEVEL);
   p.outputGain = readLe<double>(block, SDR_PARAM_OFFSET_OUTPUT_GAIN);
   p.extensions = readLe<std::uint32_t>(block, SDR_PARAM_OFFSET_EXTENSIONS);
+  if (p.version >= SDR_PARAM_VERSION_MODES) {
+    SdrReceiveModes& m = p.modes;
+    m.mode = block[SDR_PARAM_OFFSET_MODE];
+    m.pitchHz = readLe<std::int32_t>(block, SDR_PARAM_OFFSET_PITCH_HZ);
+    m.fmDeviationHz = readLe<std::int32_t>(block, SDR_PARAM_OFFSET_FM_DEVIATION_HZ);
+    m.tools = readLe<std::uint32_t>(block, SDR_PARAM_OFFSET_TOOLS);
+    m.blankerLevel = readLe<double>(block, SDR_PARAM_OFFSET_BLANKER_LEVEL);
+    m.reductionLevel = readLe<double>(block, SDR_PARAM_OFFSET_REDUCTION_LEVEL);
+    m.fmSquelchLevel = readLe<double>(block, SDR_PARAM_OFFSET_FM_SQUELCH_LEVEL);
+  }
   return p;
 }
 
-// Encodes p into a 65-byte block.
+// Encodes p into a 65-byte block (its version-1 fields).
 inline void encodeParams(const ReceiveParams& p, std::uint8_t* block) {
   sdrEncodeParams(&p, block);
+}
+
+// Encodes p, mode and tools included, into a SDR_PARAM_BLOCK_V2_BYTES block.
+inline void encodeParamsV2(const ReceiveParams& p, std::uint8_t* block) {
+  sdrEncodeParamsV2(&p, &p.modes, block);
 }
 
 // The console's receiver at tuning offset 0 (see sdrConsoleParams).

@@ -88,10 +88,15 @@ TEST_F(ConfigurationTest, NewParamChecksOnlyTheVersionByte) {
   sent.extensions = 0xF0000001u;
   std::uint8_t block[65];
   encodeParams(sent, block);
-  for (std::uint8_t version : {0, 2}) {
+  for (std::uint8_t version : {0, 3}) {
     block[0] = version;
     EXPECT_EQ(sdrSetNewParam(block), 2);
   }
+  std::uint8_t unknownMode[SDR_PARAM_BLOCK_V2_BYTES];
+  SdrReceiveModes modes{};
+  modes.mode = SDR_MODE_COUNT;
+  sdrEncodeParamsV2(&sent, &modes, unknownMode);
+  EXPECT_EQ(sdrSetNewParam(unknownMode), 2);
   EXPECT_EQ(sdrSetNewParam(nullptr), 2);
   ReceiveParams read;
   readPendingParams(read);
@@ -104,6 +109,16 @@ TEST_F(ConfigurationTest, NewParamChecksOnlyTheVersionByte) {
   encodeParams(read, back);
   EXPECT_EQ(std::vector<std::uint8_t>(back, back + 65),
             std::vector<std::uint8_t>(block, block + 65));
+
+  // A version-2 block comes back whole, its tail included.
+  SdrReceiveModes tail{SDR_MODE_FM, 650, 2500, SDR_TOOL_ALL, 8.0, 0.5, 0.25};
+  std::uint8_t v2[SDR_PARAM_BLOCK_V2_BYTES], v2back[SDR_PARAM_BLOCK_V2_BYTES];
+  sdrEncodeParamsV2(&sent, &tail, v2);
+  EXPECT_EQ(sdrSetNewParam(v2), 0);
+  readPendingParams(read);
+  encodeParamsV2(read, v2back);
+  EXPECT_EQ(std::vector<std::uint8_t>(v2back, v2back + sizeof v2back),
+            std::vector<std::uint8_t>(v2, v2 + sizeof v2));
 }
 
 TEST_F(ConfigurationTest, StoppedEngineReadsOutNothing) {

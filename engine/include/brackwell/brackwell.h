@@ -74,7 +74,9 @@ BRACKWELL_API int32_t sdrSetOutVolume(int32_t device, uint32_t volume);
 BRACKWELL_API int32_t sdrSetGlobal(int32_t inputDevice, int32_t outputDevice,
                                    int32_t bufferCount, int32_t order,
                                    int32_t sampleRate, int32_t bitsPerSample);
-/* Copies the 65-byte receive-parameter block; its first byte must be 1. */
+/* Copies the receive-parameter block: 65 bytes when its first byte is 1,
+   SDR_PARAM_BLOCK_V2_BYTES (param_block.h) when it is 2; any other first
+   byte, or a version-2 mode the engine does not know, is refused with 2. */
 BRACKWELL_API int32_t sdrSetNewParam(const void* block);
 /* Copies the M = 2^(order+1) spectrum magnitudes into dest. */
 BRACKWELL_API int32_t sdrGetSpectrum(double* dest);

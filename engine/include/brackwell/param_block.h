@@ -10,6 +10,12 @@
 #include "brackwell/brackwell.h"
 
 #define SDR_PARAM_VERSION 1
+/* A version-2 block: the 65 bytes of version 1 followed by the receive mode
+   and the noise tools (SdrReceiveModes), SDR_PARAM_BLOCK_V2_BYTES in all.
+   Version 1 reads exactly as before; a version-2 block whose tail is all
+   zero is processed exactly as the same block at version 1. */
+#define SDR_PARAM_VERSION_MODES 2
+#define SDR_PARAM_BLOCK_V2_BYTES 128
 
 /* Byte offsets of the fields. */
 #define SDR_PARAM_OFFSET_VERSION 0        /* uint8 */
@@ -25,6 +31,17 @@
 #define SDR_PARAM_OFFSET_EXTENSIONS SDR_PARAM_OFFSET_RESERVED /* uint32 */
 #define SDR_PARAM_OFFSET_SQUELCH_LEVEL 49 /* double, sample units */
 #define SDR_PARAM_OFFSET_OUTPUT_GAIN 57   /* double, linear; used when > 0 */
+
+/* Byte offsets of the version-2 tail. Bytes from
+   SDR_PARAM_OFFSET_V2_RESERVED on are zero; a later version may use them. */
+#define SDR_PARAM_OFFSET_MODE 65              /* uint8, SDR_MODE_* */
+#define SDR_PARAM_OFFSET_PITCH_HZ 66          /* int32, Hz */
+#define SDR_PARAM_OFFSET_FM_DEVIATION_HZ 70   /* int32, Hz */
+#define SDR_PARAM_OFFSET_TOOLS 74             /* uint32, SDR_TOOL_* */
+#define SDR_PARAM_OFFSET_BLANKER_LEVEL 78     /* double */
+#define SDR_PARAM_OFFSET_REDUCTION_LEVEL 86   /* double */
+#define SDR_PARAM_OFFSET_FM_SQUELCH_LEVEL 94  /* double */
+#define SDR_PARAM_OFFSET_V2_RESERVED 102
 
 /* Bits of the flags word; 0 passes the captured samples through. */
 #define SDR_FLAG_FLUSH_TOGGLE 0x1u      /* a change clears the overlap tails */
@@ -55,11 +72,56 @@
      estimated from the signal and corrected, on top of the two manual
      balance coefficients.
    DC_REMOVAL: a DC offset of either channel is tracked and subtracted
-     before the transform, so no spike stands at the band centre. */
+     before the transform, so no spike stands at the band centre.
+   WINDOWED_SPECTRUM: the spectrum snapshot is that of the block under a
+     window whose sidelobes are more than 90 dB down, so that a weak signal
+     beside a strong one stands out; the audio is not changed. */
 #define SDR_EXT_EXACT_TUNING 0x1u
 #define SDR_EXT_AUTO_IQ_BALANCE 0x2u
 #define SDR_EXT_DC_REMOVAL 0x4u
-#define SDR_EXT_ALL 0x7u
+#define SDR_EXT_WINDOWED_SPECTRUM 0x8u
+#define SDR_EXT_ALL 0xFu
+
+/* Receive modes of a version-2 block. SIDEBAND is the chain of version 1:
+   single sideband as the UPPER_/LOWER_SIDEBAND flags choose. In every other
+   mode the tuning offset is the carrier's, and the flags' sideband bits are
+   not used. The mode's passband is lowCutHz..highCutHz as in version 1,
+   with these meanings:
+   CW, CW_REVERSED: a carrier at the tuning offset is heard as a tone of
+     pitchHz (SDR_MIN_PITCH_HZ..SDR_MAX_PITCH_HZ, 0 for SDR_DEFAULT_PITCH_HZ),
+     above (CW) or below (CW_REVERSED) the carrier on the band; the
+     passband edges are audio frequencies around the pitch.
+   AM: envelope detection, the carrier's level removed from the audio; the
+     passband is -highCutHz..+highCutHz around the carrier.
+   SAM, SAM_UPPER, SAM_LOWER: synchronous detection on a carrier-locked
+     loop, both sidebands or one; passband as AM.
+   FM: narrow-band FM of fmDeviationHz peak deviation (0 for 5000), with
+     de-emphasis; passband as AM; fmSquelchLevel > 0 mutes the audio while
+     the noise above the audio band exceeds that level (0..1). */
+#define SDR_MODE_SIDEBAND 0
+#define SDR_MODE_CW 1
+#define SDR_MODE_CW_REVERSED 2
+#define SDR_MODE_AM 3
+#define SDR_MODE_SAM 4
+#define SDR_MODE_SAM_UPPER 5
+#define SDR_MODE_SAM_LOWER 6
+#define SDR_MODE_FM 7
+#define SDR_MODE_COUNT 8
+
+#define SDR_MIN_PITCH_HZ 300
+#define SDR_MAX_PITCH_HZ 1000
+#define SDR_DEFAULT_PITCH_HZ 700
+
+/* Noise tools of a version-2 block, each on its own, in any mode.
+   NOISE_BLANKER: impulses above blankerLevel times the average level (0 for
+     the default) are blanked before the transform.
+   NOTCH: steady carriers in the passband are removed (not in CW modes).
+   NOISE_REDUCTION: noise between the words of speech is reduced;
+     reductionLevel 0..1 sets how strongly (0 for the default). */
+#define SDR_TOOL_NOISE_BLANKER 0x1u
+#define SDR_TOOL_NOTCH 0x2u
+#define SDR_TOOL_NOISE_REDUCTION 0x4u
+#define SDR_TOOL_ALL 0x7u
 
 /* The audio passband's edge limits, Hz. The console offers edges in
    SDR_MIN_CUT_HZ..SDR_MAX_CUT_HZ only, low below high. The chain takes a new
@@ -91,6 +153,17 @@ typedef struct SdrReceiveParams {
   uint32_t extensions; /* SDR_EXT_* bits, 0 for none */
 } SdrReceiveParams;
 
+/* The tail of a version-2 block; all zero is the chain of version 1. */
+typedef struct SdrReceiveModes {
+  uint8_t mode;          /* SDR_MODE_* */
+  int32_t pitchHz;       /* CW tone, Hz; 0 for the default */
+  int32_t fmDeviationHz; /* FM peak deviation, Hz; 0 for 5000 */
+  uint32_t tools;        /* SDR_TOOL_* bits */
+  double blankerLevel;   /* times the average level; 0 for the default */
+  double reductionLevel; /* 0..1; 0 for the default */
+  double fmSquelchLevel; /* 0 off, else 0..1 */
+} SdrReceiveModes;
+
 /* Writes p into the 65 bytes of block. The host is little-endian, like the
    block. */
 static inline void sdrEncodeParams(const SdrReceiveParams* p,
@@ -108,6 +181,22 @@ static inline void sdrEncodeParams(const SdrReceiveParams* p,
   memcpy(block + SDR_PARAM_OFFSET_EXTENSIONS, &p->extensions, 4);
   memcpy(block + SDR_PARAM_OFFSET_SQUELCH_LEVEL, &p->squelchLevel, 8);
   memcpy(block + SDR_PARAM_OFFSET_OUTPUT_GAIN, &p->outputGain, 8);
+}
+
+/* Writes a version-2 block: p (its version set to 2) and the tail m. */
+static inline void sdrEncodeParamsV2(const SdrReceiveParams* p,
+                                     const SdrReceiveModes* m,
+                                     uint8_t block[SDR_PARAM_BLOCK_V2_BYTES]) {
+  memset(block, 0, SDR_PARAM_BLOCK_V2_BYTES);
+  sdrEncodeParams(p, block);
+  block[SDR_PARAM_OFFSET_VERSION] = SDR_PARAM_VERSION_MODES;
+  block[SDR_PARAM_OFFSET_MODE] = m->mode;
+  memcpy(block + SDR_PARAM_OFFSET_PITCH_HZ, &m->pitchHz, 4);
+  memcpy(block + SDR_PARAM_OFFSET_FM_DEVIATION_HZ, &m->fmDeviationHz, 4);
+  memcpy(block + SDR_PARAM_OFFSET_TOOLS, &m->tools, 4);
+  memcpy(block + SDR_PARAM_OFFSET_BLANKER_LEVEL, &m->blankerLevel, 8);
+  memcpy(block + SDR_PARAM_OFFSET_REDUCTION_LEVEL, &m->reductionLevel, 8);
+  memcpy(block + SDR_PARAM_OFFSET_FM_SQUELCH_LEVEL, &m->fmSquelchLevel, 8);
 }
 
 /* Writes a new tuning offset into an encoded block. */
