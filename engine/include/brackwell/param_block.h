@@ -92,12 +92,14 @@
      above (CW) or below (CW_REVERSED) the carrier on the band; the
      passband edges are audio frequencies around the pitch.
    AM: envelope detection, the carrier's level removed from the audio; the
-     passband is -highCutHz..+highCutHz around the carrier.
+     passband is -highCutHz..+highCutHz around the carrier (highCutHz up to
+     SDR_MAX_CUT_HZ), and audio below lowCutHz is removed.
    SAM, SAM_UPPER, SAM_LOWER: synchronous detection on a carrier-locked
      loop, both sidebands or one; passband as AM.
    FM: narrow-band FM of fmDeviationHz peak deviation (0 for 5000), with
-     de-emphasis; passband as AM; fmSquelchLevel > 0 mutes the audio while
-     the noise above the audio band exceeds that level (0..1). */
+     de-emphasis; passband as AM but highCutHz up to SDR_MAX_FM_CUT_HZ;
+     fmSquelchLevel > 0 mutes the audio while the noise above the audio band
+     exceeds that level (0..1). */
 #define SDR_MODE_SIDEBAND 0
 #define SDR_MODE_CW 1
 #define SDR_MODE_CW_REVERSED 2
@@ -107,6 +109,8 @@
 #define SDR_MODE_SAM_LOWER 6
 #define SDR_MODE_FM 7
 #define SDR_MODE_COUNT 8
+
+#define SDR_MAX_FM_CUT_HZ 8000
 
 #define SDR_MIN_PITCH_HZ 300
 #define SDR_MAX_PITCH_HZ 1000
@@ -197,6 +201,35 @@ static inline void sdrEncodeParamsV2(const SdrReceiveParams* p,
   memcpy(block + SDR_PARAM_OFFSET_BLANKER_LEVEL, &m->blankerLevel, 8);
   memcpy(block + SDR_PARAM_OFFSET_REDUCTION_LEVEL, &m->reductionLevel, 8);
   memcpy(block + SDR_PARAM_OFFSET_FM_SQUELCH_LEVEL, &m->fmSquelchLevel, 8);
+}
+
+/* The passband a mode starts with (lowCutHz, highCutHz of its block), Hz:
+   single sideband 300..2700; CW 250 Hz either side of the pitch (pitchHz 0
+   for the default); AM and SAM 100..4500; FM 300 and the deviation's Carson
+   bandwidth (fmDeviationHz 0 for 5000). 0..0 for an unknown mode. */
+static inline void sdrModePassband(uint8_t mode, int32_t pitchHz,
+                                   int32_t fmDeviationHz, int32_t* lowCutHz,
+                                   int32_t* highCutHz) {
+  const int32_t pitch = pitchHz != 0 ? pitchHz : SDR_DEFAULT_PITCH_HZ;
+  const int32_t deviation = fmDeviationHz != 0 ? fmDeviationHz : 5000;
+  int32_t low = 0, high = 0;
+  switch (mode) {
+    case SDR_MODE_SIDEBAND: low = 300; high = 2700; break;
+    case SDR_MODE_CW:
+    case SDR_MODE_CW_REVERSED: low = pitch - 250; high = pitch + 250; break;
+    case SDR_MODE_AM:
+    case SDR_MODE_SAM:
+    case SDR_MODE_SAM_UPPER:
+    case SDR_MODE_SAM_LOWER: low = 100; high = 4500; break;
+    case SDR_MODE_FM:
+      low = 300;
+      high = deviation + 3000 < SDR_MAX_FM_CUT_HZ ? deviation + 3000
+                                                  : SDR_MAX_FM_CUT_HZ;
+      break;
+    default: break;
+  }
+  *lowCutHz = low;
+  *highCutHz = high;
 }
 
 /* Writes a new tuning offset into an encoded block. */
