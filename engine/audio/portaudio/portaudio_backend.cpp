@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "audio/portaudio/device_period.h"
-#include "audio/portaudio/portaudio_bounded.h"
 #include "audio/portaudio/portaudio_stream.h"
 #include "audio/pumped_capture.h"
 #include "audio/pumped_playback.h"
@@ -20,8 +19,9 @@ class PortAudioCapture final : public PumpedCaptureStream {
   using PumpedCaptureStream::PumpedCaptureStream;
   ~PortAudioCapture() override { closeDevice(); }
 
-  Result open(int paIndex, double latency, std::uint32_t bufferFrames) {
-    return stream_.open(paIndex, latency, format(),
+  Result open(BoundedWorker& worker, int paIndex, double latency,
+              std::uint32_t bufferFrames) {
+    return stream_.open(worker, paIndex, latency, format(),
                         callbackFrames(bufferFrames, format().nSamplesPerSec),
                         true, this, &onSamples, &onFailed);
   }
@@ -53,8 +53,9 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
   using PumpedPlaybackStream::PumpedPlaybackStream;
   ~PortAudioPlayback() override { closeDevice(); }
 
-  Result open(int paIndex, double latency, std::uint32_t bufferFrames) {
-    return stream_.open(paIndex, latency, format(),
+  Result open(BoundedWorker& worker, int paIndex, double latency,
+              std::uint32_t bufferFrames) {
+    return stream_.open(worker, paIndex, latency, format(),
                         callbackFrames(bufferFrames, format().nSamplesPerSec),
                         false, this, &onSamples, &onFailed);
   }
@@ -84,15 +85,17 @@ PortAudioPlatform::PortAudioPlatform() {
   // Starting PortAudio lists every ALSA device, and ALSA's pulse plugin
   // waits for the sound server: a frozen server would hold this for two
   // minutes. Given up, the platform has no sound cards and is not listed; a
-  // start that comes through later is undone on its own thread.
+  // start that comes through later is undone on the worker.
   struct Listing {
     bool started = false;
     std::vector<Device> capture, playback;
     int defaultCapture = kNoDevice, defaultPlayback = kNoDevice;
   };
   auto l = std::make_shared<Listing>();
-  if (!waitForPortAudio(kPortAudioCallBound)) return;
-  const bool inTime = runBounded(
+  // PortAudio is the process's: a call another platform gave up on must
+  // have returned before it starts again.
+  if (!BoundedWorker::waitForLateCalls(kPortAudioCallBound)) return;
+  const bool inTime = worker_.run(
       "listing the sound devices", kPortAudioCallBound,
       [l] {
         l->started = Pa_Initialize() == paNoError;
@@ -133,8 +136,8 @@ PortAudioPlatform::PortAudioPlatform() {
 PortAudioPlatform::~PortAudioPlatform() {
   // Pa_Terminate would wait for a stream given up on a frozen sound server;
   // PortAudio then stays initialised rather than hang the caller.
-  if (started_) PortAudioStream::endLingering();
-  if (started_ && PortAudioStream::stuckStreams() == 0) Pa_Terminate();
+  if (started_) PortAudioStream::endLingering(worker_);
+  if (started_ && BoundedWorker::lateCalls() == 0) Pa_Terminate();
 }
 
 int PortAudioPlatform::deviceCount(Direction d) { return int(list(d).size()); }
@@ -170,7 +173,7 @@ Result PortAudioPlatform::openCapture(int device, const WaveFormat& format,
   if (!isStreamableFormat(format)) return Result::BadFormat;
   auto s = std::make_unique<PortAudioCapture>(format, notify, instance);
   const Result r =
-      s->open(capture_[device].paIndex, capture_[device].latency, bufferFrames);
+      s->open(worker_, capture_[device].paIndex, capture_[device].latency, bufferFrames);
   if (r != Result::Ok) return r;
   s->announceOpen();
   stream = std::move(s);
@@ -184,7 +187,7 @@ Result PortAudioPlatform::openPlayback(int device, const WaveFormat& format,
   if (!isStreamableFormat(format)) return Result::BadFormat;
   auto s = std::make_unique<PortAudioPlayback>(format, &volumes_[device]);
   Result r =
-      s->open(playback_[device].paIndex, playback_[device].latency, bufferFrames);
+      s->open(worker_, playback_[device].paIndex, playback_[device].latency, bufferFrames);
   if (r == Result::Ok) r = s->startPlaying();
   if (r != Result::Ok) return r;
   stream = std::move(s);

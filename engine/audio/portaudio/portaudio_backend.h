@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/bounded_worker.h"
 #include "audio/platform.h"
 #include "audio/portaudio/quiet_sound_libraries.h"
 
@@ -19,11 +20,14 @@ class PortAudioPlatform final : public AudioPlatform {
  public:
   // Starts PortAudio with the sound libraries' probing messages silenced.
   // If PortAudio cannot start, the platform simply has no devices; if the
-  // sound server does not let it list them within kPortAudioCallBound, it
-  // has none either and is not listed().
+  // sound server does not let it list them within kPortAudioCallBound
+  // (portaudio_stream.h), it has none either and is not listed().
   PortAudioPlatform();
   // Ends PortAudio and gives the sound libraries their message hooks back.
-  // Every stream must be closed and destroyed first.
+  // Every stream must be closed and destroyed first. While a call given up
+  // on a frozen server has not returned, PortAudio stays initialised and the
+  // worker is left inside that call (audio/bounded_worker.h): the platform
+  // goes at once.
   ~PortAudioPlatform() override;
 
   // False when the listing was given up: which devices exist is unknown.
@@ -55,6 +59,7 @@ class PortAudioPlatform final : public AudioPlatform {
   }
 
   QuietSoundLibraries quiet_;  // first: outlives PortAudio's use of them
+  BoundedWorker worker_;       // every PortAudio call a server can hold
   bool started_ = false;
   bool listed_ = false;
   std::vector<Device> capture_, playback_;

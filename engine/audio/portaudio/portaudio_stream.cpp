@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "audio/alsa/alsa_pcm_kind.h"
-#include "audio/portaudio/portaudio_bounded.h"
 
 namespace bw::audio {
 
@@ -79,12 +78,13 @@ struct PortAudioStream::Link {
   }
 };
 
-Result PortAudioStream::open(int paIndex, double latency,
+Result PortAudioStream::open(BoundedWorker& worker, int paIndex, double latency,
                              const WaveFormat& format,
                              unsigned long framesPerCallback, bool capture,
                              void* owner, Samples samples, Failed failed) {
   close();
-  if (!waitForPortAudio(kPortAudioCallBound)) return Result::Refused;
+  worker_ = &worker;
+  if (!worker.waitUntilFree(kPortAudioCallBound)) return Result::Refused;
   struct Opening {
     PaStreamParameters params{};
     PaStream* stream = nullptr;
@@ -100,7 +100,7 @@ Result PortAudioStream::open(int paIndex, double latency,
   o->params.sampleFormat = sampleFormat(format.wBitsPerSample);
   o->params.suggestedLatency = latency;
   const double rate = format.nSamplesPerSec;
-  const bool inTime = runBounded(
+  const bool inTime = worker.run(
       "opening a sound device", kPortAudioCallBound,
       [o, capture, rate, framesPerCallback] {
         o->error = Pa_OpenStream(&o->stream, capture ? &o->params : nullptr,
@@ -144,19 +144,14 @@ Result PortAudioStream::start() {
     link_->owner.store(owner_);
   }
   if (stream_ == nullptr || link_->ended.load()) return Result::Refused;
-  if (!waitForPortAudio(kPortAudioCallBound)) return Result::Refused;
+  if (!worker_->waitUntilFree(kPortAudioCallBound)) return Result::Refused;
   link_->halting.store(false);
   auto error = std::make_shared<PaError>(paNoError);
   PaStream* stream = stream_;
   Link* link = link_;
-  const bool capture = capture_;
-  if (runBounded(
+  if (worker_->run(
           "starting a sound device", kPortAudioCallBound,
-          [error, stream, capture] {
-            *error = Pa_StartStream(stream);
-            // This reader runs now: the one kept for it may go.
-            if (capture && *error == paNoError) endLingering();
-          },
+          [error, stream] { *error = Pa_StartStream(stream); },
           [link] { cut(link); },
           // Started late or not at all: nobody wants it any more.
           [stream, link] {
@@ -164,7 +159,10 @@ Result PortAudioStream::start() {
             Pa_CloseStream(stream);
             delete link;
           })) {
-    return *error == paNoError ? Result::Ok : Result::Refused;
+    if (*error != paNoError) return Result::Refused;
+    // This reader runs now: the one kept for it may go.
+    if (capture_) endLingering(*worker_);
+    return Result::Ok;
   }
   stream_ = nullptr;
   link_ = nullptr;
@@ -198,7 +196,7 @@ void PortAudioStream::abort() {
   // goes once PortAudio's thread has been joined.
   PaStream* stream = stream_;
   Link* link = link_;
-  if (runBounded(
+  if (worker_->run(
           "stopping a sound device", kHaltBound,
           [stream] { Pa_AbortStream(stream); }, [link] { cut(link); },
           [link] { delete link; })) {
@@ -222,7 +220,7 @@ void PortAudioStream::close() {
       previousLink = std::exchange(g_lingerLink, link_);
     }
     if (previous != nullptr) {
-      closeBounded(previous, static_cast<Link*>(previousLink), kHaltBound);
+      closeBounded(*worker_, previous, static_cast<Link*>(previousLink), kHaltBound);
     }
     stream_ = nullptr;
     link_ = nullptr;
@@ -235,11 +233,9 @@ void PortAudioStream::close() {
   link_ = nullptr;
 }
 
-int PortAudioStream::stuckStreams() { return givenUpCalls(); }
-
-void PortAudioStream::closeBounded(PaStream* stream, Link* link,
-                                   std::chrono::milliseconds bound) {
-  if (runBounded(
+void PortAudioStream::closeBounded(BoundedWorker& worker, PaStream* stream,
+                                   Link* link, std::chrono::milliseconds bound) {
+  if (worker.run(
           "stopping a sound device", bound,
           [stream] {
             Pa_AbortStream(stream);
@@ -250,7 +246,7 @@ void PortAudioStream::closeBounded(PaStream* stream, Link* link,
   }
 }
 
-void PortAudioStream::endLingering() {
+void PortAudioStream::endLingering(BoundedWorker& worker) {
   PaStream* stream = nullptr;
   void* link = nullptr;
   {
@@ -258,7 +254,7 @@ void PortAudioStream::endLingering() {
     stream = std::exchange(g_lingerStream, nullptr);
     link = std::exchange(g_lingerLink, nullptr);
   }
-  if (stream != nullptr) closeBounded(stream, static_cast<Link*>(link), kHaltBound);
+  if (stream != nullptr) closeBounded(worker, stream, static_cast<Link*>(link), kHaltBound);
 }
 
 }  // namespace bw::audio

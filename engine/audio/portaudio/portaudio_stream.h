@@ -2,13 +2,16 @@
 // playback streams use it: opened with a real-time callback, started, halted
 // within a bounded time and closed.
 //
+// Every call that a frozen sound server can hold goes through the backend's
+// BoundedWorker (audio/bounded_worker.h).
+//
 // PortAudio's callbacks never see the owning object directly: they go
 // through a small link that halt() can cut. When PortAudio's thread does not
 // come back from an abort in time (a frozen sound server keeps it blocked for
-// tens of seconds, or for good), the stream is given up: the link is cut, the
-// PaStream and the link are left to PortAudio's thread and never freed by us,
-// and the library pins itself in memory so that the thread never returns
-// into unmapped code. The owner may then be destroyed at once.
+// tens of seconds, or for good), or the worker is still stuck in an earlier
+// call, the stream is given up: the link is cut, and the PaStream and the
+// link are left to PortAudio (the link is freed once the abort returns, if
+// it ever does). The owner may then be destroyed at once.
 //
 // A stream that ends without being halted (its thread hit an error: device
 // gone, sound server died) calls `failed` once, on PortAudio's thread.
@@ -23,7 +26,8 @@
 // reader stops itself after kLinger and is closed by the next start, the
 // next lingering one or endLingering().
 //
-// Control functions come from one thread at a time.
+// Control functions come from one thread at a time. The worker given to
+// open() must outlive the stream.
 #pragma once
 
 #include <portaudio.h>
@@ -31,9 +35,13 @@
 #include <atomic>
 #include <chrono>
 
+#include "audio/bounded_worker.h"
 #include "audio/platform.h"
 
 namespace bw::audio {
+
+// How long a call that opens, starts or lists devices may take.
+constexpr std::chrono::milliseconds kPortAudioCallBound{3000};
 
 class PortAudioStream {
  public:
@@ -55,9 +63,10 @@ class PortAudioStream {
   // A one-direction stereo stream in `format` whose callback gets
   // framesPerCallback frames at a time (paFramesPerBufferUnspecified: as
   // many as PortAudio likes); latency in seconds. Refused or BadFormat on
-  // error. Returns within about kPortAudioCallBound, and so does start():
-  // a call the sound server holds longer is given up and Refused.
-  Result open(int paIndex, double latency, const WaveFormat& format,
+  // error. Returns within about twice kPortAudioCallBound (a stuck worker is
+  // waited for first), and so does start(): a call the sound server holds
+  // longer is given up and Refused. Its calls run on `worker`.
+  Result open(BoundedWorker& worker, int paIndex, double latency, const WaveFormat& format,
               unsigned long framesPerCallback, bool capture, void* owner,
               Samples samples, Failed failed);
   Result start();
@@ -71,20 +80,22 @@ class PortAudioStream {
   // Calls given up (aborts, opens, starts, listings) that have not returned
   // yet (PortAudio must not be terminated while there are any: it would
   // block on them).
-  static int stuckStreams();
+  static int stuckStreams() { return BoundedWorker::lateCalls(); }
   // Stops and closes the lingering capture reader, if any (before PortAudio
-  // ends); returns within about kHaltBound.
-  static void endLingering();
+  // ends), on `worker`; returns within about kHaltBound.
+  static void endLingering(BoundedWorker& worker);
 
  private:
   struct Link;
   // Cuts `link` from its owner and waits for a callback still inside it.
   static void cut(Link* link);
-  // Aborts and closes `stream` and frees `link`, waiting up to `bound`; a
-  // call given up finishes on its own thread.
-  static void closeBounded(PaStream* stream, Link* link, std::chrono::milliseconds bound);
+  // Aborts and closes `stream` and frees `link` on `worker`, waiting up to
+  // `bound`; a call given up frees the link once it returns.
+  static void closeBounded(BoundedWorker& worker, PaStream* stream, Link* link,
+                           std::chrono::milliseconds bound);
   // Aborts the stream, waiting up to kHaltBound (halt() without lingering).
   void abort();
+  BoundedWorker* worker_ = nullptr;
   PaStream* stream_ = nullptr;
   Link* link_ = nullptr;
   void* owner_ = nullptr;

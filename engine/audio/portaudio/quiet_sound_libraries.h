@@ -1,7 +1,14 @@
-// Keeps the ALSA and JACK client libraries' probing and error messages, and
-// PortAudio's own diagnostics, to themselves while PortAudio is in use (they
-// print dozens on a machine without a sound card or JACK server, or when the
-// sound server dies), and gives the process its own hooks back afterwards.
+// Keeps the ALSA and JACK client libraries' probing and error messages to
+// themselves while PortAudio is in use (they print dozens on a machine
+// without a sound card or JACK server, or when the sound server dies), and
+// gives the process its own hooks back afterwards. Both libraries offer a
+// documented hook for this: ALSA's snd_lib_error_set_handler and JACK's
+// jack_set_error_function and jack_set_info_function.
+//
+// PortAudio's own diagnostics ("Expression '...' failed in ...", printed to
+// standard error while a dead sound server's stream winds down) have no
+// hook a program can reach in the library as distributed, and are left as
+// they are; the engine says what happened in its own words beside them.
 //
 // Both libraries keep one process-wide hook. While an instance lives, the
 // hooks point into this library; its destructor puts back what was there
@@ -31,10 +38,6 @@ class QuietSoundLibraries {
 
   void* previousAlsa_ = nullptr;  // ALSA's handler before ours
   Jack jackError_, jackInfo_;
-  // PortAudio's slot for its vfprintf calls, and what it held before.
-  void** portAudioPrint_ = nullptr;
-  bool portAudioPrintReadOnly_ = false;
-  void* previousPortAudioPrint_ = nullptr;
 };
 
 }  // namespace bw::audio
