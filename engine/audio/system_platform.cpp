@@ -18,7 +18,7 @@ namespace {
 // Whether the sound server's devices stream through libpulse, from
 // BW_SOUND_SERVER: "pulse" natively, "alsa" through ALSA's plugin.
 bool serverThroughLibpulse() {
-  constexpr bool kDefault = false;
+  constexpr bool kDefault = true;
   const char* choice = std::getenv("BW_SOUND_SERVER");
   if (choice == nullptr || *choice == '\0') return kDefault;
   if (std::strcmp(choice, "pulse") == 0) return true;
