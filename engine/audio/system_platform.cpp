@@ -1,19 +1,51 @@
 #include "audio/system_platform.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "audio/alsa/alsa_mixers.h"
 #include "audio/portaudio/portaudio_backend.h"
+#include "audio/pulse/pulse_backend.h"
 #include "audio/simulated/simulated_backend.h"
 
 namespace bw::audio {
 
 namespace {
 
+// Whether the sound server's devices stream through libpulse, from
+// BW_SOUND_SERVER: "pulse" natively, "alsa" through ALSA's plugin.
+bool serverThroughLibpulse() {
+  constexpr bool kDefault = true;
+  const char* choice = std::getenv("BW_SOUND_SERVER");
+  if (choice == nullptr || *choice == '\0') return kDefault;
+  if (std::strcmp(choice, "pulse") == 0) return true;
+  if (std::strcmp(choice, "alsa") == 0) return false;
+  std::fprintf(stderr, "brackwell: BW_SOUND_SERVER=%s is neither pulse nor alsa; using %s\n",
+               choice, kDefault ? "pulse" : "alsa");
+  return kDefault;
+}
+
 class SystemPlatform final : public AudioPlatform {
  public:
+  SystemPlatform() {
+    if (!cards_.listed() || !serverThroughLibpulse()) return;
+    std::vector<std::string> names[2];
+    for (Direction d : {Direction::Capture, Direction::Playback}) {
+      std::vector<int>& index = serverIndex_[int(d)];
+      index.assign(cards_.deviceCount(d), kNoDevice);
+      for (int k = 0; k < cards_.deviceCount(d); ++k) {
+        char name[kNameBytes + 1] = {};
+        if (!cards_.isPulseDevice(d, k) || !cards_.deviceName(d, k, name)) continue;
+        index[k] = int(names[int(d)].size());
+        names[int(d)].push_back(name);
+      }
+    }
+    server_ = std::make_unique<PulsePlatform>(std::move(names[0]), std::move(names[1]));
+  }
+
   int deviceCount(Direction d) override {
     if (!cards_.listed()) return 1;
     return cards_.deviceCount(d) + simulated_.deviceCount(d);
@@ -67,13 +99,23 @@ class SystemPlatform final : public AudioPlatform {
   AudioPlatform* route(Direction d, int& device) {
     if (!cards_.listed()) return nullptr;
     const int cards = cards_.deviceCount(d);
-    if (device >= 0 && device < cards) return &cards_;
+    if (device >= 0 && device < cards) {
+      const int served = server_ ? serverIndex_[int(d)][device] : kNoDevice;
+      if (served == kNoDevice) return &cards_;
+      device = served;
+      return server_.get();
+    }
     if (device >= cards) device -= cards;
     return &simulated_;
   }
 
   PortAudioPlatform cards_;
   SimulatedPlatform simulated_;
+  // The cards that are the sound server's default devices, streamed through
+  // libpulse when chosen: null, or their index there (kNoDevice for the
+  // other cards) per direction.
+  std::unique_ptr<PulsePlatform> server_;
+  std::vector<int> serverIndex_[2];
 };
 
 }  // namespace

@@ -3,6 +3,11 @@
 // default device is the cards' default, or the simulated device when there
 // is no card.
 //
+// The cards that are ALSA's PCMs of PulseAudio's plugin (the sound server's
+// default source and sink) keep their numbers and names but stream through
+// libpulse (audio/pulse/), unless BW_SOUND_SERVER=alsa leaves them to the
+// plugin and PortAudio; BW_SOUND_SERVER=pulse, the default, chooses libpulse.
+//
 // When the sound server did not let the cards be listed, which devices exist
 // is unknown, and so is the place the simulated device would have after
 // them: each direction then has one device, the default, which stands for

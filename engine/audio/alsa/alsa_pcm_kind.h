@@ -10,4 +10,9 @@ namespace bw::audio {
 // the configuration cannot be read.
 bool isSoundServerPcm(const char* name);
 
+// True when the PCM `name` is defined as PulseAudio's plugin (type "pulse"),
+// which streams on the server's default source or sink; a server that speaks
+// PulseAudio's protocol (PulseAudio, PipeWire's pulse server) serves it.
+bool isPulsePcm(const char* name);
+
 }  // namespace bw::audio

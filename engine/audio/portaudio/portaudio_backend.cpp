@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "audio/alsa/alsa_pcm_kind.h"
 #include "audio/portaudio/device_period.h"
 #include "audio/portaudio/portaudio_stream.h"
 #include "audio/pumped_capture.h"
@@ -107,13 +108,15 @@ PortAudioPlatform::PortAudioPlatform() {
           const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
           if (info == nullptr) continue;
           const char* name = info->name ? info->name : "";
+          const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+          const bool pulse = api != nullptr && api->type == paALSA && isPulsePcm(name);
           if (info->maxInputChannels >= 2) {
             if (i == paDefaultIn) l->defaultCapture = int(l->capture.size());
-            l->capture.push_back({i, name, info->defaultHighInputLatency});
+            l->capture.push_back({i, name, info->defaultHighInputLatency, pulse});
           }
           if (info->maxOutputChannels >= 2) {
             if (i == paDefaultOut) l->defaultPlayback = int(l->playback.size());
-            l->playback.push_back({i, name, info->defaultHighOutputLatency});
+            l->playback.push_back({i, name, info->defaultHighOutputLatency, pulse});
           }
         }
       },

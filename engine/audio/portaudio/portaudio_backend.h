@@ -32,6 +32,11 @@ class PortAudioPlatform final : public AudioPlatform {
 
   // False when the listing was given up: which devices exist is unknown.
   bool listed() const { return listed_; }
+  // True for a device that is ALSA's PCM of PulseAudio's plugin
+  // (audio/alsa/alsa_pcm_kind.h): the sound server's default device.
+  bool isPulseDevice(Direction direction, int device) const {
+    return device >= 0 && device < int(list(direction).size()) && list(direction)[device].pulse;
+  }
 
   int deviceCount(Direction direction) override;
   int defaultDevice(Direction direction) override;
@@ -53,6 +58,7 @@ class PortAudioPlatform final : public AudioPlatform {
     int paIndex;
     std::string name;
     double latency;  // seconds, PortAudio's suggestion for this device
+    bool pulse;      // PulseAudio's ALSA plugin
   };
   const std::vector<Device>& list(Direction d) const {
     return d == Direction::Capture ? capture_ : playback_;

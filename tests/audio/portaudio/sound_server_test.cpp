@@ -1,7 +1,9 @@
 // Live reception through a real sound server: a private PulseAudio daemon
-// (tests/support/private_pulse.h) reached through PortAudio's ALSA plugin on
-// devices 1 (the defaults: iqband's monitor in, speaker out), as on a
-// desktop. The daemon is frozen, killed and started again under the engine.
+// (tests/support/private_pulse.h) on devices 1 (the defaults: iqband's
+// monitor in, speaker out), as on a desktop: listed by PortAudio among the
+// cards, streamed on by the route the engine takes by default (libpulse,
+// audio/system_platform.h). The daemon is frozen, killed and started again
+// under the engine.
 #include <gtest/gtest.h>
 
 #include <signal.h>

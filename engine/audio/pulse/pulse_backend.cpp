@@ -1,0 +1,184 @@
+#include "audio/pulse/pulse_backend.h"
+
+#include <cstring>
+
+#include "audio/portaudio/device_period.h"
+#include "audio/pulse/pulse_stream.h"
+#include "audio/pumped_capture.h"
+#include "audio/pumped_playback.h"
+#include "audio/software_volume.h"
+
+namespace bw::audio {
+
+namespace {
+
+// Frames a stream moves at a time: the cards' period for the engine's
+// buffers (audio/portaudio/device_period.h), or 10 ms when it has none.
+std::uint32_t periodFrames(std::uint32_t bufferFrames, std::uint32_t rate) {
+  const std::uint32_t frames = callbackFrames(bufferFrames, rate);
+  return frames != 0 ? frames : std::max<std::uint32_t>(rate / 100, 1);
+}
+
+class PulseCapture final : public PumpedCaptureStream {
+ public:
+  PulseCapture(const WaveFormat& format, CaptureNotify notify, std::uintptr_t instance,
+               ParkedReader& parked)
+      : PumpedCaptureStream(format, notify, instance), parked_(parked) {}
+  ~PulseCapture() override { closeDevice(); }
+
+  // Takes up the parked reader when it reads in this format, else connects.
+  Result open(std::shared_ptr<PulseConnection> connection, std::uint32_t bufferFrames,
+              PulseConnection::Deadline deadline) {
+    period_ = periodFrames(bufferFrames, format().nSamplesPerSec);
+    std::unique_ptr<PulseStream> parked = std::move(parked_.stream);
+    if (parked != nullptr && sameFormat(parked_.format, format()) &&
+        parked_.periodFrames == period_ && parked->adopt(this, &onSamples, &onFailed)) {
+      stream_ = std::move(parked);
+      return Result::Ok;
+    }
+    parked.reset();
+    stream_ = std::make_unique<PulseStream>();
+    return stream_->open(std::move(connection), format(), period_, true, deadline, this,
+                         &onSamples, &onFailed);
+  }
+
+ protected:
+  Result startProducer() override { return stream_->start(); }
+  void stopProducer() override { stream_->halt(); }
+  void closeDevice() override {
+    if (stream_ == nullptr) return;
+    if (stream_->park(kPulseLinger)) {
+      parked_.stream = std::move(stream_);  // the one parked before goes
+      parked_.format = format();
+      parked_.periodFrames = period_;
+    }
+    stream_.reset();
+  }
+
+ private:
+  static bool sameFormat(const WaveFormat& a, const WaveFormat& b) {
+    return a.nSamplesPerSec == b.nSamplesPerSec && a.wBitsPerSample == b.wBitsPerSample &&
+           a.nChannels == b.nChannels;
+  }
+  static void onSamples(void* self, const std::uint8_t* input, std::uint8_t*,
+                        std::size_t frames) {
+    auto* s = static_cast<PulseCapture*>(self);
+    s->deliver(input, frames * s->format().nBlockAlign);
+  }
+  static void onFailed(void* self) { static_cast<PulseCapture*>(self)->reportFailure(); }
+
+  ParkedReader& parked_;
+  std::unique_ptr<PulseStream> stream_;
+  std::uint32_t period_ = 0;
+};
+
+class PulsePlayback final : public PumpedPlaybackStream {
+ public:
+  using PumpedPlaybackStream::PumpedPlaybackStream;
+  ~PulsePlayback() override { closeDevice(); }
+
+  Result open(std::shared_ptr<PulseConnection> connection, std::uint32_t bufferFrames,
+              PulseConnection::Deadline deadline) {
+    return stream_.open(std::move(connection), format(),
+                        periodFrames(bufferFrames, format().nSamplesPerSec), false, deadline,
+                        this, &onSamples, &onFailed);
+  }
+
+ protected:
+  Result startConsumer() override { return stream_.start(); }
+  void stopConsumer() override { stream_.halt(); }
+  void closeDevice() override { stream_.close(); }
+
+ private:
+  static void onSamples(void* self, const std::uint8_t*, std::uint8_t* output,
+                        std::size_t frames) {
+    static_cast<PulsePlayback*>(self)->render(output, frames);
+  }
+  static void onFailed(void* self) { static_cast<PulsePlayback*>(self)->reportFailure(); }
+
+  PulseStream stream_;
+};
+
+PulseConnection::Deadline openDeadline() {
+  return std::chrono::steady_clock::now() + kPulseOpenBound;
+}
+
+}  // namespace
+
+ParkedReader::ParkedReader() = default;
+ParkedReader::~ParkedReader() = default;
+
+PulsePlatform::PulsePlatform(std::vector<std::string> captureNames,
+                             std::vector<std::string> playbackNames)
+    : capture_(std::move(captureNames)), playback_(std::move(playbackNames)) {
+  volumes_ = std::make_unique<std::atomic<std::uint32_t>[]>(playback_.size());
+  for (std::size_t k = 0; k < playback_.size(); ++k) volumes_[k] = kFullVolume;
+}
+
+int PulsePlatform::deviceCount(Direction d) { return int(names(d).size()); }
+
+int PulsePlatform::defaultDevice(Direction d) { return names(d).empty() ? kNoDevice : 0; }
+
+bool PulsePlatform::deviceName(Direction d, int device, char* name) {
+  if (device < 0 || device >= deviceCount(d)) return false;
+  std::strncpy(name, names(d)[device].c_str(), kNameBytes);
+  return true;
+}
+
+bool PulsePlatform::outVolume(int device, std::uint32_t& volume) {
+  if (device < 0 || device >= int(playback_.size())) return false;
+  volume = volumes_[device].load();
+  return true;
+}
+
+bool PulsePlatform::setOutVolume(int device, std::uint32_t volume) {
+  if (device < 0 || device >= int(playback_.size())) return false;
+  volumes_[device].store(volume);
+  return true;
+}
+
+std::shared_ptr<PulseConnection> PulsePlatform::connection(
+    PulseConnection::Deadline deadline) {
+  if (connection_ != nullptr) {
+    bool usable = false;
+    {
+      PulseConnection::Lock lock(*connection_);
+      usable = connection_->usable();
+    }
+    if (usable) return connection_;
+  }
+  connection_.reset();
+  connection_ = PulseConnection::connect(deadline);
+  return connection_;
+}
+
+Result PulsePlatform::openCapture(int device, const WaveFormat& format,
+                                  std::uint32_t bufferFrames, CaptureNotify notify,
+                                  std::uintptr_t instance,
+                                  std::unique_ptr<CaptureStream>& stream) {
+  if (device < 0 || device >= int(capture_.size())) return Result::BadDevice;
+  if (!isStreamableFormat(format)) return Result::BadFormat;
+  const PulseConnection::Deadline deadline = openDeadline();
+  auto s = std::make_unique<PulseCapture>(format, notify, instance, parked_);
+  const Result r = s->open(connection(deadline), bufferFrames, deadline);
+  if (r != Result::Ok) return r;
+  s->announceOpen();
+  stream = std::move(s);
+  return Result::Ok;
+}
+
+Result PulsePlatform::openPlayback(int device, const WaveFormat& format,
+                                   std::uint32_t bufferFrames,
+                                   std::unique_ptr<PlaybackStream>& stream) {
+  if (device < 0 || device >= int(playback_.size())) return Result::BadDevice;
+  if (!isStreamableFormat(format)) return Result::BadFormat;
+  const PulseConnection::Deadline deadline = openDeadline();
+  auto s = std::make_unique<PulsePlayback>(format, &volumes_[device]);
+  Result r = s->open(connection(deadline), bufferFrames, deadline);
+  if (r == Result::Ok) r = s->startPlaying();
+  if (r != Result::Ok) return r;
+  stream = std::move(s);
+  return Result::Ok;
+}
+
+}  // namespace bw::audio

@@ -1,0 +1,232 @@
+#include "audio/pulse/pulse_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <pulse/rtclock.h>
+#include <pulse/timeval.h>
+
+#include "primitives/pcm_codec.h"
+
+namespace bw::audio {
+
+namespace {
+
+pa_sample_format_t sampleFormat(int bits) {
+  switch (bits) {
+    case 8: return PA_SAMPLE_U8;
+    case 16: return PA_SAMPLE_S16LE;
+    case 24: return PA_SAMPLE_S24LE;
+    default: return PA_SAMPLE_S32LE;
+  }
+}
+
+constexpr std::uint32_t kServerChooses = static_cast<std::uint32_t>(-1);
+
+}  // namespace
+
+Result PulseStream::open(std::shared_ptr<PulseConnection> connection,
+                         const WaveFormat& format, std::uint32_t periodFrames,
+                         bool capture, PulseConnection::Deadline deadline,
+                         void* owner, Samples samples, Failed failed) {
+  close();
+  const pa_sample_spec spec{sampleFormat(format.wBitsPerSample), format.nSamplesPerSec, 2};
+  if (!pa_sample_spec_valid(&spec) || periodFrames == 0) return Result::BadFormat;
+  if (connection == nullptr) return Result::Refused;
+  frameBytes_ = pa_frame_size(&spec);
+  const auto period = static_cast<std::uint32_t>(periodFrames * frameBytes_);
+  silenceByte_ = pcm::silenceByte(format.wBitsPerSample);
+  silence_.assign(period, silenceByte_);
+  owner_ = owner;
+  samples_ = samples;
+  failed_ = failed;
+  connection_ = std::move(connection);
+
+  Result result = Result::Refused;
+  {
+    PulseConnection::Lock lock(*connection_);
+    stream_ = pa_stream_new(connection_->context(),
+                            capture ? "Brackwell capture" : "Brackwell playback", &spec,
+                            nullptr);
+    if (stream_ == nullptr) return Result::BadFormat;
+    pa_stream_set_state_callback(stream_, &onState, this);
+    pa_stream_set_moved_callback(stream_, &onMoved, this);
+    pa_stream_set_suspended_callback(stream_, &onSuspended, this);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    pa_buffer_attr attr{kServerChooses, kServerChooses, kServerChooses, kServerChooses,
+                        kServerChooses};
+    int error = 0;
+    if (capture) {
+      attr.fragsize = period;
+      pa_stream_set_read_callback(stream_, &onRead, this);
+      error = pa_stream_connect_record(stream_, nullptr, &attr, flags);
+    } else {
+      attr.tlength = 2 * period;
+      attr.minreq = period;
+      attr.prebuf = period;
+      pa_stream_set_write_callback(stream_, &onWrite, this);
+      error = pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr);
+    }
+    const bool answered =
+        error == 0 && connection_->waitUntil(
+                          [this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
+                          deadline);
+    if (answered && pa_stream_get_state(stream_) == PA_STREAM_READY) {
+      opened_ = true;
+      return Result::Ok;
+    }
+    const int why = pa_context_errno(connection_->context());
+    if (answered && (why == PA_ERR_NOTSUPPORTED || why == PA_ERR_INVALID)) {
+      result = Result::BadFormat;
+    }
+  }
+  close();
+  return result;
+}
+
+Result PulseStream::start() {
+  if (stream_ == nullptr) return Result::Refused;
+  PulseConnection::Lock lock(*connection_);
+  if (ended_) return Result::Refused;
+  running_ = true;
+  return Result::Ok;
+}
+
+void PulseStream::halt() {
+  if (stream_ == nullptr) return;
+  PulseConnection::Lock lock(*connection_);
+  running_ = false;
+}
+
+void PulseStream::close() {
+  if (stream_ != nullptr) {
+    PulseConnection::Lock lock(*connection_);
+    endLinger();
+    running_ = false;
+    opened_ = false;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    // Asks the server to delete it; nothing here waits for the answer.
+    if (pa_stream_get_state(stream_) == PA_STREAM_READY) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+  }
+  ended_ = false;
+  connection_.reset();  // the lock is gone: this may end the connection
+}
+
+bool PulseStream::park(std::chrono::milliseconds linger) {
+  if (stream_ == nullptr) return false;
+  PulseConnection::Lock lock(*connection_);
+  running_ = false;
+  owner_ = nullptr;
+  failed_ = nullptr;
+  if (ended_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
+  linger_ = pa_context_rttime_new(connection_->context(),
+                                  pa_rtclock_now() + pa_usec_t(linger.count()) * PA_USEC_PER_MSEC,
+                                  &onLingerEnd, this);
+  return linger_ != nullptr;
+}
+
+bool PulseStream::adopt(void* owner, Samples samples, Failed failed) {
+  if (stream_ == nullptr) return false;
+  PulseConnection::Lock lock(*connection_);
+  if (linger_ == nullptr || ended_ || !connection_->usable() ||
+      pa_stream_get_state(stream_) != PA_STREAM_READY) {
+    return false;
+  }
+  endLinger();
+  owner_ = owner;
+  samples_ = samples;
+  failed_ = failed;
+  return true;
+}
+
+void PulseStream::endLinger() {
+  if (linger_ == nullptr) return;
+  connection_->api()->time_free(linger_);
+  linger_ = nullptr;
+}
+
+void PulseStream::onLingerEnd(pa_mainloop_api*, pa_time_event*, const struct timeval*,
+                              void* self) {
+  auto* stream = static_cast<PulseStream*>(self);
+  stream->endLinger();
+  stream->end();
+}
+
+void PulseStream::end() {
+  if (ended_ || !opened_) return;
+  ended_ = true;
+  running_ = false;
+  if (pa_stream_get_state(stream_) == PA_STREAM_READY) pa_stream_disconnect(stream_);
+  if (failed_ != nullptr) failed_(owner_);
+}
+
+void PulseStream::onState(pa_stream* s, void* self) {
+  auto* stream = static_cast<PulseStream*>(self);
+  stream->connection_->wake();
+  if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s))) stream->end();
+}
+
+void PulseStream::onMoved(pa_stream*, void* self) {
+  static_cast<PulseStream*>(self)->end();
+}
+
+void PulseStream::onSuspended(pa_stream* s, void* self) {
+  // A resume needs nothing; a device suspended at creation is resumed by
+  // the stream itself, before it is open.
+  if (pa_stream_is_suspended(s) == 1) static_cast<PulseStream*>(self)->end();
+}
+
+void PulseStream::onRead(pa_stream* s, std::size_t, void* self) {
+  auto* stream = static_cast<PulseStream*>(self);
+  const void* data = nullptr;
+  std::size_t bytes = 0;
+  while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
+    if (stream->running_) {
+      if (data != nullptr) {
+        stream->samples_(stream->owner_, static_cast<const std::uint8_t*>(data), nullptr,
+                         bytes / stream->frameBytes_);
+      } else {
+        // A hole in the source's data: silence keeps the time.
+        for (std::size_t left = bytes; left > 0;) {
+          const std::size_t n = std::min(left, stream->silence_.size());
+          stream->samples_(stream->owner_, stream->silence_.data(), nullptr,
+                           n / stream->frameBytes_);
+          left -= n;
+        }
+      }
+    }
+    pa_stream_drop(s);
+  }
+}
+
+void PulseStream::onWrite(pa_stream* s, std::size_t bytes, void* self) {
+  auto* stream = static_cast<PulseStream*>(self);
+  const std::size_t frame = stream->frameBytes_;
+  while (bytes >= frame) {
+    void* data = nullptr;
+    std::size_t n = bytes;
+    if (pa_stream_begin_write(s, &data, &n) < 0 || data == nullptr) return;
+    n -= n % frame;
+    if (n == 0) {
+      pa_stream_cancel_write(s);
+      return;
+    }
+    auto* out = static_cast<std::uint8_t*>(data);
+    if (stream->running_) {
+      stream->samples_(stream->owner_, nullptr, out, n / frame);
+    } else {
+      std::memset(out, stream->silenceByte_, n);
+    }
+    pa_stream_write(s, out, n, nullptr, 0, PA_SEEK_RELATIVE);
+    bytes -= n;
+  }
+}
+
+}  // namespace bw::audio
