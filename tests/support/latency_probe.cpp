@@ -121,13 +121,16 @@ LatencyFigures measureLatency(const PrivatePulse& server, const LatencyRun& run)
       {"parecord", "--device=mix.monitor", "--latency-msec=10", "--rate=48000",
        "--channels=4", "--channel-map=front-left,front-right,rear-left,rear-right",
        "--format=s16le", "--file-format=wav", heard});
-  // Played only once the recording runs.
+  // Played only once the recording runs and the receiver has settled on
+  // the latency the recorder's arrival left it (a new stream on the server
+  // can hold the others up once).
   bool recording = false;
   for (int waited = 0; waited < 10000 && !recording; waited += 10) {
     std::error_code ec;
     recording = std::filesystem::file_size(heard, ec) > 4096 && !ec;
     std::this_thread::sleep_for(10ms);
   }
+  std::this_thread::sleep_for(1500ms);
   const int played =
       recording ? server.run({"paplay", "--raw", "--device=iqband", "--rate=48000",
                               "--channels=2", "--format=s16le", bursts},

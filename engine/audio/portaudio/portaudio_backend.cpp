@@ -21,8 +21,9 @@ class PortAudioCapture final : public PumpedCaptureStream {
   ~PortAudioCapture() override { closeDevice(); }
 
   Result open(int paIndex, double latency, std::uint32_t bufferFrames) {
-    return stream_.open(paIndex, latency, format(),
-                        callbackFrames(bufferFrames, format().nSamplesPerSec),
+    const std::uint32_t rate = format().nSamplesPerSec;
+    const std::uint32_t period = callbackFrames(bufferFrames, rate);
+    return stream_.open(paIndex, deviceLatency(period, rate, latency), format(), period,
                         true, this, &onSamples, &onFailed);
   }
 
@@ -54,8 +55,10 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
   ~PortAudioPlayback() override { closeDevice(); }
 
   Result open(int paIndex, double latency, std::uint32_t bufferFrames) {
-    return stream_.open(paIndex, latency, format(),
-                        callbackFrames(bufferFrames, format().nSamplesPerSec),
+    const std::uint32_t rate = format().nSamplesPerSec;
+    const std::uint32_t period = callbackFrames(bufferFrames, rate);
+    keepQueueNear(period);
+    return stream_.open(paIndex, deviceLatency(period, rate, latency), format(), period,
                         false, this, &onSamples, &onFailed);
   }
 

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "brackwell/brackwell.h"
+#include "audio/streaming.h"
+#include "core/engine_state.h"
 #include "core/lifecycle.h"
 #include "support/latency_probe.h"
 
@@ -19,7 +21,7 @@ namespace {
 struct Case {
   test::SoundServer server;
   int order;
-  double medianBoundMs;  // well above what is reached, well below the old queueing
+  double medianBoundMs;  // well above what is reached, below the old queueing
 };
 
 class LoopbackLatency : public ::testing::TestWithParam<Case> {};
@@ -37,12 +39,16 @@ TEST_P(LoopbackLatency, BurstsAreHeardWithinTheBound) {
   engineAttach();
   ASSERT_EQ(test::startFixedGainReceiver(1, 1, c.order), SDR_OK);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const test::LatencyFigures f = test::measureLatency(server, {.repeats = 12, .spacingMs = 250});
+  const test::LatencyFigures f = test::measureLatency(server, {.repeats = 10, .spacingMs = 250});
+  const audio::StreamReport report = audio::streamReport(engine().audio);
   EXPECT_EQ(sdrStop(), SDR_OK);
   engineDetach();
 
-  std::printf("order %d: %zu bursts, median %.1f ms, p95 %.1f ms, max %.1f ms\n", c.order,
-              f.ms.size(), f.median(), f.p95(), f.max());
+  std::printf("order %d: %zu bursts, median %.1f ms, p95 %.1f ms, max %.1f ms; "
+              "underruns %llu, frames trimmed %llu\n",
+              c.order, f.ms.size(), f.median(), f.p95(), f.max(),
+              static_cast<unsigned long long>(report.playback.underruns),
+              static_cast<unsigned long long>(report.playback.trimmedFrames));
   ASSERT_TRUE(f.error.empty()) << f.error;
   EXPECT_LE(f.missed, 2);
   EXPECT_LT(f.median(), c.medianBoundMs);
@@ -50,8 +56,12 @@ TEST_P(LoopbackLatency, BurstsAreHeardWithinTheBound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, LoopbackLatency,
-    ::testing::Values(Case{test::SoundServer::PulseAudio, 11, 1000},
-                      Case{test::SoundServer::PipeWire, 11, 1000}),
+    // Before the queue was held near its target: 171 ms at order 11 on
+    // both servers. PipeWire's pulse server keeps its own backlog at times.
+    ::testing::Values(Case{test::SoundServer::PulseAudio, 11, 150},
+                      Case{test::SoundServer::PipeWire, 11, 250},
+                      Case{test::SoundServer::PulseAudio, 9, 100},
+                      Case{test::SoundServer::PipeWire, 9, 150}),
     [](const auto& info) {
       return std::string(info.param.server == test::SoundServer::PulseAudio ? "PulseAudio"
                                                                            : "PipeWire") +
