@@ -51,6 +51,7 @@ struct StreamCounters {
   std::uint64_t buffers = 0;    // buffers filled (capture) or played (playback)
   std::uint64_t overruns = 0;   // capture data that found no queued buffer
   std::uint64_t underruns = 0;  // playback periods that found nothing queued
+  std::uint64_t trimmedFrames = 0;  // playback frames dropped to bring the queue back to its target
 };
 
 // Marks a header prepared / unprepared. Unprepare refuses a queued header.

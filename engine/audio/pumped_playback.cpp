@@ -41,9 +41,50 @@ Result PumpedPlaybackStream::write(WaveHeader& header) {
   return Result::Ok;
 }
 
+std::size_t PumpedPlaybackStream::queuedFrames() const noexcept {
+  const std::uint32_t w = written_.load(std::memory_order_acquire);
+  std::size_t bytes = 0;
+  for (std::uint32_t p = played_.load(std::memory_order_relaxed); p != w; ++p) {
+    bytes += queue_[p % kQueueCapacity]->dwBufferLength;
+  }
+  return (bytes - std::min<std::size_t>(bytes, playPos_)) / format_.nBlockAlign;
+}
+
+void PumpedPlaybackStream::advance(WaveHeader& h, std::uint32_t p,
+                                   std::size_t n) noexcept {
+  playPos_ += static_cast<std::uint32_t>(n);
+  if (playPos_ < h.dwBufferLength) return;
+  playPos_ = 0;
+  const std::uint32_t flags = h.dwFlags.load(std::memory_order_relaxed);
+  h.dwFlags.store((flags & ~kHeaderInQueue) | kHeaderDone, std::memory_order_release);
+  played_.store(p + 1, std::memory_order_release);
+  buffers_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void PumpedPlaybackStream::drop(std::size_t frames) noexcept {
+  trimmed_.fetch_add(frames, std::memory_order_relaxed);
+  for (std::size_t need = frames * format_.nBlockAlign; need > 0;) {
+    const std::uint32_t p = played_.load(std::memory_order_relaxed);
+    if (written_.load(std::memory_order_acquire) == p) return;
+    WaveHeader& h = *queue_[p % kQueueCapacity];
+    const std::size_t n = std::min<std::size_t>(need, h.dwBufferLength - playPos_);
+    advance(h, p, n);
+    need -= n;
+  }
+}
+
 void PumpedPlaybackStream::render(std::uint8_t* out,
                                   std::size_t frames) noexcept {
   const std::size_t align = format_.nBlockAlign;
+  if (targetFrames_ > 0 && primed_ && prerollBytes_ == 0) {
+    windowLow_ = std::min(windowLow_, queuedFrames());
+    windowFrames_ += frames;
+    if (windowFrames_ >= format_.nSamplesPerSec) {
+      if (windowLow_ > keptFrames_ + frames) drop(windowLow_ - keptFrames_);
+      windowLow_ = SIZE_MAX;
+      windowFrames_ = 0;
+    }
+  }
   const std::uint8_t silence = pcm::silenceByte(format_.wBitsPerSample);
   std::size_t need = frames * align;
   std::uint8_t* at = out;
@@ -54,7 +95,10 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
     if (!primed_) {
       if (!queued) break;
       primed_ = true;
-      prerollBytes_ = queue_[p % kQueueCapacity]->dwBufferLength;
+      const std::size_t buffer = queue_[p % kQueueCapacity]->dwBufferLength;
+      bufferFrames_ = buffer / align;
+      keptFrames_ = std::min<std::size_t>(targetFrames_, bufferFrames_);
+      prerollBytes_ = targetFrames_ > 0 ? keptFrames_ * align : buffer;
     }
     if (prerollBytes_ > 0) {
       const std::size_t n = std::min(need, prerollBytes_);
@@ -71,20 +115,18 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
     WaveHeader* h = queue_[p % kQueueCapacity];
     const std::size_t n = std::min<std::size_t>(need, h->dwBufferLength - playPos_);
     std::memcpy(at, h->lpData + playPos_, n);
-    playPos_ += static_cast<std::uint32_t>(n);
+    advance(*h, p, n);
     at += n;
     need -= n;
-    if (playPos_ == h->dwBufferLength) {
-      playPos_ = 0;
-      const std::uint32_t flags = h->dwFlags.load(std::memory_order_relaxed);
-      h->dwFlags.store((flags & ~kHeaderInQueue) | kHeaderDone,
-                       std::memory_order_release);
-      played_.store(p + 1, std::memory_order_release);
-      buffers_.fetch_add(1, std::memory_order_relaxed);
-    }
   }
   if (need > 0) std::memset(at, silence, need);
-  if (starved) underruns_.fetch_add(1, std::memory_order_relaxed);
+  if (starved) {
+    underruns_.fetch_add(1, std::memory_order_relaxed);
+    // The silence put in now stays in the delay: the queue keeps that much
+    // more from here on, up to a buffer, rather than be trimmed into the
+    // next underrun.
+    keptFrames_ = std::min(keptFrames_ + need / align, bufferFrames_);
+  }
   const std::uint32_t volume =
       volume_ ? volume_->load(std::memory_order_relaxed) : kFullVolume;
   applyVolume(out, frames, format_.wBitsPerSample, volume);
@@ -102,6 +144,8 @@ void PumpedPlaybackStream::returnQueued() {
   playPos_ = 0;
   prerollBytes_ = 0;
   primed_ = false;
+  windowLow_ = SIZE_MAX;
+  windowFrames_ = 0;
 }
 
 Result PumpedPlaybackStream::reset() {
@@ -124,6 +168,7 @@ StreamCounters PumpedPlaybackStream::counters() const {
   StreamCounters c;
   c.buffers = buffers_.load();
   c.underruns = underruns_.load();
+  c.trimmedFrames = trimmed_.load();
   return c;
 }
 

@@ -8,10 +8,20 @@
 // Output starts one buffer period after the first write (a buffer of
 // silence), so that the next buffer, which comes one capture period later
 // give or take the processing time, is there before the first has played.
+//
+// With a queue target (keepQueueNear), output starts after that much
+// silence instead, and the queue is held near it: once the fewest frames
+// queued at any render over a second exceed what it keeps by more than a
+// render's worth (a capture hiccup delivered a backlog), the excess is
+// dropped from the front of the queue. Capture and playback on one clock
+// otherwise keep any excess for good, and with it the delay. Each underrun
+// raises what the queue keeps by the silence it put in (up to one buffer):
+// a device that needs more margin than the target gets it, once.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 
 #include "audio/platform.h"
 
@@ -32,6 +42,9 @@ class PumpedPlaybackStream : public PlaybackStream {
 
   // Starts the consumer (the platform calls it when opening the stream).
   Result startPlaying() { return startConsumer(); }
+  // The queue target in frames (0: none, the one-buffer start above). Before
+  // startPlaying().
+  void keepQueueNear(std::uint32_t frames) { targetFrames_ = frames; }
 
  protected:
   // Consumer side, real-time safe: fills `frames` frames of out.
@@ -51,6 +64,12 @@ class PumpedPlaybackStream : public PlaybackStream {
   static constexpr std::uint32_t kQueueCapacity = 16;
 
   void returnQueued();
+  // Consumer side: frames queued and not yet played.
+  std::size_t queuedFrames() const noexcept;
+  // Consumer side: plays nothing of the next `frames` queued frames.
+  void drop(std::size_t frames) noexcept;
+  // Consumer side: advances the front header by n bytes (at most its rest).
+  void advance(WaveHeader& h, std::uint32_t p, std::size_t n) noexcept;
 
   WaveFormat format_;
   const std::atomic<std::uint32_t>* volume_;
@@ -64,6 +83,11 @@ class PumpedPlaybackStream : public PlaybackStream {
   std::size_t prerollBytes_ = 0;
   bool primed_ = false;         // the first buffer has arrived
   bool closed_ = false;
+  std::uint32_t targetFrames_ = 0;
+  std::size_t keptFrames_ = 0;    // the target, raised by underruns
+  std::size_t bufferFrames_ = 0;  // frames of one buffer
+  std::size_t windowLow_ = SIZE_MAX;  // fewest frames queued in this window
+  std::size_t windowFrames_ = 0;      // frames rendered in this window
 
   // The watcher, and whether a failure came (before or after it was set).
   std::atomic<PlaybackFailed> failed_{nullptr};
@@ -72,6 +96,7 @@ class PumpedPlaybackStream : public PlaybackStream {
 
   std::atomic<std::uint64_t> buffers_{0};
   std::atomic<std::uint64_t> underruns_{0};
+  std::atomic<std::uint64_t> trimmed_{0};
 };
 
 }  // namespace bw::audio

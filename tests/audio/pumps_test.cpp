@@ -127,6 +127,33 @@ TEST(PumpedPlayback, PlaysInWriteOrderAfterOneBufferOfSilence) {
   EXPECT_EQ(p.counters().underruns, 1u);
 }
 
+TEST(PumpedPlayback, AQueueTargetStartsAfterItsSilenceAndTrimsABacklogOnceASecond) {
+  const std::atomic<std::uint32_t> volume{0xFFFFFFFFu};
+  ManualPlayback p(stereo(8), &volume);  // 8000 frames a second
+  p.keepQueueNear(2);
+  // Four buffers of 4 frames, each queued again as soon as it has played: a
+  // backlog of 13 to 16 frames that nothing else would ever shrink.
+  Slot slots[] = {Slot(8), Slot(8), Slot(8), Slot(8)};
+  for (int k = 0; k < 4; ++k) {
+    std::fill(slots[k].data.begin(), slots[k].data.end(), std::uint8_t(k + 1));
+    ASSERT_EQ(p.write(slots[k].header), Result::Ok);
+  }
+  std::vector<std::uint8_t> out(2), first;
+  for (int n = 0; n < 8004; ++n) {
+    p.render(out.data(), 1);
+    if (n < 4) first.push_back(out[0]);
+    for (Slot& s : slots) {
+      if (s.header.dwFlags.load() & kHeaderDone) {
+        ASSERT_EQ(p.write(s.header), Result::Ok);
+      }
+    }
+  }
+  EXPECT_EQ(first, (std::vector<std::uint8_t>{0x80, 0x80, 1, 1}));
+  // After a second, the fewest queued (13) less the target: once.
+  EXPECT_EQ(p.counters().trimmedFrames, 11u);
+  EXPECT_EQ(p.counters().underruns, 0u);
+}
+
 TEST(PumpedPlayback, ResetReturnsQueuedBuffersAndCloseNeedsAnEmptyQueue) {
   ManualPlayback p(stereo(16), nullptr);
   Slot a(16);

@@ -39,14 +39,19 @@ void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 
 }  // namespace
 
-std::string PrivatePulse::missingTools() {
-  for (const char* tool : {"pulseaudio", "pactl"}) {
+std::string PrivatePulse::missingTools(SoundServer server) {
+  const std::vector<const char*> tools =
+      server == SoundServer::PulseAudio
+          ? std::vector<const char*>{"pulseaudio", "pactl"}
+          : std::vector<const char*>{"dbus-daemon", "pipewire", "wireplumber",
+                                     "pipewire-pulse", "pactl"};
+  for (const char* tool : tools) {
     if (!onPath(tool)) return std::string(tool) + " is not installed";
   }
   return "";
 }
 
-PrivatePulse::PrivatePulse() {
+PrivatePulse::PrivatePulse(SoundServer server, Sinks sinks) : server_(server), sinks_(sinks) {
   std::string pattern =
       (std::filesystem::temp_directory_path() / "bw-pulse-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
@@ -72,11 +77,17 @@ std::string PrivatePulse::serverAddress() const {
 }
 
 std::vector<std::pair<std::string, std::string>> PrivatePulse::environment() const {
-  return {{"XDG_RUNTIME_DIR", folder_},
-          {"PULSE_RUNTIME_PATH", folder_ + "/pulse"},
-          {"HOME", folder_},
-          {"PULSE_SERVER", serverAddress()},
-          {"PULSE_CLIENTCONFIG", folder_ + "/client.conf"}};
+  std::vector<std::pair<std::string, std::string>> env{
+      {"XDG_RUNTIME_DIR", folder_},
+      {"PULSE_RUNTIME_PATH", folder_ + "/pulse"},
+      {"HOME", folder_},
+      {"PULSE_SERVER", serverAddress()},
+      {"PULSE_CLIENTCONFIG", folder_ + "/client.conf"}};
+  if (server_ == SoundServer::PipeWire) {
+    env.emplace_back("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder_ + "/bus");
+    env.emplace_back("PIPEWIRE_RUNTIME_DIR", folder_);
+  }
+  return env;
 }
 
 void PrivatePulse::exportEnvironment() {
@@ -170,46 +181,102 @@ int PrivatePulse::run(const std::vector<std::string>& argv, int timeoutMs,
   return finish(spawn(argv, output), false, timeoutMs);
 }
 
-bool PrivatePulse::start() {
-  if (folder_.empty()) return false;
-  if (pid_ > 0) return true;
-  error_.clear();
-  pid_ = spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-                "--realtime=no", "--high-priority=no", "--log-target=stderr",
-                "--load=module-native-protocol-unix",
-                "--load=module-null-sink sink_name=iqband rate=48000 channels=2",
-                "--load=module-null-sink sink_name=speaker rate=48000 channels=2",
-                "--load=module-always-sink"});
-  if (pid_ < 0) {
-    error_ = "cannot start pulseaudio";
+template <typename Ready>
+bool PrivatePulse::launch(const std::vector<std::string>& argv, Ready ready) {
+  const pid_t child = spawn(argv);
+  if (child < 0) {
+    error_ = "cannot start " + argv[0];
     return false;
   }
-  const std::string socket = folder_ + "/pulse/native";
+  pids_.push_back(child);
   for (int waited = 0; waited < 10000; waited += 20) {
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      error_ = "pulseaudio exited at start; see " + folder_ + "/daemon.log";
+    if (waitpid(child, &status, WNOHANG) == child) {
+      pids_.pop_back();
+      error_ = argv[0] + " exited at start; see " + folder_ + "/daemon.log";
       return false;
     }
-    if (access(socket.c_str(), F_OK) == 0 && run({"pactl", "info"}, 2000) == 0) {
-      if (run({"pactl", "set-default-source", "iqband.monitor"}) == 0 &&
-          run({"pactl", "set-default-sink", "speaker"}) == 0) {
-        return true;
-      }
-      break;
+    if (ready()) return true;
+    sleepMs(20);
+  }
+  error_ = argv[0] + " did not answer within 10 s; see " + folder_ + "/daemon.log";
+  return false;
+}
+
+bool PrivatePulse::loadSinks() {
+  std::vector<std::vector<std::string>> modules;
+  if (sinks_ == Sinks::Separate) {
+    modules = {{"module-null-sink", "sink_name=iqband", "rate=48000", "channels=2"},
+               {"module-null-sink", "sink_name=speaker", "rate=48000", "channels=2"}};
+  } else {
+    const std::string pair = "channel_map=front-left,front-right";
+    modules = {{"module-null-sink", "sink_name=mix", "rate=48000", "channels=4",
+                "channel_map=front-left,front-right,rear-left,rear-right"},
+               {"module-remap-sink", "sink_name=iqband", "master=mix", "channels=2", "remix=no",
+                pair, "master_channel_map=front-left,front-right"},
+               {"module-remap-sink", "sink_name=speaker", "master=mix", "channels=2", "remix=no",
+                pair, "master_channel_map=rear-left,rear-right"}};
+  }
+  for (std::vector<std::string>& m : modules) {
+    m.insert(m.begin(), {"pactl", "load-module"});
+    if (run(m) != 0) return false;
+  }
+  if (run({"pactl", "set-default-source", "iqband.monitor"}) != 0 ||
+      run({"pactl", "set-default-sink", "speaker"}) != 0) {
+    return false;
+  }
+  // PipeWire's session manager takes the defaults up a moment later.
+  const std::string answer = folder_ + "/default-sink.txt";
+  for (int waited = 0; waited < 10000; waited += 20) {
+    std::filesystem::remove(answer);
+    if (run({"pactl", "get-default-sink"}, 2000, answer) == 0) {
+      std::ifstream in(answer);
+      std::string name;
+      if (std::getline(in, name) && name == "speaker") return true;
     }
     sleepMs(20);
   }
-  error_ = "pulseaudio did not answer within 10 s; see " + folder_ + "/daemon.log";
+  return false;
+}
+
+bool PrivatePulse::start() {
+  if (folder_.empty()) return false;
+  if (!pids_.empty()) return true;
+  error_.clear();
+  const std::string socket = folder_ + "/pulse/native";
+  auto answers = [&] {
+    return access(socket.c_str(), F_OK) == 0 && run({"pactl", "info"}, 2000) == 0;
+  };
+  auto exists = [](std::string path) {
+    return [path] { return access(path.c_str(), F_OK) == 0; };
+  };
+  const bool up =
+      server_ == SoundServer::PulseAudio
+          ? launch({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                    "--realtime=no", "--high-priority=no", "--log-target=stderr",
+                    "--load=module-native-protocol-unix", "--load=module-always-sink"},
+                   answers)
+          : launch({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                    "--address=unix:path=" + folder_ + "/bus"},
+                   exists(folder_ + "/bus")) &&
+                launch({"pipewire"}, exists(folder_ + "/pipewire-0")) &&
+                launch({"wireplumber"}, [] { return true; }) &&
+                launch({"pipewire-pulse"}, answers);
+  if (up) {
+    pid_ = pids_.back();
+    if (loadSinks()) return true;
+    error_ = "the sinks could not be set up; see " + folder_ + "/daemon.log";
+  }
   stop();
   return false;
 }
 
 void PrivatePulse::stop() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGCONT);
-  finish(pid_, true, 3000);
+  for (auto p = pids_.rbegin(); p != pids_.rend(); ++p) {
+    kill(*p, SIGCONT);
+    finish(*p, true, 3000);
+  }
+  pids_.clear();
   pid_ = -1;
 }
 

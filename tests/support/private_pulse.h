@@ -1,13 +1,18 @@
-// A private PulseAudio daemon for tests that stream through a real sound
+// A private PulseAudio server for tests that stream through a real sound
 // server: its own temporary runtime folder (XDG_RUNTIME_DIR, HOME, the socket,
-// the cookie, a client configuration without autospawn), no system instance,
-// no D-Bus. It carries two 48 kHz stereo null sinks, "iqband" (whose monitor
-// is the default source) and "speaker" (the default sink). Several daemons
-// may run at once in different folders. Works as root.
+// the cookie, a client configuration without autospawn), no system instance.
+// The server is either PulseAudio itself (no D-Bus) or PipeWire with its
+// PulseAudio server (pipewire, wireplumber and pipewire-pulse on a private
+// session bus of their own, which WirePlumber needs). It carries two 48 kHz
+// stereo sinks, "iqband" (whose monitor is the default source) and "speaker"
+// (the default sink): null sinks, or with Sinks::OneMonitor the two halves of
+// a four-channel null sink "mix" (iqband its front pair, speaker its rear
+// pair), so that one recording of mix's monitor hears both on one clock.
+// Several servers may run at once in different folders. Works as root.
 //
-// The daemon is a child of the test process (killed with it if the forking
-// thread dies); stop() ends it by PID and the destructor removes the folder.
-// Not thread-safe: one test thread drives it.
+// The server's processes are children of the test process (killed with it
+// if the forking thread dies); stop() ends them by PID and the destructor
+// removes the folder. Not thread-safe: one test thread drives it.
 #pragma once
 
 #include <sys/types.h>
@@ -18,13 +23,18 @@
 
 namespace bw::test {
 
+enum class SoundServer { PulseAudio, PipeWire };
+enum class Sinks { Separate, OneMonitor };
+
 class PrivatePulse {
  public:
-  // Empty when pulseaudio and pactl are on PATH, else why a test must skip.
-  static std::string missingTools();
+  // Empty when the server's programs and pactl are on PATH, else why a test
+  // must skip.
+  static std::string missingTools(SoundServer server = SoundServer::PulseAudio);
 
-  // Makes the folder; start() runs the daemon.
-  PrivatePulse();
+  // Makes the folder; start() runs the server.
+  explicit PrivatePulse(SoundServer server = SoundServer::PulseAudio,
+                        Sinks sinks = Sinks::Separate);
   // Stops the daemon, restores the environment exportEnvironment() changed
   // and removes the folder.
   ~PrivatePulse();
@@ -35,20 +45,25 @@ class PrivatePulse {
   // `pactl info` answers and the defaults are set. false with a message in
   // error() when it did not come up.
   bool start();
-  // SIGCONT (it may have been stopped), SIGTERM, and SIGKILL after 3 s; reaps
-  // it. Nothing when not running.
+  // SIGCONT (it may have been stopped), SIGTERM, and SIGKILL after 3 s, to
+  // each of its processes, last started first; reaps them. Nothing when not
+  // running.
   void stop();
-  // Signals the daemon (SIGSTOP, SIGCONT, SIGKILL...) without reaping it.
+  // Signals the process that serves the PulseAudio protocol (SIGSTOP,
+  // SIGCONT, SIGKILL...) without reaping it.
   void signal(int sig) const;
 
+  // The process that serves the PulseAudio protocol.
   pid_t pid() const { return pid_; }
+  SoundServer server() const { return server_; }
   const std::string& folder() const { return folder_; }
   const std::string& error() const { return error_; }
   // "unix:<folder>/pulse/native".
   std::string serverAddress() const;
 
-  // NAME=value pairs a client of this daemon needs (XDG_RUNTIME_DIR,
-  // PULSE_RUNTIME_PATH, HOME, PULSE_SERVER, PULSE_CLIENTCONFIG).
+  // NAME=value pairs a client of this server needs (XDG_RUNTIME_DIR,
+  // PULSE_RUNTIME_PATH, HOME, PULSE_SERVER, PULSE_CLIENTCONFIG, and for
+  // PipeWire its session bus).
   std::vector<std::pair<std::string, std::string>> environment() const;
   // Puts environment() into this process (PortAudio's pulse plugin reads it
   // when it connects); the destructor restores the previous values.
@@ -70,10 +85,18 @@ class PrivatePulse {
 
  private:
   std::vector<std::string> childEnvironment() const;
+  // Starts one of the server's processes; false (with error_) when it did
+  // not start or `ready` was not true within 10 s.
+  template <typename Ready>
+  bool launch(const std::vector<std::string>& argv, Ready ready);
+  bool loadSinks();
 
+  SoundServer server_;
+  Sinks sinks_;
   std::string folder_;
   std::string error_;
   pid_t pid_ = -1;
+  std::vector<pid_t> pids_;  // every process of the server, in start order
   std::vector<std::pair<std::string, std::string>> saved_;  // name, old value
   std::vector<std::string> unset_;                          // were not set
 };

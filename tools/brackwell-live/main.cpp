@@ -8,7 +8,7 @@
 // not listed because the sound server did not answer, it says so in one
 // line and exits with 1.
 //
-//   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--library PATH]
+//   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--order N] [--library PATH]
 //   brackwell-live --help | --version
 #include <dlfcn.h>
 
@@ -92,7 +92,8 @@ bool parseInt(const char* text, int low, int high, int& out) {
 }
 
 constexpr const char* kUsage =
-    "usage: brackwell-live [--list] [--seconds N] [--in N] [--out N] [--library PATH]\n";
+    "usage: brackwell-live [--list] [--seconds N] [--in N] [--out N] [--order N]\n"
+    "                      [--library PATH]\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -105,6 +106,10 @@ constexpr const char* kHelp =
     "  --seconds N      stop after N seconds (1..86400)\n"
     "  --in N           capture device (1 = the system's default; default 2)\n"
     "  --out N          playback device (1 = the system's default; default 2)\n"
+    "  --order N        blocks of 2^N frames, 8..16 (default 11, 42.7 ms); 9 (10.7 ms)\n"
+    "                   brings the sound out within about 30-45 ms of capture on\n"
+    "                   a sound server, for telegraphy; the band filter is then\n"
+    "                   2^N taps long and its skirts wider\n"
     "  --library PATH   the engine library to load (default: " BW_DEFAULT_LIBRARY
     ",\n"
     "                   found beside the installed programs or on the system's\n"
@@ -131,6 +136,7 @@ int main(int argc, char** argv) {
   bool listOnly = false;
   int seconds = 0;  // 0: until Ctrl-C
   int in = 2, out = 2;
+  int order = 11;
   std::string path = BW_DEFAULT_LIBRARY;
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
@@ -147,6 +153,8 @@ int main(int argc, char** argv) {
       if (!parseInt(argv[++k], 1, 1000, in)) return usage();
     } else if (arg == "--out" && hasValue) {
       if (!parseInt(argv[++k], 1, 1000, out)) return usage();
+    } else if (arg == "--order" && hasValue) {
+      if (!parseInt(argv[++k], SDR_MIN_ORDER, SDR_MAX_ORDER, order)) return usage();
     } else if (arg == "--library" && hasValue) {
       path = argv[++k];
     } else {
@@ -162,12 +170,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  constexpr int kOrder = 11, kRate = 48000;
-  constexpr int kBins = 2 << kOrder;  // M
-  int status = e.sdrSetGlobal(in, out, 4, kOrder, kRate, 16);
+  constexpr int kRate = 48000;
+  const int bins = 2 << order;  // M
+  int status = e.sdrSetGlobal(in, out, 4, order, kRate, 16);
   if (status != SDR_OK) {
     std::fprintf(stderr, "brackwell-live: configuration %d, %d, 4, %d, %d, 16 refused: %s\n",
-                 in, out, kOrder, kRate, sdrStatusText(status));
+                 in, out, order, kRate, sdrStatusText(status));
     dlclose(e.library);
     return 1;
   }
@@ -203,8 +211,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::vector<double> spectrum(kBins);
-  const double binHz = double(kRate) / kBins;
+  std::vector<double> spectrum(bins);
+  const double binHz = double(kRate) / bins;
   const auto begin = std::chrono::steady_clock::now();
   auto lastBlockAt = begin;
   unsigned long blocksSeen = 0;
@@ -232,10 +240,10 @@ int main(int argc, char** argv) {
     if (spectrumStatus != SDR_OK) continue;
     // The last element is never written by the chain.
     int top = 0;
-    for (int k = 1; k < kBins - 1; ++k) {
+    for (int k = 1; k < bins - 1; ++k) {
       if (spectrum[k] > spectrum[top]) top = k;
     }
-    const double offsetHz = (top < kBins / 2 ? top : top - kBins) * binHz;
+    const double offsetHz = (top < bins / 2 ? top : top - bins) * binHz;
     std::printf("%4ds  signal %10.4f   strongest bin %4d (%+8.1f Hz) %6.1f dB\n", tick,
                 signal, top, offsetHz, 20.0 * std::log10(spectrum[top] + 1e-30));
     std::fflush(stdout);

@@ -8,24 +8,33 @@
 // a core; 1024 frames saved no more), as long as
 //  - a period divides the engine's buffer, so that every buffer is
 //    completed by one callback (no buffer waits for part of the next period)
-//    and playback never asks for more than one buffer at a time, which the
-//    one buffer of silence played before the first keeps ahead of;
-//  - a period stays short next to the device's default latency (about
-//    35 ms on the sound server), so that the device's buffer and with it
-//    the receiver's delay grow little.
+//    and playback never asks for more than one buffer at a time;
+//  - a period stays short, for it sets the delay beyond the block: the
+//    device is asked for two periods of latency each way, and the playback
+//    queue is kept at one period (audio/pumped_playback.h). With 256-frame
+//    periods the console's blocks are heard 85-90 ms after capture on the
+//    sound server, of which 64 ms are the block and its filter's delay;
+//  - a period is at most a quarter of the buffer, so that small blocks
+//    (chosen for a short delay) get short periods too.
 #pragma once
 
 #include <cstdint>
 
 namespace bw::audio {
 
-// The longest period, in seconds.
-inline constexpr double kLongestPeriodSeconds = 0.0125;
+// The longest period, in seconds (256 frames at 48 kHz).
+inline constexpr double kLongestPeriodSeconds = 0.0055;
 
 // Frames per callback for engine buffers of `bufferFrames` frames at
-// `rate` Hz: the largest power of two that divides bufferFrames and lasts at
-// most kLongestPeriodSeconds, but at least 32 frames. 0 (let the library
-// choose) when bufferFrames is 0 or has no such divisor, or rate is 0.
+// `rate` Hz: the largest power of two that divides bufferFrames, lasts at
+// most kLongestPeriodSeconds and is at most a quarter of bufferFrames, but
+// at least 32 frames. 0 (let the library choose) when bufferFrames is 0 or
+// has no such divisor, or rate is 0.
 std::uint32_t callbackFrames(std::uint32_t bufferFrames, std::uint32_t rate);
+
+// The latency (seconds) to ask of a device whose callbacks move
+// `periodFrames` frames at `rate` Hz: two periods; `fallback` (the device's
+// default) when periodFrames or rate is 0.
+double deviceLatency(std::uint32_t periodFrames, std::uint32_t rate, double fallback);
 
 }  // namespace bw::audio

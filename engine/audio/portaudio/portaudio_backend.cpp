@@ -22,8 +22,10 @@ class PortAudioCapture final : public PumpedCaptureStream {
 
   Result open(BoundedWorker& worker, int paIndex, double latency,
               std::uint32_t bufferFrames) {
-    return stream_.open(worker, paIndex, latency, format(),
-                        callbackFrames(bufferFrames, format().nSamplesPerSec),
+    const std::uint32_t rate = format().nSamplesPerSec;
+    const std::uint32_t period = callbackFrames(bufferFrames, rate);
+    return stream_.open(worker, paIndex, deviceLatency(period, rate, latency),
+                        format(), period,
                         true, this, &onSamples, &onFailed);
   }
 
@@ -56,8 +58,11 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
 
   Result open(BoundedWorker& worker, int paIndex, double latency,
               std::uint32_t bufferFrames) {
-    return stream_.open(worker, paIndex, latency, format(),
-                        callbackFrames(bufferFrames, format().nSamplesPerSec),
+    const std::uint32_t rate = format().nSamplesPerSec;
+    const std::uint32_t period = callbackFrames(bufferFrames, rate);
+    keepQueueNear(period);
+    return stream_.open(worker, paIndex, deviceLatency(period, rate, latency),
+                        format(), period,
                         false, this, &onSamples, &onFailed);
   }
 

@@ -23,20 +23,23 @@ TEST(CallbackFrames, DivideTheBlockStayShortAndStillCutTheWakeUps) {
       EXPECT_EQ(block % frames, 0u);
       // Short next to the device latency.
       EXPECT_LE(double(frames) / rate, kLongestPeriodSeconds);
-      // Not needlessly short: the whole block, or at least half the longest
+      // Small blocks get short periods: at most a quarter block.
+      EXPECT_LE(frames, block / 4);
+      // Not needlessly short: a quarter block, or at least half the longest
       // period.
-      EXPECT_TRUE(frames == block || double(frames) / rate > kLongestPeriodSeconds / 2)
+      EXPECT_TRUE(frames == block / 4 || double(frames) / rate > kLongestPeriodSeconds / 2)
           << frames << " frames";
     }
   }
-  EXPECT_EQ(callbackFrames(2048, 48000), 512u);  // the console's blocks: 10.7 ms
+  EXPECT_EQ(callbackFrames(2048, 48000), 256u);  // the console's blocks: 5.3 ms
+  EXPECT_EQ(callbackFrames(512, 48000), 128u);   // the low-latency blocks: 2.7 ms
 }
 
 TEST(CallbackFrames, LeavesTheChoiceToTheLibraryWithoutAUsableDivisor) {
   EXPECT_EQ(callbackFrames(0, 48000), 0u);
   EXPECT_EQ(callbackFrames(2048, 0), 0u);
   EXPECT_EQ(callbackFrames(1000, 48000), 0u);  // 8 frames at most divide it
-  EXPECT_EQ(callbackFrames(3 * 256, 48000), 256u);
+  EXPECT_EQ(callbackFrames(3 * 256, 48000), 128u);
 }
 
 }  // namespace
