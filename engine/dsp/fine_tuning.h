@@ -80,6 +80,7 @@ class FineTuner {
   std::pmr::vector<double> tableRe_, tableIm_;  // exp(-j 2 pi r k / fs)
   std::pmr::vector<double> filterMag_, filterPhase_;  // the moved response
   std::int32_t filterLow_ = 0, filterHigh_ = 0;
+  BandShape filterShape_ = BandShape::Sideband;
   double filterHz_;  // shift the response holds (NaN: none yet)
   double tableHz_;  // residual the table holds (NaN: none yet)
   double step_ = 0.0;  // phase advance a block, radians

@@ -1,0 +1,63 @@
+// Narrow-band FM detection: a phase discriminator (the angle between each
+// baseband sample and the one before, carried across blocks), de-emphasis,
+// the audio band, and a noise squelch. A detector of the chain's mode step
+// (dsp/mode_detector.h); the filter before it passes -highCutHz..+highCutHz
+// around the carrier.
+//
+// Audio: the discriminator's output in Hz of deviation, scaled so that a
+// 1 kHz tone at full deviation (fmDeviationHz, see fmDeviationHz()) comes out
+// at half the format's full scale; then de-emphasis of 6 dB an octave above
+// 300 Hz (a first-order low-pass at 300 Hz, a 530 us time constant, as
+// narrow-band FM practice), a second-order Butterworth high-pass at
+// lowCutHz (sub-audible tones) and a second-order Butterworth low-pass at
+// 3 kHz.
+//
+// Squelch: the discriminator's output in the band above the audio (a
+// band-pass about 5.3 kHz, 4..7 kHz wide at its half-power points, lower at
+// rates below 16000 Hz) grows as the signal sinks into the noise. Its rms
+// deviation over a block, in units of kFmNoiseReferenceHz (what noise alone
+// gives, near 1), is the block's noise level; with fmSquelchLevel > 0 a
+// block whose noise level exceeds fmSquelchLevel is silent. So a small
+// level opens on strong signals only; a level near 1 mutes noise alone.
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/audio_filters.h"
+#include "dsp/chain_format.h"
+#include "dsp/receive_params.h"
+
+namespace bw {
+
+// The rms deviation (Hz) that noise alone puts into the squelch's band: the
+// unit of the squelch's noise level.
+inline constexpr double kFmNoiseReferenceHz = 1000.0;
+
+class FmDetector {
+ public:
+  struct State {
+    double lastRe = 0.0, lastIm = 0.0;  // the previous block's last sample
+    double deemphasis = 0.0;
+    BiquadState highPass, lowPass, noise;
+    double noiseLevel = 0.0;  // the last block's, in kFmNoiseReferenceHz
+    bool operator==(const State&) const = default;
+  };
+
+  // Designs the fixed filters for the rate; another stream drops the
+  // history.
+  void configure(const ChainFormat& format, State& s);
+  static void reset(State& s) { s = State{}; }
+
+  // Replaces re + j im [0..n-1] by the audio in re (sample units), im 0.
+  // p.lowCutHz is the band in use.
+  void process(State& s, const ReceiveParams& p, double* re, double* im,
+               std::int32_t n) const;
+
+ private:
+  ChainFormat format_;
+  Biquad lowPass_, noise_;
+  double deemphasisCoef_ = 1.0;
+  double deemphasisGain1k_ = 1.0;  // its gain at 1 kHz
+};
+
+}  // namespace bw
