@@ -50,7 +50,10 @@ void FmDetector::configure(const ChainFormat& f, State& s) {
 void FmDetector::process(State& s, const ReceiveParams& p, double* re, double* im,
                          std::int32_t n) const {
   const double rate = format_.sampleRate;
-  const double fullScale = std::ldexp(1.0, format_.bitsPerSample - 1) - 1.0;
+  // The chain's value that plays at full scale: 24-bit output carries
+  // 16-bit values (pcm::playbackSample).
+  const double fullScale =
+      format_.bitsPerSample == 24 ? 32767.0 : std::ldexp(1.0, format_.bitsPerSample - 1) - 1.0;
   const double toHz = rate / (2.0 * kPi);
   const double scale =
       toHz / fmDeviationHz(p.modes) * 0.5 * fullScale / deemphasisGain1k_;
@@ -70,7 +73,7 @@ void FmDetector::process(State& s, const ReceiveParams& p, double* re, double* i
     re[k] = t.lowPass.step(lowPass_, t.highPass.step(highPass, t.deemphasis)) * scale;
     im[k] = 0.0;
   }
-  t.noiseLevel = std::sqrt(noisePower / n) * toHz / kFmNoiseReferenceHz;
+  t.noiseLevel = std::sqrt(noisePower / n) * toHz / (kFmNoiseReference * std::max(p.highCutHz, SDR_MIN_CUT_HZ));
   if (p.modes.fmSquelchLevel > 0.0 && t.noiseLevel > p.modes.fmSquelchLevel) {
     std::fill_n(re, n, 0.0);
   }

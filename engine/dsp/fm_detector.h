@@ -15,10 +15,12 @@
 // Squelch: the discriminator's output in the band above the audio (a
 // band-pass about 5.3 kHz, 4..7 kHz wide at its half-power points, lower at
 // rates below 16000 Hz) grows as the signal sinks into the noise. Its rms
-// deviation over a block, in units of kFmNoiseReferenceHz (what noise alone
-// gives, near 1), is the block's noise level; with fmSquelchLevel > 0 a
-// block whose noise level exceeds fmSquelchLevel is silent. So a small
-// level opens on strong signals only; a level near 1 mutes noise alone.
+// deviation over a block, in units of kFmNoiseReference x highCutHz (what
+// noise alone gives in the passband in use), is the block's noise level:
+// about 1 for noise alone, 0.15 for a carrier 16 dB above the noise in a
+// passband of +-8 kHz, 0 for a clean one. With fmSquelchLevel > 0 a block whose
+// noise level exceeds fmSquelchLevel is silent: a small level opens on
+// strong signals only, a level near 1 mutes noise alone.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +31,10 @@
 
 namespace bw {
 
-// The rms deviation (Hz) that noise alone puts into the squelch's band: the
-// unit of the squelch's noise level.
-inline constexpr double kFmNoiseReferenceHz = 1000.0;
+// The rms deviation that noise alone puts into the squelch's band, as a
+// fraction of the passband's high edge (measured at 48000 Hz with edges of
+// 5500 and 8000 Hz): the unit of the squelch's noise level.
+inline constexpr double kFmNoiseReference = 0.39;
 
 class FmDetector {
  public:
@@ -39,7 +42,7 @@ class FmDetector {
     double lastRe = 0.0, lastIm = 0.0;  // the previous block's last sample
     double deemphasis = 0.0;
     BiquadState highPass, lowPass, noise;
-    double noiseLevel = 0.0;  // the last block's, in kFmNoiseReferenceHz
+    double noiseLevel = 0.0;  // the last block's (see above)
     bool operator==(const State&) const = default;
   };
 
