@@ -121,11 +121,11 @@ TEST(ReceiveModes, AmGivesTheModulationWithoutTheCarrier) {
 }
 
 // A 1 kHz tone at `deviation` Hz on a carrier at 2003 Hz (amplitude 0 for
-// none) in complex white noise of rms 0.1 kFull a component.
-Signal fmSignal(double amplitude, double deviation) {
+// none) in complex white noise of rms `noise` kFull a component.
+Signal fmSignal(double amplitude, double deviation, double noiseRms) {
   auto rng = std::make_shared<std::mt19937>(5);
   return [=](std::int64_t k) {
-    std::normal_distribution<double> noise(0.0, 0.1 * kFull);
+    std::normal_distribution<double> noise(0.0, noiseRms * kFull);
     const double phase = kTwoPi * 2003.0 * k / kRate +
                          deviation / 1000.0 * std::sin(kTwoPi * 1000.0 * k / kRate);
     return std::polar(amplitude, phase) + Complex(noise(*rng), noise(*rng));
@@ -135,23 +135,26 @@ Signal fmSignal(double amplitude, double deviation) {
 TEST(ReceiveModes, FmSinadFollowsTheDeviationAndTheSquelchMutesNoise) {
   struct Case {
     std::int32_t deviation;
-    double minSinadDb;
+    double noise, minSinadDb;
   };
-  for (const Case c : {Case{2500, 25.0}, Case{5000, 30.0}}) {
+  // The carrier 17 dB above the noise in the passband of 2.5 kHz deviation
+  // (+-5.5 kHz), 16 dB in that of 5 kHz (+-8 kHz); and nearly clean.
+  for (const Case c : {Case{2500, 0.1, 25.0}, Case{5000, 0.1, 30.0},
+                       Case{2500, 1e-4, 50.0}, Case{5000, 1e-4, 50.0}}) {
     ReceiveParams p = modeBlock(SDR_MODE_FM, 2003, 300, c.deviation + 3000);
     p.modes.fmDeviationHz = c.deviation;
-    const std::vector<double> y = play(p, fmSignal(0.5 * kFull, c.deviation));
+    const std::vector<double> y = play(p, fmSignal(0.5 * kFull, c.deviation, c.noise));
     const double sinad = -residualDb(y, 1000.0);
     const double level = std::abs(tone(y, 1000.0, 0, y.size())) / (0.5 * 0x1p31);
-    std::printf("[figure] FM deviation %d: SINAD %.1f dB, level %.2f of half scale\n",
-                c.deviation, sinad, level);
+    std::printf("[figure] FM deviation %d noise %g: SINAD %.1f dB, level %.2f of half scale\n",
+                c.deviation, c.noise, sinad, level);
     EXPECT_GT(sinad, c.minSinadDb) << c.deviation;
     EXPECT_NEAR(level, 1.0, 0.1) << c.deviation;
 
     p.modes.fmSquelchLevel = 0.5;
     double noiseOnly = 0.0, signal = 0.0;
-    for (double x : play(p, fmSignal(0.0, c.deviation))) noiseOnly += x * x;
-    for (double x : play(p, fmSignal(0.5 * kFull, c.deviation))) signal += x * x;
+    for (double x : play(p, fmSignal(0.0, c.deviation, c.noise))) noiseOnly += x * x;
+    for (double x : play(p, fmSignal(0.5 * kFull, c.deviation, c.noise))) signal += x * x;
     EXPECT_EQ(noiseOnly, 0.0) << c.deviation;
     EXPECT_GT(signal, 0.0) << c.deviation;
   }
