@@ -47,23 +47,28 @@ struct Biquad {
   }
 };
 
-// The two values a section carries from sample to sample (transposed direct
-// form II), and so from block to block.
+// What a section carries from sample to sample (direct form I: the last two
+// inputs and outputs), and so from block to block. The output's own terms
+// come last, so that a sample waits on the one before for one multiply and
+// one add only.
 struct BiquadState {
-  double z1 = 0.0, z2 = 0.0;
+  double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
   bool operator==(const BiquadState&) const = default;
 
   double step(const Biquad& f, double x) {
-    const double y = f.b0 * x + z1;
-    z1 = f.b1 * x - f.a1 * y + z2;
-    z2 = f.b2 * x - f.a2 * y;
+    const double y = (f.b0 * x + f.b1 * x1 + f.b2 * x2 - f.a2 * y2) - f.a1 * y1;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
     return y;
   }
   // Called once a block: a section left ringing down on silence would
   // otherwise reach subnormal values, which are slow on every x86.
   void flushTiny() {
-    if (std::abs(z1) < 1e-200) z1 = 0.0;
-    if (std::abs(z2) < 1e-200) z2 = 0.0;
+    for (double* v : {&x1, &x2, &y1, &y2}) {
+      if (std::abs(*v) < 1e-200) *v = 0.0;
+    }
   }
 };
 

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 
 #include "dsp/am_detector.h"
 #include "dsp/chain_format.h"
@@ -40,6 +41,9 @@ class CwDetector {
 
 class ModeDetector {
  public:
+  // Detectors' scratch comes from heap, in configure.
+  explicit ModeDetector(std::pmr::memory_resource* heap) : fm_(heap) {}
+
   struct State {
     CwDetector::State cw;
     AmDetector::State am;

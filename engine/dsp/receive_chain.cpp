@@ -46,7 +46,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       time_(heap), processed_(heap), freq_(heap),
       mag_(kInitialLength, heap), phase_(kInitialLength, heap),
       rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
-      iqBalance_(heap), fineTuner_(heap), carried_(heap) {
+      iqBalance_(heap), fineTuner_(heap), detector_(heap), carried_(heap) {
   time_.resize(1);
   processed_.resize(1);
   freq_.resize(1);
