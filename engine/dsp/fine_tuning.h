@@ -58,8 +58,8 @@ class FineTuner {
   // (ShiftEarly) and a band designed, that response moved up by the
   // residual: the taps turned by exp(j 2 pi shiftHz (k - centre) /
   // sampleRate) about their centre, so the delay and the phase at the
-  // passband stay those of the unmoved filter. Designed anew when the band
-  // or the shift changes, on `scratch` with `transform` (M points).
+  // passband stay those of the unmoved filter. Designed anew (in the band's
+  // shape, designBand) when the band, its shape or the shift changes, on `scratch` with `transform` (M points).
   Response filter(const ReceiveParams& p, const BandFilter::State& band,
                   const DesignScratch& scratch, const nsp::FftTransform& transform,
                   const PrimitiveEntries& nsp);
