@@ -11,6 +11,11 @@
 // extension on (exact tuning of the off-grid 1000 Hz offset, DC removal, and
 // whatever else SDR_EXT_ALL holds), timed in turn with the block without
 // them; x_plain = time with / time without, best of nine rounds each.
+//
+// BM_processBlockMode/k/s/mode: the same block as a version-2 block in
+// receive mode `mode` (1 CW, 2 CW reversed, 3 AM, 7 FM with its squelch on)
+// with the mode's default passband, timed in turn with the block of version
+// 1 (x_plain, as above).
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
@@ -83,9 +88,13 @@ constexpr bw::nsp::KernelSet kSets[] = {bw::nsp::KernelSet::Sse2,
                                         bw::nsp::KernelSet::Avx512};
 
 // Runs the console's block at the state's order and kernel set; with
-// `extensions` non-zero it times the block with that extension word and,
-// in alternating rounds, without it (x_plain), else against the FFT floor.
-void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
+// `extensions` non-zero or a receive mode (mode >= 0: a version-2 block) it
+// times the block with that extension word or mode and, in alternating
+// rounds, the block of version 1 without them (x_plain), else against the
+// FFT floor.
+void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions,
+                       int mode = -1) {
+  const bool compare = extensions != 0 || mode >= 0;
   const int order = static_cast<int>(state.range(0));
   const bw::nsp::KernelSet set = kSets[state.range(1)];
   const bw::nsp::KernelSet saved = bw::nsp::activeKernelSet();
@@ -101,14 +110,27 @@ void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
     bw::nsp::useKernelSet(saved);
     return;
   }
-  std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
+  std::uint8_t block[SDR_PARAM_BLOCK_V2_BYTES];
   bw::ReceiveParams p = bw::consoleParams();
   p.tuneOffsetHz = 1000;
   std::uint8_t plainBlock[SDR_PARAM_BLOCK_BYTES];
   bw::encodeParams(p, plainBlock);
   p.extensions = extensions;
-  bw::encodeParams(p, block);
-  bw::setNewParam(block);
+  if (mode >= 0) {
+    p.version = SDR_PARAM_VERSION_MODES;
+    p.modes.mode = static_cast<std::uint8_t>(mode);
+    p.modes.fmSquelchLevel = 0.5;
+    sdrModePassband(p.modes.mode, 0, 0, &p.lowCutHz, &p.highCutHz);
+    bw::encodeParamsV2(p, block);
+  } else {
+    bw::encodeParams(p, block);
+  }
+  if (bw::setNewParam(block) != SDR_OK) {
+    state.SkipWithError("parameter block refused");
+    bw::engineDetach();
+    bw::nsp::useKernelSet(saved);
+    return;
+  }
 
   // Eight blocks of two tones (+1500 Hz, -3200 Hz) in noise, cycled.
   const int n = 1 << order;
@@ -141,7 +163,7 @@ void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
     b = (b + 1) % blocks;
   };
   double blockNs = 1e300, otherNs = 1e300;
-  if (extensions != 0) {
+  if (compare) {
     for (int round = 0; round < 9; ++round) {
       bw::setNewParam(block);
       blockNs = std::min(blockNs, roundNanoseconds(reps, runBlocks));
@@ -158,7 +180,7 @@ void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
   bw::engineDetach();
   bw::nsp::useKernelSet(saved);
   state.counters["block_ns"] = blockNs;
-  if (extensions != 0) {
+  if (compare) {
     state.counters["plain_ns"] = otherNs;
     state.counters["x_plain"] = blockNs / otherNs;
   } else {
@@ -171,11 +193,19 @@ void BM_processBlock(benchmark::State& state) { runBlockBenchmark(state, 0); }
 void BM_processBlockExtensions(benchmark::State& state) {
   runBlockBenchmark(state, SDR_EXT_ALL);
 }
+void BM_processBlockMode(benchmark::State& state) {
+  runBlockBenchmark(state, 0, static_cast<int>(state.range(2)));
+}
 BENCHMARK(BM_processBlock)
     ->ArgsProduct({{8, 10, 11, 13, 16}, {0, 1, 2}})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_processBlockExtensions)
     ->ArgsProduct({{11}, {0, 1, 2}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_processBlockMode)
+    ->ArgsProduct({{11},
+                   {0, 1, 2},
+                   {SDR_MODE_CW, SDR_MODE_CW_REVERSED, SDR_MODE_AM, SDR_MODE_FM}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "brackwell/param_block.h"
+#include "dsp/steep_filter_design.h"
 
 namespace bw {
 
@@ -45,6 +46,17 @@ void designFilter(const FilterArrays& a, std::int32_t n,
   nsp.nspdbrCartToPolar(a.respRe, a.respIm, a.mag, a.phase, m);
 }
 
+void designBand(BandShape shape, const FilterArrays& a, std::int32_t n,
+                const nsp::FftTransform& transform, std::int32_t sampleRate,
+                std::int32_t low, std::int32_t high, const PrimitiveEntries& nsp) {
+  if (shape == BandShape::Sideband) {
+    designFilter(a, n, transform, sampleRate, low, high, nsp);
+  } else {
+    designSteepFilter(a, n, transform, sampleRate, low, high,
+                      shape == BandShape::LowPass, nsp);
+  }
+}
+
 void BandFilter::configure(const ChainFormat& f, State& s) {
   const auto m = std::size_t{2} << f.order;
   s.mag.resize(m, 0.0);
@@ -57,16 +69,19 @@ void BandFilter::process(State& s, const ReceiveParams& p,
                          const DesignScratch& scratch,
                          const nsp::FftTransform& transform,
                          const PrimitiveEntries& nsp) const {
-  if ((p.lowCutHz == s.low && p.highCutHz == s.high) ||
+  const BandShape shape = bandShapeFor(p.modes.mode);
+  if ((p.lowCutHz == s.low && p.highCutHz == s.high && shape == s.shape) ||
       !(0 < p.lowCutHz && p.lowCutHz < p.highCutHz)) {
     return;
   }
   s.low = p.lowCutHz;
   s.high = p.highCutHz;
-  designFilter({scratch.tapsRe, scratch.tapsIm, scratch.respRe, scratch.respIm,
-                s.mag.data(), s.phase.data()},
-               1 << format_.order, transform, format_.sampleRate, p.lowCutHz,
-               p.highCutHz, nsp);
+  s.shape = shape;
+  designBand(shape,
+             {scratch.tapsRe, scratch.tapsIm, scratch.respRe, scratch.respIm,
+              s.mag.data(), s.phase.data()},
+             1 << format_.order, transform, format_.sampleRate, p.lowCutHz,
+             p.highCutHz, nsp);
 }
 
 }  // namespace bw

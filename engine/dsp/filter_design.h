@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dsp/chain_format.h"
+#include "dsp/receive_mode.h"
 #include "dsp/receive_params.h"
 #include "primitives/fft_transform.h"
 #include "primitives/primitive_entries.h"
@@ -46,6 +47,12 @@ void designFilter(const FilterArrays& a, std::int32_t n,
                   const nsp::FftTransform& transform, std::int32_t sampleRate, std::int32_t low, std::int32_t high,
                   const PrimitiveEntries& nsp);
 
+// Designs the band in the shape a mode uses: designFilter for Sideband,
+// designSteepFilter (dsp/steep_filter_design.h) for the others.
+void designBand(BandShape shape, const FilterArrays& a, std::int32_t n,
+                const nsp::FftTransform& transform, std::int32_t sampleRate,
+                std::int32_t low, std::int32_t high, const PrimitiveEntries& nsp);
+
 // The band filter: designs the response for the band the parameters ask for
 // and keeps it from block to block. A stage of the receive chain (the shape
 // is described in dsp/receive_chain.h).
@@ -55,6 +62,7 @@ class BandFilter {
     explicit State(std::pmr::memory_resource* heap = std::pmr::get_default_resource())
         : mag(2, 0.0, heap), phase(2, 0.0, heap) {}
     std::int32_t low = 0, high = 0;        // the band designed (Hz); 0: none
+    BandShape shape = BandShape::Sideband;  // the shape it was designed in
     std::pmr::vector<double> mag, phase;  // its response, M values each
     bool operator==(const State&) const = default;
   };
@@ -65,8 +73,8 @@ class BandFilter {
   void configure(const ChainFormat& format, State& s);
   static void reset(State& s) { s.low = s.high = 0; }
 
-  // Designs the band p.lowCutHz..p.highCutHz when it is not the one in use
-  // and 0 < low < high (else the band in use stays). `transform` is planned
+  // Designs the band p.lowCutHz..p.highCutHz in the shape of p's mode when
+  // band or shape is not the one in use and 0 < low < high (else the band in use stays). `transform` is planned
   // for M points.
   void process(State& s, const ReceiveParams& p, const DesignScratch& scratch,
                const nsp::FftTransform& transform, const PrimitiveEntries& nsp) const;

@@ -57,13 +57,16 @@ FineTuner::Response FineTuner::filter(const ReceiveParams& p,
     return {band.mag.data(), band.phase.data()};
   }
   const std::int32_t low = band.low, high = band.high;
-  if (low != filterLow_ || high != filterHigh_ || shiftHz != filterHz_) {
+  if (low != filterLow_ || high != filterHigh_ || band.shape != filterShape_ ||
+      shiftHz != filterHz_) {
     const std::int32_t m = 2 * n_;
-    designFilter({scratch.tapsRe, scratch.tapsIm, scratch.respRe,
-                  scratch.respIm, filterMag_.data(), filterPhase_.data()},
-                 n_, transform, rate_, low, high, nsp);
+    designBand(band.shape,
+               {scratch.tapsRe, scratch.tapsIm, scratch.respRe, scratch.respIm,
+                filterMag_.data(), filterPhase_.data()},
+               n_, transform, rate_, low, high, nsp);
     filterLow_ = low;
     filterHigh_ = high;
+    filterShape_ = band.shape;
     filterHz_ = shiftHz;
     // A band the design skips (left empty at the highest edges) leaves the
     // taps zero and, as for the chain's own filter, the previous response.

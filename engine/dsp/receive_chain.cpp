@@ -9,6 +9,7 @@
 #include "dsp/filter_design.h"
 #include "dsp/pcm.h"
 #include "dsp/playable_block.h"
+#include "dsp/receive_mode.h"
 #include "dsp/spectral_steps.h"
 #include "primitives/chain_helpers.h"
 #include "primitives/pcm_codec.h"
@@ -45,7 +46,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       time_(heap), processed_(heap), freq_(heap),
       mag_(kInitialLength, heap), phase_(kInitialLength, heap),
       rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
-      iqBalance_(heap), fineTuner_(heap), carried_(heap) {
+      iqBalance_(heap), fineTuner_(heap), detector_(heap), carried_(heap) {
   time_.resize(1);
   processed_.resize(1);
   freq_.resize(1);
@@ -97,6 +98,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   iqBalance_.configure(f, s.iqBalance);
   fineTuner_.configure(f, s.tuning);
   tails_.configure(f, s.tails);
+  detector_.configure(f, s.detector);
   agc_.configure(f, s.agc);
   s.format = f;
   return true;
@@ -141,8 +143,9 @@ void ReceiveChain::process(const ReceiveParams& params,
 
   // The block's own copy: its values stay as they are through the block
   // whatever happens to the caller's, and stay in registers across the calls
-  // through the primitive table.
-  const ReceiveParams p = params;
+  // through the primitive table. A receive mode sets the tuning, sideband
+  // and band its spectral part runs on.
+  const ReceiveParams p = modeParams(params);
 
   if (p.flags == 0) {  // pass-through, in whole 4-byte units
     std::memcpy(output, input, static_cast<std::size_t>(bufferBytes_ / 4) * 4);
@@ -207,6 +210,7 @@ void ReceiveChain::process(const ReceiveParams& params,
   double* freqIm = freq_.im();
   tails_.process(s.tails, p, freqRe, freqIm, nsp);
   fineTuner_.process(s.tuning, p, freqRe, freqIm);
+  detector_.process(s.detector, p, s.filter, freqRe, freqIm, n);
 
   // Envelope and phase of the N output samples; mag[N..M-1] keeps the
   // processed spectrum of bins N..M-1.
@@ -230,7 +234,7 @@ void ReceiveChain::process(const ReceiveParams& params,
   std::int32_t* outLeft = outLeft_.data();
   std::int32_t* outRight = outRight_.data();
   nsp::roundToInt32(freqRe, outLeft, n);
-  if (p.flags & SDR_FLAG_MONO_OUTPUT) {
+  if ((p.flags & SDR_FLAG_MONO_OUTPUT) || isDetectedMode(p.modes.mode)) {
     std::copy(outLeft, outLeft + n, outRight);
   } else {
     nsp::roundToInt32(freqIm, outRight, n);

@@ -36,6 +36,7 @@
 #include "dsp/filter_design.h"
 #include "dsp/fine_tuning.h"
 #include "dsp/iq_balance.h"
+#include "dsp/mode_detector.h"
 #include "dsp/overlap_tails.h"
 #include "dsp/receive_params.h"
 #include "dsp/split_buffer.h"
@@ -73,7 +74,8 @@ class ReceiveChain {
 
   // Processes one block with the parameters `params`; input and output are
   // bufferBytes() bytes of PCM in the configured format. Flags 0 copies the
-  // input through; a block that is not playable (playable_block.h) gives
+  // input through; a mode other than SIDEBAND (receive_mode.h) plays its
+  // detector's audio on both channels; a block that is not playable (playable_block.h) gives
   // silence and leaves the chain's state as it was; a new filter band is
   // designed only for 0 < lowCutHz < highCutHz (else the band in use stays).
   void process(const ReceiveParams& params, const std::uint8_t* input,
@@ -95,6 +97,7 @@ class ReceiveChain {
     IqBalance::State iqBalance;
     FineTuner::State tuning;
     OverlapTails::State tails;
+    ModeDetector::State detector;
     Agc::State agc;
     bool operator==(const CarriedState&) const = default;
   };
@@ -151,6 +154,7 @@ class ReceiveChain {
   IqBalance iqBalance_;
   FineTuner fineTuner_;
   OverlapTails tails_;
+  ModeDetector detector_;
   Agc agc_;
 
   CarriedState carried_;
