@@ -1,0 +1,214 @@
+#include "dsp/sam_detector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace bw {
+
+namespace {
+constexpr double kPi = std::numbers::pi;
+constexpr double kMinUpdateRateHz = 2000.0;  // loop updates a second, at least
+constexpr std::int32_t kMaxRun = 32;
+constexpr double kDamping = 0.707;
+constexpr double kCarrierHz = 50.0;       // the carrier phasor's low-pass corner
+constexpr double kLevelSeconds = 0.05;    // the carrier level's time constant
+constexpr double kLockSeconds = 0.03;     // the lock quality's time constant
+constexpr double kAidSeconds = 0.025;     // the frequency aid's time constant
+constexpr double kLockOn = 0.9, kLockOff = 0.5;  // lock quality's hysteresis
+// Hunting ends when the wide aid's smoothed offset stays below kSettledHz
+// (and not before kSettleSeconds, the smoothing's own start); narrowing that
+// finds no lock in kNarrowingSeconds hunts again.
+constexpr double kSettledHz = 25.0;
+constexpr double kSettleSeconds = 0.03;
+constexpr double kNarrowingSeconds = 0.3;
+// The carrier level never counts below this share of the signal's RMS, so
+// that a loop hunting for an absent carrier keeps a bounded gain.
+constexpr double kLevelFloor = 0.01;
+constexpr double kFlushLevel = 1e-20;
+
+// The Hilbert pair: two chains of allpass sections in z^-2 whose outputs,
+// the first delayed by one sample, differ in phase by 90 degrees within
+// 0.7 degrees from 0.0005 to 0.4995 of the sample rate (a published
+// polyphase IIR design). Each coefficient is the square of a pole radius.
+constexpr double kPairCoefficients[2][kSamAllpassSections] = {
+    {0.6923878 * 0.6923878, 0.9360654322959 * 0.9360654322959,
+     0.9882295226860 * 0.9882295226860, 0.9987488452737 * 0.9987488452737},
+    {0.4021921162426 * 0.4021921162426, 0.8561710882420 * 0.8561710882420,
+     0.9722909545651 * 0.9722909545651, 0.9952884791278 * 0.9952884791278}};
+
+double allpassChain(double (&h)[kSamAllpassSections][4],
+                    const double (&c)[kSamAllpassSections], double x) {
+  for (int k = 0; k < kSamAllpassSections; ++k) {
+    double* s = h[k];
+    const double y = c[k] * (x + s[3]) - s[1];
+    s[1] = s[0];
+    s[0] = x;
+    s[3] = s[2];
+    s[2] = y;
+    x = y;
+  }
+  return x;
+}
+
+double flushed(double v) { return std::fabs(v) < kFlushLevel ? 0.0 : v; }
+
+double smoothing(double seconds, double updateSeconds) {
+  return -std::expm1(-updateSeconds / seconds);
+}
+}  // namespace
+
+void SamDetector::configure(const ChainFormat& f, State& s) {
+  const double rate = f.sampleRate;
+  run_ = 4;
+  while (run_ < kMaxRun && rate / (2.0 * run_) >= kMinUpdateRateHz) run_ *= 2;
+  const double update = run_ / rate;  // seconds an update
+  const double wnT = 2.0 * kPi * kSamLoopHz * update;
+  proportional_ = 2.0 * kDamping * wnT;
+  integral_ = wnT * wnT / run_;
+  frequencyAid_ = smoothing(kAidSeconds, update);
+  carrierSmoothing_ = -std::expm1(-2.0 * kPi * kCarrierHz * update);
+  levelSmoothing_ = smoothing(kLevelSeconds, update);
+  lockSmoothing_ = smoothing(kLockSeconds, update);
+  maxFrequency_ = 2.0 * kPi * kSamPullInHz / rate;
+  settledOffset_ = 2.0 * kPi * kSettledHz / rate;
+  settleSamples_ = static_cast<std::int64_t>(kSettleSeconds * rate);
+  narrowingSamples_ = static_cast<std::int64_t>(kNarrowingSeconds * rate);
+  cornerHz_ = -1.0;
+  if (isNewStream(format_, f)) reset(s);
+  format_ = f;
+}
+
+void SamDetector::advanceStage(State& s, std::int32_t length) const {
+  s.stageSamples += length;
+  std::uint8_t next = s.stage;
+  switch (s.stage) {
+    case State::kHunting:
+      if (std::fabs(s.wideOffset) < settledOffset_ && s.stageSamples >= settleSamples_) {
+        next = State::kNarrowing;
+      }
+      break;
+    case State::kNarrowing:
+      if (s.lockQuality > kLockOn) next = State::kLocked;
+      else if (s.stageSamples >= narrowingSamples_) next = State::kHunting;
+      break;
+    default:
+      if (s.lockQuality < kLockOff) next = State::kNarrowing;
+      break;
+  }
+  if (next != s.stage) {
+    s.stage = next;
+    s.stageSamples = 0;
+  }
+}
+
+void SamDetector::designHighpass(double cornerHz) {
+  // Second-order Butterworth high-pass by the bilinear transform.
+  const double w = 2.0 * kPi * cornerHz / format_.sampleRate;
+  const double alpha = std::sin(w) / (2.0 * std::numbers::sqrt2 / 2.0);
+  const double c = std::cos(w);
+  const double a0 = 1.0 + alpha;
+  hb_[0] = (1.0 + c) / 2.0 / a0;
+  hb_[1] = -(1.0 + c) / a0;
+  hb_[2] = hb_[0];
+  ha_[0] = -2.0 * c / a0;
+  ha_[1] = (1.0 - alpha) / a0;
+  cornerHz_ = cornerHz;
+}
+
+void SamDetector::process(State& s, const ReceiveParams& p, double* re,
+                          double* im, std::int32_t n) {
+  if (n <= 0 || format_.sampleRate <= 0) return;
+
+  // De-rotate by the NCO, a run at a time, and steer the NCO by the run.
+  for (std::int32_t start = 0; start < n; start += run_) {
+    const std::int32_t length = std::min(run_, n - start);
+    double pr = std::cos(s.phase), pi = -std::sin(s.phase);
+    const double rr = std::cos(s.frequency), ri = -std::sin(s.frequency);
+    double sumRe = 0.0, sumIm = 0.0, power = 0.0, dot = 0.0, cross = 0.0;
+    double lastRe = 0.0, lastIm = 0.0;
+    for (std::int32_t k = start; k < start + length; ++k) {
+      const double zr = re[k] * pr - im[k] * pi;
+      const double zi = re[k] * pi + im[k] * pr;
+      re[k] = zr;
+      im[k] = zi;
+      sumRe += zr;
+      sumIm += zi;
+      power += zr * zr + zi * zi;
+      dot += zr * lastRe + zi * lastIm;  // the first pair's last is 0
+      cross += zi * lastRe - zr * lastIm;
+      lastRe = zr;
+      lastIm = zi;
+      const double t = pr * rr - pi * ri;
+      pi = pr * ri + pi * rr;
+      pr = t;
+    }
+    const double previousRe = s.carrierRe, previousIm = s.carrierIm;
+    s.carrierRe += carrierSmoothing_ * (sumRe / length - s.carrierRe);
+    s.carrierIm += carrierSmoothing_ * (sumIm / length - s.carrierIm);
+    s.power += levelSmoothing_ * (power / length - s.power);
+    const double carrier = std::hypot(s.carrierRe, s.carrierIm);
+    s.carrierLevel += levelSmoothing_ * (carrier - s.carrierLevel);
+    const double level = std::max(s.carrierLevel, kLevelFloor * std::sqrt(s.power));
+    const double error = level > 0.0 ? std::clamp(s.carrierIm / level, -1.0, 1.0) : 0.0;
+
+    // The narrow aid: the carrier phasor's turn since the last update.
+    const double turn = std::atan2(s.carrierIm * previousRe - s.carrierRe * previousIm,
+                                   s.carrierRe * previousRe + s.carrierIm * previousIm);
+    const double quality = carrier > 0.0 ? s.carrierRe / carrier : 0.0;
+    s.lockQuality += lockSmoothing_ * (quality - s.lockQuality);
+    const double wide = dot != 0.0 || cross != 0.0 ? std::atan2(cross, dot) : 0.0;
+    s.wideOffset += lockSmoothing_ * (wide - s.wideOffset);
+    advanceStage(s, length);
+
+    s.phase += length * s.frequency + proportional_ * error;
+    s.phase = std::remainder(s.phase, 2.0 * kPi);
+    double frequency = s.frequency + integral_ * error;
+    if (s.stage == State::kHunting) frequency += frequencyAid_ * wide;
+    if (s.stage == State::kNarrowing) frequency += frequencyAid_ * turn / length;
+    s.frequency = std::clamp(frequency, -maxFrequency_, maxFrequency_);
+  }
+
+  // One sideband: I -/+ H(Q), the Hilbert transform of Q being the second
+  // path's output against the first's delayed one.
+  const std::uint8_t mode = p.modes.mode;
+  if (mode == SDR_MODE_SAM_UPPER || mode == SDR_MODE_SAM_LOWER) {
+    const double sign = mode == SDR_MODE_SAM_UPPER ? 1.0 : -1.0;
+    for (std::int32_t k = 0; k < n; ++k) {
+      const double a = allpassChain(s.allpass[0], kPairCoefficients[0], re[k]);
+      const double b = allpassChain(s.allpass[1], kPairCoefficients[1], im[k]);
+      re[k] = s.pathDelay + sign * b;
+      s.pathDelay = a;
+    }
+  }
+
+  // The carrier's level and the audio below the low cut go.
+  const double corner = std::clamp(static_cast<double>(p.lowCutHz), kSamMinCornerHz,
+                                   0.25 * format_.sampleRate);
+  if (corner != cornerHz_) designHighpass(corner);
+  double x1 = s.highpass[0], x2 = s.highpass[1], y1 = s.highpass[2], y2 = s.highpass[3];
+  for (std::int32_t k = 0; k < n; ++k) {
+    const double x = re[k];
+    const double y = hb_[0] * x + hb_[1] * x1 + hb_[2] * x2 - ha_[0] * y1 - ha_[1] * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    re[k] = y;
+    im[k] = 0.0;
+  }
+  s.highpass[0] = flushed(x1);
+  s.highpass[1] = flushed(x2);
+  s.highpass[2] = flushed(y1);
+  s.highpass[3] = flushed(y2);
+  for (auto& path : s.allpass) {
+    for (auto& section : path) {
+      for (double& v : section) v = flushed(v);
+    }
+  }
+  s.pathDelay = flushed(s.pathDelay);
+  s.carrierRe = flushed(s.carrierRe);
+  s.carrierIm = flushed(s.carrierIm);
+}
+
+}  // namespace bw
