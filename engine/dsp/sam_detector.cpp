@@ -26,6 +26,9 @@ constexpr double kNarrowingSeconds = 0.3;
 // that a loop hunting for an absent carrier keeps a bounded gain.
 constexpr double kLevelFloor = 0.01;
 constexpr double kFlushLevel = 1e-20;
+// Below this turn (radians) the series for the step's turn is exact to
+// double precision.
+constexpr double kSmallTurn = 1e-3;
 
 // The Hilbert pair: two chains of allpass sections in z^-2 whose outputs,
 // the first delayed by one sample, differ in phase by 90 degrees within
@@ -37,18 +40,26 @@ constexpr double kPairCoefficients[2][kSamAllpassSections] = {
     {0.4021921162426 * 0.4021921162426, 0.8561710882420 * 0.8561710882420,
      0.9722909545651 * 0.9722909545651, 0.9952884791278 * 0.9952884791278}};
 
-double allpassChain(double (&h)[kSamAllpassSections][4],
-                    const double (&c)[kSamAllpassSections], double x) {
-  for (int k = 0; k < kSamAllpassSections; ++k) {
-    double* s = h[k];
-    const double y = c[k] * (x + s[3]) - s[1];
-    s[1] = s[0];
-    s[0] = x;
-    s[3] = s[2];
-    s[2] = y;
-    x = y;
+// Runs one path of the Hilbert pair over x[0..n-1] in place. The history
+// is kept in locals for the loop (the sections' inputs are the previous
+// sections' outputs, so only the chain's input and each output need it).
+void allpassPath(double (&h)[kSamAllpassSections + 1][2],
+                 const double (&c)[kSamAllpassSections], double* x, std::int32_t n) {
+  double h1[kSamAllpassSections + 1], h2[kSamAllpassSections + 1];
+  for (int j = 0; j <= kSamAllpassSections; ++j) h1[j] = h[j][0], h2[j] = h[j][1];
+  for (std::int32_t k = 0; k < n; ++k) {
+    double in = x[k];
+    for (int j = 0; j < kSamAllpassSections; ++j) {
+      const double y = c[j] * (in + h2[j + 1]) - h2[j];
+      h2[j] = h1[j];
+      h1[j] = in;
+      in = y;
+    }
+    h2[kSamAllpassSections] = h1[kSamAllpassSections];
+    h1[kSamAllpassSections] = in;
+    x[k] = in;
   }
-  return x;
+  for (int j = 0; j <= kSamAllpassSections; ++j) h[j][0] = h1[j], h[j][1] = h2[j];
 }
 
 double flushed(double v) { return std::fabs(v) < kFlushLevel ? 0.0 : v; }
@@ -77,6 +88,25 @@ void SamDetector::configure(const ChainFormat& f, State& s) {
   cornerHz_ = -1.0;
   if (isNewStream(format_, f)) reset(s);
   format_ = f;
+}
+
+// Turns the NCO's step exp(-j frequency) by -delta radians: a locked loop's
+// corrections are tiny, so a series stands in for the sine and cosine, and
+// one Newton step keeps the step's magnitude at 1.
+void SamDetector::turnStep(State& s, double delta) {
+  double c, d;
+  if (std::fabs(delta) < kSmallTurn) {
+    c = 1.0 - 0.5 * delta * delta;
+    d = delta * (1.0 - delta * delta / 6.0);
+  } else {
+    c = std::cos(delta);
+    d = std::sin(delta);
+  }
+  const double r = s.step[0] * c + s.step[1] * d;
+  const double i = s.step[1] * c - s.step[0] * d;
+  const double scale = 0.5 * (3.0 - (r * r + i * i));
+  s.step[0] = r * scale;
+  s.step[1] = i * scale;
 }
 
 void SamDetector::advanceStage(State& s, std::int32_t length) const {
@@ -124,7 +154,7 @@ void SamDetector::process(State& s, const ReceiveParams& p, double* re,
   for (std::int32_t start = 0; start < n; start += run_) {
     const std::int32_t length = std::min(run_, n - start);
     double pr = std::cos(s.phase), pi = -std::sin(s.phase);
-    const double rr = std::cos(s.frequency), ri = -std::sin(s.frequency);
+    const double rr = s.step[0], ri = s.step[1];
     double sumRe = 0.0, sumIm = 0.0, power = 0.0, dot = 0.0, cross = 0.0;
     double lastRe = 0.0, lastIm = 0.0;
     for (std::int32_t k = start; k < start + length; ++k) {
@@ -147,26 +177,34 @@ void SamDetector::process(State& s, const ReceiveParams& p, double* re,
     s.carrierRe += carrierSmoothing_ * (sumRe / length - s.carrierRe);
     s.carrierIm += carrierSmoothing_ * (sumIm / length - s.carrierIm);
     s.power += levelSmoothing_ * (power / length - s.power);
-    const double carrier = std::hypot(s.carrierRe, s.carrierIm);
+    const double carrier = std::sqrt(s.carrierRe * s.carrierRe + s.carrierIm * s.carrierIm);
     s.carrierLevel += levelSmoothing_ * (carrier - s.carrierLevel);
     const double level = std::max(s.carrierLevel, kLevelFloor * std::sqrt(s.power));
     const double error = level > 0.0 ? std::clamp(s.carrierIm / level, -1.0, 1.0) : 0.0;
 
-    // The narrow aid: the carrier phasor's turn since the last update.
-    const double turn = std::atan2(s.carrierIm * previousRe - s.carrierRe * previousIm,
-                                   s.carrierRe * previousRe + s.carrierIm * previousIm);
     const double quality = carrier > 0.0 ? s.carrierRe / carrier : 0.0;
     s.lockQuality += lockSmoothing_ * (quality - s.lockQuality);
-    const double wide = dot != 0.0 || cross != 0.0 ? std::atan2(cross, dot) : 0.0;
-    s.wideOffset += lockSmoothing_ * (wide - s.wideOffset);
+    // The aids' arctangents are spent only in the stages that use them.
+    double aid = 0.0;
+    if (s.stage == State::kHunting) {
+      const double wide = dot != 0.0 || cross != 0.0 ? std::atan2(cross, dot) : 0.0;
+      s.wideOffset += lockSmoothing_ * (wide - s.wideOffset);
+      aid = wide;
+    } else if (s.stage == State::kNarrowing) {
+      // The turn of the carrier phasor since the last update.
+      aid = std::atan2(s.carrierIm * previousRe - s.carrierRe * previousIm,
+                       s.carrierRe * previousRe + s.carrierIm * previousIm) / length;
+    }
+    const std::uint8_t stage = s.stage;
     advanceStage(s, length);
+    if (s.stage == State::kHunting && stage != State::kHunting) s.wideOffset = State{}.wideOffset;
 
     s.phase += length * s.frequency + proportional_ * error;
     s.phase = std::remainder(s.phase, 2.0 * kPi);
-    double frequency = s.frequency + integral_ * error;
-    if (s.stage == State::kHunting) frequency += frequencyAid_ * wide;
-    if (s.stage == State::kNarrowing) frequency += frequencyAid_ * turn / length;
-    s.frequency = std::clamp(frequency, -maxFrequency_, maxFrequency_);
+    const double frequency = std::clamp(s.frequency + integral_ * error + frequencyAid_ * aid,
+                                        -maxFrequency_, maxFrequency_);
+    turnStep(s, frequency - s.frequency);
+    s.frequency = frequency;
   }
 
   // One sideband: I -/+ H(Q), the Hilbert transform of Q being the second
@@ -174,12 +212,12 @@ void SamDetector::process(State& s, const ReceiveParams& p, double* re,
   const std::uint8_t mode = p.modes.mode;
   if (mode == SDR_MODE_SAM_UPPER || mode == SDR_MODE_SAM_LOWER) {
     const double sign = mode == SDR_MODE_SAM_UPPER ? 1.0 : -1.0;
-    for (std::int32_t k = 0; k < n; ++k) {
-      const double a = allpassChain(s.allpass[0], kPairCoefficients[0], re[k]);
-      const double b = allpassChain(s.allpass[1], kPairCoefficients[1], im[k]);
-      re[k] = s.pathDelay + sign * b;
-      s.pathDelay = a;
-    }
+    allpassPath(s.allpass[0], kPairCoefficients[0], re, n);
+    allpassPath(s.allpass[1], kPairCoefficients[1], im, n);
+    const double last = re[n - 1];
+    for (std::int32_t k = n - 1; k > 0; --k) re[k] = re[k - 1] + sign * im[k];
+    re[0] = s.pathDelay + sign * im[0];
+    s.pathDelay = last;
   }
 
   // The carrier's level and the audio below the low cut go.

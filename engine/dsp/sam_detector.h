@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <numbers>
 
 #include "dsp/chain_format.h"
 #include "dsp/receive_params.h"
@@ -41,7 +42,7 @@ constexpr double kSamLoopHz = 10.0;
 // parameters ask for none.
 constexpr double kSamMinCornerHz = 20.0;
 
-// One section of a second-order allpass in z^-2 (the Hilbert pair's cell).
+// Sections of second-order allpass in z^-2 in each path of the Hilbert pair.
 constexpr int kSamAllpassSections = 4;
 
 class SamDetector {
@@ -49,18 +50,19 @@ class SamDetector {
   struct State {
     double phase = 0.0;      // NCO phase, radians, [-pi, pi)
     double frequency = 0.0;  // NCO frequency, radians a sample
+    double step[2] = {1.0, 0.0};  // exp(-j frequency): the NCO's turn a sample
     double carrierRe = 0.0, carrierIm = 0.0;  // lowpassed carrier phasor
     double carrierLevel = 0.0;  // slow |carrier|, sample scale
     double power = 0.0;         // slow mean |x|^2
     double lockQuality = 0.0;   // smoothed cos(carrier phase), -1..1
-    double wideOffset = 0.0;    // smoothed wide-aid offset, radians a sample
+    double wideOffset = std::numbers::pi;  // smoothed wide-aid offset, radians a sample
     enum : std::uint8_t { kHunting, kNarrowing, kLocked };
     std::uint8_t stage = kHunting;
     std::int64_t stageSamples = 0;  // samples since the stage began
-    // The Hilbert pair's histories: [path][section][x(n-1), x(n-2), y(n-1), y(n-2)],
-    // path 0 on the in-phase part, 1 on the quadrature part, plus the one
-    // sample of delay path 1 adds.
-    double allpass[2][kSamAllpassSections][4] = {};
+    // The Hilbert pair's histories: [path][signal][n-1, n-2], path 0 on the
+    // in-phase part, 1 on the quadrature part; signal 0 is a path's input,
+    // j its j-th section's output. Plus the one sample of delay path 0 adds.
+    double allpass[2][kSamAllpassSections + 1][2] = {};
     double pathDelay = 0.0;
     double highpass[4] = {};  // x(n-1), x(n-2), y(n-1), y(n-2)
     bool operator==(const State&) const = default;
@@ -82,6 +84,7 @@ class SamDetector {
 
  private:
   void advanceStage(State& s, std::int32_t length) const;
+  static void turnStep(State& s, double delta);
   void designHighpass(double cornerHz);
 
   ChainFormat format_;
