@@ -40,26 +40,40 @@ constexpr double kPairCoefficients[2][kSamAllpassSections] = {
     {0.4021921162426 * 0.4021921162426, 0.8561710882420 * 0.8561710882420,
      0.9722909545651 * 0.9722909545651, 0.9952884791278 * 0.9952884791278}};
 
-// Runs one path of the Hilbert pair over x[0..n-1] in place. The history
-// is kept in locals for the loop (the sections' inputs are the previous
-// sections' outputs, so only the chain's input and each output need it).
-void allpassPath(double (&h)[kSamAllpassSections + 1][2],
-                 const double (&c)[kSamAllpassSections], double* x, std::int32_t n) {
-  double h1[kSamAllpassSections + 1], h2[kSamAllpassSections + 1];
-  for (int j = 0; j <= kSamAllpassSections; ++j) h1[j] = h[j][0], h2[j] = h[j][1];
+// Runs the Hilbert pair's first path over a[0..n-1] and its second over
+// b[0..n-1], in place, side by side in the two lanes of a vector. The
+// history is kept in locals for the loop (a section's input is the previous
+// section's output, so only a path's input and each output need one).
+using Lanes = double __attribute__((vector_size(16)));
+void allpassPair(double (&h)[2][kSamAllpassSections + 1][2], double* a, double* b,
+                 std::int32_t n) {
+  Lanes c[kSamAllpassSections], h1[kSamAllpassSections + 1], h2[kSamAllpassSections + 1];
+  for (int j = 0; j < kSamAllpassSections; ++j) {
+    c[j] = Lanes{kPairCoefficients[0][j], kPairCoefficients[1][j]};
+  }
+  for (int j = 0; j <= kSamAllpassSections; ++j) {
+    h1[j] = Lanes{h[0][j][0], h[1][j][0]};
+    h2[j] = Lanes{h[0][j][1], h[1][j][1]};
+  }
   for (std::int32_t k = 0; k < n; ++k) {
-    double in = x[k];
+    Lanes in{a[k], b[k]};
     for (int j = 0; j < kSamAllpassSections; ++j) {
-      const double y = c[j] * (in + h2[j + 1]) - h2[j];
+      const Lanes y = c[j] * (in + h2[j + 1]) - h2[j];
       h2[j] = h1[j];
       h1[j] = in;
       in = y;
     }
     h2[kSamAllpassSections] = h1[kSamAllpassSections];
     h1[kSamAllpassSections] = in;
-    x[k] = in;
+    a[k] = in[0];
+    b[k] = in[1];
   }
-  for (int j = 0; j <= kSamAllpassSections; ++j) h[j][0] = h1[j], h[j][1] = h2[j];
+  for (int j = 0; j <= kSamAllpassSections; ++j) {
+    for (int path = 0; path < 2; ++path) {
+      h[path][j][0] = h1[j][path];
+      h[path][j][1] = h2[j][path];
+    }
+  }
 }
 
 double flushed(double v) { return std::fabs(v) < kFlushLevel ? 0.0 : v; }
@@ -212,8 +226,7 @@ void SamDetector::process(State& s, const ReceiveParams& p, double* re,
   const std::uint8_t mode = p.modes.mode;
   if (mode == SDR_MODE_SAM_UPPER || mode == SDR_MODE_SAM_LOWER) {
     const double sign = mode == SDR_MODE_SAM_UPPER ? 1.0 : -1.0;
-    allpassPath(s.allpass[0], kPairCoefficients[0], re, n);
-    allpassPath(s.allpass[1], kPairCoefficients[1], im, n);
+    allpassPair(s.allpass, re, im, n);
     const double last = re[n - 1];
     for (std::int32_t k = n - 1; k > 0; --k) re[k] = re[k - 1] + sign * im[k];
     re[0] = s.pathDelay + sign * im[0];
