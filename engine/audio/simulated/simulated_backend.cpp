@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -69,7 +70,9 @@ class SimulatedCapture final : public PumpedCaptureStream {
   SimulatedCapture(const WaveFormat& format, CaptureNotify notify,
                    std::uintptr_t instance)
       : PumpedCaptureStream(format, notify, instance),
-        band_(static_cast<int>(format.nSamplesPerSec)) {}
+        band_(static_cast<int>(format.nSamplesPerSec)) {
+    band_.setComponents(SimulatedBand::componentsFromList(std::getenv(kSimulatedSignalsVariable)));
+  }
   ~SimulatedCapture() override { clock_.stop(); }
 
  protected:

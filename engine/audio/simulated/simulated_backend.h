@@ -3,6 +3,11 @@
 // the stream's format, paced in real time by the steady clock; and one
 // playback device, "Simulated output", which consumes what it is given in
 // real time and keeps the last second of it for tests to read.
+//
+// The capture device renders the default band; the environment variable
+// kSimulatedSignalsVariable, read when a stream opens, adds the signals for
+// trying the receiver's tools (SimulatedBand::componentsFromList: "tools",
+// or any of "am", "impulses", "carrier").
 #pragma once
 
 #include <atomic>
@@ -15,6 +20,7 @@ namespace bw::audio {
 
 inline constexpr char kSimulatedCaptureName[] = "Simulated I/Q band";
 inline constexpr char kSimulatedPlaybackName[] = "Simulated output";
+inline constexpr char kSimulatedSignalsVariable[] = "BW_SIMULATED_SIGNALS";
 
 class SimulatedPlatform final : public AudioPlatform {
  public:

@@ -5,6 +5,7 @@
 #include <numbers>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace bw::audio {
 
@@ -198,7 +199,9 @@ SimulatedBand::SimulatedBand(int sampleRate, std::uint32_t seed)
                 "harmonics of the lowest pitch must reach the top of the band");
   // Bounds of the parts: noise radius <= 8.6 sigma per quadrature (see
   // renderNoise); the sum stays well inside full scale.
-  static_assert(0.1 + 0.0502 + 0.0252 + 8.6 * 0.00071 < 1.0);
+  // The tool signals add the impulses (0.538), the AM broadcast over both
+  // paths (1.95 * 0.0054) and the heterodyne (0.0016).
+  static_assert(0.1 + 0.0502 + 0.0252 + 8.6 * 0.00071 + 0.538 + 0.0105 + 0.0016 < 1.0);
   if (!isSupportedRate(sampleRate)) {
     throw std::invalid_argument("SimulatedBand: sample rate " +
                                 std::to_string(sampleRate) +
@@ -222,9 +225,51 @@ SimulatedBand::SimulatedBand(int sampleRate, std::uint32_t seed)
             150.0, (std::uint64_t{seed} << 8) ^ 0x55u);
   initVoice(lower_, kLowerVoiceCarrierHz, -1.0, kLowerVoicePeakDbfs, 160.0,
             220.0, (std::uint64_t{seed} << 8) ^ 0xAAu);
+  initToolSignals(seed);
   // The two voices start talking at different moments.
   upper_.segmentFrames = std::llround(0.10 * fs);
   lower_.segmentFrames = std::llround(0.45 * fs);
+}
+
+double SimulatedBand::amPeak() {
+  return dbToAmplitude(kAmCarrierDbfs) * (1.0 + kAmModulation);
+}
+
+double SimulatedBand::impulseMagnitude() {
+  return amPeak() * dbToAmplitude(kImpulseOverAmPeakDb);
+}
+
+unsigned SimulatedBand::componentsFromList(const char* list) {
+  unsigned mask = kAllComponents;
+  if (list == nullptr) return mask;
+  const std::string_view text(list);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find_first_of(", ", at), text.size());
+    const std::string_view word = text.substr(at, end - at);
+    if (word == "am") mask |= kAmBroadcast;
+    if (word == "impulses") mask |= kImpulses;
+    if (word == "carrier") mask |= kSteadyCarrier;
+    if (word == "tools") mask |= kToolSignals;
+    at = end + 1;
+  }
+  return mask;
+}
+
+void SimulatedBand::initToolSignals(std::uint32_t seed) {
+  const double fs = sampleRate_;
+  am_.present = kAmCarrierHz + kAmAudioHighHz + kVoiceGuardHz <= fs / 2.0;
+  am_.amplitude = dbToAmplitude(kAmCarrierDbfs);
+  am_.carrierStep = kTwoPi * kAmCarrierHz / fs;
+  for (int k = 0; k < 2; ++k) am_.toneStep[k] = kTwoPi * kAmToneHz[k] / fs;
+  am_.fadeStep = kTwoPi / (kAmFadeSeconds * fs);
+  am_.delay = std::clamp(static_cast<int>(std::lround(fs / kAmNotchSpacingHz)), 1,
+                         kMaxAmDelay);
+  am_.steadyAmplitude = dbToAmplitude(kSteadyCarrierDbfs);
+  am_.steadyStep = kTwoPi * kSteadyCarrierHz / fs;
+  impulseRandom_.state = mixSeed((std::uint64_t{seed} << 8) ^ 0x33u);
+  impulsePeriod_ = fs / kImpulsesPerSecond;
+  framesToImpulse_ = std::llround(impulsePeriod_ * impulseRandom_.uniform());
 }
 
 void SimulatedBand::initVoice(Voice& v, double carrierHz, double side,
@@ -260,6 +305,7 @@ void SimulatedBand::render(double* i, double* q, int frames) {
     renderCw(i + done, q + done, n);
     if (upper_.present) renderVoice(upper_, i + done, q + done, n, blockPos);
     if (lower_.present) renderVoice(lower_, i + done, q + done, n, blockPos);
+    renderToolSignals(i + done, q + done, n);
     controlLeft_ -= n;
     done += n;
   }
@@ -344,6 +390,52 @@ void SimulatedBand::renderVoice(Voice& v, double* i, double* q, int frames,
     }
     v.pitchPhase = wrapPhase(v.pitchPhase + v.pitchStep + v.pitchStepDelta * m);
     v.carrierPhase = wrapPhase(v.carrierPhase + v.carrierStep);
+  }
+}
+
+// Every part advances whether it is heard or not, so that switching one on
+// resumes it where it would have been (the second path's first `delay`
+// samples aside: it echoes nothing while the broadcast is off).
+void SimulatedBand::renderToolSignals(double* i, double* q, int frames) {
+  const bool am = am_.present && (components_ & kAmBroadcast) != 0;
+  const bool steady = am_.present && (components_ & kSteadyCarrier) != 0;
+  const double half = 0.5 * kAmModulation;  // each tone's share
+  for (int n = 0; n < frames; ++n) {
+    if (am) {
+      const double envelope =
+          am_.amplitude * (1.0 + half * (std::cos(am_.tonePhase[0]) + std::cos(am_.tonePhase[1])));
+      const double xi = envelope * std::cos(am_.carrierPhase);
+      const double xq = envelope * std::sin(am_.carrierPhase);
+      // The second path: the first, delay samples late, turned by the
+      // drifting phase difference.
+      const double ei = am_.ringI[am_.ringPos], eq = am_.ringQ[am_.ringPos];
+      const double ci = kAmEchoGain * std::cos(am_.fadePhase);
+      const double cq = kAmEchoGain * std::sin(am_.fadePhase);
+      i[n] += xi + ei * ci - eq * cq;
+      q[n] += xq + ei * cq + eq * ci;
+      am_.ringI[am_.ringPos] = xi;
+      am_.ringQ[am_.ringPos] = xq;
+      am_.ringPos = am_.ringPos + 1 == am_.delay ? 0 : am_.ringPos + 1;
+    }
+    if (steady) {
+      i[n] += am_.steadyAmplitude * std::cos(am_.steadyPhase);
+      q[n] += am_.steadyAmplitude * std::sin(am_.steadyPhase);
+    }
+    am_.steadyPhase = wrapPhase(am_.steadyPhase + am_.steadyStep);
+    am_.carrierPhase = wrapPhase(am_.carrierPhase + am_.carrierStep);
+    for (int k = 0; k < 2; ++k) am_.tonePhase[k] = wrapPhase(am_.tonePhase[k] + am_.toneStep[k]);
+    am_.fadePhase = wrapPhase(am_.fadePhase + am_.fadeStep);
+  }
+
+  for (int n = 0; n < frames; ++n) {
+    if (framesToImpulse_-- != 0) continue;
+    const double angle = kTwoPi * impulseRandom_.uniform();
+    if ((components_ & kImpulses) != 0) {
+      i[n] += impulseMagnitude() * std::cos(angle);
+      q[n] += impulseMagnitude() * std::sin(angle);
+    }
+    // Intervals spread evenly over half to one and a half mean periods.
+    framesToImpulse_ = std::llround(impulsePeriod_ * (0.5 + impulseRandom_.uniform())) - 1;
   }
 }
 

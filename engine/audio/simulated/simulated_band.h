@@ -5,6 +5,23 @@
 // single-sideband voices, one above and one below the centre. Full scale is
 // magnitude 1.0; levels are dBFS against it. Everything is repeatable for a
 // given sample rate and seed, whatever the split of the render calls.
+//
+// Three more signals, off unless asked for (kToolSignals), are there to try
+// the receiver's modes and noise tools on:
+// - an AM broadcast (carrier at kAmCarrierHz, a two-tone chord at
+//   kAmModulation) arriving over two paths whose difference drifts, so that
+//   notches kAmNotchSpacingHz apart sweep through it once every
+//   kAmFadeSeconds: selective fading, the carrier falling up to 26 dB below
+//   its sidebands while the sidebands 1 kHz from it peak (try SAM, SAM_UPPER
+//   and SAM_LOWER against AM);
+// - a steady carrier kSteadyCarrierHz above the band centre, a heterodyne
+//   2250 Hz above the AM carrier, in its upper sideband (the automatic
+//   notch; SAM_LOWER leaves it out);
+// - impulse noise: kImpulsesPerSecond impulses a second, each one sample
+//   (about 10 us at 96000 Hz, 21 us at 48000 Hz) with a random phase, 40 dB
+//   above the AM broadcast's peak (the noise blanker).
+// The AM broadcast and its heterodyne are left out below 44100 Hz, where
+// they do not fit; the impulses are there at every rate.
 #pragma once
 
 #include <array>
@@ -20,7 +37,12 @@ class SimulatedBand {
     kCw = 2u,
     kUpperVoice = 4u,
     kLowerVoice = 8u,
-    kAllComponents = 15u,
+    kAllComponents = 15u,  // the band as rendered by default
+    kAmBroadcast = 16u,
+    kImpulses = 32u,
+    kSteadyCarrier = 64u,
+    kToolSignals = kAmBroadcast | kImpulses | kSteadyCarrier,
+    kEveryComponent = kAllComponents | kToolSignals,
   };
 
   static constexpr int kMinSampleRate = 8000;   // Hz
@@ -42,6 +64,28 @@ class SimulatedBand {
   static constexpr double kCwDbfs = -20.0;
   static constexpr double kUpperVoicePeakDbfs = -26.0;
   static constexpr double kLowerVoicePeakDbfs = -32.0;
+
+  // The tool signals (offsets Hz from the band centre, levels dBFS).
+  static constexpr double kAmCarrierHz = 15000.0;
+  static constexpr double kAmCarrierDbfs = -50.0;     // one path's carrier
+  static constexpr double kAmModulation = 0.7;        // peak, both tones
+  static constexpr double kAmToneHz[2] = {440.0, 1100.0};
+  static constexpr double kAmAudioHighHz = 4000.0;    // the station's band
+  static constexpr double kAmEchoGain = 0.95;         // second path / first
+  static constexpr double kAmNotchSpacingHz = 2000.0; // 1 / the paths' delay
+  static constexpr double kAmFadeSeconds = 4.0;       // one sweep of a notch
+  static constexpr double kSteadyCarrierHz = kAmCarrierHz + 2250.0;
+  static constexpr double kSteadyCarrierDbfs = -56.0;
+  static constexpr double kImpulsesPerSecond = 100.0; // on average
+  static constexpr double kImpulseOverAmPeakDb = 40.0;
+  // The AM broadcast's peak magnitude over one path, and the impulses'.
+  static double amPeak();
+  static double impulseMagnitude();
+
+  // The mask named by `list`: words separated by commas or spaces, each
+  // "am", "impulses", "carrier" or "tools" (all three), added to the
+  // default band; unknown words are left out. Null or empty: the default.
+  static unsigned componentsFromList(const char* list);
 
   // Morse keying: the message is sent from time 0, followed by a word space,
   // and repeats. One dot lasts 1.2 / kCwWordsPerMinute seconds; key edges are
@@ -69,15 +113,17 @@ class SimulatedBand {
   // real-time thread. One thread at a time.
   void render(double* i, double* q, int frames);
 
-  // Chooses which components render (a mask of Component; all by default).
+  // Chooses which components render (a mask of Component; kAllComponents
+  // by default).
   // Skipped components keep their timing, so switching one back on resumes it
   // where it would have been. Call from the rendering thread or before it runs.
-  void setComponents(unsigned mask) { components_ = mask & kAllComponents; }
+  void setComponents(unsigned mask) { components_ = mask & kEveryComponent; }
 
   int sampleRate() const { return sampleRate_; }
   // Whether the voices fit at this sample rate (independent of the mask).
   bool hasUpperVoice() const { return upper_.present; }
   bool hasLowerVoice() const { return lower_.present; }
+  bool hasAmBroadcast() const { return am_.present; }
 
  private:
   // xorshift64* generator: cheap, repeatable, good enough for band noise.
@@ -128,6 +174,8 @@ class SimulatedBand {
   void renderNoise(double* i, double* q, int frames);
   void renderCw(double* i, double* q, int frames);
   void renderVoice(Voice& v, double* i, double* q, int frames, int blockPos);
+  void renderToolSignals(double* i, double* q, int frames);
+  void initToolSignals(std::uint32_t seed);
   void controlTick();
   void advanceSpeech(Voice& v);
   void startSegment(Voice& v);
@@ -155,6 +203,24 @@ class SimulatedBand {
 
   Voice upper_;
   Voice lower_;
+
+  // The AM broadcast: the first path's samples wait in `ring` for the
+  // second path, `delay` samples later.
+  static constexpr int kMaxAmDelay = 64;
+  struct Am {
+    bool present = false;
+    double amplitude = 0.0;  // the carrier's, linear
+    double carrierStep = 0.0, carrierPhase = 0.0;
+    double toneStep[2] = {}, tonePhase[2] = {};
+    double fadeStep = 0.0, fadePhase = 0.0;  // the paths' phase difference
+    int delay = 1, ringPos = 0;
+    std::array<double, kMaxAmDelay> ringI{}, ringQ{};
+    double steadyAmplitude = 0.0, steadyStep = 0.0, steadyPhase = 0.0;
+  };
+  Am am_;
+  Random impulseRandom_{};
+  std::int64_t framesToImpulse_ = 0;
+  double impulsePeriod_ = 0.0;  // samples, on average
 };
 
 }  // namespace bw::audio
