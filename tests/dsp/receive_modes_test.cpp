@@ -7,6 +7,7 @@
 #include <complex>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <vector>
