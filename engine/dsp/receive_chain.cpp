@@ -45,7 +45,7 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       time_(heap), processed_(heap), freq_(heap),
       mag_(kInitialLength, heap), phase_(kInitialLength, heap),
       rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
-      iqBalance_(heap), fineTuner_(heap), carried_(heap) {
+      iqBalance_(heap), fineTuner_(heap), reduction_(heap), carried_(heap) {
   time_.resize(1);
   processed_.resize(1);
   freq_.resize(1);
@@ -66,6 +66,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   if (transform_.order() != f.order + 1 && !transform_.plan(f.order + 1)) {
     return false;
   }
+  if (!reduction_.configure(f, carried_.reduction)) return false;
 
   const bool newSize = m != m_;
 
@@ -98,6 +99,8 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   fineTuner_.configure(f, s.tuning);
   tails_.configure(f, s.tails);
   agc_.configure(f, s.agc);
+  blanker_.configure(f, s.blanker);
+  notch_.configure(f, s.notch);
   s.format = f;
   return true;
 }
@@ -172,6 +175,7 @@ void ReceiveChain::process(const ReceiveParams& params,
                 timeRe, timeIm);
   dc_.process(s.dc, p, timeRe, timeIm, n);
   if (p.flags & SDR_FLAG_MONO_INPUT) std::copy(timeRe, timeRe + n, timeIm);
+  blanker_.process(s.blanker, p, timeRe, timeIm, n);
 
   transform_.forward(timeRe, freq_.re());
   iqBalance_.process(s.iqBalance, p, freq_.re(), freq_.im());
@@ -206,6 +210,8 @@ void ReceiveChain::process(const ReceiveParams& params,
   double* freqRe = freq_.re();
   double* freqIm = freq_.im();
   tails_.process(s.tails, p, freqRe, freqIm, nsp);
+  notch_.process(s.notch, p, mag_.data(), phase_.data(), freqRe, freqIm, n);
+  reduction_.process(s.reduction, p, freqRe, freqIm, n);
   fineTuner_.process(s.tuning, p, freqRe, freqIm);
 
   // Envelope and phase of the N output samples; mag[N..M-1] keeps the
