@@ -9,9 +9,9 @@ namespace bw {
 
 namespace {
 constexpr double kFrameSeconds = 0.021;
-constexpr double kSmoothing = 0.8;          // of the power, per frame
+constexpr double kSmoothing = 0.7;          // of the power, per frame
 constexpr double kMinWindowSeconds = 1.5;   // minimum statistics' span
-constexpr double kNoiseBias = 2.0;          // the minimum's bias
+constexpr double kNoiseBias = 1.5;          // the minimum's bias
 constexpr double kDecisionWeight = 0.98;    // decision-directed estimate
 constexpr double kTiny = 1e-30;
 
