@@ -11,6 +11,10 @@
 // extension on (exact tuning of the off-grid 1000 Hz offset, DC removal, and
 // whatever else SDR_EXT_ALL holds), timed in turn with the block without
 // them; x_plain = time with / time without, best of nine rounds each.
+//
+// BM_processBlockTools/k/s/t: the same block as a version-2 block with the
+// noise tools t on (1 blanker, 2 notch, 4 noise reduction, 7 all three),
+// timed in turn with the plain version-1 block: x_plain as above.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
@@ -85,7 +89,8 @@ constexpr bw::nsp::KernelSet kSets[] = {bw::nsp::KernelSet::Sse2,
 // Runs the console's block at the state's order and kernel set; with
 // `extensions` non-zero it times the block with that extension word and,
 // in alternating rounds, without it (x_plain), else against the FFT floor.
-void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
+void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions,
+                       std::uint32_t tools = 0) {
   const int order = static_cast<int>(state.range(0));
   const bw::nsp::KernelSet set = kSets[state.range(1)];
   const bw::nsp::KernelSet saved = bw::nsp::activeKernelSet();
@@ -101,13 +106,18 @@ void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
     bw::nsp::useKernelSet(saved);
     return;
   }
-  std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
+  std::uint8_t block[SDR_PARAM_BLOCK_V2_BYTES];
   bw::ReceiveParams p = bw::consoleParams();
   p.tuneOffsetHz = 1000;
   std::uint8_t plainBlock[SDR_PARAM_BLOCK_BYTES];
   bw::encodeParams(p, plainBlock);
   p.extensions = extensions;
-  bw::encodeParams(p, block);
+  p.modes.tools = tools;
+  if (tools != 0) {
+    bw::encodeParamsV2(p, block);
+  } else {
+    bw::encodeParams(p, block);
+  }
   bw::setNewParam(block);
 
   // Eight blocks of two tones (+1500 Hz, -3200 Hz) in noise, cycled.
@@ -141,7 +151,7 @@ void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
     b = (b + 1) % blocks;
   };
   double blockNs = 1e300, otherNs = 1e300;
-  if (extensions != 0) {
+  if (extensions != 0 || tools != 0) {
     for (int round = 0; round < 9; ++round) {
       bw::setNewParam(block);
       blockNs = std::min(blockNs, roundNanoseconds(reps, runBlocks));
@@ -158,7 +168,7 @@ void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions) {
   bw::engineDetach();
   bw::nsp::useKernelSet(saved);
   state.counters["block_ns"] = blockNs;
-  if (extensions != 0) {
+  if (extensions != 0 || tools != 0) {
     state.counters["plain_ns"] = otherNs;
     state.counters["x_plain"] = blockNs / otherNs;
   } else {
@@ -171,11 +181,17 @@ void BM_processBlock(benchmark::State& state) { runBlockBenchmark(state, 0); }
 void BM_processBlockExtensions(benchmark::State& state) {
   runBlockBenchmark(state, SDR_EXT_ALL);
 }
+void BM_processBlockTools(benchmark::State& state) {
+  runBlockBenchmark(state, 0, static_cast<std::uint32_t>(state.range(2)));
+}
 BENCHMARK(BM_processBlock)
     ->ArgsProduct({{8, 10, 11, 13, 16}, {0, 1, 2}})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_processBlockExtensions)
     ->ArgsProduct({{11}, {0, 1, 2}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_processBlockTools)
+    ->ArgsProduct({{11}, {0, 1, 2}, {1, 2, 4, 7}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -15,6 +15,7 @@ constexpr std::int32_t kAround = 6;        // bins: three transform lengths
 constexpr std::int32_t kSteadyBlocks = 1;  // advances alike in a row
 constexpr double kTimeConstant = 5e-3;     // seconds, of the canceller
 constexpr double kReleaseSeconds = 0.3;
+constexpr std::int32_t kChunk = 16;  // samples the canceller holds its weight
 
 double wrap(double angle) { return angle - kTwoPi * std::nearbyint(angle / kTwoPi); }
 
@@ -55,7 +56,8 @@ void AutoNotch::detect(State& s, const ReceiveParams& p, const double* mag,
       std::max(std::abs(static_cast<double>(p.lowCutHz)), std::abs(static_cast<double>(p.highCutHz)));
   const std::int32_t reach =
       std::min(m_ / 2 - kAround - 1, static_cast<std::int32_t>(reachHz / binWidth_) + 2);
-  const auto at = [&](std::int32_t k) { return static_cast<std::size_t>((k + m_) % m_); };
+  const std::int32_t m = m_;  // |k| < m/2 here: one comparison, no division
+  const auto at = [m](std::int32_t k) { return static_cast<std::size_t>(k < 0 ? k + m : k); };
   for (std::int32_t signedBin = -reach; signedBin <= reach; ++signedBin) {
     const std::size_t k = at(signedBin);
     const double advance = wrap(phase[k] - s.phase[k]);
@@ -105,27 +107,57 @@ void AutoNotch::process(State& s, const ReceiveParams& p, const double* mag,
   if (s.phase.size() != static_cast<std::size_t>(m_)) return;
   detect(s, p, mag, phase);
   for (Notch& notch : s.notches) {
-    if (!notch.active) continue;
-    const double stepRe = std::cos(notch.omega), stepIm = std::sin(notch.omega);
-    double rRe = notch.refRe, rIm = notch.refIm, wRe = notch.wRe, wIm = notch.wIm;
-    const double mu = mu_;
-    for (std::int32_t k = 0; k < n; ++k) {
-      const double yRe = re[k] - (wRe * rRe - wIm * rIm);
-      const double yIm = im[k] - (wRe * rIm + wIm * rRe);
-      re[k] = yRe;
-      im[k] = yIm;
-      wRe += mu * (yRe * rRe + yIm * rIm);  // w += mu y conj(r)
-      wIm += mu * (yIm * rRe - yRe * rIm);
-      const double nextRe = rRe * stepRe - rIm * stepIm;
-      rIm = rRe * stepIm + rIm * stepRe;
-      rRe = nextRe;
-    }
-    const double size = std::hypot(rRe, rIm);  // keep the oscillator on the unit circle
-    notch.refRe = rRe / size;
-    notch.refIm = rIm / size;
-    notch.wRe = wRe;
-    notch.wIm = wIm;
+    if (notch.active) cancel(notch, re, im, n);
   }
+}
+
+// The canceller a run of kChunk samples at a time with the weight held
+// (block LMS: the same time constant, as mu kChunk is small), so that the
+// samples of a run do not wait on each other.
+void AutoNotch::cancel(Notch& notch, double* re, double* im, std::int32_t n) const {
+  double turnRe[kChunk], turnIm[kChunk];  // exp(j omega k), k < kChunk
+  turnRe[0] = 1.0;
+  turnIm[0] = 0.0;
+  for (std::int32_t k = 1; k < kChunk; ++k) {
+    turnRe[k] = std::cos(notch.omega * k);
+    turnIm[k] = std::sin(notch.omega * k);
+  }
+  const double runRe = std::cos(notch.omega * kChunk), runIm = std::sin(notch.omega * kChunk);
+  double rRe = notch.refRe, rIm = notch.refIm, wRe = notch.wRe, wIm = notch.wIm;
+  for (std::int32_t start = 0; start < n; start += kChunk) {
+    const std::int32_t length = std::min(kChunk, n - start);
+    const double cRe = wRe * rRe - wIm * rIm;  // w r at the run's start
+    const double cIm = wRe * rIm + wIm * rRe;
+    double gRe = 0.0, gIm = 0.0;  // sum of y conj(r)
+    for (std::int32_t k = 0; k < length; ++k) {
+      const double refRe = rRe * turnRe[k] - rIm * turnIm[k];
+      const double refIm = rRe * turnIm[k] + rIm * turnRe[k];
+      const double yRe = re[start + k] - (cRe * turnRe[k] - cIm * turnIm[k]);
+      const double yIm = im[start + k] - (cRe * turnIm[k] + cIm * turnRe[k]);
+      re[start + k] = yRe;
+      im[start + k] = yIm;
+      gRe += yRe * refRe + yIm * refIm;
+      gIm += yIm * refRe - yRe * refIm;
+    }
+    wRe += mu_ * gRe;
+    wIm += mu_ * gIm;
+    const double nextRe = rRe * runRe - rIm * runIm;
+    rIm = rRe * runIm + rIm * runRe;
+    rRe = nextRe;
+  }
+  // A short last run leaves the oscillator ahead; n is a whole number of
+  // runs in the chain (N >= 256), and the phase is taken back otherwise.
+  if (const std::int32_t over = (kChunk - n % kChunk) % kChunk; over != 0) {
+    const double backRe = std::cos(notch.omega * over), backIm = -std::sin(notch.omega * over);
+    const double nextRe = rRe * backRe - rIm * backIm;
+    rIm = rRe * backIm + rIm * backRe;
+    rRe = nextRe;
+  }
+  const double size = std::hypot(rRe, rIm);  // keep the oscillator on the unit circle
+  notch.refRe = rRe / size;
+  notch.refIm = rIm / size;
+  notch.wRe = wRe;
+  notch.wIm = wIm;
 }
 
 }  // namespace bw

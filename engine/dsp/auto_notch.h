@@ -12,7 +12,8 @@
 //
 // Cancelling it: for each of up to kMaxNotches carriers, an oscillator at
 // that frequency and a one-weight LMS canceller (y = x - w r, w += mu y r*),
-// which is a notch about 2 x 32 Hz wide at its -3 dB points (mu for a 5 ms
+// run 16 samples at a time with the weight held, which is a notch
+// about 2 x 32 Hz wide at its -3 dB points (mu for a 5 ms
 // time constant) that follows slow drift and a small error in the
 // frequency. A carrier missing for 0.3 s is let go.
 //
@@ -71,6 +72,7 @@ class AutoNotch {
  private:
   void detect(State& s, const ReceiveParams& p, const double* mag,
               const double* phase) const;
+  void cancel(Notch& notch, double* re, double* im, std::int32_t n) const;
 
   std::int32_t m_ = 0, n_ = 0;
   double binWidth_ = 0.0, mu_ = 0.0;

@@ -14,6 +14,7 @@ constexpr double kMinWindowSeconds = 1.5;   // minimum statistics' span
 constexpr double kNoiseBias = 1.5;          // the minimum's bias
 constexpr double kDecisionWeight = 0.98;    // decision-directed estimate
 constexpr double kTiny = 1e-30;
+constexpr std::int32_t kEdgeBins = 4;  // beyond the passband's edges
 
 bool isAmMode(std::uint8_t mode) {
   return mode == SDR_MODE_AM || mode == SDR_MODE_SAM || mode == SDR_MODE_SAM_UPPER ||
@@ -120,7 +121,14 @@ void NoiseReduction::runFrame(State& s, const ReceiveParams& p) {
                             : -1.0;
   double* xRe = freq_.re();
   double* xIm = freq_.im();
-  for (std::int32_t i = 0; i < f; ++i) {
+  // Only the bins of the passband (and a few beyond its edges) carry
+  // anything after the band filter: the rest are left as they are.
+  const double reachHz = std::max(std::abs(static_cast<double>(p.lowCutHz)),
+                                  std::abs(static_cast<double>(p.highCutHz)));
+  const std::int32_t reach =
+      std::min(f / 2 - 1, static_cast<std::int32_t>(reachHz / binWidth_) + kEdgeBins);
+  for (std::int32_t signedBin = -reach; signedBin <= reach; ++signedBin) {
+    const std::int32_t i = signedBin < 0 ? signedBin + f : signedBin;
     const double power = xRe[i] * xRe[i] + xIm[i] * xIm[i];
     double& smooth = s.smoothed[at(i)];
     double& minNow = s.minNow[at(i)];
@@ -135,8 +143,7 @@ void NoiseReduction::runFrame(State& s, const ReceiveParams& p) {
     const double prior = kDecisionWeight * s.clean[at(i)] / noise +
                          (1.0 - kDecisionWeight) * std::max(post - 1.0, 0.0);
     double gain = std::max(prior / (1.0 + prior), floor);
-    const double hz = (i < f / 2 ? i : i - f) * binWidth_;
-    if (std::abs(hz) < keepHz) gain = 1.0;
+    if (std::abs(signedBin * binWidth_) < keepHz) gain = 1.0;
     s.clean[at(i)] = gain * gain * power;
     xRe[i] *= gain;
     xIm[i] *= gain;
