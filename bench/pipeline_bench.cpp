@@ -13,9 +13,14 @@
 // them; x_plain = time with / time without, best of nine rounds each.
 //
 // BM_processBlockMode/k/s/mode: the same block as a version-2 block in
-// receive mode `mode` (1 CW, 2 CW reversed, 3 AM, 7 FM with its squelch on)
-// with the mode's default passband, timed in turn with the block of version
-// 1 (x_plain, as above).
+// receive mode `mode` (1 CW, 2 CW reversed, 3 AM, 4 SAM, 7 FM with its
+// squelch on) with the mode's default passband, timed in turn with the block
+// of version 1 (x_plain, as above).
+// BM_processBlockTools/k/s/t: the same block as a version-2 block with the
+// noise tools t on (1 blanker, 2 notch, 4 noise reduction, 7 all three),
+// timed in turn with the plain version-1 block: x_plain as above.
+// BM_processBlockEverything/k/s: every extension, synchronous AM and the
+// three noise tools at once, against the plain version-1 block.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
@@ -88,13 +93,13 @@ constexpr bw::nsp::KernelSet kSets[] = {bw::nsp::KernelSet::Sse2,
                                         bw::nsp::KernelSet::Avx512};
 
 // Runs the console's block at the state's order and kernel set; with
-// `extensions` non-zero or a receive mode (mode >= 0: a version-2 block) it
-// times the block with that extension word or mode and, in alternating
-// rounds, the block of version 1 without them (x_plain), else against the
-// FFT floor.
+// `extensions` non-zero, a receive mode (mode >= 0) or noise tools (the
+// last two: a version-2 block) it times the block with them and, in
+// alternating rounds, the block of version 1 without them (x_plain), else
+// against the FFT floor.
 void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions,
-                       int mode = -1) {
-  const bool compare = extensions != 0 || mode >= 0;
+                       int mode = -1, std::uint32_t tools = 0) {
+  const bool compare = extensions != 0 || mode >= 0 || tools != 0;
   const int order = static_cast<int>(state.range(0));
   const bw::nsp::KernelSet set = kSets[state.range(1)];
   const bw::nsp::KernelSet saved = bw::nsp::activeKernelSet();
@@ -116,11 +121,14 @@ void runBlockBenchmark(benchmark::State& state, std::uint32_t extensions,
   std::uint8_t plainBlock[SDR_PARAM_BLOCK_BYTES];
   bw::encodeParams(p, plainBlock);
   p.extensions = extensions;
-  if (mode >= 0) {
+  p.modes.tools = tools;
+  if (mode >= 0 || tools != 0) {
     p.version = SDR_PARAM_VERSION_MODES;
-    p.modes.mode = static_cast<std::uint8_t>(mode);
-    p.modes.fmSquelchLevel = 0.5;
-    sdrModePassband(p.modes.mode, 0, 0, &p.lowCutHz, &p.highCutHz);
+    if (mode >= 0) {
+      p.modes.mode = static_cast<std::uint8_t>(mode);
+      p.modes.fmSquelchLevel = 0.5;
+      sdrModePassband(p.modes.mode, 0, 0, &p.lowCutHz, &p.highCutHz);
+    }
     bw::encodeParamsV2(p, block);
   } else {
     bw::encodeParams(p, block);
@@ -196,6 +204,12 @@ void BM_processBlockExtensions(benchmark::State& state) {
 void BM_processBlockMode(benchmark::State& state) {
   runBlockBenchmark(state, 0, static_cast<int>(state.range(2)));
 }
+void BM_processBlockTools(benchmark::State& state) {
+  runBlockBenchmark(state, 0, -1, static_cast<std::uint32_t>(state.range(2)));
+}
+void BM_processBlockEverything(benchmark::State& state) {
+  runBlockBenchmark(state, SDR_EXT_ALL, SDR_MODE_SAM, SDR_TOOL_ALL);
+}
 BENCHMARK(BM_processBlock)
     ->ArgsProduct({{8, 10, 11, 13, 16}, {0, 1, 2}})
     ->Unit(benchmark::kMicrosecond);
@@ -205,7 +219,14 @@ BENCHMARK(BM_processBlockExtensions)
 BENCHMARK(BM_processBlockMode)
     ->ArgsProduct({{11},
                    {0, 1, 2},
-                   {SDR_MODE_CW, SDR_MODE_CW_REVERSED, SDR_MODE_AM, SDR_MODE_FM}})
+                   {SDR_MODE_CW, SDR_MODE_CW_REVERSED, SDR_MODE_AM, SDR_MODE_SAM,
+                    SDR_MODE_FM}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_processBlockTools)
+    ->ArgsProduct({{11}, {0, 1, 2}, {1, 2, 4, 7}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_processBlockEverything)
+    ->ArgsProduct({{11}, {0, 1, 2}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

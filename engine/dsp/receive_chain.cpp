@@ -46,7 +46,8 @@ ReceiveChain::ReceiveChain(const PrimitiveEntries& nsp,
       time_(heap), processed_(heap), freq_(heap),
       mag_(kInitialLength, heap), phase_(kInitialLength, heap),
       rotMag_(kInitialLength, heap), rotPhase_(kInitialLength, heap),
-      iqBalance_(heap), fineTuner_(heap), detector_(heap), carried_(heap) {
+      iqBalance_(heap), fineTuner_(heap), detector_(heap), reduction_(heap),
+      carried_(heap) {
   time_.resize(1);
   processed_.resize(1);
   freq_.resize(1);
@@ -67,6 +68,7 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   if (transform_.order() != f.order + 1 && !transform_.plan(f.order + 1)) {
     return false;
   }
+  if (!reduction_.configure(f, carried_.reduction)) return false;
 
   const bool newSize = m != m_;
 
@@ -100,6 +102,8 @@ bool ReceiveChain::configure(const ChainFormat& f) {
   tails_.configure(f, s.tails);
   detector_.configure(f, s.detector);
   agc_.configure(f, s.agc);
+  blanker_.configure(f, s.blanker);
+  notch_.configure(f, s.notch);
   s.format = f;
   return true;
 }
@@ -175,6 +179,7 @@ void ReceiveChain::process(const ReceiveParams& params,
                 timeRe, timeIm);
   dc_.process(s.dc, p, timeRe, timeIm, n);
   if (p.flags & SDR_FLAG_MONO_INPUT) std::copy(timeRe, timeRe + n, timeIm);
+  blanker_.process(s.blanker, p, timeRe, timeIm, n);
 
   transform_.forward(timeRe, freq_.re());
   iqBalance_.process(s.iqBalance, p, freq_.re(), freq_.im());
@@ -209,6 +214,8 @@ void ReceiveChain::process(const ReceiveParams& params,
   double* freqRe = freq_.re();
   double* freqIm = freq_.im();
   tails_.process(s.tails, p, freqRe, freqIm, nsp);
+  notch_.process(s.notch, p, mag_.data(), phase_.data(), freqRe, freqIm, n);
+  reduction_.process(s.reduction, p, freqRe, freqIm, n);
   fineTuner_.process(s.tuning, p, freqRe, freqIm);
   detector_.process(s.detector, p, s.filter, freqRe, freqIm, n);
 

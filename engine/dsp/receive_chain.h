@@ -31,12 +31,15 @@
 #include <vector>
 
 #include "dsp/agc.h"
+#include "dsp/auto_notch.h"
 #include "dsp/chain_format.h"
 #include "dsp/dc_removal.h"
 #include "dsp/filter_design.h"
 #include "dsp/fine_tuning.h"
 #include "dsp/iq_balance.h"
 #include "dsp/mode_detector.h"
+#include "dsp/noise_blanker.h"
+#include "dsp/noise_reduction.h"
 #include "dsp/overlap_tails.h"
 #include "dsp/receive_params.h"
 #include "dsp/split_buffer.h"
@@ -90,7 +93,7 @@ class ReceiveChain {
   // Equal states give equal output for the same blocks.
   struct CarriedState {
     explicit CarriedState(std::pmr::memory_resource* heap = std::pmr::get_default_resource())
-        : filter(heap), iqBalance(heap), tails(heap), agc(heap) {}
+        : filter(heap), iqBalance(heap), tails(heap), agc(heap), notch(heap), reduction(heap) {}
     ChainFormat format;
     BandFilter::State filter;
     DcRemoval::State dc;
@@ -99,6 +102,9 @@ class ReceiveChain {
     OverlapTails::State tails;
     ModeDetector::State detector;
     Agc::State agc;
+    NoiseBlanker::State blanker;
+    AutoNotch::State notch;
+    NoiseReduction::State reduction;
     bool operator==(const CarriedState&) const = default;
   };
   void saveState(CarriedState& state) const { state = carried_; }
@@ -156,6 +162,9 @@ class ReceiveChain {
   OverlapTails tails_;
   ModeDetector detector_;
   Agc agc_;
+  NoiseBlanker blanker_;
+  AutoNotch notch_;
+  NoiseReduction reduction_;
 
   CarriedState carried_;
   std::atomic<double> reading_{0.0};  // the gain stage's gain, for other threads

@@ -1,0 +1,163 @@
+#include "dsp/auto_notch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace bw {
+
+namespace {
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+constexpr double kPhaseTolerance = 0.25;   // radians, of the advance's change
+constexpr double kMagTolerance = 0.25;     // of the magnitude's change
+constexpr double kProminence = 4.0;        // over the bins around
+constexpr std::int32_t kAround = 6;        // bins: three transform lengths
+constexpr std::int32_t kSteadyBlocks = 1;  // advances alike in a row
+constexpr double kTimeConstant = 5e-3;     // seconds, of the canceller
+constexpr double kReleaseSeconds = 0.3;
+constexpr std::int32_t kChunk = 16;  // samples the canceller holds its weight
+
+double wrap(double angle) { return angle - kTwoPi * std::nearbyint(angle / kTwoPi); }
+
+bool servesMode(std::uint8_t mode) {
+  return mode == SDR_MODE_SIDEBAND || mode == SDR_MODE_AM || mode == SDR_MODE_SAM ||
+         mode == SDR_MODE_SAM_UPPER || mode == SDR_MODE_SAM_LOWER;
+}
+}  // namespace
+
+void AutoNotch::configure(const ChainFormat& f, State& s) {
+  n_ = 1 << f.order;
+  m_ = 2 * n_;
+  binWidth_ = static_cast<double>(f.sampleRate) / m_;
+  mu_ = 1.0 / (kTimeConstant * f.sampleRate);
+  releaseBlocks_ = std::max(
+      1, static_cast<std::int32_t>(std::ceil(kReleaseSeconds * f.sampleRate / n_)));
+  const auto size = static_cast<std::size_t>(m_);
+  if (isNewStream(format_, f) || s.phase.size() != size) {
+    for (auto* v : {&s.phase, &s.advance, &s.mag}) v->assign(size, 0.0);
+    s.steady.assign(size, 0);
+    reset(s);
+  }
+  format_ = f;
+}
+
+void AutoNotch::reset(State& s) {
+  for (auto* v : {&s.phase, &s.advance, &s.mag}) std::fill(v->begin(), v->end(), 0.0);
+  std::fill(s.steady.begin(), s.steady.end(), 0);
+  s.notches = {};
+}
+
+void AutoNotch::detect(State& s, const ReceiveParams& p, const double* mag,
+                       const double* phase) const {
+  for (Notch& notch : s.notches) notch.misses += notch.active ? 1 : 0;
+  const bool am = p.modes.mode != SDR_MODE_SIDEBAND;
+  const double keepHz = am ? std::max(static_cast<double>(p.lowCutHz), 50.0) + binWidth_ : -1.0;
+  const double reachHz =
+      std::max(std::abs(static_cast<double>(p.lowCutHz)), std::abs(static_cast<double>(p.highCutHz)));
+  const std::int32_t reach =
+      std::min(m_ / 2 - kAround - 1, static_cast<std::int32_t>(reachHz / binWidth_) + 2);
+  const std::int32_t m = m_;  // |k| < m/2 here: one comparison, no division
+  const auto at = [m](std::int32_t k) { return static_cast<std::size_t>(k < 0 ? k + m : k); };
+  for (std::int32_t signedBin = -reach; signedBin <= reach; ++signedBin) {
+    const std::size_t k = at(signedBin);
+    const double advance = wrap(phase[k] - s.phase[k]);
+    const double change = wrap(advance - s.advance[k]);
+    const double here = mag[k];
+    const bool steady =
+        here > 0.0 && std::abs(change) < kPhaseTolerance &&
+        std::abs(here - s.mag[k]) < kMagTolerance * here && here >= mag[at(signedBin - 1)] &&
+        here > mag[at(signedBin + 1)] &&
+        here > kProminence * 0.5 * (mag[at(signedBin - kAround)] + mag[at(signedBin + kAround)]);
+    s.steady[k] = steady ? s.steady[k] + 1 : 0;
+    s.phase[k] = phase[k];
+    s.advance[k] = advance;
+    s.mag[k] = here;
+    const double binHz = signedBin * binWidth_;
+    if (s.steady[k] < kSteadyBlocks || std::abs(binHz) < keepHz) continue;
+    // The advance is 2 pi f N / rate modulo 2 pi: f modulo 2 binWidth, the
+    // bin saying which.
+    const double cycles = advance / kTwoPi;
+    const double hz = 2.0 * binWidth_ * (cycles + std::nearbyint(binHz / (2.0 * binWidth_) - cycles));
+    const double omega = kTwoPi * hz / (2.0 * binWidth_ * n_);
+    Notch* slot = nullptr;
+    for (Notch& notch : s.notches) {
+      if (notch.active && std::abs(notch.omega - omega) < kTwoPi * 1.5 * binWidth_ / (2.0 * binWidth_ * n_)) {
+        slot = &notch;
+      }
+    }
+    if (slot == nullptr) {
+      for (Notch& notch : s.notches) {
+        if (!notch.active && slot == nullptr) slot = &notch;
+      }
+      if (slot == nullptr) continue;  // all in use
+      *slot = Notch{};
+      slot->active = true;
+    }
+    slot->omega = omega;
+    slot->misses = 0;
+  }
+  for (Notch& notch : s.notches) {
+    if (notch.active && notch.misses > releaseBlocks_) notch = Notch{};
+  }
+}
+
+void AutoNotch::process(State& s, const ReceiveParams& p, const double* mag,
+                        const double* phase, double* re, double* im, std::int32_t n) const {
+  if (!(p.modes.tools & SDR_TOOL_NOTCH) || !servesMode(p.modes.mode)) return;
+  if (s.phase.size() != static_cast<std::size_t>(m_)) return;
+  detect(s, p, mag, phase);
+  for (Notch& notch : s.notches) {
+    if (notch.active) cancel(notch, re, im, n);
+  }
+}
+
+// The canceller a run of kChunk samples at a time with the weight held
+// (block LMS: the same time constant, as mu kChunk is small), so that the
+// samples of a run do not wait on each other.
+void AutoNotch::cancel(Notch& notch, double* re, double* im, std::int32_t n) const {
+  double turnRe[kChunk], turnIm[kChunk];  // exp(j omega k), k < kChunk
+  turnRe[0] = 1.0;
+  turnIm[0] = 0.0;
+  for (std::int32_t k = 1; k < kChunk; ++k) {
+    turnRe[k] = std::cos(notch.omega * k);
+    turnIm[k] = std::sin(notch.omega * k);
+  }
+  const double runRe = std::cos(notch.omega * kChunk), runIm = std::sin(notch.omega * kChunk);
+  double rRe = notch.refRe, rIm = notch.refIm, wRe = notch.wRe, wIm = notch.wIm;
+  for (std::int32_t start = 0; start < n; start += kChunk) {
+    const std::int32_t length = std::min(kChunk, n - start);
+    const double cRe = wRe * rRe - wIm * rIm;  // w r at the run's start
+    const double cIm = wRe * rIm + wIm * rRe;
+    double gRe = 0.0, gIm = 0.0;  // sum of y conj(r)
+    for (std::int32_t k = 0; k < length; ++k) {
+      const double refRe = rRe * turnRe[k] - rIm * turnIm[k];
+      const double refIm = rRe * turnIm[k] + rIm * turnRe[k];
+      const double yRe = re[start + k] - (cRe * turnRe[k] - cIm * turnIm[k]);
+      const double yIm = im[start + k] - (cRe * turnIm[k] + cIm * turnRe[k]);
+      re[start + k] = yRe;
+      im[start + k] = yIm;
+      gRe += yRe * refRe + yIm * refIm;
+      gIm += yIm * refRe - yRe * refIm;
+    }
+    wRe += mu_ * gRe;
+    wIm += mu_ * gIm;
+    const double nextRe = rRe * runRe - rIm * runIm;
+    rIm = rRe * runIm + rIm * runRe;
+    rRe = nextRe;
+  }
+  // A short last run leaves the oscillator ahead; n is a whole number of
+  // runs in the chain (N >= 256), and the phase is taken back otherwise.
+  if (const std::int32_t over = (kChunk - n % kChunk) % kChunk; over != 0) {
+    const double backRe = std::cos(notch.omega * over), backIm = -std::sin(notch.omega * over);
+    const double nextRe = rRe * backRe - rIm * backIm;
+    rIm = rRe * backIm + rIm * backRe;
+    rRe = nextRe;
+  }
+  const double size = std::hypot(rRe, rIm);  // keep the oscillator on the unit circle
+  notch.refRe = rRe / size;
+  notch.refIm = rIm / size;
+  notch.wRe = wRe;
+  notch.wIm = wIm;
+}
+
+}  // namespace bw
