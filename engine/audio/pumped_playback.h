@@ -8,16 +8,21 @@
 // Output starts one buffer period after the first write (a buffer of
 // silence), so that the next buffer, which comes one capture period later
 // give or take the processing time, is there before the first has played.
+//
+// render() reads the queue through a RateMatcher: as written while the
+// clocks agree, resampled to hold the queue's level when told that the
+// writer's clock may differ (matchClocks).
 #pragma once
 
 #include <array>
 #include <atomic>
 
 #include "audio/platform.h"
+#include "audio/rate_matcher.h"
 
 namespace bw::audio {
 
-class PumpedPlaybackStream : public PlaybackStream {
+class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
  public:
   // volume: the device's packed software volume, read at every render.
   PumpedPlaybackStream(const WaveFormat& format,
@@ -29,6 +34,8 @@ class PumpedPlaybackStream : public PlaybackStream {
   Result reset() override;
   Result close() override;
   StreamCounters counters() const override;
+  void matchClocks(bool mayDiffer) override;
+  Matching matching() const override;
 
   // Starts the consumer (the platform calls it when opening the stream).
   Result startPlaying() { return startConsumer(); }
@@ -44,6 +51,8 @@ class PumpedPlaybackStream : public PlaybackStream {
   virtual Result startConsumer() = 0;
   virtual void stopConsumer() = 0;
   virtual void closeDevice() {}
+  // Seconds on the steady clock (a test may run a clock of its own).
+  virtual double now() const;
 
   const WaveFormat& format() const { return format_; }
 
@@ -51,6 +60,8 @@ class PumpedPlaybackStream : public PlaybackStream {
   static constexpr std::uint32_t kQueueCapacity = 16;
 
   void returnQueued();
+  // The queued frames in write order, after the pre-roll (render's source).
+  Taken take(std::uint8_t* out, std::size_t frames) noexcept override;
 
   WaveFormat format_;
   const std::atomic<std::uint32_t>* volume_;
@@ -72,6 +83,8 @@ class PumpedPlaybackStream : public PlaybackStream {
 
   std::atomic<std::uint64_t> buffers_{0};
   std::atomic<std::uint64_t> underruns_{0};
+
+  RateMatcher matcher_;
 };
 
 }  // namespace bw::audio
