@@ -34,4 +34,11 @@ double RateControl::update(double queued, double elapsed) {
   return ratio();
 }
 
+void RateControl::relatch() {
+  latched_ = false;
+  latchSum_ = 0.0;
+  latchTime_ = 0.0;
+  age_ = std::max(age_, kSettle);
+}
+
 }  // namespace bw::audio

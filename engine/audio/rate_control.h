@@ -4,7 +4,8 @@
 // played frame; above 1 drains it faster).
 //
 // The level it keeps is the one the stream settled on at its start (the
-// mean over kLatch after kSettle), so it adds no latency of its own. The
+// mean over kLatch after kSettle), so it adds no latency of its own; after
+// an underrun, the one it settled on after the gap. The
 // measurements are low-passed (kSmoothing) and a PI loop turns the
 // smoothed error into the ratio. While the error stays inside kDeadBand the
 // ratio stays exactly 1, so that a pair on one clock plays its samples
@@ -36,6 +37,10 @@ class RateControl {
   // One look at the queue: `queued` seconds ahead of the newest frame,
   // `elapsed` seconds of stream since the previous look. Returns the ratio.
   double update(double queued, double elapsed);
+  // Playback ran dry: the level was too short for this machine. The level
+  // is taken again (over kLatch) from the queue as the gap left it, while
+  // the ratio stays as it is.
+  void relatch();
 
   double ratio() const { return 1.0 + correction_; }
   // The smoothed queue length (s) and the level held (s; 0 until latched).

@@ -40,6 +40,7 @@ void RateMatcher::reset() {
   fraction_ = 0.0;
   padding_ = 0;
   written_ = 0;
+  gapsSeen_ = gaps_.load();
   stamped_.store(false);
   ratio_.store(1.0);
   queued_.store(0.0);
@@ -73,6 +74,11 @@ bool RateMatcher::readPosition(double& time, double& position) const noexcept {
 void RateMatcher::noteWrite(std::size_t frames, double now) noexcept {
   const double rate = format_.nSamplesPerSec;
   double time = 0.0, position = 0.0;
+  const std::uint32_t gaps = gaps_.load(std::memory_order_relaxed);
+  if (gaps != gapsSeen_) {
+    gapsSeen_ = gaps;
+    control_.relatch();
+  }
   if (readPosition(time, position)) {
     // The consumer's position now: its stamp, moved on at the ratio.
     const double read = position + std::max(0.0, now - time) * ratio() * rate;
@@ -154,6 +160,7 @@ bool RateMatcher::render(std::uint8_t* out, std::size_t frames, double now,
   if (done < frames) {
     std::memset(out + done * align, pcm::silenceByte(bits), (frames - done) * align);
   }
+  if (starved) gaps_.fetch_add(1, std::memory_order_relaxed);
   return starved;
 }
 

@@ -94,9 +94,12 @@ class RateMatcher {
   std::atomic<double> stampTime_{0.0}, stampPosition_{0.0};
   std::atomic<bool> stamped_{false};
 
+  // Renders that ran dry (consumer), and as the writer saw them last.
+  std::atomic<std::uint32_t> gaps_{0};
+  std::uint32_t gapsSeen_ = 0;
+
   // Writer side.
   std::uint64_t written_ = 0;
-  double lastWrite_ = 0.0;
 
   bool armed_ = false;
   std::atomic<double> ratio_{1.0};
