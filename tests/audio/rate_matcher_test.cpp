@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <numbers>
+#include <utility>
 #include <random>
 #include <vector>
 
@@ -36,80 +37,62 @@ class ClockedPlayback : public PumpedPlaybackStream {
 };
 
 struct Clocks {
-  double ppm;              // playback's clock against capture's
-  double writeJitter;      // a block is written up to this late (s)
-  double renderJitter;     // a period is pulled up to this late (s)
+  double ppm;           // playback's clock against capture's
+  double writeJitter;   // a block is written up to this late (s)
+  double renderJitter;  // a period is pulled up to this late (s)
 };
 
-// Streams `seconds` of 32-bit blocks made by `fill(first frame, frames)` from
-// a capture clock to a playback clock, through a ring of kSlots buffers as
-// the engine's capture notification uses it (a block whose buffer is still
-// queued is dropped). `played(period start frame, pcm)` sees each period.
-struct Outcome {
-  std::uint64_t dropped = 0, underruns = 0;
-};
-Outcome stream(const Clocks& c, double seconds, bool armed,
-               const std::function<void(std::uint64_t, std::uint8_t*)>& fill,
-               const std::function<void(std::uint64_t, const std::uint8_t*)>& played) {
-  WaveFormat f{kFormatPcm, 2, kRate, kRate * 8, 8, 32, 0};
-  ClockedPlayback p(f, nullptr);
-  p.matchClocks(armed);
-  std::vector<std::vector<std::uint8_t>> buffers(kSlots, std::vector<std::uint8_t>(kBlock * 8));
+// Streams `seconds` of 32-bit blocks made by `fill(first frame, pcm)` from
+// a capture clock to a playback clock told that they differ, through a ring
+// of kSlots buffers as the engine's capture notification uses it (a block
+// whose buffer is still queued is dropped). `played(first frame, pcm)` sees
+// each period. Returns the blocks dropped and the underruns.
+std::pair<std::uint64_t, std::uint64_t> stream(
+    const Clocks& c, double seconds, const std::function<void(std::uint64_t, std::uint8_t*)>& fill,
+    const std::function<void(std::uint64_t, const std::uint8_t*)>& played) {
+  ClockedPlayback p({kFormatPcm, 2, kRate, kRate * 8, 8, 32, 0}, nullptr);
+  p.matchClocks(true);
+  std::vector<std::uint8_t> buffers(kSlots * kBlock * 8), out(kPeriod * 8);
   std::vector<WaveHeader> headers(kSlots);
   for (int k = 0; k < kSlots; ++k) {
-    headers[k].lpData = buffers[k].data();
+    headers[k].lpData = &buffers[k * kBlock * 8];
     headers[k].dwBufferLength = kBlock * 8;
     prepareHeader(headers[k]);
   }
-  std::vector<std::uint8_t> out(kPeriod * 8);
   std::mt19937_64 random(7);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  const double playRate = kRate * (1 + c.ppm * 1e-6);
-  Outcome o;
-  std::uint64_t blocks = 0, periods = 0;
-  double nextWrite = double(kBlock) / kRate + c.writeJitter * unit(random);
-  double nextRender = 0;
+  std::uint64_t dropped = 0, blocks = 0, periods = 0;
+  double nextWrite = double(kBlock) / kRate + c.writeJitter * unit(random), nextRender = 0;
   while (std::min(nextWrite, nextRender) < seconds) {
     if (nextWrite < nextRender) {
       p.time = nextWrite;
       WaveHeader& h = headers[blocks % kSlots];
       if (h.dwFlags.load() & kHeaderInQueue) {
-        ++o.dropped;
+        ++dropped;
       } else {
         fill(blocks * kBlock, h.lpData);
         p.write(h);
       }
-      ++blocks;
-      nextWrite = double(blocks + 1) * kBlock / kRate + c.writeJitter * unit(random);
+      nextWrite = double(++blocks + 1) * kBlock / kRate + c.writeJitter * unit(random);
     } else {
       p.time = nextRender;
       p.render(out.data(), kPeriod);
-      played(periods * kPeriod, out.data());
-      ++periods;
-      nextRender = double(periods) * kPeriod / playRate + c.renderJitter * unit(random);
+      played(periods++ * kPeriod, out.data());
+      nextRender = periods * kPeriod / (kRate * (1 + c.ppm * 1e-6)) + c.renderJitter * unit(random);
     }
   }
-  o.underruns = p.counters().underruns;
-  return o;
-}
-
-// Left and right at frame n: a 1 Hz cosine and sine at 2^30, so that the
-// phase of what is played tells which frame it was; one second of it.
-const std::vector<std::uint8_t>& timeCode() {
-  static const std::vector<std::uint8_t> code = [] {
-    std::vector<std::uint8_t> c(kRate * 8);
-    for (std::uint32_t n = 0; n < kRate; ++n) {
-      pcm::write<32>(&c[8 * n], std::lround(std::ldexp(std::cos(kTwoPi * n / kRate), 30)));
-      pcm::write<32>(&c[8 * n + 4], std::lround(std::ldexp(std::sin(kTwoPi * n / kRate), 30)));
-    }
-    return c;
-  }();
-  return code;
+  return {dropped, p.counters().underruns};
 }
 
 TEST(RateMatcher, HoldsTheLatencyForAnHourOnClocksApart) {
   constexpr double kHour = 3600, kSettled = 300;
-  const std::uint8_t* code = timeCode().data();
+  // Left and right at frame n: a 1 Hz cosine and sine at 2^30, so that the
+  // phase of what is played tells which frame it was; one second of it.
+  std::vector<std::uint8_t> code(kRate * 8);
+  for (std::uint32_t n = 0; n < kRate; ++n) {
+    pcm::write<32>(&code[8 * n], std::lround(std::ldexp(std::cos(kTwoPi * n / kRate), 30)));
+    pcm::write<32>(&code[8 * n + 4], std::lround(std::ldexp(std::sin(kTwoPi * n / kRate), 30)));
+  }
   for (const double ppm : {0.0, -1000.0, -100.0, 100.0, 1000.0}) {
     SCOPED_TRACE(ppm);
     // Latency of each period's first frame: when it plays less when the
@@ -117,16 +100,16 @@ TEST(RateMatcher, HoldsTheLatencyForAnHourOnClocksApart) {
     double target = 0, targetTime = 0, worst = 0, latency = 0.1;
     std::uint64_t next = 0;  // 0 ppm: the frame that must come out next, unchanged
     bool exact = true;
-    const Outcome o = stream(
-        {ppm, 0.010, 0.002}, kHour, true,
+    const auto [dropped, underruns] = stream(
+        {ppm, 0.010, 0.002}, kHour,
         [&](std::uint64_t first, std::uint8_t* at) {
           for (std::uint32_t k = 0; k < kBlock; ++k) {
-            std::memcpy(at + 8 * k, code + 8 * ((first + k) % kRate), 8);
+            std::memcpy(at + 8 * k, &code[8 * ((first + k) % kRate)], 8);
           }
         },
         [&](std::uint64_t frame, const std::uint8_t* pcm) {
           for (const std::uint8_t* at = pcm; ppm == 0 && at < pcm + kPeriod * 8; at += 8) {
-            if (std::equal(at, at + 8, code + 8 * (next % kRate))) {
+            if (std::equal(at, at + 8, &code[8 * (next % kRate)])) {
               ++next;
             } else {
               exact = exact && std::all_of(at, at + 8, [](std::uint8_t b) { return b == 0; });
@@ -140,8 +123,8 @@ TEST(RateMatcher, HoldsTheLatencyForAnHourOnClocksApart) {
           if (playedAt > 0.5 && playedAt < 3.5) target += latency, targetTime += 1;
           if (playedAt > kSettled) worst = std::max(worst, std::abs(latency - target / targetTime));
         });
-    EXPECT_EQ(o.dropped, 0u);
-    EXPECT_EQ(o.underruns, 0u);
+    EXPECT_EQ(dropped, 0u);
+    EXPECT_EQ(underruns, 0u);
     EXPECT_LE(worst, 0.005) << "target " << target / targetTime;
     EXPECT_TRUE(exact && (ppm != 0 || next > (kHour - 1) * kRate));
     std::printf("%+6.0f ppm: latency %.1f ms, after %.0f s within %.2f ms of it\n", ppm,
@@ -149,33 +132,21 @@ TEST(RateMatcher, HoldsTheLatencyForAnHourOnClocksApart) {
   }
 }
 
-// Power of what is left of y after the best a cos(wm) + b sin(wm) + c, over
-// the power of that tone.
+// Power of what is left of y after the best a cos(wm) + b sin(wm) (least
+// squares), over the power of that tone.
 double residualOverTone(const std::vector<double>& y, double w) {
-  double s[3][3] = {}, r[3] = {}, x[3];
+  double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0;
   for (std::size_t m = 0; m < y.size(); ++m) {
-    const double v[3] = {std::cos(w * m), std::sin(w * m), 1};
-    for (int i = 0; i < 3; ++i) {
-      r[i] += v[i] * y[m];
-      for (int j = 0; j < 3; ++j) s[i][j] += v[i] * v[j];
-    }
+    const double c = std::cos(w * m), s = std::sin(w * m);
+    cc += c * c, ss += s * s, cs += c * s, yc += y[m] * c, ys += y[m] * s;
   }
-  const auto det = [](const double (&a)[3][3]) {
-    return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
-           a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-           a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
-  };
-  for (int k = 0; k < 3; ++k) {  // Cramer's rule
-    double a[3][3];
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) a[i][j] = j == k ? r[i] : s[i][j];
-    x[k] = det(a) / det(s);
-  }
+  const double a = (yc * ss - ys * cs) / (cc * ss - cs * cs);
+  const double b = (ys * cc - yc * cs) / (cc * ss - cs * cs);
   double residual = 0;
   for (std::size_t m = 0; m < y.size(); ++m) {
-    residual += std::pow(y[m] - x[0] * std::cos(w * m) - x[1] * std::sin(w * m) - x[2], 2);
+    residual += std::pow(y[m] - a * std::cos(w * m) - b * std::sin(w * m), 2);
   }
-  return residual / ((x[0] * x[0] + x[1] * x[1]) / 2 * y.size());
+  return residual / ((a * a + b * b) / 2 * y.size());
 }
 
 TEST(RateMatcher, KeepsATonePureAt100Ppm) {
@@ -183,7 +154,7 @@ TEST(RateMatcher, KeepsATonePureAt100Ppm) {
   constexpr double kTone = 1000, kFrom = 400;
   std::vector<double> left;
   stream(
-      {100, 0, 0}, kFrom + 1, true,
+      {100, 0, 0}, kFrom + 1,
       [](std::uint64_t first, std::uint8_t* at) {
         for (std::uint32_t k = 0; k < kBlock; ++k, at += 8) {
           const double v = std::ldexp(std::sin(kTwoPi * kTone * double(first + k) / kRate), 30);
