@@ -102,6 +102,18 @@ class PlaybackStream {
   virtual Result reset() = 0;
   virtual Result close() = 0;
   virtual StreamCounters counters() const = 0;
+
+  // Told before the first write that the consumer's clock may differ from
+  // the writer's, the stream keeps its queue at the level it started with
+  // by resampling what it plays. A stream that cannot ignores it.
+  virtual void matchClocks(bool /*mayDiffer*/) {}
+  // The ratio at which the stream reads what is written (1: as written)
+  // and the smoothed length of its queue in seconds (negative: unknown).
+  struct Matching {
+    double ratio = 1.0;
+    double queued = -1.0;
+  };
+  virtual Matching matching() const { return {}; }
 };
 
 class AudioPlatform {
@@ -134,6 +146,10 @@ class AudioPlatform {
   virtual Result openPlayback(int device, const WaveFormat& format,
                               std::uint32_t bufferFrames,
                               std::unique_ptr<PlaybackStream>& stream) = 0;
+
+  // False when the capture and playback devices (valid indices) may run on
+  // different sample clocks, so that playback must be kept in step.
+  virtual bool sharedClock(int /*captureDevice*/, int /*playbackDevice*/) { return true; }
 };
 
 // True for a format the streams accept: PCM, 2 channels, 8/16/24/32 bits,

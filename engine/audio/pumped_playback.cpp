@@ -1,6 +1,7 @@
 #include "audio/pumped_playback.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "audio/software_volume.h"
@@ -10,7 +11,7 @@ namespace bw::audio {
 
 PumpedPlaybackStream::PumpedPlaybackStream(
     const WaveFormat& format, const std::atomic<std::uint32_t>* volume)
-    : format_(format), volume_(volume) {}
+    : format_(format), volume_(volume), matcher_(format) {}
 
 void PumpedPlaybackStream::watchFailure(PlaybackFailed failed,
                                         std::uintptr_t instance) {
@@ -36,6 +37,7 @@ Result PumpedPlaybackStream::write(WaveHeader& header) {
   }
   header.dwFlags.store((flags & ~kHeaderDone) | kHeaderInQueue,
                        std::memory_order_relaxed);
+  matcher_.noteWrite(header.dwBufferLength / format_.nBlockAlign, now());
   queue_[w % kQueueCapacity] = &header;
   written_.store(w + 1, std::memory_order_release);
   return Result::Ok;
@@ -75,8 +77,20 @@ void PumpedPlaybackStream::drop(std::size_t frames) noexcept {
 
 void PumpedPlaybackStream::render(std::uint8_t* out,
                                   std::size_t frames) noexcept {
+  if (matcher_.render(out, frames, now(), *this)) {
+    underruns_.fetch_add(1, std::memory_order_relaxed);
+  }
+  const std::uint32_t volume =
+      volume_ ? volume_->load(std::memory_order_relaxed) : kFullVolume;
+  applyVolume(out, frames, format_.wBitsPerSample, volume);
+}
+
+FrameSource::Taken PumpedPlaybackStream::take(std::uint8_t* out,
+                                              std::size_t frames) noexcept {
   const std::size_t align = format_.nBlockAlign;
-  if (targetFrames_ > 0 && primed_ && prerollBytes_ == 0) {
+  // Trimming holds the queue on one clock; on two, the rate matcher holds
+  // it, and a trim would only pull the queue away from the level it keeps.
+  if (targetFrames_ > 0 && !clocksMayDiffer_ && primed_ && prerollBytes_ == 0) {
     windowLow_ = std::min(windowLow_, queuedFrames());
     windowFrames_ += frames;
     if (windowFrames_ >= format_.nSamplesPerSec) {
@@ -88,7 +102,7 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
   const std::uint8_t silence = pcm::silenceByte(format_.wBitsPerSample);
   std::size_t need = frames * align;
   std::uint8_t* at = out;
-  bool starved = false;
+  Taken taken;
   while (need > 0) {
     const std::uint32_t p = played_.load(std::memory_order_relaxed);
     const bool queued = written_.load(std::memory_order_acquire) != p;
@@ -103,13 +117,14 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
     if (prerollBytes_ > 0) {
       const std::size_t n = std::min(need, prerollBytes_);
       std::memset(at, silence, n);
+      taken.padding += n / align;
       prerollBytes_ -= n;
       at += n;
       need -= n;
       continue;
     }
     if (!queued) {
-      starved = true;
+      taken.starved = true;
       break;
     }
     WaveHeader* h = queue_[p % kQueueCapacity];
@@ -119,17 +134,14 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
     at += n;
     need -= n;
   }
-  if (need > 0) std::memset(at, silence, need);
-  if (starved) {
-    underruns_.fetch_add(1, std::memory_order_relaxed);
+  if (need > 0 && taken.starved) {
     // The silence put in now stays in the delay: the queue keeps that much
     // more from here on, up to a buffer, rather than be trimmed into the
     // next underrun.
     keptFrames_ = std::min(keptFrames_ + need / align, bufferFrames_);
   }
-  const std::uint32_t volume =
-      volume_ ? volume_->load(std::memory_order_relaxed) : kFullVolume;
-  applyVolume(out, frames, format_.wBitsPerSample, volume);
+  taken.frames = frames - need / align;
+  return taken;
 }
 
 void PumpedPlaybackStream::returnQueued() {
@@ -146,6 +158,7 @@ void PumpedPlaybackStream::returnQueued() {
   primed_ = false;
   windowLow_ = SIZE_MAX;
   windowFrames_ = 0;
+  matcher_.reset();
 }
 
 Result PumpedPlaybackStream::reset() {
@@ -162,6 +175,21 @@ Result PumpedPlaybackStream::close() {
   closeDevice();
   closed_ = true;
   return Result::Ok;
+}
+
+void PumpedPlaybackStream::matchClocks(bool mayDiffer) {
+  clocksMayDiffer_ = mayDiffer;
+  matcher_.arm(mayDiffer);
+}
+
+PlaybackStream::Matching PumpedPlaybackStream::matching() const {
+  return {matcher_.ratio(), matcher_.queuedSeconds()};
+}
+
+double PumpedPlaybackStream::now() const {
+  return std::chrono::duration<double>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 StreamCounters PumpedPlaybackStream::counters() const {

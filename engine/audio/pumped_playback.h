@@ -17,6 +17,10 @@
 // otherwise keep any excess for good, and with it the delay. Each underrun
 // raises what the queue keeps by the silence it put in (up to one buffer):
 // a device that needs more margin than the target gets it, once.
+//
+// render() reads the queue through a RateMatcher: as written while the
+// clocks agree, resampled to hold the queue's level when told that the
+// writer's clock may differ (matchClocks).
 #pragma once
 
 #include <array>
@@ -24,10 +28,11 @@
 #include <cstdint>
 
 #include "audio/platform.h"
+#include "audio/rate_matcher.h"
 
 namespace bw::audio {
 
-class PumpedPlaybackStream : public PlaybackStream {
+class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
  public:
   // volume: the device's packed software volume, read at every render.
   PumpedPlaybackStream(const WaveFormat& format,
@@ -39,6 +44,8 @@ class PumpedPlaybackStream : public PlaybackStream {
   Result reset() override;
   Result close() override;
   StreamCounters counters() const override;
+  void matchClocks(bool mayDiffer) override;
+  Matching matching() const override;
 
   // Starts the consumer (the platform calls it when opening the stream).
   Result startPlaying() { return startConsumer(); }
@@ -57,6 +64,8 @@ class PumpedPlaybackStream : public PlaybackStream {
   virtual Result startConsumer() = 0;
   virtual void stopConsumer() = 0;
   virtual void closeDevice() {}
+  // Seconds on the steady clock (a test may run a clock of its own).
+  virtual double now() const;
 
   const WaveFormat& format() const { return format_; }
 
@@ -70,6 +79,8 @@ class PumpedPlaybackStream : public PlaybackStream {
   void drop(std::size_t frames) noexcept;
   // Consumer side: advances the front header by n bytes (at most its rest).
   void advance(WaveHeader& h, std::uint32_t p, std::size_t n) noexcept;
+  // The queued frames in write order, after the pre-roll (render's source).
+  Taken take(std::uint8_t* out, std::size_t frames) noexcept override;
 
   WaveFormat format_;
   const std::atomic<std::uint32_t>* volume_;
@@ -97,6 +108,9 @@ class PumpedPlaybackStream : public PlaybackStream {
   std::atomic<std::uint64_t> buffers_{0};
   std::atomic<std::uint64_t> underruns_{0};
   std::atomic<std::uint64_t> trimmed_{0};
+  bool clocksMayDiffer_ = false;  // set before the first write
+
+  RateMatcher matcher_;
 };
 
 }  // namespace bw::audio

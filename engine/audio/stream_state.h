@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "audio/lost_audio_report.h"
 #include "audio/platform.h"
 #include "audio/wave_header.h"
 
@@ -72,6 +73,9 @@ struct StreamState {
   // A stream failure ended the latest run: notifications change nothing
   // until the next start.
   std::atomic<bool> failed{false};
+  // The line on standard error when audio is lost (processing thread; made
+  // afresh by sdrStart).
+  LostAudioReport lostAudio;
   // Counters of the streams as they were closed by the latest stop.
   StreamCounters closedCapture, closedPlayback;
 };

@@ -3,10 +3,13 @@
 // Real-time rules for captureCallback: it runs on the audio layer's
 // notification thread with the block processing inside it. It never
 // allocates, never locks and never waits; it only runs the client's block
-// processing and moves buffers.
+// processing and moves buffers. The one exception is the line on standard
+// error when audio was lost, at most once a minute: formatted on the stack
+// and written with one write(2), no lock taken.
 #include "audio/streaming.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -93,6 +96,24 @@ std::uint32_t lateOutputLimit(const StreamSetup& s) {
       std::max<std::uint64_t>(blocks, 2ull * static_cast<std::uint64_t>(s.bufferCount)));
 }
 
+// Capture and playback on devices whose clocks may differ: the playback
+// stream keeps its queue in step by resampling (on one clock it plays the
+// blocks as they are).
+void matchPlaybackClock(StreamState& a, AudioPlatform& platform, int in, int out) {
+  a.playback->matchClocks(!platform.sharedClock(in, out));
+}
+
+// After the blocks of a notification: the line on standard error when
+// audio was lost.
+void reportLostAudio(StreamState& a) {
+  const PlaybackStream::Matching m = a.playback->matching();
+  a.lostAudio.check(a.lateOutputBlocks.load(std::memory_order_relaxed),
+                    a.playback->counters().underruns, m.ratio, m.queued,
+                    std::chrono::duration<double>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
 void setUpHeader(WaveHeader& h, std::uint8_t* data, std::int32_t bytes) {
   h.lpData = data;
   h.dwBufferLength = static_cast<std::uint32_t>(bytes);
@@ -155,6 +176,7 @@ void captureCallback(CaptureStream&, std::uint32_t message,
       a.playback->write(output);
     }
     t_inBlock = false;
+    if (a.runState.load() == kRunning) reportLostAudio(a);
   }
   a.notificationsInProgress.fetch_sub(1);
 }
@@ -176,6 +198,7 @@ SdrStatus startStreaming(StreamState& a, const StreamSetup& setup) {
   a.lateOutputBlocks.store(0);
   a.lateInARow = 0;
   a.lateLimit = lateOutputLimit(s);
+  a.lostAudio = LostAudioReport();
   a.failed.store(false);
   if (s.onStart) s.onStart(s.startContext);
 
@@ -205,6 +228,7 @@ SdrStatus startStreaming(StreamState& a, const StreamSetup& setup) {
                 s.bufferBytes);
   }
   a.playback->watchFailure(&playbackFailed, reinterpret_cast<std::uintptr_t>(&a));
+  matchPlaybackClock(a, platform, in, out);
   // Running before capture starts, so that even the earliest filled buffer
   // is processed and queued again rather than dropped from the ring.
   a.runState.store(kRunning);

@@ -91,6 +91,13 @@ class SystemPlatform final : public AudioPlatform {
     if (backend == nullptr) return Result::Refused;
     return backend->openPlayback(device, format, bufferFrames, stream);
   }
+  // Devices of one backend share a clock as that backend says; the
+  // simulated front end runs on the system's clock, a card on its own.
+  bool sharedClock(int captureDevice, int playbackDevice) override {
+    AudioPlatform* in = route(Direction::Capture, captureDevice);
+    AudioPlatform* out = route(Direction::Playback, playbackDevice);
+    return in != nullptr && in == out && in->sharedClock(captureDevice, playbackDevice);
+  }
 
  private:
   // The backend holding `device`; turns device into that backend's index

@@ -140,8 +140,11 @@ TEST_F(StreamingTest, AQueuedPlaybackSlotIsNotOverwritten) {
   for (int k = 0; k < 4; ++k) fake_->completeCapture(1, pattern);
   ASSERT_EQ(fake_->written().size(), 4u);
   // Block 4 comes back to slot 0 while block 0 still waits to be played:
-  // it is processed but its slot keeps block 0's bytes.
+  // it is processed but its slot keeps block 0's bytes, and the loss is told.
+  testing::internal::CaptureStderr();
   fake_->completeCapture(1, pattern);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("blocks dropped 1, silent gaps 0"),
+            std::string::npos);
   EXPECT_EQ(g_hookA.load(), 5);
   EXPECT_EQ(fake_->written().size(), 4u);
   EXPECT_EQ(std::vector<std::uint8_t>(e().playbackBuffers[0], e().playbackBuffers[0] + 8192),

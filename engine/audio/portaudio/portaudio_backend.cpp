@@ -2,6 +2,7 @@
 
 #include <portaudio.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "audio/alsa/alsa_pcm_kind.h"
@@ -84,6 +85,16 @@ class PortAudioPlayback final : public PumpedPlaybackStream {
 
   PortAudioStream stream_;
 };
+
+// The ALSA card a PortAudio device name ends with ("... (hw:1,0)"), or -1.
+int alsaCard(const std::string& name) {
+  const std::size_t at = name.rfind("(hw:");
+  if (at == std::string::npos) return -1;
+  const char* digits = name.c_str() + at + 4;
+  char* end = nullptr;
+  const long card = std::strtol(digits, &end, 10);
+  return end != digits && *end == ',' && card >= 0 ? static_cast<int>(card) : -1;
+}
 
 }  // namespace
 
@@ -170,6 +181,24 @@ bool PortAudioPlatform::setOutVolume(int device, std::uint32_t volume) {
   if (device < 0 || device >= int(playback_.size())) return false;
   volumes_[device].store(volume);
   return true;
+}
+
+bool PortAudioPlatform::sharedClock(int captureDevice, int playbackDevice) {
+  if (captureDevice < 0 || captureDevice >= int(capture_.size()) ||
+      playbackDevice < 0 || playbackDevice >= int(playback_.size())) {
+    return false;
+  }
+  const Device& in = capture_[captureDevice];
+  const Device& out = playback_[playbackDevice];
+  if (in.paIndex == out.paIndex) return true;
+  const auto isJack = [](int paIndex) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(paIndex);
+    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    return api != nullptr && api->type == paJACK;
+  };
+  if (isJack(in.paIndex) && isJack(out.paIndex)) return true;
+  const int card = alsaCard(in.name);
+  return card >= 0 && card == alsaCard(out.name);
 }
 
 Result PortAudioPlatform::openCapture(int device, const WaveFormat& format,

@@ -52,6 +52,11 @@ class PortAudioPlatform final : public AudioPlatform {
   Result openPlayback(int device, const WaveFormat& format,
                       std::uint32_t bufferFrames,
                       std::unique_ptr<PlaybackStream>& stream) override;
+  // One clock: the same device both ways, two devices of one ALSA card
+  // ("(hw:N,"), or JACK, which runs everything on its one clock. Anything
+  // else may differ: other cards, and a sound server's devices, which may
+  // stand for any of its cards.
+  bool sharedClock(int captureDevice, int playbackDevice) override;
 
  private:
   struct Device {

@@ -22,9 +22,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Clock::duration framesToDuration(std::size_t frames, std::uint32_t rate) {
+Clock::duration framesToDuration(std::size_t frames, double rate) {
   return std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(double(frames) / double(rate)));
+      std::chrono::duration<double>(double(frames) / rate));
+}
+
+// BW_SIMULATED_PLAYBACK_PPM: how far "Simulated output" plays off its
+// nominal rate, in parts per million (-5000..5000; unset or anything else: 0),
+// so that the simulated pair stands for two cards on clocks apart.
+double playbackSkew() {
+  const char* text = std::getenv("BW_SIMULATED_PLAYBACK_PPM");
+  if (text == nullptr) return 0.0;
+  char* end = nullptr;
+  const double ppm = std::strtod(text, &end);
+  return end != text && *end == '\0' && std::abs(ppm) <= 5000.0 ? ppm : 0.0;
 }
 
 // A thread that runs `tick` at start + k * period, k = 1, 2, ..., until
@@ -32,7 +43,7 @@ Clock::duration framesToDuration(std::size_t frames, std::uint32_t rate) {
 class ClockThread {
  public:
   template <typename Tick>
-  void start(std::size_t frames, std::uint32_t rate, Tick tick) {
+  void start(std::size_t frames, double rate, Tick tick) {
     stopping_ = false;
     thread_ = std::thread([this, frames, rate, tick]() mutable {
       const Clock::time_point begin = Clock::now();
@@ -162,7 +173,7 @@ class SimulatedPlayback final : public PumpedPlaybackStream {
  protected:
   // Plays in slices of about 10 ms.
   Result startConsumer() override {
-    clock_.start(frames_, format().nSamplesPerSec, [this] {
+    clock_.start(frames_, format().nSamplesPerSec * (1.0 + playbackSkew() * 1e-6), [this] {
       render(pcm_.data(), frames_);
       outputRecord().append(pcm_.data(), pcm_.size());
     });
@@ -187,6 +198,8 @@ bool SimulatedPlatform::deviceName(Direction direction, int device, char* name) 
   std::strncpy(name, text, kNameBytes);
   return true;
 }
+
+bool SimulatedPlatform::sharedClock(int, int) { return playbackSkew() == 0.0; }
 
 bool SimulatedPlatform::outVolume(int device, std::uint32_t& volume) {
   if (device != 0) return false;

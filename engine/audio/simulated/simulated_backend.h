@@ -2,7 +2,9 @@
 // band", delivering SimulatedBand's band as stereo I/Q (I left, Q right) in
 // the stream's format, paced in real time by the steady clock; and one
 // playback device, "Simulated output", which consumes what it is given in
-// real time and keeps the last second of it for tests to read.
+// real time and keeps the last second of it for tests to read. Both run on
+// the steady clock, unless BW_SIMULATED_PLAYBACK_PPM puts the output's
+// clock that far off (to try the playback's rate matching live).
 //
 // The capture device renders the default band; the environment variable
 // kSimulatedSignalsVariable, read when a stream opens, adds the signals for
@@ -40,6 +42,7 @@ class SimulatedPlatform final : public AudioPlatform {
   Result openPlayback(int device, const WaveFormat& format,
                       std::uint32_t bufferFrames,
                       std::unique_ptr<PlaybackStream>& stream) override;
+  bool sharedClock(int captureDevice, int playbackDevice) override;
 
  private:
   std::atomic<std::uint32_t> volume_;  // software volume of "Simulated output"

@@ -1,0 +1,60 @@
+// The slow loop that keeps a playback queue at its level when the capture
+// and playback clocks differ: from the queue's length, seen once a block,
+// it sets the ratio at which the resampler reads the queue (input frames a
+// played frame; above 1 drains it faster).
+//
+// The level it keeps is the one the stream settled on at its start (the
+// mean over kLatch after kSettle), so it adds no latency of its own; after
+// an underrun, the one it settled on after the gap. The
+// measurements are low-passed (kSmoothing) and a PI loop turns the
+// smoothed error into the ratio. While the error stays inside kDeadBand the
+// ratio stays exactly 1, so that a pair on one clock plays its samples
+// unchanged; once it leaves the band the loop runs for the rest of the
+// stream. A control that is not armed (the clocks are known to be one)
+// only measures.
+//
+// One thread at a time (the one that writes to the playback queue).
+#pragma once
+
+namespace bw::audio {
+
+class RateControl {
+ public:
+  // Time constants and limits, in seconds or as a ratio.
+  static constexpr double kSettle = 0.5;      // ignored after a start
+  static constexpr double kLatch = 3.0;        // averaged into the level
+  static constexpr double kSmoothing = 2.0;    // low-pass of the length
+  static constexpr double kDeadBand = 0.0025;  // error before the loop runs
+  static constexpr double kMaxCorrection = 0.005;  // |ratio - 1| at most
+  // Proportional (1/s) and integral (1/s^2) gains: the loop crosses over
+  // near 0.2 rad/s and takes out a step of 1000 ppm in about a minute.
+  static constexpr double kProportional = 0.2;
+  static constexpr double kIntegral = 0.008;
+
+  // Whether the loop may leave ratio 1 at all (the clocks may differ).
+  explicit RateControl(bool armed = true) : armed_(armed) {}
+
+  // One look at the queue: `queued` seconds ahead of the newest frame,
+  // `elapsed` seconds of stream since the previous look. Returns the ratio.
+  double update(double queued, double elapsed);
+  // Playback ran dry: the level was too short for this machine. The level
+  // is taken again (over kLatch) from the queue as the gap left it, while
+  // the ratio stays as it is.
+  void relatch();
+
+  double ratio() const { return 1.0 + correction_; }
+  // The smoothed queue length (s) and the level held (s; 0 until latched).
+  double smoothedQueue() const { return smoothed_; }
+  double level() const { return level_; }
+  bool running() const { return running_; }
+
+ private:
+  bool armed_;
+  bool started_ = false, latched_ = false, running_ = false;
+  double age_ = 0.0;             // stream seconds seen
+  double latchSum_ = 0.0, latchTime_ = 0.0;
+  double level_ = 0.0, smoothed_ = 0.0;
+  double integral_ = 0.0, correction_ = 0.0;
+};
+
+}  // namespace bw::audio
