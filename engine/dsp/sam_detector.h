@@ -5,8 +5,9 @@
 // SAM_LOWER) the other is cancelled, for fading that spoils one side more.
 //
 // The loop: an NCO whose phase and frequency are updated once a run of
-// kSamUpdateRateHz-ish samples (a run is a power of two, 4..32 samples, so
-// the per-sample work is a complex rotation and three sums). The phase
+// samples (a power of two, 4..32, about 2000..3000 updates a second at
+// every rate), so the per-sample work is a complex rotation and a few sums,
+// and the sines and arctangents are spent once a run. The phase
 // detector is the imaginary part of a lowpassed carrier phasor, divided by
 // the carrier's slowly tracked magnitude, so the loop's bandwidth holds
 // while the carrier fades; the loop filter is of second order (proportional
@@ -18,6 +19,12 @@
 // lowpassed carrier phasor, which the carrier dominates once near; then,
 // the phasor holding still, the phase loop alone, so nothing but the carrier
 // steers a locked loop.
+//
+// The sideband filter is a Hilbert pair of allpass chains (I -/+ H(Q)),
+// about 44 dB of rejection; its phase response, common to both sidebands,
+// is not flat (inaudible; SAM with both sidebands does not use it). Then a
+// second-order Butterworth high-pass at the low cut takes out the carrier's
+// level.
 //
 // Units: samples at the chain's scale (the detector does not care: every
 // decision is on ratios); phase in radians; frequency in radians a sample,
@@ -77,8 +84,9 @@ class SamDetector {
   // Replaces one block of de-rotatable baseband re[0..n-1] + j im[0..n-1]
   // (the carrier near 0 Hz) with its audio in re (im zeroed): both
   // sidebands, or with p.modes.mode SAM_UPPER / SAM_LOWER that one alone;
-  // the carrier's level and audio below p.lowCutHz (at least
-  // kSamMinCornerHz) removed. Carries the loop in s; never allocates.
+  // the carrier's level and audio below p.lowCutHz (taken within
+  // kSamMinCornerHz..a quarter of the rate) removed. Carries the loop in s;
+  // never allocates. Before configure it leaves the block alone.
   void process(State& s, const ReceiveParams& p, double* re, double* im,
                std::int32_t n);
 

@@ -311,5 +311,40 @@ TEST(SimulatedBand, CwKeyEdgesAreShaped) {
   EXPECT_NEAR((at90 - at10) / static_cast<double>(fs), reach(0.9) - reach(0.1), 0.05e-3);
 }
 
+// The signals for trying the receiver's tools: off unless asked for; the AM
+// broadcast's carrier fading far below its sidebands (100 ms windows); the
+// heterodyne steady at its level; the impulses at their rate and level.
+TEST(SimulatedBand, ToolSignalsAreOffByDefaultAndAtTheirLevels) {
+  std::vector<double> i(9600), q(9600);
+  Band(48000).render(i.data(), q.data(), 9600);
+  const auto standard = render(48000, 0.2);
+  for (int n = 0; n < 9600; ++n) ASSERT_EQ(Complex(i[n], q[n]), standard[n]) << n;
+  EXPECT_EQ(Band::componentsFromList("am, carrier,bogus"),
+            Band::kAllComponents | Band::kAmBroadcast | Band::kSteadyCarrier);
+
+  const auto am = render(48000, Band::kAmFadeSeconds, Band::kAmBroadcast | Band::kSteadyCarrier);
+  double strongest = 0.0, weakest = 1.0, sidebandAtWeakest = 0.0;
+  for (int from = 0; from + 4800 <= static_cast<int>(am.size()); from += 4800) {
+    const double carrier = toneMagnitude(am, 48000, Band::kAmCarrierHz, from, 4800);
+    strongest = std::max(strongest, carrier);
+    if (carrier < weakest) {
+      weakest = carrier;
+      sidebandAtWeakest = toneMagnitude(am, 48000, Band::kAmCarrierHz + Band::kAmToneHz[1], from, 4800);
+    }
+    EXPECT_NEAR(20 * std::log10(toneMagnitude(am, 48000, Band::kSteadyCarrierHz, from, 4800)),
+                Band::kSteadyCarrierDbfs, 0.01);
+  }
+  EXPECT_GT(20.0 * std::log10(strongest / weakest), 20.0);
+  EXPECT_GT(sidebandAtWeakest, 2.0 * weakest);
+
+  int count = 0;
+  for (const Complex& v : render(48000, 2.0, Band::kImpulses)) {
+    if (v == 0.0) continue;
+    ++count;
+    EXPECT_NEAR(20 * std::log10(std::abs(v) / Band::amPeak()), Band::kImpulseOverAmPeakDb, 1e-9);
+  }
+  EXPECT_NEAR(count, 2.0 * Band::kImpulsesPerSecond, 20);
+}
+
 }  // namespace
 }  // namespace bw::audio
