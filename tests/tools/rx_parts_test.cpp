@@ -22,9 +22,11 @@ ParseResult parse(std::vector<std::string_view> args) {
   return parseOptions(args);
 }
 
+// Every field, the mode's tail and the version byte too.
 std::vector<std::uint8_t> encoded(const ReceiveParams& p) {
-  std::vector<std::uint8_t> block(SDR_PARAM_BLOCK_BYTES);
-  encodeParams(p, block.data());
+  std::vector<std::uint8_t> block(SDR_PARAM_BLOCK_V2_BYTES);
+  sdrEncodeParamsV2(&p, &p.modes, block.data());
+  block[0] = p.version;
   return block;
 }
 
@@ -74,6 +76,25 @@ TEST(RxOptions, EachOptionChangesOneField) {
       {{"--no-auto-iq-balance"}, [](ReceiveParams& p) { p.extensions = 0x5; }},
       {{"--no-dc-removal"}, [](ReceiveParams& p) { p.extensions = 0x3; }},
       {{"--no-dc-removal", "--dc-removal"}, [](ReceiveParams&) {}},
+      // A mode other than single sideband, or a tool: version 2 with the
+      // mode's own passband unless an edge is given.
+      {{"--mode", "am", "--tune", "5000"},
+       [](ReceiveParams& p) {
+         p.version = 2, p.modes.mode = 3, p.tuneOffsetHz = 5000, p.lowCutHz = 100;
+         p.highCutHz = 4500;
+       }},
+      {{"--pitch", "600", "--mode", "cwr"},
+       [](ReceiveParams& p) {
+         p.version = 2, p.modes.mode = 2, p.modes.pitchHz = 600, p.lowCutHz = 350;
+         p.highCutHz = 850;
+       }},
+      {{"--mode", "fm", "--low", "200"},
+       [](ReceiveParams& p) {
+         p.version = 2, p.modes.mode = 7, p.lowCutHz = 200, p.highCutHz = 8000;
+       }},
+      {{"--mode", "lsb"}, [](ReceiveParams& p) { p.flags = 0x00206F80; }},
+      {{"--lsb", "--mode", "usb"}, [](ReceiveParams&) {}},
+      {{"--nb", "--notch", "--nr"}, [](ReceiveParams& p) { p.version = 2, p.modes.tools = 7; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());
@@ -107,7 +128,8 @@ TEST(RxOptions, OrderSpectrumAndHelp) {
   const std::vector<std::string_view> help = {"--help"};
   EXPECT_TRUE(parseOptions(help).options.showHelp);
   for (const char* name : {"--no-exact-tuning", "--no-auto-iq-balance", "--no-dc-removal",
-                           "--exact-tuning", "--auto-iq-balance", "--dc-removal"}) {
+                           "--exact-tuning", "--auto-iq-balance", "--dc-removal", "--mode",
+                           "--pitch", "--nb", "--notch", "--nr"}) {
     EXPECT_NE(usageText().find(name), std::string::npos) << name;
   }
   // After "--" a name starting with '-' is a file.
