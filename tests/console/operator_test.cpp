@@ -69,15 +69,11 @@ class OperatorTest : public QObject {
           {Qt::SHIFT | Qt::Key_U, {}, [](Fields& f) { f.mode = 5; }},
           {Qt::SHIFT | Qt::Key_L, {}, [](Fields& f) { f.mode = 6; }},
           {Qt::Key_N, {}, [](Fields& f) { f.mode = 7, f.low = 300, f.high = 8000; }},
-          {Qt::SHIFT | Qt::Key_B, {}, [](Fields& f) { f.tools = 1; }},
+          {Qt::Key_U, {}, [](Fields& f) { f.version = 1, f.mode = 0, f.low = 500, f.high = 1500; }},
+          {Qt::SHIFT | Qt::Key_B, {}, [](Fields& f) { f.version = 2, f.tools = 1; }},
           {Qt::SHIFT | Qt::Key_N, {}, [](Fields& f) { f.tools = 3; }},
           {Qt::SHIFT | Qt::Key_R, {}, [](Fields& f) { f.tools = 7; }},
-          {Qt::Key_U, {}, [](Fields& f) { f.mode = 0, f.low = 500, f.high = 1500; }},
           {Qt::SHIFT | Qt::Key_W, {}, [](Fields& f) { f.extensions = 8; }},
-          {Qt::SHIFT | Qt::Key_B, {}, [](Fields& f) { f.tools = 6; }},
-          {Qt::SHIFT | Qt::Key_N, {}, [](Fields& f) { f.tools = 4; }},
-          {Qt::SHIFT | Qt::Key_R, {}, [](Fields& f) { f.tools = 0; }},
-          {Qt::SHIFT | Qt::Key_W, {}, [](Fields& f) { f.extensions = 0, f.version = 1; }},
       };
       Fields f;
       for (const auto& step : steps) {

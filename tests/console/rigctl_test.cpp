@@ -127,15 +127,12 @@ class RigctlTest : public QObject {
 
     // Every mode by its Hamlib name, with its own passband (the width on
     // the band: both sides of the carrier in AM, AMS and FM).
-    expectAnswers(rig, {{"M CW 0", "RPRT 0\n"}, {"m", "CW\n500\n"},
-                        {"M CWR 500", "RPRT 0\n"}, {"m", "CWR\n500\n"},
-                        {"M AM -1", "RPRT 0\n"}, {"m", "AM\n9000\n"},
-                        {"M SAM 0", "RPRT 0\n"}, {"m", "AMS\n9000\n"},
-                        {"M SAH 4400", "RPRT 0\n"}, {"m", "SAH\n4400\n"},
-                        {"M SAL 0", "RPRT 0\n"}, {"m", "SAL\n4400\n"},
-                        {"M FM 0", "RPRT 0\n"}, {"m", "FM\n16000\n"},
-                        {"M AMS 0", "RPRT 0\n"}, {"m", "AMS\n9000\n"},
-                        {"M USB -1", "RPRT 0\n"}, {"m", "USB\n2400\n"}});
+    expectAnswers(rig, {{"M CW 0", "RPRT 0\n"},    {"m", "CW\n500\n"},   {"M CWR 500", "RPRT 0\n"},
+                        {"m", "CWR\n500\n"},      {"M AM -1", "RPRT 0\n"}, {"m", "AM\n9000\n"},
+                        {"M SAM 0", "RPRT 0\n"},   {"m", "AMS\n9000\n"},   {"M SAH 4400", "RPRT 0\n"},
+                        {"m", "SAH\n4400\n"},     {"M SAL 0", "RPRT 0\n"}, {"m", "SAL\n4400\n"},
+                        {"M FM 0", "RPRT 0\n"},    {"m", "FM\n16000\n"},   {"M USB -1", "RPRT 0\n"},
+                        {"m", "USB\n2400\n"}});
     QCOMPARE(rig.current.highCutHz, 2700);  // the sideband's passband stayed
     const ReceiverSettings before = rig.current;
     for (const char* bad : {"M XYZ 0", "M cw 0", "M RTTY 0", "M CW 400", "M FM 9000",
@@ -385,16 +382,10 @@ class RigctlTest : public QObject {
       return p.exitCode();
     };
     QString out;
-    // Each mode read back by a client of its own: within one run the client
+    // A mode read back by a client of its own: within one run the client
     // answers "m" from its cache.
-    for (const QString& modeAndWidth : {QStringLiteral("CW 500"), QStringLiteral("AMS 9000"),
-                                        QStringLiteral("FM 16000")}) {
-      QCOMPARE(run(QStringLiteral("M %1 0").arg(modeAndWidth.section(QLatin1Char(' '), 0, 0)), out),
-               0);
-      QCOMPARE(run(QStringLiteral("m"), out), 0);
-      QCOMPARE(out, QString(modeAndWidth).replace(QLatin1Char(' '), QLatin1Char('\n')) +
-                        QLatin1Char('\n'));
-    }
+    QCOMPARE(run(QStringLiteral("M AMS 0"), out) + run(QStringLiteral("m"), out), 0);
+    QCOMPARE(out, QStringLiteral("AMS\n9000\n"));
     QCOMPARE(run(QStringLiteral("F 14076000 M LSB 1800 f m t v"), out), 0);
     QCOMPARE(out, QStringLiteral("14076000\nLSB\n1800\n0\nVFOA\n"));
     QCOMPARE(rig.current.tuneOffsetHz, 2000);
