@@ -32,11 +32,6 @@ void modePassband(const ReceiverSettings& s, int& lowCutHz, int& highCutHz) {
   highCutHz = high;
 }
 
-std::size_t receiveBlockBytes(const ReceiveBlock& block) {
-  return block[SDR_PARAM_OFFSET_VERSION] >= SDR_PARAM_VERSION_MODES ? SDR_PARAM_BLOCK_V2_BYTES
-                                                                   : SDR_PARAM_BLOCK_BYTES;
-}
-
 ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
   SdrReceiveParams p = sdrConsoleParams();
   if (s.mode == ReceiveMode::Lsb) {

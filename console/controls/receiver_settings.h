@@ -8,7 +8,6 @@
 
 #include <QString>
 #include <array>
-#include <cstddef>
 #include <cstdint>
 
 #include "brackwell/param_block.h"
@@ -36,15 +35,14 @@ inline constexpr int kTuneLimitHz = kCaptureRateHz / 2;
 inline constexpr int kHzPerSliderStep = 10;
 
 // The engine's receive-parameter block: 65 bytes of version 1 (the rest
-// zero) or the whole of a version-2 block; receiveBlockBytes says which.
+// zero) or the whole of a version-2 block, as its version byte says.
 using ReceiveBlock = std::array<std::uint8_t, SDR_PARAM_BLOCK_V2_BYTES>;
-std::size_t receiveBlockBytes(const ReceiveBlock& block);
 
 struct ReceiverSettings {
   ReceiveMode mode = ReceiveMode::Usb;
   int lowCutHz = 300;  // audio passband of USB and LSB, Hz
-  int cwPitchHz = SDR_DEFAULT_PITCH_HZ;  // the tone CW is heard at, Hz
   int highCutHz = 2700;
+  int cwPitchHz = SDR_DEFAULT_PITCH_HZ;  // the tone CW is heard at, Hz
   AgcMode agc = AgcMode::Slow;
   double agcCeiling = 1000.0;     // linear factor, the AGC's largest gain
   double fixedGain = 1000.0;      // linear factor applied when the AGC is off
