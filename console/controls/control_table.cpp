@@ -97,20 +97,52 @@ void toggleRigControl(ControlHost& h) {
   h.apply(s);
 }
 
+// A row of the mode menu. Every mode is saved under the key the sideband
+// has always had, so that a saved USB or LSB still reads.
+Control modeRow(const char* name, ReceiveMode mode, const char* menu, const char* keys,
+                const char* settingText, const char* option, const char* help) {
+  return {.kind = ControlKind::Choice, .name = name, .menu = menu, .keys = keys,
+          .field = LANTERNFLY_FIELD(receiver.mode), .choice = static_cast<double>(mode),
+          .setting = "receiver/sideband", .settingText = settingText, .option = option,
+          .help = help};
+}
+
+// A switch with its option for one run (0 or 1, 1 when left out).
+Control toolRow(const char* name, const char* menu, const char* keys, ControlField field,
+                const char* setting, const char* option, const char* help) {
+  return {.kind = ControlKind::Toggle, .name = name, .menu = menu, .keys = keys,
+          .field = field, .high = 1, .setting = setting, .option = option,
+          .optionValue = OptionValue::Optional, .valueName = "0|1", .optionDefault = 1,
+          .help = help};
+}
+
 std::vector<Control> makeTable() {
   using K = ControlKind;
   using O = OptionValue;
   std::vector<Control> t = {
-      {.kind = K::Choice, .name = "usb", .menu = "Sideband/Upper (USB)", .keys = "U",
-       .field = LANTERNFLY_FIELD(receiver.sideband),
-       .choice = static_cast<double>(Sideband::Upper),
-       .setting = "receiver/sideband", .settingText = "upper",
-       .option = "--usb", .help = "upper sideband"},
-      {.kind = K::Choice, .name = "lsb", .menu = "Sideband/Lower (LSB)", .keys = "L",
-       .field = LANTERNFLY_FIELD(receiver.sideband),
-       .choice = static_cast<double>(Sideband::Lower),
-       .setting = "receiver/sideband", .settingText = "lower",
-       .option = "--lsb", .help = "lower sideband"},
+      modeRow("usb", ReceiveMode::Usb, "Mode/Upper sideband (USB)", "U", "upper", "--usb",
+              "upper sideband"),
+      modeRow("lsb", ReceiveMode::Lsb, "Mode/Lower sideband (LSB)", "L", "lower", "--lsb",
+              "lower sideband"),
+      modeRow("cw", ReceiveMode::Cw, "Mode/Telegraphy (CW)", "K", "cw", "--cw",
+              "telegraphy: a carrier is heard at the CW pitch"),
+      modeRow("cwReversed", ReceiveMode::CwReversed, "Mode/Telegraphy reversed (CW-R)",
+              "Shift+K", "cw-reversed", "--cw-reversed",
+              "telegraphy from the other side of the carrier"),
+      modeRow("am", ReceiveMode::Am, "Mode/AM", "M", "am", "--am", "AM, envelope detection"),
+      modeRow("sam", ReceiveMode::Sam, "Mode/Synchronous AM (SAM)", "Shift+M", "sam", "--sam",
+              "synchronous AM, both sidebands"),
+      modeRow("samUpper", ReceiveMode::SamUpper, "Mode/Synchronous AM, upper (SAM-U)",
+              "Shift+U", "sam-upper", "--sam-upper", "synchronous AM, upper sideband"),
+      modeRow("samLower", ReceiveMode::SamLower, "Mode/Synchronous AM, lower (SAM-L)",
+              "Shift+L", "sam-lower", "--sam-lower", "synchronous AM, lower sideband"),
+      modeRow("fm", ReceiveMode::Fm, "Mode/Narrow FM (FM)", "N", "fm", "--fm",
+              "narrow-band FM, 5 kHz deviation"),
+      {.kind = K::Value, .name = "cwPitch", .menu = "Mode/CW pitch...", .keys = "T",
+       .field = LANTERNFLY_FIELD(receiver.cwPitchHz), .low = SDR_MIN_PITCH_HZ,
+       .high = SDR_MAX_PITCH_HZ, .setting = "receiver/cwPitchHz", .dialog = "CW pitch (Hz):",
+       .step = 10, .option = "--pitch", .optionValue = O::Required, .valueName = "HZ",
+       .help = "the tone CW is heard at, 300..1000 Hz (700)"},
       preset(0),
       preset(1),
       preset(2),
@@ -148,6 +180,14 @@ std::vector<Control> makeTable() {
        .field = LANTERNFLY_FIELD(receiver.volumePercent), .low = 0, .high = 100,
        .setting = "receiver/volumePercent", .dialog = "Output volume (%):", .step = 5,
        .unsetStart = 100},
+      toolRow("noiseBlanker", "Noise tools/Noise blanker", "Shift+B",
+              LANTERNFLY_FIELD(receiver.noiseBlanker), "receiver/noiseBlanker",
+              "--noise-blanker", "blank impulse noise (power lines, ignition)"),
+      toolRow("notch", "Noise tools/Notch", "Shift+N", LANTERNFLY_FIELD(receiver.notch),
+              "receiver/notch", "--notch", "remove steady carriers from the passband"),
+      toolRow("noiseReduction", "Noise tools/Noise reduction", "Shift+R",
+              LANTERNFLY_FIELD(receiver.noiseReduction), "receiver/noiseReduction",
+              "--noise-reduction", "reduce the noise between the words of speech"),
       {.kind = K::Toggle, .name = "swapIq", .menu = "Swap I and Q", .sectionStart = true,
        .keys = "I", .field = LANTERNFLY_FIELD(receiver.swapIq), .setting = "receiver/swapIq"},
       {.kind = K::Value, .name = "balancePhase", .menu = "Balance, phase...", .keys = "P",
@@ -211,6 +251,10 @@ std::vector<Control> makeTable() {
        .help = "serve Hamlib NET rigctl on 127.0.0.1:PORT (4532; 0: off)"},
       {.kind = K::Toggle, .name = "operatorView", .menu = "Operator view", .keys = "D",
        .field = LANTERNFLY_FIELD(operatorView), .setting = "display/operatorView"},
+      toolRow("windowedSpectrum", "Windowed spectrum", "Shift+W",
+              LANTERNFLY_FIELD(receiver.windowedSpectrum), "receiver/windowedSpectrum",
+              "--windowed-spectrum",
+              "extension: spectrum under a window: weak signals beside strong ones"),
       {.kind = K::Value, .name = "levelCalibration", .menu = "Calibrate signal level...",
        .keys = "C", .field = LANTERNFLY_FIELD(levelCalibrationDbm),
        .low = -kCalibrationLimitDb, .high = kCalibrationLimitDb,

@@ -66,7 +66,7 @@ class ControlHost;
 struct Control {
   ControlKind kind = ControlKind::Command;
   const char* name = nullptr;  // the row's name: the menu action's object name
-  // Menu entry, submenus separated by '/': "Sideband/Upper (USB)". Null:
+  // Menu entry, submenus separated by '/': "Mode/Upper sideband (USB)". Null:
   // not in the menu (a value set by another control, an option or a setting).
   const char* menu = nullptr;
   bool sectionStart = false;  // a separator before it in the top-level menu

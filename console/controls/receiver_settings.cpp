@@ -2,21 +2,45 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "brackwell/param_block.h"
 
 namespace lanternfly {
 
+namespace {
+constexpr std::uint8_t kEngineModes[] = {
+    SDR_MODE_SIDEBAND, SDR_MODE_SIDEBAND,  SDR_MODE_CW,        SDR_MODE_CW_REVERSED, SDR_MODE_AM,
+    SDR_MODE_SAM,      SDR_MODE_SAM_UPPER, SDR_MODE_SAM_LOWER, SDR_MODE_FM};
+constexpr const char* kModeNames[] = {"USB", "LSB",   "CW",    "CW-R", "AM",
+                                      "SAM", "SAM-U", "SAM-L", "FM"};
+
+std::uint8_t engineMode(ReceiveMode m) { return kEngineModes[static_cast<int>(m)]; }
+}  // namespace
+
+const char* modeName(ReceiveMode mode) { return kModeNames[static_cast<int>(mode)]; }
+
+void modePassband(const ReceiverSettings& s, int& lowCutHz, int& highCutHz) {
+  if (engineMode(s.mode) == SDR_MODE_SIDEBAND) {
+    lowCutHz = s.lowCutHz;
+    highCutHz = s.highCutHz;
+    return;
+  }
+  std::int32_t low = 0, high = 0;
+  sdrModePassband(engineMode(s.mode), s.cwPitchHz, 0, &low, &high);
+  lowCutHz = low;
+  highCutHz = high;
+}
+
 ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
   SdrReceiveParams p = sdrConsoleParams();
-  if (s.sideband == Sideband::Lower) {
+  if (s.mode == ReceiveMode::Lsb) {
     p.flags = (p.flags & ~SDR_FLAG_UPPER_SIDEBAND) | SDR_FLAG_LOWER_SIDEBAND;
   }
   if (s.swapIq) p.flags |= SDR_FLAG_SWAP_INPUT;
   p.iqPhaseCoef = s.iqPhaseCoef;
   p.iqGainCoef = s.iqGainCoef;
-  p.lowCutHz = s.lowCutHz;
-  p.highCutHz = s.highCutHz;
+  modePassband(s, p.lowCutHz, p.highCutHz);
   p.tuneOffsetHz = s.tuneOffsetHz;
   switch (s.agc) {
     case AgcMode::Slow:
@@ -36,9 +60,19 @@ ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
   p.squelchLevel = s.squelchLevel;
   p.extensions = (s.exactTuning ? SDR_EXT_EXACT_TUNING : 0u) |
                  (s.autoIqBalance ? SDR_EXT_AUTO_IQ_BALANCE : 0u) |
-                 (s.dcRemoval ? SDR_EXT_DC_REMOVAL : 0u);
+                 (s.dcRemoval ? SDR_EXT_DC_REMOVAL : 0u) |
+                 (s.windowedSpectrum ? SDR_EXT_WINDOWED_SPECTRUM : 0u);
+  SdrReceiveModes m{};
+  m.mode = engineMode(s.mode);
+  m.pitchHz = m.mode == SDR_MODE_CW || m.mode == SDR_MODE_CW_REVERSED ? s.cwPitchHz : 0;
+  m.tools = (s.noiseBlanker ? SDR_TOOL_NOISE_BLANKER : 0u) | (s.notch ? SDR_TOOL_NOTCH : 0u) |
+            (s.noiseReduction ? SDR_TOOL_NOISE_REDUCTION : 0u);
   ReceiveBlock block{};
-  sdrEncodeParams(&p, block.data());
+  if (m.mode == SDR_MODE_SIDEBAND && m.tools == 0 && !s.windowedSpectrum) {
+    sdrEncodeParams(&p, block.data());
+  } else {
+    sdrEncodeParamsV2(&p, &m, block.data());
+  }
   return block;
 }
 
@@ -55,22 +89,46 @@ std::int32_t nearestSliderOffset(double offsetHz) {
 
 double tunedFrequencyHz(const ReceiverSettings& s) { return s.loHz + s.tuneOffsetHz; }
 
+namespace {
+// The passband's edges as offsets from the carrier, Hz: above it, below
+// it, or either side.
+std::pair<double, double> passbandAroundCarrier(const ReceiverSettings& s) {
+  int low = 0, high = 0;
+  modePassband(s, low, high);
+  switch (s.mode) {
+    case ReceiveMode::Usb:
+    case ReceiveMode::SamUpper:
+      return {low, high};
+    case ReceiveMode::Lsb:
+    case ReceiveMode::SamLower:
+      return {-high, -low};
+    case ReceiveMode::Cw:  // the carrier is heard at the pitch
+      return {low - s.cwPitchHz, high - s.cwPitchHz};
+    case ReceiveMode::CwReversed:
+      return {s.cwPitchHz - high, s.cwPitchHz - low};
+    default:
+      return {-high, high};
+  }
+}
+}  // namespace
+
 double passbandLowerEdgeHz(const ReceiverSettings& s) {
-  return tunedFrequencyHz(s) + (s.sideband == Sideband::Upper ? s.lowCutHz : -s.highCutHz);
+  return tunedFrequencyHz(s) + passbandAroundCarrier(s).first;
 }
 
 double passbandUpperEdgeHz(const ReceiverSettings& s) {
-  return tunedFrequencyHz(s) + (s.sideband == Sideband::Upper ? s.highCutHz : -s.lowCutHz);
+  return tunedFrequencyHz(s) + passbandAroundCarrier(s).second;
 }
 
 QString kiloHertzText(double hz) { return QStringLiteral("%1 kHz").arg(hz / 1000.0, 0, 'f', 3); }
 
 QString tuningSummary(const ReceiverSettings& s) {
+  int low = 0, high = 0;
+  modePassband(s, low, high);
   return QStringLiteral("%1 %2 %3-%4 Hz")
-      .arg(kiloHertzText(tunedFrequencyHz(s)),
-           s.sideband == Sideband::Upper ? QStringLiteral("USB") : QStringLiteral("LSB"))
-      .arg(s.lowCutHz)
-      .arg(s.highCutHz);
+      .arg(kiloHertzText(tunedFrequencyHz(s)), QLatin1String(modeName(s.mode)))
+      .arg(low)
+      .arg(high);
 }
 
 std::uint32_t packedVolume(int percent) {

@@ -1,8 +1,9 @@
 // What the operator can change about the receiver, and how it becomes the
-// engine's 65-byte receive-parameter block. The defaults are the console's
-// fixed receiver (upper sideband, 300..2700 Hz, slow AGC with ceiling 1000,
-// squelch level 0, tuning offset 0, no extensions), which encodes to exactly the block the
-// console has always sent first. Plain values: no engine, no window.
+// engine's receive-parameter block. The defaults are the console's fixed
+// receiver (upper sideband, 300..2700 Hz, slow AGC with ceiling 1000,
+// squelch level 0, tuning offset 0, no extensions, no noise tools), which
+// encodes to exactly the 65-byte block the console has always sent first.
+// Plain values: no engine, no window.
 #pragma once
 
 #include <QString>
@@ -13,7 +14,10 @@
 
 namespace lanternfly {
 
-enum class Sideband { Upper, Lower };
+// The receive modes. Usb and Lsb are the engine's own chain; the others are
+// carried by a version-2 block. In every mode the tuning offset is the
+// carrier's (in CW the tone is heard at the pitch).
+enum class ReceiveMode { Usb, Lsb, Cw, CwReversed, Am, Sam, SamUpper, SamLower, Fm };
 // Slow and fast hold take the minimum gain over 10 or 2 recent blocks; Off
 // applies the fixed gain instead.
 enum class AgcMode { Slow, Fast, Off };
@@ -30,13 +34,15 @@ inline constexpr int kCaptureRateHz = 48000;
 inline constexpr int kTuneLimitHz = kCaptureRateHz / 2;
 inline constexpr int kHzPerSliderStep = 10;
 
-// The engine's receive-parameter block.
-using ReceiveBlock = std::array<std::uint8_t, SDR_PARAM_BLOCK_BYTES>;
+// The engine's receive-parameter block: 65 bytes of version 1 (the rest
+// zero) or the whole of a version-2 block, as its version byte says.
+using ReceiveBlock = std::array<std::uint8_t, SDR_PARAM_BLOCK_V2_BYTES>;
 
 struct ReceiverSettings {
-  Sideband sideband = Sideband::Upper;
-  int lowCutHz = 300;  // audio passband, Hz
+  ReceiveMode mode = ReceiveMode::Usb;
+  int lowCutHz = 300;  // audio passband of USB and LSB, Hz
   int highCutHz = 2700;
+  int cwPitchHz = SDR_DEFAULT_PITCH_HZ;  // the tone CW is heard at, Hz
   AgcMode agc = AgcMode::Slow;
   double agcCeiling = 1000.0;     // linear factor, the AGC's largest gain
   double fixedGain = 1000.0;      // linear factor applied when the AGC is off
@@ -52,13 +58,25 @@ struct ReceiverSettings {
   bool exactTuning = false;    // tune to the offset itself, not the even-bin grid
   bool autoIqBalance = false;  // estimate and correct the I/Q mismatch
   bool dcRemoval = false;      // subtract each channel's DC offset
+  bool windowedSpectrum = false;  // the pictures' spectrum under a window
+  // The noise tools, in any mode.
+  bool noiseBlanker = false;
+  bool notch = false;
+  bool noiseReduction = false;
 
   bool operator==(const ReceiverSettings&) const = default;
 };
 
-// The block for these settings (version 1; the extensions word carries the
-// extensions switched on, 0 for none).
+// The block for these settings: version 1 for USB and LSB with no noise
+// tool and no windowed spectrum (the extensions word carries the extensions
+// switched on, 0 for none), else version 2 with the mode's passband.
 ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s);
+
+// The passband the block carries, audio Hz: the operator's in USB and LSB,
+// the mode's own in the others (sdrModePassband, around the pitch in CW).
+void modePassband(const ReceiverSettings& s, int& lowCutHz, int& highCutHz);
+// "USB", "LSB", "CW", "CW-R", "AM", "SAM", "SAM-U", "SAM-L", "FM".
+const char* modeName(ReceiveMode mode);
 
 // True when 0 < low < high and both lie in 50..6000 Hz.
 bool validPassband(int lowCutHz, int highCutHz);
@@ -66,14 +84,15 @@ bool validPassband(int lowCutHz, int highCutHz);
 // Nearest tuning offset the slider can reach (10 Hz steps, +-24000 Hz).
 std::int32_t nearestSliderOffset(double offsetHz);
 
-// Absolute frequency tuned, and the passband's edges, in Hz.
+// Absolute frequency tuned (the carrier's in every mode), and the edges of
+// the passband on the band, in Hz.
 double tunedFrequencyHz(const ReceiverSettings& s);
 double passbandLowerEdgeHz(const ReceiverSettings& s);
 double passbandUpperEdgeHz(const ReceiverSettings& s);
 
 // A frequency in Hz as kHz with three decimals: "14200.000 kHz".
 QString kiloHertzText(double hz);
-// One line: "14200.000 kHz USB 300-2700 Hz".
+// One line: "14200.000 kHz USB 300-2700 Hz" (the block's passband).
 QString tuningSummary(const ReceiverSettings& s);
 
 // Packed output volume for sdrSetOutVolume: both channels, 0..0xFFFF.

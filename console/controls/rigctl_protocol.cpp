@@ -45,9 +45,12 @@ constexpr std::array<CommandName, 16> kCommands{{
     {'Q', "quit", 0, Command::Quit},
 }};
 
-// Hamlib's mode bits: USB, LSB, PKTLSB, PKTUSB. The data modes are taken as
-// their sideband: the console has no separate data filter.
-constexpr const char* kModeBits = "0xc0c";
+// Hamlib's names of the modes, by ReceiveMode, and their bits: AM, CW,
+// USB, LSB, FM, CWR, AMS, PKTLSB, PKTUSB, SAL, SAH. The data modes are
+// taken as their sideband: the console has no separate data filter.
+constexpr const char* kHamlibModes[] = {"USB", "LSB", "CW",  "CWR", "AM",
+                                        "AMS", "SAH", "SAL", "FM"};
+constexpr const char* kModeBits = "0x60eaf";
 constexpr int kTuningStepHz = 10;
 constexpr int kDefaultWidthHz = kRigDefaultHighCutHz - kRigDefaultLowCutHz;
 
@@ -142,27 +145,50 @@ Reply setFrequency(std::string_view word, RigControlTarget& rig) {
   return {};
 }
 
-Reply setMode(std::string_view mode, std::string_view width, RigControlTarget& rig) {
-  ReceiverSettings s = rig.settings();
-  if (mode == "USB" || mode == "PKTUSB") {
-    s.sideband = Sideband::Upper;
-  } else if (mode == "LSB" || mode == "PKTLSB") {
-    s.sideband = Sideband::Lower;
-  } else {
-    return refused(kRigInvalidArgument);
+// The mode a Hamlib name selects (PKTUSB and PKTLSB as their sideband,
+// SAM as AMS); false for a name the receiver does not have.
+bool findMode(std::string_view name, ReceiveMode& mode) {
+  if (name == "PKTUSB" || name == "PKTLSB") name.remove_prefix(3);
+  if (name == "SAM") name = "AMS";
+  for (std::size_t k = 0; k < std::size(kHamlibModes); ++k) {
+    if (name == kHamlibModes[k]) {
+      mode = static_cast<ReceiveMode>(k);
+      return true;
+    }
   }
+  return false;
+}
+
+// The passband's width on the band, Hz, as Hamlib counts it: the audio
+// passband's width, or twice its high edge where both sides of the carrier
+// are heard.
+int bandWidthHz(const ReceiverSettings& s) {
+  int low = 0, high = 0;
+  modePassband(s, low, high);
+  const bool bothSides =
+      s.mode == ReceiveMode::Am || s.mode == ReceiveMode::Sam || s.mode == ReceiveMode::Fm;
+  return bothSides ? 2 * high : high - low;
+}
+
+// Width -1 keeps the passband, 0 selects the mode's default. USB and LSB
+// take any width the console can filter (the low edge stays, the high edge
+// moves); the other modes have their own passband and take only its width.
+Reply setMode(std::string_view name, std::string_view width, RigControlTarget& rig) {
+  ReceiverSettings s = rig.settings();
+  if (!findMode(name, s.mode)) return refused(kRigInvalidArgument);
   long hz = 0;
   if (!parseWhole(width, hz) || hz < -1) return refused(kRigInvalidArgument);
-  if (hz == 0) {
+  const bool sideband = s.mode == ReceiveMode::Usb || s.mode == ReceiveMode::Lsb;
+  if (sideband && hz == 0) {
     s.lowCutHz = kRigDefaultLowCutHz;
     s.highCutHz = kRigDefaultHighCutHz;
-  } else if (hz > 0) {
-    // The low edge stays where the operator put it; the width moves the
-    // high edge.
+  } else if (sideband && hz > 0) {
     if (hz > kHighestCutHz || !validPassband(s.lowCutHz, s.lowCutHz + static_cast<int>(hz))) {
       return refused(kRigInvalidArgument);
     }
     s.highCutHz = s.lowCutHz + static_cast<int>(hz);
+  } else if (!sideband && hz > 0 && hz != bandWidthHz(s)) {
+    return refused(kRigInvalidArgument);
   }
   rig.apply(s);
   return {};
@@ -177,8 +203,8 @@ Reply run(Command c, const std::vector<std::string_view>& args, RigControlTarget
       return setFrequency(args[0], rig);
     case Command::GetMode:
       return {0,
-              {{"Mode", s.sideband == Sideband::Upper ? "USB" : "LSB"},
-               {"Passband", std::to_string(s.highCutHz - s.lowCutHz)}}};
+              {{"Mode", kHamlibModes[static_cast<int>(s.mode)]},
+               {"Passband", std::to_string(bandWidthHz(s))}}};
     case Command::SetMode:
       return setMode(args[0], args[1], rig);
     case Command::GetVfo:

@@ -4,8 +4,9 @@
 // every answer can be checked without a network.
 //
 // Commands understood, by short and long name: f/F (get_freq/set_freq,
-// absolute Hz = LO + tuning offset), m/M (get_mode/set_mode: USB or LSB and
-// the passband width in Hz), v/V (get_vfo/set_vfo: every VFO name selects
+// absolute Hz = LO + tuning offset: the carrier's in every mode), m/M
+// (get_mode/set_mode: USB LSB CW CWR AM AMS SAH SAL FM and the passband
+// width in Hz), v/V (get_vfo/set_vfo: every VFO name selects
 // the one tuning, reported as "VFOA"), t/T (get_ptt/set_ptt: always
 // receiving), s/S (get_split_vfo/set_split_vfo: never split),
 // \get_powerstat (always on), \get_lock_mode (never locked), \chk_vfo,
@@ -25,7 +26,7 @@ namespace lanternfly {
 
 // The receiver as rig control sees it. settings() is read for every answer;
 // apply() takes settings that differ from settings() only in the tuning
-// offset, the sideband or the passband, all already checked.
+// offset, the mode or the passband, all already checked.
 class RigControlTarget {
  public:
   virtual ~RigControlTarget() = default;

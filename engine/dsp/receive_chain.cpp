@@ -11,6 +11,7 @@
 #include "dsp/playable_block.h"
 #include "dsp/receive_mode.h"
 #include "dsp/spectral_steps.h"
+#include "dsp/windowed_spectrum.h"
 #include "primitives/chain_helpers.h"
 #include "primitives/pcm_codec.h"
 
@@ -196,7 +197,13 @@ void ReceiveChain::process(const ReceiveParams& params,
   toPolarRotated(nsp, freq_.re(), freq_.im(), mag_.data(), phase_.data(), m,
                  start);
   if (p.flags & SDR_FLAG_SPECTRUM_EARLY) {
-    captureSpectrum(spectrum_, mag_.data(), m, start);
+    // rotMag_ is free until the spectral steps: the window's scratch.
+    if (p.extensions & SDR_EXT_WINDOWED_SPECTRUM) {
+      captureWindowedSpectrum(spectrum_, freq_.re(), freq_.im(), m,
+                              rotMag_.data());
+    } else {
+      captureSpectrum(spectrum_, mag_.data(), m, start);
+    }
   }
 
   // The transform's arrays are free here: the spectrum is in polar form.

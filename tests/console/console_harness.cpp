@@ -17,11 +17,11 @@ namespace lanternfly {
 QString standInDir() { return QStringLiteral(STAND_IN_DIR); }
 
 QByteArray expectedHex(const Fields& f) {
-  QByteArray b(65, '\0');
+  QByteArray b(f.version >= 2 ? 128 : 65, '\0');
   auto put = [&b](int at, quint64 v, int bytes) {
     for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
   };
-  b[0] = 1;
+  b[0] = static_cast<char>(f.version);
   put(1, f.flags, 4);
   put(5, std::bit_cast<quint64>(f.phase), 8);
   put(13, std::bit_cast<quint64>(f.gainCoef), 8);
@@ -33,6 +33,8 @@ QByteArray expectedHex(const Fields& f) {
   put(45, f.extensions, 4);
   put(49, std::bit_cast<quint64>(f.squelch), 8);
   put(57, std::bit_cast<quint64>(f.outputGain), 8);
+  if (f.version >= 2) put(65, f.mode, 1), put(66, static_cast<quint32>(f.pitch), 4);
+  if (f.version >= 2) put(74, f.tools, 4);
   return b.toHex();
 }
 

@@ -27,8 +27,9 @@ QString standInDir();
 
 // The documented block layout: little-endian fields at offsets 0 (version),
 // 1 (flags), 5, 13 (balance), 21, 25 (cuts), 29 (offset), 33 (AGC blocks),
-// 37 (gain), 45 (extensions), 49 (squelch), 57 (output gain). The defaults
-// are the block the console sends first without settings.
+// 37 (gain), 45 (extensions), 49 (squelch), 57 (output gain); at version 2
+// also 65 (mode), 66 (pitch), 74 (tools) of 128 bytes. The defaults are
+// the block the console sends first without settings.
 struct Fields {
   quint32 flags = 0x00106F80;
   double phase = 0, gainCoef = 0;
@@ -36,8 +37,11 @@ struct Fields {
   double gain = 1000;
   quint32 extensions = 0;
   double squelch = 0, outputGain = 1;
+  quint8 version = 1, mode = 0;
+  qint32 pitch = 0;
+  quint32 tools = 0;
 };
-// The 65-byte block of these fields, as the stand-in logs it (hex).
+// The block of these fields, as the stand-in logs it (hex).
 QByteArray expectedHex(const Fields& f);
 
 // The stand-in's log, one call a line; empty when there is none.

@@ -61,7 +61,7 @@ class ControlTableTest : public QObject {
     // The marks follow the state, whoever changed it; the passband preset
     // in force is marked, a custom passband marks "Custom".
     ConsoleState s = session.state();
-    s.receiver.sideband = Sideband::Lower;
+    s.receiver.mode = ReceiveMode::Lsb;
     s.receiver.lowCutHz = 200, s.receiver.highCutHz = 3200;
     session.apply(s);
     QVERIFY(menu.action("lsb")->isChecked() && !menu.action("usb")->isChecked());

@@ -58,6 +58,22 @@ class OperatorTest : public QObject {
           {Qt::Key_S, {25}, [](Fields& f) { f.squelch = 25; }},
           {Qt::Key_P, {0.01}, [](Fields& f) { f.phase = 0.01; }},
           {Qt::SHIFT | Qt::Key_P, {-0.02}, [](Fields& f) { f.gainCoef = -0.02; }},
+          // The modes: version 2, each with its own passband; the noise
+          // tools and the window in any mode; USB with none is version 1.
+          {Qt::Key_K, {},
+           [](Fields& f) { f.version = 2, f.mode = 1, f.pitch = 700, f.low = 450, f.high = 950; }},
+          {Qt::Key_T, {600}, [](Fields& f) { f.pitch = 600, f.low = 350, f.high = 850; }},
+          {Qt::SHIFT | Qt::Key_K, {}, [](Fields& f) { f.mode = 2; }},
+          {Qt::Key_M, {}, [](Fields& f) { f.mode = 3, f.pitch = 0, f.low = 100, f.high = 4500; }},
+          {Qt::SHIFT | Qt::Key_M, {}, [](Fields& f) { f.mode = 4; }},
+          {Qt::SHIFT | Qt::Key_U, {}, [](Fields& f) { f.mode = 5; }},
+          {Qt::SHIFT | Qt::Key_L, {}, [](Fields& f) { f.mode = 6; }},
+          {Qt::Key_N, {}, [](Fields& f) { f.mode = 7, f.low = 300, f.high = 8000; }},
+          {Qt::Key_U, {}, [](Fields& f) { f.version = 1, f.mode = 0, f.low = 500, f.high = 1500; }},
+          {Qt::SHIFT | Qt::Key_B, {}, [](Fields& f) { f.version = 2, f.tools = 1; }},
+          {Qt::SHIFT | Qt::Key_N, {}, [](Fields& f) { f.tools = 3; }},
+          {Qt::SHIFT | Qt::Key_R, {}, [](Fields& f) { f.tools = 7; }},
+          {Qt::SHIFT | Qt::Key_W, {}, [](Fields& f) { f.extensions = 8; }},
       };
       Fields f;
       for (const auto& step : steps) {
@@ -339,7 +355,7 @@ class OperatorTest : public QObject {
     QTemporaryDir dir;
     QSettings store(dir.filePath(QStringLiteral("s.conf")), QSettings::IniFormat);
     SavedConsole saved;
-    saved.receiver.sideband = Sideband::Lower;
+    saved.receiver.mode = ReceiveMode::Lsb;
     saved.receiver.agc = AgcMode::Off;
     saved.receiver.fixedGain = 12.5;
     saved.receiver.loHz = 14.2e6;
@@ -368,7 +384,7 @@ class OperatorTest : public QObject {
     QCOMPARE(row[column], qRgb(255, 255, 255));
     QCOMPARE(row[kWaterfallColumns - 1 - column], WaterfallWindow::colourForMagnitude(0.0));
     ReceiverSettings s;
-    s.loHz = 7000000, s.tuneOffsetHz = 1500, s.sideband = Sideband::Lower;
+    s.loHz = 7000000, s.tuneOffsetHz = 1500, s.mode = ReceiveMode::Lsb;
     w.setTuning(s);
     QVERIFY(w.windowTitle().endsWith(QLatin1String("7001.500 kHz LSB 300-2700 Hz")));
 

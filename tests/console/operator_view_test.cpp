@@ -111,7 +111,7 @@ class OperatorViewTest : public QObject {
     spectrum[binAt(128)] = kFullScale * 1e-2;  // +1500 Hz: inside
     const double loud = passbandLevelDb(spectrum, s, 48000);
     QVERIFY2(std::abs(loud - -40.0) < 0.1, qPrintable(QString::number(loud)));
-    s.sideband = Sideband::Lower;  // the other side now
+    s.mode = ReceiveMode::Lsb;  // the other side now
     QVERIFY(std::abs(passbandLevelDb(spectrum, s, 48000) - loud) < 0.1);
     s.tuneOffsetHz = 6000;  // both tones far below the passband
     QCOMPARE(passbandLevelDb(spectrum, s, 48000), quiet);

@@ -117,7 +117,7 @@ class RigctlTest : public QObject {
     StandInRig rig;
     QCOMPARE(ask(rig, "m"), std::string("USB\n2400\n"));
     QCOMPARE(ask(rig, "M LSB 2000"), std::string("RPRT 0\n"));
-    QCOMPARE(rig.current.sideband, Sideband::Lower);
+    QCOMPARE(rig.current.mode, ReceiveMode::Lsb);
     QCOMPARE(rig.current.lowCutHz, 300);
     QCOMPARE(rig.current.highCutHz, 2300);
     QCOMPARE(ask(rig, "M PKTUSB -1"), std::string("RPRT 0\n"));  // width unchanged
@@ -125,8 +125,18 @@ class RigctlTest : public QObject {
     QCOMPARE(ask(rig, "M USB 0"), std::string("RPRT 0\n"));  // the default passband
     QCOMPARE(rig.current.highCutHz, 2700);
 
+    // Every mode by its Hamlib name, with its own passband (the width on
+    // the band: both sides of the carrier in AM, AMS and FM).
+    expectAnswers(rig, {{"M CW 0", "RPRT 0\n"},    {"m", "CW\n500\n"},   {"M CWR 500", "RPRT 0\n"},
+                        {"m", "CWR\n500\n"},      {"M AM -1", "RPRT 0\n"}, {"m", "AM\n9000\n"},
+                        {"M SAM 0", "RPRT 0\n"},   {"m", "AMS\n9000\n"},   {"M SAH 4400", "RPRT 0\n"},
+                        {"m", "SAH\n4400\n"},     {"M SAL 0", "RPRT 0\n"}, {"m", "SAL\n4400\n"},
+                        {"M FM 0", "RPRT 0\n"},    {"m", "FM\n16000\n"},   {"M USB -1", "RPRT 0\n"},
+                        {"m", "USB\n2400\n"}});
+    QCOMPARE(rig.current.highCutHz, 2700);  // the sideband's passband stayed
     const ReceiverSettings before = rig.current;
-    for (const char* bad : {"M CW 500", "M USB 6000", "M USB -2", "M USB 2.5", "M USB", "M"}) {
+    for (const char* bad : {"M XYZ 0", "M cw 0", "M RTTY 0", "M CW 400", "M FM 9000",
+                            "M USB 6000", "M USB -2", "M USB 2.5", "M USB", "M"}) {
       QCOMPARE(ask(rig, bad), std::string("RPRT -1\n"));
     }
     QVERIFY(rig.current == before);
@@ -372,10 +382,14 @@ class RigctlTest : public QObject {
       return p.exitCode();
     };
     QString out;
+    // A mode read back by a client of its own: within one run the client
+    // answers "m" from its cache.
+    QCOMPARE(run(QStringLiteral("M AMS 0"), out) + run(QStringLiteral("m"), out), 0);
+    QCOMPARE(out, QStringLiteral("AMS\n9000\n"));
     QCOMPARE(run(QStringLiteral("F 14076000 M LSB 1800 f m t v"), out), 0);
     QCOMPARE(out, QStringLiteral("14076000\nLSB\n1800\n0\nVFOA\n"));
     QCOMPARE(rig.current.tuneOffsetHz, 2000);
-    QCOMPARE(rig.current.sideband, Sideband::Lower);
+    QCOMPARE(rig.current.mode, ReceiveMode::Lsb);
 
     // Out of range: the client reports the refusal, the receiver stays.
     run(QStringLiteral("F 7074000"), out);

@@ -1,7 +1,8 @@
 // A stand-in for libBrackwell.so, for the console's tests. It exports the
 // fourteen operations (or, built with STAND_IN_PARTIAL, only some of them)
 // and writes one line per call to the file named by BW_STAND_IN_LOG:
-//   load | unload | <name> [arguments] | sdrSetNewParam <65 bytes in hex>
+//   load | unload | <name> [arguments]
+//   | sdrSetNewParam <65 bytes in hex, 128 for a version-2 block>
 //   | sdrStop inflight=<display calls running at that moment>
 // Behaviour is chosen by environment variables read at load:
 //   BW_STAND_IN_SMETR        the value sdrGetSmetr returns (default 0)
@@ -29,6 +30,7 @@
 #include <thread>
 
 #include "brackwell/brackwell.h"
+#include "brackwell/param_block.h"
 
 #define STAND_IN_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -156,7 +158,9 @@ STAND_IN_EXPORT int32_t sdrSetNewParam(const void* block) {
   static const char kHex[] = "0123456789abcdef";
   std::string line = "sdrSetNewParam ";
   const auto* bytes = static_cast<const unsigned char*>(block);
-  for (int i = 0; i < SDR_PARAM_BLOCK_BYTES; ++i) {
+  const int size = bytes[0] >= SDR_PARAM_VERSION_MODES ? SDR_PARAM_BLOCK_V2_BYTES
+                                                       : SDR_PARAM_BLOCK_BYTES;
+  for (int i = 0; i < size; ++i) {
     line += kHex[bytes[i] >> 4];
     line += kHex[bytes[i] & 15];
   }

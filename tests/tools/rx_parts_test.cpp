@@ -22,9 +22,11 @@ ParseResult parse(std::vector<std::string_view> args) {
   return parseOptions(args);
 }
 
+// Every field, the mode's tail and the version byte too.
 std::vector<std::uint8_t> encoded(const ReceiveParams& p) {
-  std::vector<std::uint8_t> block(SDR_PARAM_BLOCK_BYTES);
-  encodeParams(p, block.data());
+  std::vector<std::uint8_t> block(SDR_PARAM_BLOCK_V2_BYTES);
+  sdrEncodeParamsV2(&p, &p.modes, block.data());
+  block[0] = p.version;
   return block;
 }
 
@@ -74,6 +76,15 @@ TEST(RxOptions, EachOptionChangesOneField) {
       {{"--no-auto-iq-balance"}, [](ReceiveParams& p) { p.extensions = 0x5; }},
       {{"--no-dc-removal"}, [](ReceiveParams& p) { p.extensions = 0x3; }},
       {{"--no-dc-removal", "--dc-removal"}, [](ReceiveParams&) {}},
+      // A mode other than single sideband, or a tool: version 2 with the
+      // mode's own passband unless an edge is given.
+      {{"--mode", "am"},
+       [](ReceiveParams& p) { p.version = 2, p.modes.mode = 3, p.lowCutHz = 100, p.highCutHz = 4500; }},
+      {{"--pitch", "600", "--mode", "cwr", "--low", "300"},
+       [](ReceiveParams& p) { p.version = 2, p.modes = {2, 600, 0, 0, 0, 0, 0}, p.highCutHz = 850; }},
+      {{"--mode", "lsb"}, [](ReceiveParams& p) { p.flags = 0x00206F80; }},
+      {{"--lsb", "--mode", "usb"}, [](ReceiveParams&) {}},
+      {{"--nb", "--notch", "--nr"}, [](ReceiveParams& p) { p.version = 2, p.modes.tools = 7; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());
@@ -107,7 +118,8 @@ TEST(RxOptions, OrderSpectrumAndHelp) {
   const std::vector<std::string_view> help = {"--help"};
   EXPECT_TRUE(parseOptions(help).options.showHelp);
   for (const char* name : {"--no-exact-tuning", "--no-auto-iq-balance", "--no-dc-removal",
-                           "--exact-tuning", "--auto-iq-balance", "--dc-removal"}) {
+                           "--exact-tuning", "--auto-iq-balance", "--dc-removal", "--mode",
+                           "--pitch", "--nb", "--notch", "--nr"}) {
     EXPECT_NE(usageText().find(name), std::string::npos) << name;
   }
   // After "--" a name starting with '-' is a file.

@@ -81,6 +81,9 @@ TEST_F(RefusalTest, OptionsOutOfRangeOrMalformed) {
       {"--flags", "xyz"},      {"--flags", "0x1FFFFFFFF"}, {"--flags", "-1"},
       {"--frobnicate"},        {"--lsb=1"},            {"--gain", "5", "--fixed-gain", "2"},
       {"--phase-coef", "1e308"}, {"--phase-coef", "-1.5"}, {"--gain-coef", "1e308"},
+      {"--mode", "ssb"},       {"--mode", "AM"},       {"--pitch", "299"},
+      {"--pitch", "1001"},     {"--nr=1"},             {"--high", "8001", "--mode", "fm"},
+      {"--high", "6001", "--mode", "am"},
   };
   for (std::vector<std::string> args : cases) {
     const std::string option = args.front().substr(0, args.front().find('='));

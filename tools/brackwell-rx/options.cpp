@@ -82,6 +82,33 @@ Apply setExtension(std::uint32_t bit, bool on) {
   };
 }
 
+// --mode: the receive mode by its name; USB and LSB also set the flags'
+// sideband, as --lsb does.
+Apply setMode() {
+  static constexpr std::pair<std::string_view, std::uint8_t> kModes[] = {
+      {"usb", SDR_MODE_SIDEBAND}, {"lsb", SDR_MODE_SIDEBAND}, {"cw", SDR_MODE_CW},
+      {"cwr", SDR_MODE_CW_REVERSED}, {"am", SDR_MODE_AM}, {"sam", SDR_MODE_SAM},
+      {"sau", SDR_MODE_SAM_UPPER}, {"sal", SDR_MODE_SAM_LOWER}, {"fm", SDR_MODE_FM}};
+  return [](RxOptions& o, std::string_view v) -> std::string {
+    for (const auto& [name, mode] : kModes) {
+      if (v != name) continue;
+      o.params.modes.mode = mode;
+      if (name == "usb") setFlags(SDR_FLAG_UPPER_SIDEBAND, SDR_FLAG_LOWER_SIDEBAND)(o, v);
+      if (name == "lsb") setFlags(SDR_FLAG_LOWER_SIDEBAND, SDR_FLAG_UPPER_SIDEBAND)(o, v);
+      return {};
+    }
+    return quoted(v) + " is not one of usb lsb cw cwr am sam sau sal fm";
+  };
+}
+
+// Switches one noise tool on.
+Apply setTool(std::uint32_t bit) {
+  return [=](RxOptions& o, std::string_view) -> std::string {
+    o.params.modes.tools |= bit;
+    return {};
+  };
+}
+
 Apply boundedInt(int RxOptions::*field, std::int32_t ReceiveParams::*param,
                  int lo, int hi) {
   return [=](RxOptions& o, std::string_view v) -> std::string {
@@ -104,6 +131,19 @@ const std::vector<OptionInfo>& optionTable() {
       {"--low", true, intField(&P::lowCutHz, "a whole number of Hz")},
       {"--high", true, intField(&P::highCutHz, "a whole number of Hz")},
       {"--lsb", false, setFlags(SDR_FLAG_LOWER_SIDEBAND, SDR_FLAG_UPPER_SIDEBAND)},
+      {"--mode", true, setMode()},
+      {"--pitch", true,
+       [](RxOptions& o, std::string_view v) -> std::string {
+         const auto n = parseInt32(v);
+         if (!n || *n < SDR_MIN_PITCH_HZ || *n > SDR_MAX_PITCH_HZ) {
+           return quoted(v) + " is not a whole number of Hz in 300..1000";
+         }
+         o.params.modes.pitchHz = *n;
+         return {};
+       }},
+      {"--nb", false, setTool(SDR_TOOL_NOISE_BLANKER)},
+      {"--notch", false, setTool(SDR_TOOL_NOTCH)},
+      {"--nr", false, setTool(SDR_TOOL_NOISE_REDUCTION)},
       {"--fixed-gain", true,
        [](RxOptions& o, std::string_view v) -> std::string {
          auto apply = doubleField(&P::gain, 0.0, false, "above 0");
@@ -246,12 +286,27 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
     }
   }
 
-  const ReceiveParams& p = o.params;
-  if (p.lowCutHz < kLowestEdgeHz || p.highCutHz > kHighestEdgeHz ||
-      p.lowCutHz >= p.highCutHz) {
+  // A mode other than single sideband, or a noise tool, needs a version-2
+  // block; the mode's own passband unless --low or --high moves an edge.
+  ReceiveParams& p = o.params;
+  if (p.modes.mode != SDR_MODE_SIDEBAND || p.modes.tools != 0) {
+    p.version = SDR_PARAM_VERSION_MODES;
+  }
+  if (p.modes.mode != SDR_MODE_SIDEBAND) {
+    std::int32_t low = 0, high = 0;
+    sdrModePassband(p.modes.mode, p.modes.pitchHz, p.modes.fmDeviationHz, &low, &high);
+    const auto wasGiven = [&](std::string_view name) {
+      return std::any_of(given.begin(), given.end(),
+                         [&](const Given& g) { return g.option->name == name; });
+    };
+    if (!wasGiven("--low")) p.lowCutHz = low;
+    if (!wasGiven("--high")) p.highCutHz = high;
+  }
+  const int highest = p.modes.mode == SDR_MODE_FM ? SDR_MAX_FM_CUT_HZ : kHighestEdgeHz;
+  if (p.lowCutHz < kLowestEdgeHz || p.highCutHz > highest || p.lowCutHz >= p.highCutHz) {
     return fail("--low/--high: the passband " + std::to_string(p.lowCutHz) +
-                ".." + std::to_string(p.highCutHz) +
-                " Hz must satisfy 50 <= low < high <= 6000");
+                ".." + std::to_string(p.highCutHz) + " Hz must satisfy 50 <= low < high <= " +
+                std::to_string(highest));
   }
 
   if (files.size() != 2) {
@@ -313,9 +368,20 @@ Beyond the engine's own output, by default:
 --as-engine turns both off and gives the engine's own output bit for bit.
 
   --tune HZ          tuning offset from the band centre (within +-rate/2)
-  --low HZ           passband low edge   (50 <= low < high <= 6000)
+  --low HZ           passband low edge   (50 <= low < high <= 6000; fm 8000)
   --high HZ          passband high edge  (below half the sample rate)
   --lsb              lower sideband instead of upper
+  --mode MODE        usb, lsb, cw, cwr (CW from below the carrier), am, sam
+                     (synchronous AM), sau / sal (its upper / lower
+                     sideband) or fm (narrow, 5 kHz deviation); each has
+                     its own passband unless --low or --high moves an edge
+                     (cw 450..950 around the pitch, am and sam 100..4500,
+                     fm 300..8000). --tune is the carrier's offset in every
+                     mode
+  --pitch HZ         the tone CW is heard at (300..1000, default 700)
+  --nb               noise blanker: blanks impulse noise
+  --notch            automatic notch: removes steady carriers (not in CW)
+  --nr               noise reduction for speech
   --fixed-gain X     automatic gain off, fixed gain X (> 0)
   --gain X           ceiling of the automatic gain (> 0)
   --hold N           automatic gain hold, in blocks (1..10)
@@ -368,7 +434,7 @@ Exit status: 0 done, 1 a failure while running or a truncated recording,
 
 ReceiveParams toolParams() {
   ReceiveParams p = consoleParams();
-  p.extensions = SDR_EXT_ALL;
+  p.extensions = SDR_EXT_EXACT_TUNING | SDR_EXT_AUTO_IQ_BALANCE | SDR_EXT_DC_REMOVAL;
   return p;
 }
 
