@@ -1,5 +1,7 @@
 #include "audio/portaudio/device_period.h"
 
+#include <algorithm>
+
 namespace bw::audio {
 
 std::uint32_t callbackFrames(std::uint32_t bufferFrames, std::uint32_t rate) {
@@ -14,7 +16,7 @@ std::uint32_t callbackFrames(std::uint32_t bufferFrames, std::uint32_t rate) {
 }
 
 double deviceLatency(std::uint32_t periodFrames, std::uint32_t rate, double fallback) {
-  return periodFrames == 0 || rate == 0 ? fallback : 2.0 * periodFrames / rate;
+  return periodFrames == 0 || rate == 0 ? fallback : std::max(2.0 * periodFrames / rate, kShortestLatencySeconds);
 }
 
 }  // namespace bw::audio

@@ -10,10 +10,11 @@
 //    completed by one callback (no buffer waits for part of the next period)
 //    and playback never asks for more than one buffer at a time;
 //  - a period stays short, for it sets the delay beyond the block: the
-//    device is asked for two periods of latency each way, and the playback
-//    queue is kept at one period (audio/pumped_playback.h). With 256-frame
-//    periods the console's blocks are heard 85-90 ms after capture on the
-//    sound server, of which 64 ms are the block and its filter's delay;
+//    device is asked for two periods of latency each way (but at least
+//    kShortestLatencySeconds), and the playback queue is kept at one period
+//    (audio/pumped_playback.h). With 256-frame periods and two-period
+//    latency the console's blocks were heard 85-95 ms after capture on a
+//    private PulseAudio, of which 64 ms are the block and its filter's delay;
 //  - a period is at most a quarter of the buffer, so that small blocks
 //    (chosen for a short delay) get short periods too.
 #pragma once
@@ -32,9 +33,16 @@ inline constexpr double kLongestPeriodSeconds = 0.0055;
 // has no such divisor, or rate is 0.
 std::uint32_t callbackFrames(std::uint32_t bufferFrames, std::uint32_t rate);
 
+// The shortest device latency asked for, in seconds. With 10.7 ms on a
+// machine at a load average of 20, the sound server's loopback test heard
+// no output in two of three runs (the server, not real-time, fell behind for
+// good); with 20 ms, in none of two.
+inline constexpr double kShortestLatencySeconds = 0.02;
+
 // The latency (seconds) to ask of a device whose callbacks move
-// `periodFrames` frames at `rate` Hz: two periods; `fallback` (the device's
-// default) when periodFrames or rate is 0.
+// `periodFrames` frames at `rate` Hz: two periods, at least
+// kShortestLatencySeconds; `fallback` (the device's default) when
+// periodFrames or rate is 0.
 double deviceLatency(std::uint32_t periodFrames, std::uint32_t rate, double fallback);
 
 }  // namespace bw::audio

@@ -40,6 +40,12 @@ TEST(CallbackFrames, LeavesTheChoiceToTheLibraryWithoutAUsableDivisor) {
   EXPECT_EQ(callbackFrames(2048, 0), 0u);
   EXPECT_EQ(callbackFrames(1000, 48000), 0u);  // 8 frames at most divide it
   EXPECT_EQ(callbackFrames(3 * 256, 48000), 128u);
+  EXPECT_EQ(deviceLatency(0, 48000, 0.035), 0.035);
+}
+
+TEST(DeviceLatency, TwoPeriodsButNeverBelowTheShortest) {
+  EXPECT_DOUBLE_EQ(deviceLatency(2048, 48000, 0.035), 2 * 2048 / 48000.0);
+  EXPECT_EQ(deviceLatency(256, 48000, 0.035), kShortestLatencySeconds);
 }
 
 }  // namespace
