@@ -12,14 +12,14 @@ void CwDetector::process(State&, const ReceiveParams&, double*, double* im,
 void ModeDetector::configure(const ChainFormat& f, State& s) {
   cw_.configure(f, s.cw);
   am_.configure(f, s.am);
-  // sam_.configure(f, s.sam);
+  sam_.configure(f, s.sam);
   fm_.configure(f, s.fm);
 }
 
 void ModeDetector::reset(State& s) {
   CwDetector::reset(s.cw);
   AmDetector::reset(s.am);
-  // SamDetector::reset(s.sam);
+  SamDetector::reset(s.sam);
   FmDetector::reset(s.fm);
 }
 
@@ -34,7 +34,9 @@ void ModeDetector::process(State& s, const ReceiveParams& p,
     case SDR_MODE_CW:
     case SDR_MODE_CW_REVERSED: cw_.process(s.cw, q, re, im, n); break;
     case SDR_MODE_FM: fm_.process(s.fm, q, re, im, n); break;
-    // case SDR_MODE_SAM: case SDR_MODE_SAM_UPPER: case SDR_MODE_SAM_LOWER: sam_.process(s.sam, q, re, im, n); break;
+    case SDR_MODE_SAM:
+    case SDR_MODE_SAM_UPPER:
+    case SDR_MODE_SAM_LOWER: sam_.process(s.sam, q, re, im, n); break;
     default: am_.process(s.am, q, re, im, n); break;
   }
 }

@@ -22,7 +22,7 @@
 #include "dsp/filter_design.h"
 #include "dsp/fm_detector.h"
 #include "dsp/receive_params.h"
-// #include "dsp/sam_detector.h"
+#include "dsp/sam_detector.h"
 
 namespace bw {
 
@@ -47,7 +47,7 @@ class ModeDetector {
   struct State {
     CwDetector::State cw;
     AmDetector::State am;
-    // SamDetector::State sam;
+    SamDetector::State sam;
     FmDetector::State fm;
     bool operator==(const State&) const = default;
   };
@@ -55,15 +55,14 @@ class ModeDetector {
   void configure(const ChainFormat& format, State& s);
   static void reset(State& s);
 
-  // Runs the detector of p.modes.mode (SAM modes: AM's envelope until the
-  // synchronous detector is in), with the band in use `band`.
+  // Runs the detector of p.modes.mode, with the band in use `band`.
   void process(State& s, const ReceiveParams& p, const BandFilter::State& band,
                double* re, double* im, std::int32_t n);
 
  private:
   CwDetector cw_;
   AmDetector am_;
-  // SamDetector sam_;
+  SamDetector sam_;
   FmDetector fm_;
 };
 
