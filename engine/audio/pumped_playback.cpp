@@ -77,6 +77,18 @@ void PumpedPlaybackStream::drop(std::size_t frames) noexcept {
 
 void PumpedPlaybackStream::render(std::uint8_t* out,
                                   std::size_t frames) noexcept {
+  // Trimming holds the queue on one clock; on two, the rate matcher holds
+  // it, and a trim would only pull the queue away from the level it keeps.
+  if (targetFrames_ > 0 && !clocksMayDiffer_ && primed_ && prerollBytes_ == 0) {
+    // What the matcher already took from the queue plays before the rest.
+    windowLow_ = std::min(windowLow_, queuedFrames() + matcher_.heldFrames());
+    windowFrames_ += frames;
+    if (windowFrames_ >= format_.nSamplesPerSec) {
+      if (windowLow_ > keptFrames_ + frames) drop(windowLow_ - keptFrames_);
+      windowLow_ = SIZE_MAX;
+      windowFrames_ = 0;
+    }
+  }
   if (matcher_.render(out, frames, now(), *this)) {
     underruns_.fetch_add(1, std::memory_order_relaxed);
   }
@@ -88,17 +100,6 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
 FrameSource::Taken PumpedPlaybackStream::take(std::uint8_t* out,
                                               std::size_t frames) noexcept {
   const std::size_t align = format_.nBlockAlign;
-  // Trimming holds the queue on one clock; on two, the rate matcher holds
-  // it, and a trim would only pull the queue away from the level it keeps.
-  if (targetFrames_ > 0 && !clocksMayDiffer_ && primed_ && prerollBytes_ == 0) {
-    windowLow_ = std::min(windowLow_, queuedFrames());
-    windowFrames_ += frames;
-    if (windowFrames_ >= format_.nSamplesPerSec) {
-      if (windowLow_ > keptFrames_ + frames) drop(windowLow_ - keptFrames_);
-      windowLow_ = SIZE_MAX;
-      windowFrames_ = 0;
-    }
-  }
   const std::uint8_t silence = pcm::silenceByte(format_.wBitsPerSample);
   std::size_t need = frames * align;
   std::uint8_t* at = out;

@@ -64,6 +64,10 @@ class RateMatcher {
   // before the first measurement).
   double ratio() const { return ratio_.load(std::memory_order_relaxed); }
   double queuedSeconds() const { return queued_.load(std::memory_order_relaxed); }
+  // Consumer side: frames taken from the source and not yet played.
+  std::size_t heldFrames() const noexcept {
+    return base_ + count_ > frame_ ? static_cast<std::size_t>(base_ + count_ - frame_) : 0;
+  }
 
  private:
   static constexpr std::size_t kWindowFrames = 1024;
