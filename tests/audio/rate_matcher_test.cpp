@@ -84,11 +84,11 @@ std::pair<std::uint64_t, std::uint64_t> stream(
   return {dropped, p.counters().underruns};
 }
 
-// Under a sanitizer every sample costs a hundred times as much: there ten
-// simulated minutes check memory and threads, and the normal build holds
+// Under a sanitizer every sample costs a hundred times as much: there five
+// and a half simulated minutes check memory and threads, and the normal build holds
 // the hour.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr double kHour = 600;
+constexpr double kHour = 330;
 #else
 constexpr double kHour = 3600;
 #endif
