@@ -85,8 +85,8 @@ std::pair<std::uint64_t, std::uint64_t> stream(
 }
 
 // Under a sanitizer every sample costs a hundred times as much: there five
-// and a half simulated minutes check memory and threads, and the normal build holds
-// the hour.
+// and a half simulated minutes check memory and threads, and the normal
+// build holds the hour.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr double kHour = 330;
 #else
