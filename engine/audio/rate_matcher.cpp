@@ -51,9 +51,10 @@ void RateMatcher::publishPosition(double now) noexcept {
       double(frame_ - kBefore) + fraction_ - double(padding_);
   const std::uint32_t s = stampSequence_.load(std::memory_order_relaxed);
   stampSequence_.store(s + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  stampTime_.store(now, std::memory_order_relaxed);
-  stampPosition_.store(position, std::memory_order_relaxed);
+  // Release stores rather than a fence: a reader that sees either new value
+  // then sees the odd count too (ThreadSanitizer does not model fences).
+  stampTime_.store(now, std::memory_order_release);
+  stampPosition_.store(position, std::memory_order_release);
   stampSequence_.store(s + 2, std::memory_order_release);
   stamped_.store(true, std::memory_order_release);
 }
@@ -63,9 +64,9 @@ bool RateMatcher::readPosition(double& time, double& position) const noexcept {
   // The consumer changes the stamp once a period: a few tries always do.
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::uint32_t s = stampSequence_.load(std::memory_order_acquire);
-    time = stampTime_.load(std::memory_order_relaxed);
-    position = stampPosition_.load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    // Acquire loads keep the second look at the count after them.
+    time = stampTime_.load(std::memory_order_acquire);
+    position = stampPosition_.load(std::memory_order_acquire);
     if ((s & 1u) == 0 && stampSequence_.load(std::memory_order_relaxed) == s) return true;
   }
   return false;
