@@ -1,5 +1,6 @@
 #include "core/lifecycle.h"
 
+#include <cxxabi.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,9 @@
 #include "audio/streaming.h"
 #include "core/engine_state.h"
 #include "primitives/fft_plan.h"
+
+// This library's (or program's) own handle for its exit handlers.
+extern "C" void* __dso_handle;
 
 namespace bw {
 
@@ -28,7 +32,7 @@ std::atomic<int> g_watches{0};
 bool inForkedChild() { return getpid() != g_attachedIn; }
 
 // Runs at exit(), or when this library is unloaded (after engineDetach).
-void onProcessExit() {
+void onProcessExit(void*) {
   if (g_engine == nullptr || g_exiting.exchange(true)) return;
   if (inForkedChild()) return;
   EngineState& e = *g_engine;
@@ -110,12 +114,9 @@ void engineWatchExit() {
   // registration takes a slot in the C library's exit list until exit or
   // unload.
   if (g_watches.fetch_add(1) >= 2) return;
-  // Called from a shared library, std::atexit ties the handler to that
-  // library (the C library registers it under the library's own handle):
-  // unloading the library runs and removes it, so no exit handler ever
-  // points into unmapped code. It shares one list with the destructors of
-  // statics, run in the reverse order of registration.
-  std::atexit(&onProcessExit);
+  // Owned by this library (__dso_handle): unloading it removes the handler
+  // with it, so no exit handler ever points into unmapped code.
+  abi::__cxa_atexit(&onProcessExit, nullptr, &__dso_handle);
 }
 
 }  // namespace bw
