@@ -30,10 +30,10 @@ Result PulseStream::open(std::shared_ptr<PulseConnection> connection,
                          bool capture, PulseConnection::Deadline deadline,
                          void* owner, Samples samples, Failed failed) {
   close();
-  const pa_sample_spec spec{sampleFormat(format.wBitsPerSample), format.nSamplesPerSec, 2};
-  if (!pa_sample_spec_valid(&spec) || periodFrames == 0) return Result::BadFormat;
+  const pa_sample_spec layout{sampleFormat(format.wBitsPerSample), format.nSamplesPerSec, 2};
+  if (!pa_sample_spec_valid(&layout) || periodFrames == 0) return Result::BadFormat;
   if (connection == nullptr) return Result::Refused;
-  frameBytes_ = pa_frame_size(&spec);
+  frameBytes_ = pa_frame_size(&layout);
   const auto period = static_cast<std::uint32_t>(periodFrames * frameBytes_);
   silenceByte_ = pcm::silenceByte(format.wBitsPerSample);
   silence_.assign(period, silenceByte_);
@@ -46,7 +46,7 @@ Result PulseStream::open(std::shared_ptr<PulseConnection> connection,
   {
     PulseConnection::Lock lock(*connection_);
     stream_ = pa_stream_new(connection_->context(),
-                            capture ? "Brackwell capture" : "Brackwell playback", &spec,
+                            capture ? "Brackwell capture" : "Brackwell playback", &layout,
                             nullptr);
     if (stream_ == nullptr) return Result::BadFormat;
     pa_stream_set_state_callback(stream_, &onState, this);

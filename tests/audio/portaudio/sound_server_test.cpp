@@ -4,6 +4,7 @@
 // cards, streamed on by the route the engine takes by default (libpulse,
 // audio/system_platform.h). The daemon is frozen, killed and started again
 // under the engine.
+#include "support/wait_for.h"
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -41,15 +42,7 @@ constexpr int kRate = 48000;
 std::atomic<long> g_blocks{0};
 void countBlock() { g_blocks.fetch_add(1, std::memory_order_relaxed); }
 
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
+using bw::test::waitFor;
 
 std::string readText(const std::string& path) {
   std::ifstream in(path);

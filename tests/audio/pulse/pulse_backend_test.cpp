@@ -4,6 +4,7 @@
 // streams ends streaming as a lost device does, and never leaves our output
 // playing into the sink whose monitor we capture; a frozen server costs a
 // start or stop seconds, not a hang.
+#include "support/wait_for.h"
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -33,15 +34,7 @@ using namespace std::chrono_literals;
 std::atomic<long> g_blocks{0};
 void countBlock() { g_blocks.fetch_add(1, std::memory_order_relaxed); }
 
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
+using bw::test::waitFor;
 
 class PulseBackendTest : public ::testing::Test {
  protected:
