@@ -1,6 +1,5 @@
 #include "core/lifecycle.h"
 
-#include <cxxabi.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,9 +10,6 @@
 #include "audio/streaming.h"
 #include "core/engine_state.h"
 #include "primitives/fft_plan.h"
-
-// This library's (or program's) own handle for its exit handlers.
-extern "C" void* __dso_handle;
 
 namespace bw {
 
@@ -26,13 +22,28 @@ EngineState* g_engine = nullptr;
 pid_t g_attachedIn = 0;
 // Set by the exit handler: from then on tear-down is the system's.
 std::atomic<bool> g_exiting{false};
-// Exit handlers registered by this copy of the library (or program).
-std::atomic<int> g_watches{0};
+// Whether this copy of the library (or program) has made its load-time watch.
+std::atomic<bool> g_watchedAtLoad{false};
 
 bool inForkedChild() { return getpid() != g_attachedIn; }
 
+void onProcessExit();
+
+// A static of this library: the C++ runtime destroys it at exit, in reverse
+// order of construction among the program's statics and atexit handlers, or
+// when this library is unloaded. Its destructor is registered under this
+// library's handle, so no exit handler is left pointing into unmapped code
+// (a plain atexit handler is not tied to the library under some
+// interceptors, such as ThreadSanitizer's).
+struct ExitWatch {
+  ExitWatch() = default;
+  ExitWatch(const ExitWatch&) = delete;
+  ExitWatch& operator=(const ExitWatch&) = delete;
+  ~ExitWatch() { onProcessExit(); }
+};
+
 // Runs at exit(), or when this library is unloaded (after engineDetach).
-void onProcessExit(void*) {
+void onProcessExit() {
   if (g_engine == nullptr || g_exiting.exchange(true)) return;
   if (inForkedChild()) return;
   EngineState& e = *g_engine;
@@ -110,13 +121,13 @@ void engineDetach() {
 }
 
 void engineWatchExit() {
-  // At most twice per library copy (load and first start): each
-  // registration takes a slot in the C library's exit list until exit or
-  // unload.
-  if (g_watches.fetch_add(1) >= 2) return;
-  // Owned by this library (__dso_handle): unloading it removes the handler
-  // with it, so no exit handler ever points into unmapped code.
-  abi::__cxa_atexit(&onProcessExit, nullptr, &__dso_handle);
+  // Two watches per library copy, one made at load and one at the first
+  // start; each is made once and lives until exit or unload.
+  if (!g_watchedAtLoad.exchange(true)) {
+    static ExitWatch atLoad;
+    return;
+  }
+  static ExitWatch atFirstStart;
 }
 
 }  // namespace bw
