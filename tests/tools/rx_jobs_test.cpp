@@ -77,7 +77,13 @@ Frames levelsAndSilences() {
 
 TEST_F(JobsTest, SyntheticRecordingAtEveryOrder) {
   writeWav(file("in.wav"), levelsAndSilences(), 48000, Storage::Pcm16);
-  for (int order = 8; order <= 16; ++order) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers see the same code at every order: the ends and the middle.
+  constexpr int kOrderStep = 4;
+#else
+  constexpr int kOrderStep = 1;
+#endif
+  for (int order = 8; order <= 16; order += kOrderStep) {
     SCOPED_TRACE("order " + std::to_string(order));
     expectSameWithJobs(file("in.wav"), {"--order", std::to_string(order)});
   }
