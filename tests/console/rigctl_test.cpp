@@ -393,15 +393,12 @@ class RigctlTest : public QObject {
     QString out;
     // A mode read back by a client of its own: within one run the client
     // answers "m" from its cache.
-    QCOMPARE(run(QStringLiteral("M AMS 0"), out) + run(QStringLiteral("m"), out), 0);
-    QCOMPARE(out, QStringLiteral("AMS\n9000\n"));
-    for (const QString& mode : {QStringLiteral("CW 200"), QStringLiteral("AMS 6000"),
-                                QStringLiteral("FM 11000")}) {
-      QCOMPARE(run(QStringLiteral("M ") + mode, out) + run(QStringLiteral("m"), out), 0);
-      QCOMPARE(out, QString(mode).replace(QLatin1Char(' '), QLatin1Char('\n')) + QLatin1Char('\n'));
+    for (const auto& [set, got] :
+         {std::pair{"M AMS 0", "AMS\n9000\n"}, {"M CW 200", "CW\n200\n"}, {"M AMS 6000", "AMS\n6000\n"},
+          {"M AMS -1", "AMS\n6000\n"}, {"M FM 11000", "FM\n11000\n"}}) {
+      QCOMPARE(run(QLatin1String(set), out) + run(QStringLiteral("m"), out), 0);
+      QCOMPARE(out, QLatin1String(got));
     }
-    QCOMPARE(run(QStringLiteral("M AMS -1"), out) + run(QStringLiteral("m"), out), 0);
-    QCOMPARE(out, QStringLiteral("AMS\n6000\n"));
     QCOMPARE(run(QStringLiteral("F 14076000 M LSB 1800 f m t v"), out), 0);
     QCOMPARE(out, QStringLiteral("14076000\nLSB\n1800\n0\nVFOA\n"));
     QCOMPARE(rig.current.tuneOffsetHz, 2000);
