@@ -59,11 +59,11 @@ QString passbandName(const ReceiverSettings& r, int k) {
         .arg(p.highCutHz);
   }
   const int hz = w.choices[static_cast<std::size_t>(k)];
-  if (r.mode == ReceiveMode::Cw || r.mode == ReceiveMode::CwReversed) {
-    return QStringLiteral("%1 Hz").arg(hz);
-  }
+  if (isCwMode(r.mode)) return QStringLiteral("%1 Hz").arg(hz);
   const bool oneSide = r.mode == ReceiveMode::SamUpper || r.mode == ReceiveMode::SamLower;
-  return QStringLiteral("%1%2 kHz").arg(oneSide ? QString() : QStringLiteral("\u00b1")).arg(hz / 1000.0);
+  return QStringLiteral("%1%2 kHz")
+      .arg(oneSide ? QString() : QStringLiteral("\u00b1"))
+      .arg(hz / 1000.0);
 }
 
 // A row of the Passband menu: the k-th passband of whatever mode is in use.
@@ -103,8 +103,8 @@ void askPassband(ControlHost& h) {
                                 .step = 10};
     static const Control kEdge{.kind = ControlKind::Value, .name = "modeHighCut",
                                .dialog = "Passband from the carrier (Hz):", .step = 100};
-    const bool cw = s.receiver.mode == ReceiveMode::Cw || s.receiver.mode == ReceiveMode::CwReversed;
-    const auto v = h.ask(cw ? kWidth : kEdge, s.receiver.*w.field, w.lowestHz, w.highestHz);
+    const auto v = h.ask(isCwMode(s.receiver.mode) ? kWidth : kEdge, s.receiver.*w.field,
+                         w.lowestHz, w.highestHz);
     if (!v) return;
     s.receiver.*w.field = static_cast<int>(*v);
     h.apply(s);

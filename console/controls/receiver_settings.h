@@ -104,6 +104,8 @@ ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s);
 // LSB, the mode's low edge (sdrModePassband) and its field's width or high
 // edge in the others.
 void modePassband(const ReceiverSettings& s, int& lowCutHz, int& highCutHz);
+// CW or CW-R: the passband is centred on the pitch.
+bool isCwMode(ReceiveMode mode);
 // "USB", "LSB", "CW", "CW-R", "AM", "SAM", "SAM-U", "SAM-L", "FM".
 const char* modeName(ReceiveMode mode);
 
