@@ -109,8 +109,14 @@ void ConsoleMenu::close() { window_.close(); }
 
 void ConsoleMenu::refreshChecks() {
   for (const Control& row : controls()) {
-    if (!checkable(row)) continue;
-    if (QAction* a = action(row.name)) a->setChecked(isChecked(row, session_.state()));
+    QAction* a = action(row.name);
+    if (a == nullptr) continue;
+    if (row.label) {
+      const QString text = row.label(session_.state());
+      a->setText(text);
+      a->setVisible(!text.isEmpty());
+    }
+    if (checkable(row)) a->setChecked(isChecked(row, session_.state()));
   }
 }
 

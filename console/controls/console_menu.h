@@ -1,7 +1,8 @@
 // The window's context menu (right button) and the same actions as keyboard
 // shortcuts, made from the control table: one action per row with a menu
 // entry, its object name the row's name, its shortcut the row's keys (also
-// from the waterfall window). Check marks follow the state whenever the
+// from the waterfall window). Check marks, and the entries whose text
+// depends on the state (the Passband menu's), follow the state whenever the
 // menu opens or the state changes. Devices are chosen from two submenus,
 // filled from the engine each time they open; values are asked for in
 // dialogs held to the row's limits. Main thread only.

@@ -30,49 +30,88 @@ ControlField tuneField() {
           [](ConsoleState& s, double v) { s.receiver.tuneOffsetHz = nearestSliderOffset(v); }};
 }
 
-Control preset(int k) {
-  const Passband p = kPassbandPresets[k];
-  static const char* const kNames[] = {"band1", "band2", "band3"};
-  static const char* const kKeys[] = {"1", "2", "3"};
-  static const std::vector<QByteArray> kMenus = [] {
-    std::vector<QByteArray> out;
-    for (const Passband& b : kPassbandPresets) {
-      out.push_back(QStringLiteral("Passband/%1 (%2..%3 Hz)")
-                        .arg(QLatin1String(b.name))
-                        .arg(b.lowCutHz)
-                        .arg(b.highCutHz)
-                        .toUtf8());
+// The passband choices of the mode in use, and the one in force (-1: none).
+constexpr int kPassbandSlots = static_cast<int>(std::tuple_size_v<decltype(ModeWidths::choices)>);
+
+int chosenPassband(const ReceiverSettings& r) {
+  const ModeWidths& w = modeWidths(r.mode);
+  for (int k = 0; k < kPassbandSlots; ++k) {
+    if (w.field == nullptr ? k < static_cast<int>(std::size(kPassbandPresets)) &&
+                                 r.lowCutHz == kPassbandPresets[k].lowCutHz &&
+                                 r.highCutHz == kPassbandPresets[k].highCutHz
+                           : r.*w.field == w.choices[static_cast<std::size_t>(k)]) {
+      return k;
     }
-    return out;
-  }();
+  }
+  return -1;
+}
+
+// The k-th passband of the mode in use, as the menu names it; empty when the
+// mode has fewer.
+QString passbandName(const ReceiverSettings& r, int k) {
+  const ModeWidths& w = modeWidths(r.mode);
+  if (w.field == nullptr) {
+    if (k >= static_cast<int>(std::size(kPassbandPresets))) return {};
+    const Passband& p = kPassbandPresets[k];
+    return QStringLiteral("%1 (%2..%3 Hz)")
+        .arg(QLatin1String(p.name))
+        .arg(p.lowCutHz)
+        .arg(p.highCutHz);
+  }
+  const int hz = w.choices[static_cast<std::size_t>(k)];
+  if (isCwMode(r.mode)) return QStringLiteral("%1 Hz").arg(hz);
+  const bool oneSide = r.mode == ReceiveMode::SamUpper || r.mode == ReceiveMode::SamLower;
+  return QStringLiteral("%1%2 kHz")
+      .arg(oneSide ? QString() : QStringLiteral("\u00b1"))
+      .arg(hz / 1000.0);
+}
+
+// A row of the Passband menu: the k-th passband of whatever mode is in use.
+Control passbandRow(int k) {
+  static const char* const kNames[] = {"band1", "band2", "band3", "band4", "band5", "band6"};
+  static const char* const kKeys[] = {"1", "2", "3", "4", "5", "6"};
+  static_assert(std::size(kNames) == kPassbandSlots);
   return {.kind = ControlKind::Command,
           .name = kNames[k],
-          .menu = kMenus[static_cast<std::size_t>(k)].constData(),
+          .menu = "Passband/",
           .keys = kKeys[k],
           .run =
-              [p](ControlHost& h) {
+              [k](ControlHost& h) {
                 ConsoleState s = h.state();
-                s.receiver.lowCutHz = p.lowCutHz;
-                s.receiver.highCutHz = p.highCutHz;
+                ReceiverSettings& r = s.receiver;
+                if (passbandName(r, k).isEmpty()) return;
+                const ModeWidths& w = modeWidths(r.mode);
+                if (w.field != nullptr) {
+                  r.*w.field = w.choices[static_cast<std::size_t>(k)];
+                } else {
+                  r.lowCutHz = kPassbandPresets[k].lowCutHz;
+                  r.highCutHz = kPassbandPresets[k].highCutHz;
+                }
                 h.apply(s);
               },
-          .checked =
-              [p](const ConsoleState& s) {
-                return s.receiver.lowCutHz == p.lowCutHz && s.receiver.highCutHz == p.highCutHz;
-              }};
+          .checked = [k](const ConsoleState& s) { return chosenPassband(s.receiver) == k; },
+          .label = [k](const ConsoleState& s) { return passbandName(s.receiver, k); }};
 }
 
-bool isPreset(const ConsoleState& s) {
-  for (const Passband& p : kPassbandPresets) {
-    if (s.receiver.lowCutHz == p.lowCutHz && s.receiver.highCutHz == p.highCutHz) return true;
-  }
-  return false;
-}
-
+// USB and LSB: both edges. The other modes: their one number (ModeWidths).
 void askPassband(ControlHost& h) {
+  ConsoleState s = h.state();
+  const ModeWidths& w = modeWidths(s.receiver.mode);
+  if (w.field != nullptr) {
+    static const Control kWidth{.kind = ControlKind::Value, .name = "modeWidth",
+                                .dialog = "Passband width, centred on the pitch (Hz):",
+                                .step = 10};
+    static const Control kEdge{.kind = ControlKind::Value, .name = "modeHighCut",
+                               .dialog = "Passband from the carrier (Hz):", .step = 100};
+    const auto v = h.ask(isCwMode(s.receiver.mode) ? kWidth : kEdge, s.receiver.*w.field,
+                         w.lowestHz, w.highestHz);
+    if (!v) return;
+    s.receiver.*w.field = static_cast<int>(*v);
+    h.apply(s);
+    return;
+  }
   const Control& lowRow = *findControl("lowCut");
   const Control& highRow = *findControl("highCut");
-  ConsoleState s = h.state();
   const auto low = h.ask(lowRow, s.receiver.lowCutHz, lowRow.low, lowRow.high - 1);
   if (!low) return;
   const auto high =
@@ -81,6 +120,15 @@ void askPassband(ControlHost& h) {
   s.receiver.lowCutHz = static_cast<int>(*low);
   s.receiver.highCutHz = static_cast<int>(*high);
   h.apply(s);
+}
+
+// Where a mode other than USB and LSB remembers its passband; no menu entry
+// of its own (the Passband menu sets it).
+Control widthRow(const char* name, ReceiveMode mode, ControlField field, const char* setting) {
+  const ModeWidths& w = modeWidths(mode);
+  return {.kind = ControlKind::Value, .name = name, .field = field,
+          .low = static_cast<double>(w.lowestHz), .high = static_cast<double>(w.highestHz),
+          .setting = setting};
 }
 
 // Rig control off, or on after asking for the port (the default offered).
@@ -137,18 +185,37 @@ std::vector<Control> makeTable() {
       modeRow("samLower", ReceiveMode::SamLower, "Mode/Synchronous AM, lower (SAM-L)",
               "Shift+L", "sam-lower", "--sam-lower", "synchronous AM, lower sideband"),
       modeRow("fm", ReceiveMode::Fm, "Mode/Narrow FM (FM)", "N", "fm", "--fm",
-              "narrow-band FM, 5 kHz deviation"),
+              "narrow-band FM, 5 or 2.5 kHz deviation (Mode menu)"),
       {.kind = K::Value, .name = "cwPitch", .menu = "Mode/CW pitch...", .keys = "T",
        .field = LANTERNFLY_FIELD(receiver.cwPitchHz), .low = SDR_MIN_PITCH_HZ,
        .high = SDR_MAX_PITCH_HZ, .setting = "receiver/cwPitchHz", .dialog = "CW pitch (Hz):",
        .step = 10, .option = "--pitch", .optionValue = O::Required, .valueName = "HZ",
        .help = "the tone CW is heard at, 300..1000 Hz (700)"},
-      preset(0),
-      preset(1),
-      preset(2),
+      {.kind = K::Choice, .name = "fmNarrow", .menu = "Mode/FM deviation/2.5 kHz",
+       .field = LANTERNFLY_FIELD(receiver.fmDeviationHz), .choice = kFmNarrowDeviationHz,
+       .setting = "receiver/fmDeviationHz", .settingText = "2500"},
+      {.kind = K::Choice, .name = "fmWide", .menu = "Mode/FM deviation/5 kHz",
+       .field = LANTERNFLY_FIELD(receiver.fmDeviationHz), .choice = kFmDeviationHz,
+       .setting = "receiver/fmDeviationHz", .settingText = "5000"},
+      passbandRow(0),
+      passbandRow(1),
+      passbandRow(2),
+      passbandRow(3),
+      passbandRow(4),
+      passbandRow(5),
       {.kind = K::Command, .name = "bandCustom", .menu = "Passband/Custom...", .keys = "B",
        .run = askPassband,
-       .checked = [](const ConsoleState& s) { return !isPreset(s); }},
+       .checked = [](const ConsoleState& s) { return chosenPassband(s.receiver) < 0; }},
+      widthRow("cwWidth", ReceiveMode::Cw, LANTERNFLY_FIELD(receiver.cwWidthHz),
+               "receiver/cwWidthHz"),
+      widthRow("amHighCut", ReceiveMode::Am, LANTERNFLY_FIELD(receiver.amHighCutHz),
+               "receiver/amHighCutHz"),
+      widthRow("samHighCut", ReceiveMode::Sam, LANTERNFLY_FIELD(receiver.samHighCutHz),
+               "receiver/samHighCutHz"),
+      widthRow("samSideHighCut", ReceiveMode::SamUpper,
+               LANTERNFLY_FIELD(receiver.samSideHighCutHz), "receiver/samSideHighCutHz"),
+      widthRow("fmHighCut", ReceiveMode::Fm, LANTERNFLY_FIELD(receiver.fmHighCutHz),
+               "receiver/fmHighCutHz"),
       {.kind = K::Value, .name = "lowCut", .field = LANTERNFLY_FIELD(receiver.lowCutHz),
        .low = kLowestCutHz, .high = kHighestCutHz, .setting = "receiver/lowCutHz",
        .dialog = "Low edge (Hz):", .step = 10,

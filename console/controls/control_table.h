@@ -16,7 +16,8 @@
 
 namespace lanternfly {
 
-// The passband presets of the menu, audio Hz.
+// The passband presets of the menu in USB and LSB, audio Hz; the other
+// modes' are their ModeWidths choices.
 struct Passband {
   const char* name;
   int lowCutHz;
@@ -99,6 +100,9 @@ struct Control {
 
   std::function<void(ControlHost&)> run{};                 // Command
   std::function<bool(const ConsoleState&)> checked{};      // Command: check mark
+  // The menu entry's text as the state now has it, replacing the last part
+  // of `menu`; empty: not offered now (hidden, its shortcut does nothing).
+  std::function<QString(const ConsoleState&)> label{};
 };
 
 // What a control acts on; the menu implements it over the running session.

@@ -16,9 +16,36 @@ constexpr const char* kModeNames[] = {"USB", "LSB",   "CW",    "CW-R", "AM",
                                       "SAM", "SAM-U", "SAM-L", "FM"};
 
 std::uint8_t engineMode(ReceiveMode m) { return kEngineModes[static_cast<int>(m)]; }
+
+// By ReceiveMode. CW spans 50..1000 Hz; AM and SAM reach the engine's
+// highest edge, FM its own.
+constexpr std::array<int, 6> kCwWidths = {50, 100, 200, 300, 500, 1000};
+constexpr std::array<int, 6> kAmEdges = {2500, 3000, 4000, 4500, 5000, 6000};
+const ModeWidths kModeWidths[] = {
+    {nullptr, 0, 0, {}},
+    {nullptr, 0, 0, {}},
+    {&ReceiverSettings::cwWidthHz, 50, 1000, kCwWidths},
+    {&ReceiverSettings::cwWidthHz, 50, 1000, kCwWidths},
+    {&ReceiverSettings::amHighCutHz, 1000, SDR_MAX_CUT_HZ, kAmEdges},
+    {&ReceiverSettings::samHighCutHz, 1000, SDR_MAX_CUT_HZ, kAmEdges},
+    {&ReceiverSettings::samSideHighCutHz, 1000, SDR_MAX_CUT_HZ, kAmEdges},
+    {&ReceiverSettings::samSideHighCutHz, 1000, SDR_MAX_CUT_HZ, kAmEdges},
+    {&ReceiverSettings::fmHighCutHz, 2500, SDR_MAX_FM_CUT_HZ, {4000, 5000, 5500, 6500, 7000, 8000}},
+};
 }  // namespace
 
 const char* modeName(ReceiveMode mode) { return kModeNames[static_cast<int>(mode)]; }
+
+bool isCwMode(ReceiveMode m) { return m == ReceiveMode::Cw || m == ReceiveMode::CwReversed; }
+
+const ModeWidths& modeWidths(ReceiveMode mode) { return kModeWidths[static_cast<int>(mode)]; }
+
+int defaultModeWidth(ReceiveMode mode, int fmDeviationHz) {
+  std::int32_t low = 0, high = 0;
+  sdrModePassband(engineMode(mode), 0, fmDeviationHz, &low, &high);
+  if (engineMode(mode) == SDR_MODE_SIDEBAND) return 0;
+  return isCwMode(mode) ? high - low : high;
+}
 
 void modePassband(const ReceiverSettings& s, int& lowCutHz, int& highCutHz) {
   if (engineMode(s.mode) == SDR_MODE_SIDEBAND) {
@@ -27,9 +54,17 @@ void modePassband(const ReceiverSettings& s, int& lowCutHz, int& highCutHz) {
     return;
   }
   std::int32_t low = 0, high = 0;
-  sdrModePassband(engineMode(s.mode), s.cwPitchHz, 0, &low, &high);
-  lowCutHz = low;
-  highCutHz = high;
+  sdrModePassband(engineMode(s.mode), s.cwPitchHz, s.fmDeviationHz, &low, &high);
+  const int chosen = s.*modeWidths(s.mode).field;
+  if (isCwMode(s.mode)) {
+    // Centred on the pitch; below 50 Hz there is nothing to hear.
+    const int from = s.cwPitchHz - chosen / 2;
+    lowCutHz = std::max(from, kLowestCutHz);
+    highCutHz = from + chosen;
+  } else {
+    lowCutHz = low;
+    highCutHz = chosen;
+  }
 }
 
 ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
@@ -64,7 +99,8 @@ ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
                  (s.windowedSpectrum ? SDR_EXT_WINDOWED_SPECTRUM : 0u);
   SdrReceiveModes m{};
   m.mode = engineMode(s.mode);
-  m.pitchHz = m.mode == SDR_MODE_CW || m.mode == SDR_MODE_CW_REVERSED ? s.cwPitchHz : 0;
+  m.pitchHz = isCwMode(s.mode) ? s.cwPitchHz : 0;
+  m.fmDeviationHz = m.mode == SDR_MODE_FM ? s.fmDeviationHz : 0;
   m.tools = (s.noiseBlanker ? SDR_TOOL_NOISE_BLANKER : 0u) | (s.notch ? SDR_TOOL_NOTCH : 0u) |
             (s.noiseReduction ? SDR_TOOL_NOISE_REDUCTION : 0u);
   ReceiveBlock block{};

@@ -34,15 +34,31 @@ inline constexpr int kCaptureRateHz = 48000;
 inline constexpr int kTuneLimitHz = kCaptureRateHz / 2;
 inline constexpr int kHzPerSliderStep = 10;
 
+// FM peak deviations the console offers, Hz.
+inline constexpr int kFmNarrowDeviationHz = 2500;
+inline constexpr int kFmDeviationHz = 5000;
+
 // The engine's receive-parameter block: 65 bytes of version 1 (the rest
 // zero) or the whole of a version-2 block, as its version byte says.
 using ReceiveBlock = std::array<std::uint8_t, SDR_PARAM_BLOCK_V2_BYTES>;
+
+// The passband a mode starts with (sdrModePassband's), in the unit of its
+// field in ModeWidths; 0 for USB and LSB, which keep their edges.
+int defaultModeWidth(ReceiveMode mode, int fmDeviationHz = kFmDeviationHz);
 
 struct ReceiverSettings {
   ReceiveMode mode = ReceiveMode::Usb;
   int lowCutHz = 300;  // audio passband of USB and LSB, Hz
   int highCutHz = 2700;
   int cwPitchHz = SDR_DEFAULT_PITCH_HZ;  // the tone CW is heard at, Hz
+  int fmDeviationHz = kFmDeviationHz;    // FM peak deviation, Hz
+  // Each other mode's passband, remembered while another mode is in use:
+  // see ModeWidths for the units.
+  int cwWidthHz = defaultModeWidth(ReceiveMode::Cw);
+  int amHighCutHz = defaultModeWidth(ReceiveMode::Am);
+  int samHighCutHz = defaultModeWidth(ReceiveMode::Sam);
+  int samSideHighCutHz = defaultModeWidth(ReceiveMode::SamUpper);
+  int fmHighCutHz = defaultModeWidth(ReceiveMode::Fm);
   AgcMode agc = AgcMode::Slow;
   double agcCeiling = 1000.0;     // linear factor, the AGC's largest gain
   double fixedGain = 1000.0;      // linear factor applied when the AGC is off
@@ -67,14 +83,29 @@ struct ReceiverSettings {
   bool operator==(const ReceiverSettings&) const = default;
 };
 
+// The passband choices of a mode other than USB and LSB, held in one number
+// a mode: the width centred on the pitch (CW and CW-R, the low edge held at
+// SDR_MIN_CUT_HZ), or the high edge of the audio (AM and SAM: either side
+// of the carrier; SAM-U and SAM-L: the one side; FM: either side), the low
+// edge staying the mode's own. Hz.
+struct ModeWidths {
+  int ReceiverSettings::*field;  // where the mode keeps it; null for USB and LSB
+  int lowestHz, highestHz;       // what the field is held to
+  std::array<int, 6> choices;    // the Passband menu's, ascending
+};
+const ModeWidths& modeWidths(ReceiveMode mode);
+
 // The block for these settings: version 1 for USB and LSB with no noise
 // tool and no windowed spectrum (the extensions word carries the extensions
 // switched on, 0 for none), else version 2 with the mode's passband.
 ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s);
 
-// The passband the block carries, audio Hz: the operator's in USB and LSB,
-// the mode's own in the others (sdrModePassband, around the pitch in CW).
+// The passband the block carries, audio Hz: the operator's edges in USB and
+// LSB, the mode's low edge (sdrModePassband) and its field's width or high
+// edge in the others.
 void modePassband(const ReceiverSettings& s, int& lowCutHz, int& highCutHz);
+// CW or CW-R: the passband is centred on the pitch.
+bool isCwMode(ReceiveMode mode);
 // "USB", "LSB", "CW", "CW-R", "AM", "SAM", "SAM-U", "SAM-L", "FM".
 const char* modeName(ReceiveMode mode);
 

@@ -159,36 +159,49 @@ bool findMode(std::string_view name, ReceiveMode& mode) {
   return false;
 }
 
-// The passband's width on the band, Hz, as Hamlib counts it: the audio
-// passband's width, or twice its high edge where both sides of the carrier
-// are heard.
+// Whether both sides of the carrier are heard, so that the passband's width
+// on the band is twice its high edge; else it is the audio passband's width.
+bool bothSides(ReceiveMode m) {
+  return m == ReceiveMode::Am || m == ReceiveMode::Sam || m == ReceiveMode::Fm;
+}
+
 int bandWidthHz(const ReceiverSettings& s) {
   int low = 0, high = 0;
   modePassband(s, low, high);
-  const bool bothSides =
-      s.mode == ReceiveMode::Am || s.mode == ReceiveMode::Sam || s.mode == ReceiveMode::Fm;
-  return bothSides ? 2 * high : high - low;
+  return bothSides(s.mode) ? 2 * high : high - low;
 }
 
-// Width -1 keeps the passband, 0 selects the mode's default. USB and LSB
+// Width -1 keeps the mode's passband, 0 selects its default. USB and LSB
 // take any width the console can filter (the low edge stays, the high edge
-// moves); the other modes have their own passband and take only its width.
+// moves); the other modes any their field holds (ModeWidths). A width
+// outside these limits is refused and changes nothing, not even the mode.
 Reply setMode(std::string_view name, std::string_view width, RigControlTarget& rig) {
   ReceiverSettings s = rig.settings();
   if (!findMode(name, s.mode)) return refused(kRigInvalidArgument);
   long hz = 0;
   if (!parseWhole(width, hz) || hz < -1) return refused(kRigInvalidArgument);
-  const bool sideband = s.mode == ReceiveMode::Usb || s.mode == ReceiveMode::Lsb;
-  if (sideband && hz == 0) {
+  const ModeWidths& widths = modeWidths(s.mode);
+  if (widths.field == nullptr && hz == 0) {
     s.lowCutHz = kRigDefaultLowCutHz;
     s.highCutHz = kRigDefaultHighCutHz;
-  } else if (sideband && hz > 0) {
+  } else if (widths.field == nullptr && hz > 0) {
     if (hz > kHighestCutHz || !validPassband(s.lowCutHz, s.lowCutHz + static_cast<int>(hz))) {
       return refused(kRigInvalidArgument);
     }
     s.highCutHz = s.lowCutHz + static_cast<int>(hz);
-  } else if (!sideband && hz > 0 && hz != bandWidthHz(s)) {
-    return refused(kRigInvalidArgument);
+  } else if (hz == 0) {
+    s.*widths.field = defaultModeWidth(s.mode, s.fmDeviationHz);
+  } else if (hz > 0) {
+    long value = hz;  // CW: the width itself
+    if (bothSides(s.mode)) {
+      value = (hz + 1) / 2;
+    } else if (s.mode == ReceiveMode::SamUpper || s.mode == ReceiveMode::SamLower) {
+      int low = 0, high = 0;
+      modePassband(s, low, high);
+      value = low + hz;
+    }
+    if (value < widths.lowestHz || value > widths.highestHz) return refused(kRigInvalidArgument);
+    s.*widths.field = static_cast<int>(value);
   }
   rig.apply(s);
   return {};

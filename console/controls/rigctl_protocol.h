@@ -6,9 +6,9 @@
 // Commands understood, by short and long name: f/F (get_freq/set_freq,
 // absolute Hz = LO + tuning offset: the carrier's in every mode), m/M
 // (get_mode/set_mode: USB LSB CW CWR AM AMS SAH SAL FM and the passband
-// width in Hz), v/V (get_vfo/set_vfo: every VFO name selects
-// the one tuning, reported as "VFOA"), t/T (get_ptt/set_ptt: always
-// receiving), s/S (get_split_vfo/set_split_vfo: never split),
+// width in Hz, which each mode takes within its limits), v/V
+// (get_vfo/set_vfo: every VFO name selects the one tuning, reported as
+// "VFOA"), t/T (get_ptt/set_ptt: always receiving), s/S (get_split_vfo/set_split_vfo: never split),
 // \get_powerstat (always on), \get_lock_mode (never locked), \chk_vfo,
 // \dump_state and q/Q. A line starting with '+' is answered in the extended
 // form (command echo, "Key: value" records, "RPRT n"); another punctuation

@@ -34,7 +34,7 @@ QByteArray expectedHex(const Fields& f) {
   put(49, std::bit_cast<quint64>(f.squelch), 8);
   put(57, std::bit_cast<quint64>(f.outputGain), 8);
   if (f.version >= 2) put(65, f.mode, 1), put(66, static_cast<quint32>(f.pitch), 4);
-  if (f.version >= 2) put(74, f.tools, 4);
+  if (f.version >= 2) put(70, static_cast<quint32>(f.deviation), 4), put(74, f.tools, 4);
   return b.toHex();
 }
 

@@ -28,7 +28,7 @@ QString standInDir();
 // The documented block layout: little-endian fields at offsets 0 (version),
 // 1 (flags), 5, 13 (balance), 21, 25 (cuts), 29 (offset), 33 (AGC blocks),
 // 37 (gain), 45 (extensions), 49 (squelch), 57 (output gain); at version 2
-// also 65 (mode), 66 (pitch), 74 (tools) of 128 bytes. The defaults are
+// also 65 (mode), 66 (pitch), 70 (FM deviation), 74 (tools) of 128 bytes. The defaults are
 // the block the console sends first without settings.
 struct Fields {
   quint32 flags = 0x00106F80;
@@ -38,7 +38,7 @@ struct Fields {
   quint32 extensions = 0;
   double squelch = 0, outputGain = 1;
   quint8 version = 1, mode = 0;
-  qint32 pitch = 0;
+  qint32 pitch = 0, deviation = 0;
   quint32 tools = 0;
 };
 // The block of these fields, as the stand-in logs it (hex).

@@ -74,6 +74,22 @@ class ControlTableTest : public QObject {
     s.receiver.highCutHz = 1000;
     session.apply(s);
     QVERIFY(menu.action("bandCustom")->isChecked() && !menu.action("band3")->isChecked());
+    // The other modes offer their own passbands; in USB and LSB the entries
+    // beyond the three presets are hidden and do nothing.
+    const ConsoleState usb = session.state();
+    menu.action("band4")->trigger();
+    QVERIFY(session.state() == usb && !menu.action("band4")->isVisible());
+    for (const auto& [mode, band, first] :
+         {std::tuple{ReceiveMode::Cw, "band2", "50 Hz"}, {ReceiveMode::Am, "band1", "\u00b12.5 kHz"},
+          {ReceiveMode::SamLower, "band6", "2.5 kHz"}, {ReceiveMode::Fm, "band3", "\u00b14 kHz"}}) {
+      s = session.state();
+      s.receiver.mode = mode;
+      session.apply(s);
+      QCOMPARE(menu.action("band1")->text(), QString::fromUtf8(first));
+      QVERIFY(menu.action("band6")->isVisible() && !menu.action(band)->isChecked());
+      menu.action(band)->trigger();
+      QVERIFY(menu.action(band)->isChecked() && !menu.action("bandCustom")->isChecked());
+    }
     menu.action("swapIq")->trigger();
     QVERIFY(session.settings().swapIq && menu.action("swapIq")->isChecked());
   }

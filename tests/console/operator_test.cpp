@@ -63,13 +63,21 @@ class OperatorTest : public QObject {
           {Qt::Key_K, {},
            [](Fields& f) { f.version = 2, f.mode = 1, f.pitch = 700, f.low = 450, f.high = 950; }},
           {Qt::Key_T, {600}, [](Fields& f) { f.pitch = 600, f.low = 350, f.high = 850; }},
+          // Each mode's own passbands, centred on the pitch in CW, and
+          // remembered by each mode.
+          {Qt::Key_3, {}, [](Fields& f) { f.low = 500, f.high = 700; }},
           {Qt::SHIFT | Qt::Key_K, {}, [](Fields& f) { f.mode = 2; }},
           {Qt::Key_M, {}, [](Fields& f) { f.mode = 3, f.pitch = 0, f.low = 100, f.high = 4500; }},
-          {Qt::SHIFT | Qt::Key_M, {}, [](Fields& f) { f.mode = 4; }},
-          {Qt::SHIFT | Qt::Key_U, {}, [](Fields& f) { f.mode = 5; }},
+          {Qt::Key_6, {}, [](Fields& f) { f.high = 6000; }},
+          {Qt::SHIFT | Qt::Key_M, {}, [](Fields& f) { f.mode = 4, f.high = 4500; }},
+          {Qt::Key_B, {2000}, [](Fields& f) { f.high = 2000; }},
+          {Qt::SHIFT | Qt::Key_U, {}, [](Fields& f) { f.mode = 5, f.high = 4500; }},
           {Qt::SHIFT | Qt::Key_L, {}, [](Fields& f) { f.mode = 6; }},
-          {Qt::Key_N, {}, [](Fields& f) { f.mode = 7, f.low = 300, f.high = 8000; }},
-          {Qt::Key_U, {}, [](Fields& f) { f.version = 1, f.mode = 0, f.low = 500, f.high = 1500; }},
+          {Qt::Key_N, {}, [](Fields& f) { f.mode = 7, f.low = 300, f.high = 8000, f.deviation = 5000; }},
+          {Qt::Key_1, {}, [](Fields& f) { f.high = 4000; }},
+          {Qt::Key_M, {}, [](Fields& f) { f.mode = 3, f.low = 100, f.high = 6000, f.deviation = 0; }},
+          {Qt::Key_K, {}, [](Fields& f) { f.mode = 1, f.pitch = 600, f.low = 500, f.high = 700; }},
+          {Qt::Key_U, {}, [](Fields& f) { f.version = 1, f.mode = 0, f.pitch = 0, f.low = 500, f.high = 1500; }},
           {Qt::SHIFT | Qt::Key_B, {}, [](Fields& f) { f.version = 2, f.tools = 1; }},
           {Qt::SHIFT | Qt::Key_N, {}, [](Fields& f) { f.tools = 3; }},
           {Qt::SHIFT | Qt::Key_R, {}, [](Fields& f) { f.tools = 7; }},
@@ -92,6 +100,12 @@ class OperatorTest : public QObject {
       QVERIFY(menu != nullptr);
       menu->findChild<QAction*>(QStringLiteral("lsb"))->trigger();
       f.flags = (f.flags & ~0x100000u) | 0x200000u;
+      QCOMPARE(lastBlock(run.log()), expectedHex(f));
+      // FM's deviation, from the Mode menu, goes with FM's blocks.
+      menu->findChild<QAction*>(QStringLiteral("fmNarrow"))->trigger();
+      press(window, Qt::Key_N);
+      f.flags = (f.flags & ~0x200000u) | 0x100000u;  // the sideband bits are USB's
+      f.version = 2, f.mode = 7, f.low = 300, f.high = 4000, f.deviation = 2500;
       QCOMPARE(lastBlock(run.log()), expectedHex(f));
     });
     QCOMPARE(run.exitCode, 0);

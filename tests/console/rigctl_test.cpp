@@ -125,17 +125,26 @@ class RigctlTest : public QObject {
     QCOMPARE(ask(rig, "M USB 0"), std::string("RPRT 0\n"));  // the default passband
     QCOMPARE(rig.current.highCutHz, 2700);
 
-    // Every mode by its Hamlib name, with its own passband (the width on
-    // the band: both sides of the carrier in AM, AMS and FM).
-    expectAnswers(rig, {{"M CW 0", "RPRT 0\n"},    {"m", "CW\n500\n"},   {"M CWR 500", "RPRT 0\n"},
-                        {"m", "CWR\n500\n"},      {"M AM -1", "RPRT 0\n"}, {"m", "AM\n9000\n"},
-                        {"M SAM 0", "RPRT 0\n"},   {"m", "AMS\n9000\n"},   {"M SAH 4400", "RPRT 0\n"},
-                        {"m", "SAH\n4400\n"},     {"M SAL 0", "RPRT 0\n"}, {"m", "SAL\n4400\n"},
-                        {"M FM 0", "RPRT 0\n"},    {"m", "FM\n16000\n"},   {"M USB -1", "RPRT 0\n"},
-                        {"m", "USB\n2400\n"}});
+    // Every mode by its Hamlib name, with the width asked for (on the band:
+    // both sides of the carrier in AM, AMS and FM; an odd one rounded up),
+    // its default for 0, and kept by the mode for -1.
+    expectAnswers(rig, {{"M CW 0", "RPRT 0\n"},    {"m", "CW\n500\n"},    {"M CWR 200", "RPRT 0\n"},
+                        {"m", "CWR\n200\n"},      {"M AM 5999", "RPRT 0\n"}, {"m", "AM\n6000\n"},
+                        {"M SAM 0", "RPRT 0\n"},   {"m", "AMS\n9000\n"},  {"M SAH 4400", "RPRT 0\n"},
+                        {"m", "SAH\n4400\n"},     {"M SAL 2900", "RPRT 0\n"}, {"m", "SAL\n2900\n"},
+                        {"M FM 0", "RPRT 0\n"},    {"m", "FM\n16000\n"},  {"M FM 8000", "RPRT 0\n"},
+                        {"M CW -1", "RPRT 0\n"},   {"m", "CW\n200\n"},    {"M AM -1", "RPRT 0\n"},
+                        {"m", "AM\n6000\n"},      {"M FM -1", "RPRT 0\n"},  {"m", "FM\n8000\n"},
+                        {"M USB -1", "RPRT 0\n"},  {"m", "USB\n2400\n"}});
     QCOMPARE(rig.current.highCutHz, 2700);  // the sideband's passband stayed
+    // FM's default follows the deviation; CW's passband stops at 50 Hz, so
+    // at a low pitch the widest is narrower.
+    rig.current.fmDeviationHz = 2500, rig.current.cwPitchHz = 300;
+    expectAnswers(rig, {{"M FM 0", "RPRT 0\n"}, {"m", "FM\n11000\n"}, {"M CW 1000", "RPRT 0\n"},
+                        {"m", "CW\n750\n"}});
     const ReceiverSettings before = rig.current;
-    for (const char* bad : {"M XYZ 0", "M cw 0", "M RTTY 0", "M CW 400", "M FM 9000",
+    for (const char* bad : {"M XYZ 0", "M cw 0", "M RTTY 0", "M CW 49", "M CW 1001",
+                            "M AM 12002", "M SAH 5901", "M FM 4998", "M FM 16001",
                             "M USB 6000", "M USB -2", "M USB 2.5", "M USB", "M"}) {
       QCOMPARE(ask(rig, bad), std::string("RPRT -1\n"));
     }
@@ -384,8 +393,12 @@ class RigctlTest : public QObject {
     QString out;
     // A mode read back by a client of its own: within one run the client
     // answers "m" from its cache.
-    QCOMPARE(run(QStringLiteral("M AMS 0"), out) + run(QStringLiteral("m"), out), 0);
-    QCOMPARE(out, QStringLiteral("AMS\n9000\n"));
+    for (const auto& [set, got] :
+         {std::pair{"M AMS 0", "AMS\n9000\n"}, {"M CW 200", "CW\n200\n"}, {"M AMS 6000", "AMS\n6000\n"},
+          {"M AMS -1", "AMS\n6000\n"}, {"M FM 11000", "FM\n11000\n"}}) {
+      QCOMPARE(run(QLatin1String(set), out) + run(QStringLiteral("m"), out), 0);
+      QCOMPARE(out, QLatin1String(got));
+    }
     QCOMPARE(run(QStringLiteral("F 14076000 M LSB 1800 f m t v"), out), 0);
     QCOMPARE(out, QStringLiteral("14076000\nLSB\n1800\n0\nVFOA\n"));
     QCOMPARE(rig.current.tuneOffsetHz, 2000);
