@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "primitives/chain_helpers.h"
 #include "primitives/nsp.h"
 
 namespace bw {
@@ -125,7 +126,7 @@ void AutoNotch::process(State& s, const ReceiveParams& p, const double* mag,
 
 // The canceller a run of kChunk samples at a time with the weight held
 // (block LMS: the same time constant, as mu kChunk is small), so that the
-// samples of a run do not wait on each other.
+// samples of a run do not wait on each other (nsp::cancelTone).
 void AutoNotch::cancel(Notch& notch, double* re, double* im, std::int32_t n) const {
   // exp(j omega k), k <= kChunk, at the kernel set's width.
   double turnRe[kChunk + 1], turnIm[kChunk + 1];
@@ -134,31 +135,10 @@ void AutoNotch::cancel(Notch& notch, double* re, double* im, std::int32_t n) con
     turnIm[k] = notch.omega * k;
   }
   nsp::nspdbrPolarToCart(turnRe, turnIm, turnRe, turnIm, kChunk + 1);
-  const double runRe = turnRe[kChunk], runIm = turnIm[kChunk];
-  double rRe = notch.refRe, rIm = notch.refIm, wRe = notch.wRe, wIm = notch.wIm;
-  for (std::int32_t start = 0; start < n; start += kChunk) {
-    const std::int32_t length = std::min(kChunk, n - start);
-    const double cRe = wRe * rRe - wIm * rIm;  // w r at the run's start
-    const double cIm = wRe * rIm + wIm * rRe;
-    // sum of y conj(r) in four parts, so that the adds do not wait on each
-    // other
-    double gRe[4] = {}, gIm[4] = {};
-    for (std::int32_t k = 0; k < length; ++k) {
-      const double refRe = rRe * turnRe[k] - rIm * turnIm[k];
-      const double refIm = rRe * turnIm[k] + rIm * turnRe[k];
-      const double yRe = re[start + k] - (cRe * turnRe[k] - cIm * turnIm[k]);
-      const double yIm = im[start + k] - (cRe * turnIm[k] + cIm * turnRe[k]);
-      re[start + k] = yRe;
-      im[start + k] = yIm;
-      gRe[k & 3] += yRe * refRe + yIm * refIm;
-      gIm[k & 3] += yIm * refRe - yRe * refIm;
-    }
-    wRe += mu_ * ((gRe[0] + gRe[1]) + (gRe[2] + gRe[3]));
-    wIm += mu_ * ((gIm[0] + gIm[1]) + (gIm[2] + gIm[3]));
-    const double nextRe = rRe * runRe - rIm * runIm;
-    rIm = rRe * runIm + rIm * runRe;
-    rRe = nextRe;
-  }
+  double state[4] = {notch.refRe, notch.refIm, notch.wRe, notch.wIm};
+  nsp::cancelTone(re, im, n, turnRe, turnIm, kChunk, mu_, state);
+  double rRe = state[0], rIm = state[1];
+  const double wRe = state[2], wIm = state[3];
   // A short last run leaves the oscillator ahead; n is a whole number of
   // runs in the chain (N >= 256), and the phase is taken back otherwise.
   if (const std::int32_t over = (kChunk - n % kChunk) % kChunk; over != 0) {

@@ -55,4 +55,13 @@ SpinSums spinAndSum(double* re, double* im, int n, double c, double s,
 // filter of the detectors, where the sample-to-sample wait is the cost.
 void biquad(double* x, int n, const double* coef, double* state);
 
+// A tone cancelled from x = re + j im [0..n-1] in place by a one-weight
+// canceller whose weight is held over runs of `run` samples (block LMS):
+// per run, c = w r, y[k] = x[k] - c t[k], then w += mu sum y[k] conj(r t[k])
+// and r *= t[run]. t = tRe + j tIm holds run + 1 values exp(j omega k) of
+// the tone's turn; state = {Re r, Im r, Re w, Im w}, carried. The automatic
+// notch (auto_notch.h).
+void cancelTone(double* re, double* im, int n, const double* tRe, const double* tIm,
+                int run, double mu, double* state);
+
 }  // namespace bw::nsp

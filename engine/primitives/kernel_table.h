@@ -43,6 +43,8 @@ struct Kernels {
   SpinSums (*spinAndSum)(double* re, double* im, int n, double c, double s,
                          double stepC, double stepS);
   void (*biquad)(double* x, int n, const double* coef, double* state);
+  void (*cancelTone)(double* re, double* im, int n, const double* tRe, const double* tIm,
+                     int run, double mu, double* state);
 };
 
 extern const Kernels kSse2Kernels;

@@ -457,12 +457,64 @@ void biquadKernel(double* x, int n, const double* coef, double* state) {
   state[3] = y2;
 }
 
+// The one-weight tone canceller (chain_helpers.h). With the weight held over
+// a run, its update needs only sum x conj(t), which no sample's output
+// feeds: sum y conj(r t) = conj(r) (sum x conj(t) - c sum |t|^2), |t| = 1.
+void cancelToneKernel(double* re, double* im, int n, const double* tRe, const double* tIm,
+                      int run, double mu, double* state) {
+  double rRe = state[0], rIm = state[1], wRe = state[2], wIm = state[3];
+  const double stepRe = tRe[run], stepIm = tIm[run];
+  for (int start = 0; start < n; start += run) {
+    const int length = n - start < run ? n - start : run;
+    double* xr = re + start;
+    double* xi = im + start;
+    const double cRe = wRe * rRe - wIm * rIm;  // w r at the run's start
+    const double cIm = wRe * rIm + wIm * rRe;
+    const D vcRe = Ops::set1(cRe), vcIm = Ops::set1(cIm);
+    D sRe = Ops::set1(0.0), sIm = Ops::set1(0.0);
+    int k = 0;
+    for (; k + kW <= length; k += kW) {
+      const D x = Ops::load(xr + k), y = Ops::load(xi + k);
+      const D tr = Ops::load(tRe + k), ti = Ops::load(tIm + k);
+      sRe = Ops::fma(y, ti, Ops::fma(x, tr, sRe));
+      sIm = Ops::sub(Ops::fma(y, tr, sIm), Ops::mul(x, ti));
+      Ops::store(xr + k, Ops::sub(x, Ops::sub(Ops::mul(vcRe, tr), Ops::mul(vcIm, ti))));
+      Ops::store(xi + k, Ops::sub(y, Ops::fma(vcRe, ti, Ops::mul(vcIm, tr))));
+    }
+    alignas(64) double lanesRe[kW], lanesIm[kW];
+    Ops::store(lanesRe, sRe);
+    Ops::store(lanesIm, sIm);
+    double sumRe = 0.0, sumIm = 0.0;
+    for (int l = 0; l < kW; ++l) {
+      sumRe += lanesRe[l];
+      sumIm += lanesIm[l];
+    }
+    for (; k < length; ++k) {
+      const double x = xr[k], y = xi[k];
+      sumRe += x * tRe[k] + y * tIm[k];
+      sumIm += y * tRe[k] - x * tIm[k];
+      xr[k] = x - (cRe * tRe[k] - cIm * tIm[k]);
+      xi[k] = y - (cRe * tIm[k] + cIm * tRe[k]);
+    }
+    const double aRe = sumRe - length * cRe, aIm = sumIm - length * cIm;
+    wRe += mu * (rRe * aRe + rIm * aIm);
+    wIm += mu * (rRe * aIm - rIm * aRe);
+    const double nextRe = rRe * stepRe - rIm * stepIm;
+    rIm = rRe * stepIm + rIm * stepRe;
+    rRe = nextRe;
+  }
+  state[0] = rRe;
+  state[1] = rIm;
+  state[2] = wRe;
+  state[3] = wIm;
+}
+
 constexpr Kernels makeTable(const char* name) {
   return {name,      cartToPolarKernel, polarToCartKernel,  mpy2Loop,
           add2Loop,  add3Loop,          mpy1Loop,           thresh1Loop,
           maxKernel, countAboveKernel,  roundToInt32Kernel, rotateByTableLoop,
           removeRunLevelsKernel, evenTapMagnitudeKernel, spinAndSumKernel,
-          biquadKernel};
+          biquadKernel,    cancelToneKernel};
 }
 
 }  // namespace

@@ -79,6 +79,11 @@ void biquad(double* x, int n, const double* coef, double* state) {
   if (n > 0) detail::activeKernels().biquad(x, n, coef, state);
 }
 
+void cancelTone(double* re, double* im, int n, const double* tRe, const double* tIm,
+                int run, double mu, double* state) {
+  if (n > 0 && run > 0) detail::activeKernels().cancelTone(re, im, n, tRe, tIm, run, mu, state);
+}
+
 double nspdMin(const double* vec, int n) {
   if (vec == nullptr || n < 1) return 0.0;
   double best = vec[0];
