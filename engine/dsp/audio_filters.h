@@ -7,6 +7,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "primitives/chain_helpers.h"
+
 namespace bw {
 
 // The coefficients of one section, normalised so that a0 = 1:
@@ -62,6 +64,17 @@ struct BiquadState {
     y2 = y1;
     y1 = y;
     return y;
+  }
+  // Runs x[0..n-1] through the section in place at the kernel set's best
+  // (nsp::biquad): the same as step over each sample, to rounding.
+  void run(const Biquad& f, double* x, int n) {
+    const double coef[5] = {f.b0, f.b1, f.b2, f.a1, f.a2};
+    double state[4] = {x1, x2, y1, y2};
+    nsp::biquad(x, n, coef, state);
+    x1 = state[0];
+    x2 = state[1];
+    y1 = state[2];
+    y2 = state[3];
   }
   // Called once a block: a section left ringing down on silence would
   // otherwise reach subnormal values, which are slow on every x86.

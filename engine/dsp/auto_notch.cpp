@@ -4,6 +4,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "primitives/chain_helpers.h"
+#include "primitives/nsp.h"
+
 namespace bw {
 
 namespace {
@@ -17,7 +20,17 @@ constexpr double kTimeConstant = 5e-3;     // seconds, of the canceller
 constexpr double kReleaseSeconds = 0.3;
 constexpr std::int32_t kChunk = 16;  // samples the canceller holds its weight
 
-double wrap(double angle) { return angle - kTwoPi * std::nearbyint(angle / kTwoPi); }
+// The nearest integer, ties to even, as nearbyint in the default rounding
+// mode, for |x| < 2^51: adding 1.5 * 2^52 leaves no fraction to keep (the
+// compiler may not fold the two steps without fast-math). Inline, where
+// nearbyint is a library call on baseline x86-64 and the search makes two
+// a bin.
+double nearest(double x) {
+  constexpr double kRound = 0x1.8p52;
+  return (x + kRound) - kRound;
+}
+
+double wrap(double angle) { return angle - kTwoPi * nearest(angle / kTwoPi); }
 
 bool servesMode(std::uint8_t mode) {
   return mode == SDR_MODE_SIDEBAND || mode == SDR_MODE_AM || mode == SDR_MODE_SAM ||
@@ -77,7 +90,7 @@ void AutoNotch::detect(State& s, const ReceiveParams& p, const double* mag,
     // The advance is 2 pi f N / rate modulo 2 pi: f modulo 2 binWidth, the
     // bin saying which.
     const double cycles = advance / kTwoPi;
-    const double hz = 2.0 * binWidth_ * (cycles + std::nearbyint(binHz / (2.0 * binWidth_) - cycles));
+    const double hz = 2.0 * binWidth_ * (cycles + nearest(binHz / (2.0 * binWidth_) - cycles));
     const double omega = kTwoPi * hz / (2.0 * binWidth_ * n_);
     Notch* slot = nullptr;
     for (Notch& notch : s.notches) {
@@ -113,38 +126,19 @@ void AutoNotch::process(State& s, const ReceiveParams& p, const double* mag,
 
 // The canceller a run of kChunk samples at a time with the weight held
 // (block LMS: the same time constant, as mu kChunk is small), so that the
-// samples of a run do not wait on each other.
+// samples of a run do not wait on each other (nsp::cancelTone).
 void AutoNotch::cancel(Notch& notch, double* re, double* im, std::int32_t n) const {
-  double turnRe[kChunk], turnIm[kChunk];  // exp(j omega k), k < kChunk
-  turnRe[0] = 1.0;
-  turnIm[0] = 0.0;
-  for (std::int32_t k = 1; k < kChunk; ++k) {
-    turnRe[k] = std::cos(notch.omega * k);
-    turnIm[k] = std::sin(notch.omega * k);
+  // exp(j omega k), k <= kChunk, at the kernel set's width.
+  double turnRe[kChunk + 1], turnIm[kChunk + 1];
+  for (std::int32_t k = 0; k <= kChunk; ++k) {
+    turnRe[k] = 1.0;
+    turnIm[k] = notch.omega * k;
   }
-  const double runRe = std::cos(notch.omega * kChunk), runIm = std::sin(notch.omega * kChunk);
-  double rRe = notch.refRe, rIm = notch.refIm, wRe = notch.wRe, wIm = notch.wIm;
-  for (std::int32_t start = 0; start < n; start += kChunk) {
-    const std::int32_t length = std::min(kChunk, n - start);
-    const double cRe = wRe * rRe - wIm * rIm;  // w r at the run's start
-    const double cIm = wRe * rIm + wIm * rRe;
-    double gRe = 0.0, gIm = 0.0;  // sum of y conj(r)
-    for (std::int32_t k = 0; k < length; ++k) {
-      const double refRe = rRe * turnRe[k] - rIm * turnIm[k];
-      const double refIm = rRe * turnIm[k] + rIm * turnRe[k];
-      const double yRe = re[start + k] - (cRe * turnRe[k] - cIm * turnIm[k]);
-      const double yIm = im[start + k] - (cRe * turnIm[k] + cIm * turnRe[k]);
-      re[start + k] = yRe;
-      im[start + k] = yIm;
-      gRe += yRe * refRe + yIm * refIm;
-      gIm += yIm * refRe - yRe * refIm;
-    }
-    wRe += mu_ * gRe;
-    wIm += mu_ * gIm;
-    const double nextRe = rRe * runRe - rIm * runIm;
-    rIm = rRe * runIm + rIm * runRe;
-    rRe = nextRe;
-  }
+  nsp::nspdbrPolarToCart(turnRe, turnIm, turnRe, turnIm, kChunk + 1);
+  double state[4] = {notch.refRe, notch.refIm, notch.wRe, notch.wIm};
+  nsp::cancelTone(re, im, n, turnRe, turnIm, kChunk, mu_, state);
+  double rRe = state[0], rIm = state[1];
+  const double wRe = state[2], wIm = state[3];
   // A short last run leaves the oscillator ahead; n is a whole number of
   // runs in the chain (N >= 256), and the phase is taken back otherwise.
   if (const std::int32_t over = (kChunk - n % kChunk) % kChunk; over != 0) {

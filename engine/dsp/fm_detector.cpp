@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "dsp/receive_mode.h"
+#include "primitives/nsp.h"
 
 namespace bw {
 
@@ -13,31 +14,14 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 constexpr double kDeemphasisHz = 300.0;
 constexpr double kAudioHighHz = 3000.0;
-
-// atan2 to 2e-5 rad without branches or the library call: the
-// discriminator runs it once a sample, on samples whose quadrant a branch
-// could not predict, and the library's costs as much as the rest of the
-// block.
-inline double fastAtan2(double y, double x) {
-  const double ax = std::abs(x), ay = std::abs(y);
-  const double big = std::max(ax, ay), small = std::min(ax, ay);
-  const double a = small / (big > 0.0 ? big : 1.0);
-  const double s = a * a;
-  double r = a * (0.9998660 + s * (-0.3302995 + s * (0.1801410 +
-                  s * (-0.0851330 + s * 0.0208351))));
-  const double swapped = ay > ax ? 1.0 : 0.0;
-  r = swapped * (kPi / 2) + (1.0 - 2.0 * swapped) * r;
-  const double left = x < 0.0 ? 1.0 : 0.0;
-  r = left * kPi + (1.0 - 2.0 * left) * r;
-  return std::copysign(r, y);
-}
 }  // namespace
 
-FmDetector::FmDetector(std::pmr::memory_resource* heap) : angles_(heap) {}
+FmDetector::FmDetector(std::pmr::memory_resource* heap) : angles_(heap), products_(heap) {}
 
 void FmDetector::configure(const ChainFormat& f, State& s) {
   if (isNewStream(format_, f)) reset(s);
   angles_.resize(std::size_t{1} << f.order, 0.0);
+  products_.resize(std::size_t{1} << f.order, 0.0);
   format_ = f;
   const double rate = f.sampleRate;
   lowPass_ = Biquad::design(Biquad::Kind::LowPass, kAudioHighHz, rate);
@@ -61,14 +45,19 @@ void FmDetector::process(State& s, const ReceiveParams& p, double* re, double* i
   const double keep = 1.0 - a;
 
   State t = s;
-  // The discriminator first, in a loop of its own: its samples do not
-  // depend on each other, the filters' do.
+  // The discriminator first, in loops of their own: its samples do not
+  // depend on each other, the filters' do. The angle between a sample and
+  // the one before is that of their product x[k] conj(x[k-1]), taken at the
+  // kernel set's width (its magnitude lands in products_, unused).
   double* angle = angles_.data();
-  angle[0] = fastAtan2(im[0] * t.lastRe - re[0] * t.lastIm, re[0] * t.lastRe + im[0] * t.lastIm);
+  double* product = products_.data();
+  product[0] = re[0] * t.lastRe + im[0] * t.lastIm;
+  angle[0] = im[0] * t.lastRe - re[0] * t.lastIm;
   for (std::int32_t k = 1; k < n; ++k) {
-    angle[k] = fastAtan2(im[k] * re[k - 1] - re[k] * im[k - 1],
-                         re[k] * re[k - 1] + im[k] * im[k - 1]);
+    product[k] = re[k] * re[k - 1] + im[k] * im[k - 1];
+    angle[k] = im[k] * re[k - 1] - re[k] * im[k - 1];
   }
+  nsp::nspdbrCartToPolar(product, angle, product, angle, n);
   t.lastRe = re[n - 1];
   t.lastIm = im[n - 1];
   // The noise above the audio band: a fourth difference of the

@@ -43,7 +43,7 @@ inline constexpr double kFmNoiseReference = 4.7;
 
 class FmDetector {
  public:
-  // The discriminator's scratch (N values) is allocated from heap in
+  // The discriminator's scratch (2 N values) is allocated from heap in
   // configure.
   explicit FmDetector(std::pmr::memory_resource* heap = std::pmr::get_default_resource());
 
@@ -67,7 +67,8 @@ class FmDetector {
 
  private:
   ChainFormat format_;
-  std::pmr::vector<double> angles_;  // one block's discriminator output
+  std::pmr::vector<double> angles_;    // one block's discriminator output
+  std::pmr::vector<double> products_;  // its scratch
   Biquad lowPass_;
   double deemphasisCoef_ = 1.0;
   double deemphasisGain1k_ = 1.0;  // its gain at 1 kHz

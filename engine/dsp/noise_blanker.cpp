@@ -42,11 +42,15 @@ void NoiseBlanker::process(State& s, const ReceiveParams& p, double* re, double*
   }
   std::int32_t next = s.next;
   std::int32_t gapLeft = s.gapLeft;
+  // The mean as keep * mean + coef * power: a sample waits on the one before
+  // for one multiply and one add (the threshold's comparisons are branches
+  // the processor predicts).
+  const double coef = coef_, keep = 1.0 - coef_;
   for (std::int32_t k = 0; k < n; ++k) {
     const double power = re[k] * re[k] + im[k] * im[k];
     const double threshold = ratio * std::max(mean, kPowerFloor);
     if (power > threshold) gapLeft = gap_;
-    mean += coef_ * (std::min(power, threshold) - mean);
+    mean = keep * mean + coef * std::min(power, threshold);
     const double outRe = s.delayRe[next];
     const double outIm = s.delayIm[next];
     s.delayRe[next] = re[k];

@@ -5,9 +5,11 @@
 // SAM_LOWER) the other is cancelled, for fading that spoils one side more.
 //
 // The loop: an NCO whose phase and frequency are updated once a run of
-// samples (a power of two, 4..32, about 2000..3000 updates a second at
-// every rate), so the per-sample work is a complex rotation and a few sums,
-// and the sines and arctangents are spent once a run. The phase
+// samples (a power of two, 4..32: about 1000..1500 updates a second, 3000
+// at 96000 Hz), so the per-sample work is a complex rotation and a few sums
+// at the kernel set's width (nsp::spinAndSum), and the NCO is carried as a
+// phasor that the loop turns: no sine, cosine or library arctangent a run
+// while locked. The phase
 // detector is the imaginary part of a lowpassed carrier phasor, divided by
 // the carrier's slowly tracked magnitude, so the loop's bandwidth holds
 // while the carrier fades; the loop filter is of second order (proportional
@@ -32,9 +34,11 @@
 // (the shape is described in dsp/receive_chain.h).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <numbers>
 
+#include "dsp/audio_filters.h"
 #include "dsp/chain_format.h"
 #include "dsp/receive_params.h"
 
@@ -55,7 +59,7 @@ constexpr int kSamAllpassSections = 4;
 class SamDetector {
  public:
   struct State {
-    double phase = 0.0;      // NCO phase, radians, [-pi, pi)
+    double turn[2] = {1.0, 0.0};  // exp(-j phase): the NCO at the next sample
     double frequency = 0.0;  // NCO frequency, radians a sample
     double step[2] = {1.0, 0.0};  // exp(-j frequency): the NCO's turn a sample
     double carrierRe = 0.0, carrierIm = 0.0;  // lowpassed carrier phasor
@@ -71,8 +75,10 @@ class SamDetector {
     // j its j-th section's output. Plus the one sample of delay path 0 adds.
     double allpass[2][kSamAllpassSections + 1][2] = {};
     double pathDelay = 0.0;
-    double highpass[4] = {};  // x(n-1), x(n-2), y(n-1), y(n-2)
+    BiquadState highpass;
     bool operator==(const State&) const = default;
+    // The NCO's phase, radians, [-pi, pi].
+    double phase() const { return -std::atan2(turn[1], turn[0]); }
   };
 
   // Sets the loop's gains for the format's rate; another stream starts the
@@ -92,11 +98,11 @@ class SamDetector {
 
  private:
   void advanceStage(State& s, std::int32_t length) const;
-  static void turnStep(State& s, double delta);
-  void designHighpass(double cornerHz);
+  static void rotate(double (&z)[2], double delta);
 
   ChainFormat format_;
   std::int32_t run_ = 4;        // samples an update
+  double perSample_ = 0.25;     // 1 / run_
   double proportional_ = 0.0;   // phase correction a unit of phase error
   double integral_ = 0.0;       // frequency correction a unit of phase error
   double frequencyAid_ = 0.0;   // share of the measured offset taken an update
@@ -105,7 +111,7 @@ class SamDetector {
   double settledOffset_ = 0.0;  // radians a sample
   std::int64_t settleSamples_ = 0, narrowingSamples_ = 0;
   double cornerHz_ = -1.0;      // the high-pass designed for
-  double hb_[3] = {}, ha_[2] = {};  // its coefficients (a0 = 1)
+  Biquad highpass_;
 };
 
 }  // namespace bw

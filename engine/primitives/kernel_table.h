@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "primitives/chain_helpers.h"
+
 namespace bw::nsp::detail {
 
 struct Kernels {
@@ -36,6 +38,13 @@ struct Kernels {
                         const double* tableIm, double c, double s, int n);
   double (*removeRunLevels)(double* x, int n, int stride, double gain,
                             const double* ramp, double level);
+  void (*evenTapMagnitude)(const double* re, const double* im, const double* taps,
+                           double* out, int n);
+  SpinSums (*spinAndSum)(double* re, double* im, int n, double c, double s,
+                         double stepC, double stepS);
+  void (*biquad)(double* x, int n, const double* coef, double* state);
+  void (*cancelTone)(double* re, double* im, int n, const double* tRe, const double* tIm,
+                     int run, double mu, double* state);
 };
 
 extern const Kernels kSse2Kernels;

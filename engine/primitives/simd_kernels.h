@@ -326,11 +326,195 @@ double removeRunLevelsKernel(double* x, int n, int stride, double gain,
   return level;
 }
 
+// out[k] = |sum over j = -3..3 of taps[|j|] x[k + 2j]| with x = re + j im,
+// in the order of one scalar pass (the centre, then the pairs outward).
+void evenTapMagnitudeKernel(const double* re, const double* im, const double* taps,
+                            double* out, int n) {
+  const D t0 = Ops::set1(taps[0]), t1 = Ops::set1(taps[1]);
+  const D t2 = Ops::set1(taps[2]), t3 = Ops::set1(taps[3]);
+  const auto filtered = [&](const double* x, int k) {
+    D sum = Ops::mul(t0, Ops::load(x + k));
+    sum = Ops::fma(t1, Ops::add(Ops::load(x + k - 2), Ops::load(x + k + 2)), sum);
+    sum = Ops::fma(t2, Ops::add(Ops::load(x + k - 4), Ops::load(x + k + 4)), sum);
+    return Ops::fma(t3, Ops::add(Ops::load(x + k - 6), Ops::load(x + k + 6)), sum);
+  };
+  int k = 0;
+  for (; k + kW <= n; k += kW) {
+    const D r = filtered(re, k);
+    const D i = filtered(im, k);
+    Ops::store(out + k, Ops::sqrt(Ops::fma(i, i, Ops::mul(r, r))));
+  }
+  for (; k < n; ++k) {
+    double r = taps[0] * re[k], i = taps[0] * im[k];
+    for (int j = 1; j < 4; ++j) {
+      r += taps[j] * (re[k - 2 * j] + re[k + 2 * j]);
+      i += taps[j] * (im[k - 2 * j] + im[k + 2 * j]);
+    }
+    out[k] = std::sqrt(r * r + i * i);
+  }
+}
+
+// z[k] = x[k] (c + j s) (stepC + j stepS)^k, x = re + j im, in place, with
+// the run's sums (chain_helpers.h). Each lane starts on its own power of the
+// step (by doubling: a short dependency chain) and a vector moves on by the
+// step to the kW-th power.
+SpinSums spinAndSumKernel(double* re, double* im, int n, double c, double s,
+                          double stepC, double stepS) {
+  alignas(64) double turnRe[kW], turnIm[kW];
+  turnRe[0] = c;
+  turnIm[0] = s;
+  double powRe = stepC, powIm = stepS;  // step^have
+  for (int have = 1; have < kW; have *= 2) {
+    for (int l = 0; l < have; ++l) {
+      turnRe[have + l] = turnRe[l] * powRe - turnIm[l] * powIm;
+      turnIm[have + l] = turnRe[l] * powIm + turnIm[l] * powRe;
+    }
+    const double t = powRe * powRe - powIm * powIm;
+    powIm = 2.0 * powRe * powIm;
+    powRe = t;
+  }
+  const D zero = Ops::set1(0.0);
+  const D vecRe = Ops::set1(powRe), vecIm = Ops::set1(powIm);
+  D wr = Ops::load(turnRe), wi = Ops::load(turnIm);
+  D sumRe = zero, sumIm = zero, power = zero, lagRe = zero, lagIm = zero;
+  D lastRe = zero, lastIm = zero;
+  int k = 0;
+  for (; k + kW <= n; k += kW) {
+    const D x = Ops::load(re + k), y = Ops::load(im + k);
+    const D zr = Ops::sub(Ops::mul(x, wr), Ops::mul(y, wi));
+    const D zi = Ops::fma(x, wi, Ops::mul(y, wr));
+    Ops::store(re + k, zr);
+    Ops::store(im + k, zi);
+    sumRe = Ops::add(sumRe, zr);
+    sumIm = Ops::add(sumIm, zi);
+    power = Ops::fma(zi, zi, Ops::fma(zr, zr, power));
+    const D pr = Ops::slideIn(lastRe, zr), pi = Ops::slideIn(lastIm, zi);
+    lagRe = Ops::fma(zi, pi, Ops::fma(zr, pr, lagRe));
+    lagIm = Ops::sub(Ops::fma(zi, pr, lagIm), Ops::mul(zr, pi));
+    lastRe = zr;
+    lastIm = zi;
+    const D t = Ops::sub(Ops::mul(wr, vecRe), Ops::mul(wi, vecIm));
+    wi = Ops::fma(wr, vecIm, Ops::mul(wi, vecRe));
+    wr = t;
+  }
+  alignas(64) double lanes[7][kW];
+  const D parts[7] = {sumRe, sumIm, power, lagRe, lagIm, wr, wi};
+  for (int p = 0; p < 7; ++p) Ops::store(lanes[p], parts[p]);
+  double total[5] = {};
+  for (int p = 0; p < 5; ++p) {
+    for (int l = 0; l < kW; ++l) total[p] += lanes[p][l];
+  }
+  // The rest one sample at a time from the next lane's turn.
+  double ar = lanes[5][0], ai = lanes[6][0];
+  double zr0 = k > 0 ? re[k - 1] : 0.0, zi0 = k > 0 ? im[k - 1] : 0.0;
+  for (; k < n; ++k) {
+    const double zr = re[k] * ar - im[k] * ai;
+    const double zi = re[k] * ai + im[k] * ar;
+    re[k] = zr;
+    im[k] = zi;
+    total[0] += zr;
+    total[1] += zi;
+    total[2] += zr * zr + zi * zi;
+    total[3] += zr * zr0 + zi * zi0;
+    total[4] += zi * zr0 - zr * zi0;
+    zr0 = zr;
+    zi0 = zi;
+    const double t = ar * stepC - ai * stepS;
+    ai = ar * stepS + ai * stepC;
+    ar = t;
+  }
+  return {total[0], total[1], total[2], total[3], total[4], ar, ai};
+}
+
+// a b + c, fused where the set has FMA (one rounding, and a shorter wait).
+inline double fusedScalar(double a, double b, double c) {
+  if constexpr (Ops::kFma) {
+    return __builtin_fma(a, b, c);
+  } else {
+    return a * b + c;
+  }
+}
+
+// One second-order section in place (chain_helpers.h). The output's own
+// terms come last, so a sample waits on the one before for one fused step.
+void biquadKernel(double* x, int n, const double* coef, double* state) {
+  const double b0 = coef[0], b1 = coef[1], b2 = coef[2];
+  const double minusA1 = -coef[3], minusA2 = -coef[4];
+  double x1 = state[0], x2 = state[1], y1 = state[2], y2 = state[3];
+  for (int k = 0; k < n; ++k) {
+    const double in = x[k];
+    const double feed = fusedScalar(b2, x2, fusedScalar(b1, x1, b0 * in));
+    const double y = fusedScalar(minusA1, y1, fusedScalar(minusA2, y2, feed));
+    x2 = x1;
+    x1 = in;
+    y2 = y1;
+    y1 = y;
+    x[k] = y;
+  }
+  state[0] = x1;
+  state[1] = x2;
+  state[2] = y1;
+  state[3] = y2;
+}
+
+// The one-weight tone canceller (chain_helpers.h). With the weight held over
+// a run, its update needs only sum x conj(t), which no sample's output
+// feeds: sum y conj(r t) = conj(r) (sum x conj(t) - c sum |t|^2), |t| = 1.
+void cancelToneKernel(double* re, double* im, int n, const double* tRe, const double* tIm,
+                      int run, double mu, double* state) {
+  double rRe = state[0], rIm = state[1], wRe = state[2], wIm = state[3];
+  const double stepRe = tRe[run], stepIm = tIm[run];
+  for (int start = 0; start < n; start += run) {
+    const int length = n - start < run ? n - start : run;
+    double* xr = re + start;
+    double* xi = im + start;
+    const double cRe = wRe * rRe - wIm * rIm;  // w r at the run's start
+    const double cIm = wRe * rIm + wIm * rRe;
+    const D vcRe = Ops::set1(cRe), vcIm = Ops::set1(cIm);
+    D sRe = Ops::set1(0.0), sIm = Ops::set1(0.0);
+    int k = 0;
+    for (; k + kW <= length; k += kW) {
+      const D x = Ops::load(xr + k), y = Ops::load(xi + k);
+      const D tr = Ops::load(tRe + k), ti = Ops::load(tIm + k);
+      sRe = Ops::fma(y, ti, Ops::fma(x, tr, sRe));
+      sIm = Ops::sub(Ops::fma(y, tr, sIm), Ops::mul(x, ti));
+      Ops::store(xr + k, Ops::sub(x, Ops::sub(Ops::mul(vcRe, tr), Ops::mul(vcIm, ti))));
+      Ops::store(xi + k, Ops::sub(y, Ops::fma(vcRe, ti, Ops::mul(vcIm, tr))));
+    }
+    alignas(64) double lanesRe[kW], lanesIm[kW];
+    Ops::store(lanesRe, sRe);
+    Ops::store(lanesIm, sIm);
+    double sumRe = 0.0, sumIm = 0.0;
+    for (int l = 0; l < kW; ++l) {
+      sumRe += lanesRe[l];
+      sumIm += lanesIm[l];
+    }
+    for (; k < length; ++k) {
+      const double x = xr[k], y = xi[k];
+      sumRe += x * tRe[k] + y * tIm[k];
+      sumIm += y * tRe[k] - x * tIm[k];
+      xr[k] = x - (cRe * tRe[k] - cIm * tIm[k]);
+      xi[k] = y - (cRe * tIm[k] + cIm * tRe[k]);
+    }
+    const double aRe = sumRe - length * cRe, aIm = sumIm - length * cIm;
+    wRe += mu * (rRe * aRe + rIm * aIm);
+    wIm += mu * (rRe * aIm - rIm * aRe);
+    const double nextRe = rRe * stepRe - rIm * stepIm;
+    rIm = rRe * stepIm + rIm * stepRe;
+    rRe = nextRe;
+  }
+  state[0] = rRe;
+  state[1] = rIm;
+  state[2] = wRe;
+  state[3] = wIm;
+}
+
 constexpr Kernels makeTable(const char* name) {
   return {name,      cartToPolarKernel, polarToCartKernel,  mpy2Loop,
           add2Loop,  add3Loop,          mpy1Loop,           thresh1Loop,
           maxKernel, countAboveKernel,  roundToInt32Kernel, rotateByTableLoop,
-          removeRunLevelsKernel};
+          removeRunLevelsKernel, evenTapMagnitudeKernel, spinAndSumKernel,
+          biquadKernel,    cancelToneKernel};
 }
 
 }  // namespace

@@ -61,6 +61,11 @@ struct Ops {
   static M mOr(M a, M b) { return static_cast<M>(a | b); }
   static unsigned laneBits(M m) { return m; }
   static D select(M m, D yes, D no) { return _mm512_mask_blend_pd(m, no, yes); }
+  // {prev[kWidth - 1], cur[0], ..., cur[kWidth - 2]}: each lane's predecessor.
+  static D slideIn(D prev, D cur) {
+    return _mm512_castsi512_pd(
+        _mm512_alignr_epi64(_mm512_castpd_si512(cur), _mm512_castpd_si512(prev), 7));
+  }
   // Converts to int32 in the current rounding mode and stores kWidth values;
   // NaN and values outside the int32 range give INT32_MIN.
   static void storeInt32(std::int32_t* p, D v) {
@@ -106,6 +111,11 @@ struct Ops {
   static M mOr(M a, M b) { return _mm256_or_pd(a, b); }
   static unsigned laneBits(M m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
   static D select(M m, D yes, D no) { return _mm256_blendv_pd(no, yes, m); }
+  static D slideIn(D prev, D cur) {
+    // {prev[2], prev[3], cur[0], cur[1]}, then every other lane from cur.
+    const D middle = _mm256_permute2f128_pd(prev, cur, 0x21);
+    return _mm256_shuffle_pd(middle, cur, 0x5);
+  }
   static void storeInt32(std::int32_t* p, D v) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_cvtpd_epi32(v));
   }
@@ -154,6 +164,7 @@ struct Ops {
   static D select(M m, D yes, D no) {
     return _mm_or_pd(_mm_and_pd(m, yes), _mm_andnot_pd(m, no));
   }
+  static D slideIn(D prev, D cur) { return _mm_shuffle_pd(prev, cur, 1); }
   static void storeInt32(std::int32_t* p, D v) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_cvtpd_epi32(v));
   }

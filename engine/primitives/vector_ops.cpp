@@ -64,6 +64,26 @@ double removeRunLevels(double* x, int n, int stride, double gain,
   return detail::activeKernels().removeRunLevels(x, n, stride, gain, ramp, level);
 }
 
+void evenTapMagnitude(const double* re, const double* im, const double* taps,
+                      double* out, int n) {
+  if (n > 0) detail::activeKernels().evenTapMagnitude(re, im, taps, out, n);
+}
+
+SpinSums spinAndSum(double* re, double* im, int n, double c, double s,
+                    double stepC, double stepS) {
+  if (n < 1) return {0.0, 0.0, 0.0, 0.0, 0.0, c, s};
+  return detail::activeKernels().spinAndSum(re, im, n, c, s, stepC, stepS);
+}
+
+void biquad(double* x, int n, const double* coef, double* state) {
+  if (n > 0) detail::activeKernels().biquad(x, n, coef, state);
+}
+
+void cancelTone(double* re, double* im, int n, const double* tRe, const double* tIm,
+                int run, double mu, double* state) {
+  if (n > 0 && run > 0) detail::activeKernels().cancelTone(re, im, n, tRe, tIm, run, mu, state);
+}
+
 double nspdMin(const double* vec, int n) {
   if (vec == nullptr || n < 1) return 0.0;
   double best = vec[0];

@@ -94,7 +94,7 @@ TEST_P(SamDetectorTest, LocksHoldsThroughAFadeAndDetects) {
   double lockedSince = 0.0;  // s: the end of the last block out of lock
   for (std::int32_t k = 0; k + n <= total; k += n) {
     detector.process(state, p, re.data() + k, im.data() + k, n);
-    const double phaseError = std::remainder(state.phase - omega * (k + n) - phase0, 2 * kPi);
+    const double phaseError = std::remainder(state.phase() - omega * (k + n) - phase0, 2 * kPi);
     const double frequencyErrorHz = (state.frequency - omega) * rate / (2 * kPi);
     if (std::fabs(phaseError) > 0.2 || std::fabs(frequencyErrorHz) > 2.0) lockedSince = (k + n) / rate;
   }

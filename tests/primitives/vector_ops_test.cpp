@@ -210,5 +210,75 @@ TEST(VectorOpsTest, ExtensionKernelsAgreeWithOneScalarPassAtEveryKernelSet) {
   }
 }
 
+// The detectors' kernels against one scalar pass of what their headers say,
+// at lengths around every vector width.
+TEST(VectorOpsTest, DetectorKernelsAgreeWithOneScalarPassAtEveryKernelSet) {
+  using C = std::complex<double>;
+  const double taps[4] = {1.0, -0.7, 0.2, -0.02};
+  const double coef[5] = {0.9, -1.8, 0.9, -1.7, 0.75};
+  const auto at = [](int i) { return C(100.0 * std::sin(0.3 * i), 50.0 * std::cos(0.7 * i)); };
+  for (KernelSet set : supportedKernelSets()) {
+    test::ScopedKernelSet use(set);
+    for (int n : {1, 7, 8, 9, 16, 33}) {
+      std::vector<double> re(n + 12), im(n + 12), mag(n);
+      for (int i = 0; i < n + 12; ++i) re[i] = at(i).real(), im[i] = at(i).imag();
+      evenTapMagnitude(re.data() + 6, im.data() + 6, taps, mag.data(), n);
+      for (int k = 0; k < n; ++k) {
+        C want = taps[0] * at(k + 6);
+        for (int j = 1; j < 4; ++j) want += taps[j] * (at(k + 6 - 2 * j) + at(k + 6 + 2 * j));
+        ASSERT_NEAR(mag[k], std::abs(want), 1e-9) << kernelSetName(set) << " taps n=" << n;
+      }
+      // The oscillator: z[k] = x[k] exp(j (1.1 - 0.2 k)).
+      const SpinSums got = spinAndSum(re.data(), im.data(), n, std::cos(1.1), std::sin(1.1),
+                                      std::cos(0.2), -std::sin(0.2));
+      C sum, lag, last;
+      double power = 0.0;
+      for (int k = 0; k < n; ++k) {
+        const C z = at(k) * std::polar(1.0, 1.1 - 0.2 * k);
+        ASSERT_NEAR(std::abs(C(re[k], im[k]) - z), 0.0, 1e-10) << kernelSetName(set) << " spin";
+        sum += z;
+        power += std::norm(z);
+        lag += z * std::conj(last);
+        last = z;
+      }
+      const double sums[] = {got.sumRe, got.sumIm, got.power, got.lagRe, got.lagIm};
+      const double want[] = {sum.real(), sum.imag(), power, lag.real(), lag.imag()};
+      for (int i = 0; i < 5; ++i) ASSERT_NEAR(sums[i], want[i], 1e-7) << kernelSetName(set) << i;
+      EXPECT_NEAR(std::abs(C(got.nextRe, got.nextIm) - std::polar(1.0, 1.1 - 0.2 * n)), 0.0, 1e-13);
+
+      // A tone of 0.3 rad a sample cancelled by runs of 8; one section.
+      std::vector<double> tr(9), ti(9), x(n), y(n);
+      for (int k = 0; k <= 8; ++k) tr[k] = std::cos(0.3 * k), ti[k] = std::sin(0.3 * k);
+      for (int k = 0; k < n; ++k) x[k] = at(k).real(), y[k] = at(k).imag();
+      double state[4] = {0.6, 0.8, 2.0, -1.0};
+      cancelTone(x.data(), y.data(), n, tr.data(), ti.data(), 8, 0.01, state);
+      C r(0.6, 0.8), w(2.0, -1.0);
+      for (int start = 0; start < n; start += 8) {
+        C g;
+        const C c = w * r;
+        for (int k = 0; k < 8 && start + k < n; ++k) {
+          const C t(tr[k], ti[k]), out = at(start + k) - c * t;
+          ASSERT_NEAR(std::abs(C(x[start + k], y[start + k]) - out), 0.0, 1e-9) << kernelSetName(set);
+          g += out * std::conj(r * t);
+        }
+        w += 0.01 * g;
+        r *= C(tr[8], ti[8]);
+      }
+      EXPECT_NEAR(std::abs(C(state[2], state[3]) - w), 0.0, 1e-9) << kernelSetName(set);
+      EXPECT_NEAR(std::abs(C(state[0], state[1]) - r), 0.0, 1e-12) << kernelSetName(set);
+      double h[4] = {1.0, -2.0, 3.0, 0.5}, carried[4] = {1.0, -2.0, 3.0, 0.5};  // x' x'' y' y''
+      std::vector<double> out = mag;
+      biquad(out.data(), n, coef, carried);
+      for (int k = 0; k < n; ++k) {
+        const double want = coef[0] * mag[k] + coef[1] * h[0] + coef[2] * h[1] -
+                            coef[3] * h[2] - coef[4] * h[3];
+        h[1] = h[0], h[0] = mag[k], h[3] = h[2], h[2] = want;
+        ASSERT_NEAR(out[k], want, 1e-9) << kernelSetName(set) << " section k=" << k;
+      }
+      for (int i = 0; i < 4; ++i) EXPECT_NEAR(carried[i], h[i], 1e-9) << kernelSetName(set);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace bw::nsp
