@@ -127,10 +127,11 @@ class SoundServerTest : public ::testing::Test {
   }
 
   // brackwell-live receiving on devices 1 for a minute, its output to
-  // `output`; waits until it reports the signal.
+  // `output`; waits until it reports the signal (a sanitizer build on a busy
+  // machine took over 8 s to load, plan and start).
   pid_t spawnReceivingLive(const std::string& output) {
     const pid_t live = spawnLive({"--in", "1", "--out", "1", "--seconds", "60"}, output);
-    EXPECT_TRUE(waitFor([&] { return readText(output).find("signal") != std::string::npos; }, 8s))
+    EXPECT_TRUE(waitFor([&] { return readText(output).find("signal") != std::string::npos; }, 30s))
         << readText(output);
     return live;
   }
