@@ -186,8 +186,9 @@ inline void NoiseReduction::updateBin(State& s, std::size_t i, double& re, doubl
                                       double floor) const {
   const double power = re * re + im * im;
   double& noise = s.noise[i];
-  // The gain is computed against the noise known before this frame (the
-  // update below moves it by a tenth at most; one division serves both).
+  // The gain is taken against the noise known before this frame, so one
+  // division serves the tracker and the gain (in the first frames that is
+  // the average so far; with none yet the bin passes almost whole).
   const double inverse = 1.0 / (noise + kTiny);
   const double post = power * inverse;
   const std::int64_t first = s.frames - kHoldFrames;
