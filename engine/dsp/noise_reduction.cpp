@@ -160,7 +160,12 @@ void NoiseReduction::reset(State& s) {
 
 void NoiseReduction::process(State& s, const ReceiveParams& p, double* re, double* im,
                              std::int32_t n) {
-  if (!(p.modes.tools & SDR_TOOL_NOISE_REDUCTION) || p.modes.mode == SDR_MODE_FM) return;
+  if (!(p.modes.tools & SDR_TOOL_NOISE_REDUCTION) || p.modes.mode == SDR_MODE_FM) {
+    // Switched on again later, the stage starts afresh: what it held when
+    // it was switched off is old audio and an old band's noise.
+    if (s.frames != 0 || s.fill != 0) reset(s);
+    return;
+  }
   if (frame_ == 0 || s.inRe.size() != static_cast<std::size_t>(frame_)) return;
   const std::int32_t h = hop_;
   std::int32_t k = 0;

@@ -79,7 +79,8 @@ class NoiseReduction {
   static void reset(State& s);
 
   // With noise reduction on, replaces re + j im [0..n-1] by the cleaned
-  // signal, delay() samples late.
+  // signal, delay() samples late; with it off, leaves them as they are and
+  // resets the state, so that switching on again starts afresh.
   void process(State& s, const ReceiveParams& p, double* re, double* im, std::int32_t n);
 
   std::int32_t delay() const { return frame_; }  // samples
