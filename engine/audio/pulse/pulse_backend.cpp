@@ -79,9 +79,13 @@ class PulsePlayback final : public PumpedPlaybackStream {
 
   Result open(std::shared_ptr<PulseConnection> connection, std::uint32_t bufferFrames,
               PulseConnection::Deadline deadline) {
-    return stream_.open(std::move(connection), format(),
-                        periodFrames(bufferFrames, format().nSamplesPerSec), false, deadline,
-                        this, &onSamples, &onFailed);
+    // The queue held near one period, as for the cards: without a target,
+    // a backlog a capture hiccup left would stay in the delay until the
+    // engine's ring overflowed, four blocks later.
+    const std::uint32_t period = periodFrames(bufferFrames, format().nSamplesPerSec);
+    keepQueueNear(period);
+    return stream_.open(std::move(connection), format(), period, false, deadline, this,
+                        &onSamples, &onFailed);
   }
 
  protected:
