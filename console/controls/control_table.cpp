@@ -262,6 +262,9 @@ std::vector<Control> makeTable() {
        .dialog = "dBm at 0 dB: a known signal's level in dBm\n"
                  "minus the dB the operator view reads for it:",
        .decimals = 1, .unsetStart = -30.0},
+      toolRow("lowLatency", "Low latency", "Ctrl+L", LANTERNFLY_FIELD(lowLatency), "audio/lowLatency",
+              "--low-latency",
+              "short blocks: about 30 ms from antenna to ear, filter skirts 4x wider"),
       {.kind = K::Command, .name = "restart", .menu = "Restart receiver", .keys = "R",
        .run = [](ControlHost& h) { h.restart(); }},
       {.kind = K::Command, .name = "close", .menu = "Close", .keys = "Ctrl+Q",
