@@ -264,7 +264,7 @@ std::vector<Control> makeTable() {
        .decimals = 1, .unsetStart = -30.0},
       toolRow("lowLatency", "Low latency", "Ctrl+L", LANTERNFLY_FIELD(lowLatency), "audio/lowLatency",
               "--low-latency",
-              "short blocks: about 30 ms from antenna to ear, filter skirts 4x wider"),
+              "blocks of 512 frames: a shorter delay, filter skirts 4x as wide"),
       {.kind = K::Command, .name = "restart", .menu = "Restart receiver", .keys = "R",
        .run = [](ControlHost& h) { h.restart(); }},
       {.kind = K::Command, .name = "close", .menu = "Close", .keys = "Ctrl+Q",
