@@ -126,7 +126,8 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
   const DevicePair devices = chooseDevices(e, options, loaded);
   startedWith.inputDeviceName = devices.inputName;
   startedWith.outputDeviceName = devices.outputName;
-  const int configured = configureEngine(e, devices.input, devices.output);
+  const int configured =
+      configureEngine(e, devices.input, devices.output, blockOrder(startedWith));
   ConsoleSession session(e, startedWith, devices);
   if (e.sdrSetNewParam != nullptr) e.sdrSetNewParam(session.block().data());
   if (const int volume = startedWith.receiver.volumePercent;
@@ -144,7 +145,7 @@ int runConsole(const QString& programDir, const ConsoleOptions& options) {
   // never shows half a frame.
   const int started = e.sdrStart != nullptr ? e.sdrStart(nullptr) : SDR_OK;
   ConsoleSession* target = &session;
-  DisplayLoop display(e.sdrGetSmetr, e.sdrGetSpectrum, kBlockOrder,
+  DisplayLoop display(e.sdrGetSmetr, e.sdrGetSpectrum, session.order(),
                       std::vector<double>(kSpectrumBufferValues, 0.0),
                       [target](DisplayFrame frame) {
                         QMetaObject::invokeMethod(

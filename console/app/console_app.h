@@ -16,8 +16,12 @@ namespace lanternfly {
 inline constexpr int kInputDevice = 2;
 inline constexpr int kOutputDevice = 2;
 inline constexpr int kBufferCount = 4;
-inline constexpr int kBlockOrder = 11;
 inline constexpr int kBitsPerSample = 16;
+// Blocks of 2^order frames: kBlockOrder as ever; with Low latency a quarter
+// of that, which the engine's filters are designed for as they are for any
+// order (their skirts four times as wide).
+inline constexpr int kBlockOrder = 11;
+inline constexpr int kLowLatencyBlockOrder = 9;
 
 // The QSettings location of the console's saved settings.
 inline constexpr const char* kSettingsOrganisation = "Brackwell";

@@ -32,10 +32,13 @@ QString refusedDevicesText(int input, int output, int status) {
 
 }  // namespace
 
-int configureEngine(const EngineEntries& e, int input, int output) {
+int blockOrder(const ConsoleState& state) {
+  return state.lowLatency ? kLowLatencyBlockOrder : kBlockOrder;
+}
+
+int configureEngine(const EngineEntries& e, int input, int output, int order) {
   if (e.sdrSetGlobal == nullptr) return SDR_OK;
-  return e.sdrSetGlobal(input, output, kBufferCount, kBlockOrder, kCaptureRateHz,
-                        kBitsPerSample);
+  return e.sdrSetGlobal(input, output, kBufferCount, order, kCaptureRateHz, kBitsPerSample);
 }
 
 ConsoleSession::ConsoleSession(const EngineEntries& engine, ConsoleState state,
@@ -43,6 +46,7 @@ ConsoleSession::ConsoleSession(const EngineEntries& engine, ConsoleState state,
     : e_(engine),
       state_(state),
       devices_(std::move(devices)),
+      order_(blockOrder(state_)),
       block_(encodeReceiveBlock(state_.receiver)) {}
 
 ConsoleSession::~ConsoleSession() = default;
@@ -76,7 +80,27 @@ void ConsoleSession::change(const ConsoleState& next, bool sendAnyway) {
     e_.sdrSetOutVolume(devices_.output, packedVolume(now.volumePercent));
   }
   if (sendAnyway || now != was) send();
+  if (state_.lowLatency != before.lowLatency) changeOrder(before);
   for (const Watcher& w : watchers_) w(before, state_);
+}
+
+void ConsoleSession::changeOrder(const ConsoleState& before) {
+  const int wanted = blockOrder(state_);
+  if (display_ != nullptr) display_->stop();
+  if (e_.sdrStop != nullptr) e_.sdrStop();
+  const int status = configureAndStart(devices_.input, devices_.output);
+  if (status != SDR_OK) {
+    state_.lowLatency = before.lowLatency;
+    if (e_.sdrStop != nullptr) e_.sdrStop();
+    configureAndStart(devices_.input, devices_.output);
+  }
+  if (display_ != nullptr) display_->start();
+  if (status != SDR_OK) {
+    showError(QStringLiteral("Cannot run the receiver at blocks of %1 frames: %2")
+                  .arg(1 << wanted)
+                  .arg(statusText(status)),
+              window_);
+  }
 }
 
 void ConsoleSession::apply(const ConsoleState& next) { change(next, false); }
@@ -96,7 +120,7 @@ void ConsoleSession::retune(std::int32_t offsetHz) {
 }
 
 void ConsoleSession::tuneToColumn(int x) {
-  tuneToOffset(columnOffsetHz(x, kBlockOrder, kCaptureRateHz));
+  tuneToOffset(columnOffsetHz(x, order_, kCaptureRateHz));
 }
 
 void ConsoleSession::tuneToOffset(double offsetHz) {
@@ -110,9 +134,9 @@ void ConsoleSession::tuneToOffset(double offsetHz) {
 }
 
 QString ConsoleSession::describeColumn(int x) const {
-  const double offset = columnOffsetHz(x, kBlockOrder, kCaptureRateHz);
+  const double offset = columnOffsetHz(x, order_, kCaptureRateHz);
   QString text = kiloHertzText(state_.receiver.loHz + offset);
-  const int k = binForColumn(x, kBlockOrder);
+  const int k = binForColumn(x, order_);
   if (static_cast<std::size_t>(k) < lastSpectrum_.size()) {
     const double db = magnitudeDb(lastSpectrum_[static_cast<std::size_t>(k)]);
     text += std::isfinite(db) ? QStringLiteral("\n%1 dB").arg(db, 0, 'f', 1)
@@ -122,7 +146,10 @@ QString ConsoleSession::describeColumn(int x) const {
 }
 
 int ConsoleSession::configureAndStart(int input, int output) {
-  int status = configureEngine(e_, input, output);
+  order_ = blockOrder(state_);
+  if (display_ != nullptr) display_->setOrder(order_);
+  lastSpectrum_.clear();
+  int status = configureEngine(e_, input, output, order_);
   if (status == SDR_OK && e_.sdrStart != nullptr) status = e_.sdrStart(nullptr);
   return status;
 }

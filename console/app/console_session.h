@@ -1,8 +1,9 @@
 // The running console's state and what the operator does with it:
 // retuning, receiver changes sent as a new parameter block, device changes
 // (stop, reconfigure, start; the previous devices back when that fails),
-// restarting an engine whose sound device stopped, and the frames of the
-// display thread handed to the window and to the views watching.
+// restarting an engine whose sound device stopped, a change of block order
+// (Low latency: stop, reconfigure, start), and the frames of the display
+// thread handed to the window and to the views watching.
 // Main thread only; the display loop is stopped around every stop/start of
 // the engine.
 #pragma once
@@ -50,6 +51,9 @@ class ConsoleSession : public QObject {
   const DevicePair& devices() const { return devices_; }
   const ReceiveBlock& block() const { return block_; }
   const EngineEntries& engine() const { return e_; }
+  // The block order the engine was last configured with, which the picture's
+  // columns and the spectra follow.
+  int order() const { return order_; }
   // The main window is closing: the run ends, and windows closing after it
   // are not the operator's choice.
   bool closing() const { return closing_; }
@@ -94,10 +98,14 @@ class ConsoleSession : public QObject {
   void change(const ConsoleState& next, bool sendAnyway);
   void showEngineStopped();
   int configureAndStart(int input, int output);
+  // Runs the engine at the order the state asks for; on a refusal says so
+  // and goes back to the previous order (and Low latency setting).
+  void changeOrder(const ConsoleState& before);
 
   const EngineEntries& e_;
   ConsoleState state_;
   DevicePair devices_;
+  int order_;
   ReceiveBlock block_{};
   ConsoleWindow* window_ = nullptr;
   DisplayLoop* display_ = nullptr;
@@ -108,7 +116,10 @@ class ConsoleSession : public QObject {
   bool closing_ = false;  // the main window is closing: the run ends
 };
 
-// Engine configuration the console uses besides the devices.
-int configureEngine(const EngineEntries& e, int input, int output);
+// The block order for the state: kBlockOrder, or kLowLatencyBlockOrder with
+// Low latency.
+int blockOrder(const ConsoleState& state);
+// Engine configuration the console uses besides the devices and the order.
+int configureEngine(const EngineEntries& e, int input, int output, int order);
 
 }  // namespace lanternfly

@@ -329,6 +329,9 @@ std::vector<Control> makeTable() {
        .dialog = "dBm at 0 dB: a known signal's level in dBm\n"
                  "minus the dB the operator view reads for it:",
        .decimals = 1, .unsetStart = -30.0},
+      toolRow("lowLatency", "Low latency", "Ctrl+L", LANTERNFLY_FIELD(lowLatency), "audio/lowLatency",
+              "--low-latency",
+              "blocks of 512 frames: a shorter delay, filter skirts 4x as wide"),
       {.kind = K::Command, .name = "restart", .menu = "Restart receiver", .keys = "R",
        .run = [](ControlHost& h) { h.restart(); }},
       {.kind = K::Command, .name = "close", .menu = "Close", .keys = "Ctrl+Q",

@@ -39,6 +39,8 @@ struct ConsoleState {
   bool operatorView = false;   // the operator view instead of the spectrum picture
   // dBm that a signal level of 0 dB reads as; kUncalibrated: plain dB.
   double levelCalibrationDbm = kUncalibrated;
+  // Short blocks for a short delay from antenna to ear (the engine restarts).
+  bool lowLatency = false;
 
   bool operator==(const ConsoleState&) const = default;
 };

@@ -50,6 +50,9 @@ class DisplayLoop {
   DisplayLoop& operator=(const DisplayLoop&) = delete;
   ~DisplayLoop() { stop(); }
 
+  // The block order the engine is configured with from now on; while the
+  // loop is stopped.
+  void setOrder(int order) { order_ = order; }
   // Starts the thread; after stop() it may be started again.
   void start();
   // Asks the thread to stop and waits until it has finished its current

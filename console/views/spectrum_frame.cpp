@@ -11,7 +11,8 @@ namespace lanternfly {
 int binForColumn(int x, int order) {
   // Unsigned arithmetic wraps exactly like 32-bit two's complement.
   const std::uint32_t half = std::uint32_t{1} << order;
-  const std::uint32_t step = static_cast<std::uint32_t>(order - 3);
+  const std::uint32_t step =
+      std::max<std::uint32_t>((std::uint32_t{2} << order) / kPictureWidth, 1);
   const std::uint32_t mask = (std::uint32_t{1} << (order + 1)) - 1;
   return static_cast<int>((half - static_cast<std::uint32_t>(x) * step) & mask);
 }

@@ -17,8 +17,10 @@ inline constexpr QRgb kBackgroundColour = qRgb(0, 0, 0);
 inline constexpr QRgb kColumnColour = qRgb(200, 200, 0);
 inline constexpr QRgb kGridColour = qRgb(200, 0, 0);
 
-// Bin shown in column x for block order n: (2^n - x * (n - 3)) AND
-// (2^(n+1) - 1) in 32-bit two's complement. For n = 11: (2048 - 8x) & 4095.
+// Bin shown in column x for block order n: (2^n - x * s) AND (2^(n+1) - 1)
+// in 32-bit two's complement, where s = 2^(n+1) / 512 bins a column spans
+// the band once (n - 3 at n = 11: (2048 - 8x) & 4095; at n = 9,
+// (512 - 2x) & 1023). At least one bin a column.
 int binForColumn(int x, int order);
 
 // Top row of a column for a bin magnitude s: the level

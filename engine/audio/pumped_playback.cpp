@@ -83,7 +83,7 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
     // What the matcher already took from the queue plays before the rest.
     windowLow_ = std::min(windowLow_, queuedFrames() + matcher_.heldFrames());
     windowFrames_ += frames;
-    if (windowFrames_ >= format_.nSamplesPerSec) {
+    if (windowFrames_ >= trimWindowFrames()) {
       if (windowLow_ > keptFrames_ + frames) drop(windowLow_ - keptFrames_);
       windowLow_ = SIZE_MAX;
       windowFrames_ = 0;
@@ -143,6 +143,10 @@ FrameSource::Taken PumpedPlaybackStream::take(std::uint8_t* out,
   }
   taken.frames = frames - need / align;
   return taken;
+}
+
+std::size_t PumpedPlaybackStream::trimWindowFrames() const noexcept {
+  return std::min<std::size_t>(format_.nSamplesPerSec, kTrimWindowBuffers * bufferFrames_);
 }
 
 void PumpedPlaybackStream::returnQueued() {

@@ -11,9 +11,11 @@
 //
 // With a queue target (keepQueueNear), output starts after that much
 // silence instead, and the queue is held near it: once the fewest frames
-// queued at any render over a second exceed what it keeps by more than a
-// render's worth (a capture hiccup delivered a backlog), the excess is
-// dropped from the front of the queue. Capture and playback on one clock
+// queued at any render over a window (a second, or 32 buffers when that is
+// shorter, so that with short blocks a backlog goes before it fills the
+// engine's ring) exceed what it keeps by more than a render's worth (a
+// capture hiccup delivered a backlog), the excess is dropped from the front
+// of the queue. Capture and playback on one clock
 // otherwise keep any excess for good, and with it the delay. Each underrun
 // raises what the queue keeps by the silence it put in (up to one buffer):
 // a device that needs more margin than the target gets it, once.
@@ -71,7 +73,9 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
 
  private:
   static constexpr std::uint32_t kQueueCapacity = 16;
+  static constexpr std::size_t kTrimWindowBuffers = 32;
 
+  std::size_t trimWindowFrames() const noexcept;
   void returnQueued();
   // Consumer side: frames queued and not yet played.
   std::size_t queuedFrames() const noexcept;

@@ -166,6 +166,24 @@ class OperatorTest : public QObject {
     QVERIFY(again.log().contains(QStringLiteral("sdrSetGlobal 1 2 4 11 48000 16")));
   }
 
+  void lowLatencyRestartsAtShortBlocksAndIsRemembered() {
+    const QStringList atOrder9{QStringLiteral("sdrStop inflight=0"),
+                               QStringLiteral("sdrSetGlobal 2 2 4 9 48000 16"),
+                               QStringLiteral("sdrStart 0")};
+    ConsoleRun run;
+    run([&](ConsoleWindow* window) {
+      const qsizetype mark = run.log().size();
+      press(window, QKeySequence(QStringLiteral("Ctrl+L")));
+      QCOMPARE(controlCalls(run.log(), mark), atOrder9);
+      QTRY_VERIFY(run.log().mid(mark).contains(QStringLiteral("sdrGetSpectrum")));
+    });
+    QVERIFY(savedSettings().value(QStringLiteral("audio/lowLatency")).toBool());
+    ConsoleRun again;
+    again([](ConsoleWindow*) {});
+    QCOMPARE(again.log().value(1), atOrder9[1]);
+    savedSettings().clear();
+  }
+
   void stoppedEngineIsReportedAndRestarted() {
     qputenv("BW_STAND_IN_STOP_AFTER", "3");
     ConsoleRun run;

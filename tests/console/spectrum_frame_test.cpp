@@ -98,6 +98,10 @@ class SpectrumFrameTest : public QObject {
     QCOMPARE(binForColumn(256, kOrder), 0);
     QCOMPARE(binForColumn(257, kOrder), 4088);
     QCOMPARE(binForColumn(511, kOrder), 2056);
+    // Low latency's order 9 (1024 bins) spans the band once, as order 11 does.
+    QCOMPARE(binForColumn(0, 9), 512);
+    QCOMPARE(binForColumn(256, 9), 0);
+    QCOMPARE(binForColumn(511, 9), 514);
 
     // Every bin that is a multiple of 8 gets its own level; all others, and
     // the buffer beyond 4096, are full scale, so reading a wrong bin shows.

@@ -12,6 +12,9 @@ namespace bw::audio {
 
 namespace {
 
+// The longest block (seconds) whose playback queue is held near one period.
+constexpr double kShortBlockSeconds = 0.025;
+
 // Frames a stream moves at a time: the cards' period for the engine's
 // buffers (audio/portaudio/device_period.h), or 10 ms when it has none.
 std::uint32_t periodFrames(std::uint32_t bufferFrames, std::uint32_t rate) {
@@ -79,9 +82,16 @@ class PulsePlayback final : public PumpedPlaybackStream {
 
   Result open(std::shared_ptr<PulseConnection> connection, std::uint32_t bufferFrames,
               PulseConnection::Deadline deadline) {
-    return stream_.open(std::move(connection), format(),
-                        periodFrames(bufferFrames, format().nSamplesPerSec), false, deadline,
-                        this, &onSamples, &onFailed);
+    // Short blocks: the queue held near one period, as for the cards;
+    // without a target a backlog a capture hiccup left would stay in the
+    // delay until the engine's ring overflowed, four blocks later. Longer
+    // blocks keep the start of one block of silence, which their own delay
+    // dwarfs: with one period, the loopback test heard gaps at 2048 frames.
+    const std::uint32_t rate = format().nSamplesPerSec;
+    const std::uint32_t period = periodFrames(bufferFrames, rate);
+    if (bufferFrames <= kShortBlockSeconds * rate) keepQueueNear(period);
+    return stream_.open(std::move(connection), format(), period, false, deadline, this,
+                        &onSamples, &onFailed);
   }
 
  protected:

@@ -1,6 +1,7 @@
 #include "audio/pulse/pulse_stream.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include <pulse/rtclock.h>
@@ -22,6 +23,21 @@ pa_sample_format_t sampleFormat(int bits) {
 }
 
 constexpr std::uint32_t kServerChooses = static_cast<std::uint32_t>(-1);
+
+// The shortest playback buffer asked of the server (seconds). With short
+// blocks two periods are 5.3 ms; on a loaded machine the server's buffer of
+// them ran dry, and the receiver then lost whole blocks (25-160 in 12 s at
+// 512-frame blocks, on PulseAudio's loopback) and heard some bursts 50-90 ms
+// late instead of 33; with 8 ms, none or a few, and 33-38 ms.
+constexpr double kShortestServerBufferSeconds = 0.008;
+
+// Frames of the server's playback buffer: two periods, or the fewest whole
+// periods that last kShortestServerBufferSeconds.
+std::uint32_t serverBufferFrames(std::uint32_t periodFrames, std::uint32_t rate) {
+  const auto periods = static_cast<std::uint32_t>(
+      std::ceil(kShortestServerBufferSeconds * rate / periodFrames));
+  return periodFrames * std::max<std::uint32_t>(2, periods);
+}
 
 }  // namespace
 
@@ -62,7 +78,8 @@ Result PulseStream::open(std::shared_ptr<PulseConnection> connection,
       pa_stream_set_read_callback(stream_, &onRead, this);
       error = pa_stream_connect_record(stream_, nullptr, &attr, flags);
     } else {
-      attr.tlength = 2 * period;
+      attr.tlength =
+          static_cast<std::uint32_t>(serverBufferFrames(periodFrames, layout.rate) * frameBytes_);
       attr.minreq = period;
       attr.prebuf = period;
       pa_stream_set_write_callback(stream_, &onWrite, this);

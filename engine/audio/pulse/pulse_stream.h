@@ -5,8 +5,9 @@
 //
 // The buffering is ours: data moves in periods of `periodFrames`. A record
 // stream gets each period as soon as the source has it (fragsize); a
-// playback stream keeps two periods at the server (tlength), is asked for
-// one at a time (minreq) and plays once one is there (prebuf). The server
+// playback stream keeps two periods at the server, but at least 8 ms in
+// whole periods (tlength), is asked for one at a time (minreq) and plays
+// once one is there (prebuf). The server
 // sizes the device's own buffer to match (PA_STREAM_ADJUST_LATENCY).
 //
 // A stream stays on the device it opened on. It cannot be moved: when its

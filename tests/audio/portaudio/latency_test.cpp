@@ -1,6 +1,7 @@
 // Capture to playback through a private sound server, as a listener hears
-// it (tests/support/latency_probe.h), on the default devices (PortAudio's
-// ALSA plugin to the server). The bounds are loose, for a loaded machine;
+// it (tests/support/latency_probe.h), on the default devices (through
+// libpulse, or PortAudio's ALSA plugin with BW_SOUND_SERVER=alsa). The
+// bounds are loose, for a loaded machine;
 // the figures themselves are printed, and bw_live_latency measures them in
 // full.
 #include <gtest/gtest.h>
@@ -58,6 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, LoopbackLatency,
     // Before the queue was held near its target: 171 ms at order 11 on
     // both servers. PipeWire's pulse server keeps its own backlog at times.
+    // Order 9 is the console's Low latency.
     ::testing::Values(Case{test::SoundServer::PulseAudio, 11, 150},
                       Case{test::SoundServer::PipeWire, 11, 250},
                       Case{test::SoundServer::PulseAudio, 9, 100},
