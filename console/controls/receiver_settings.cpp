@@ -41,9 +41,9 @@ bool isCwMode(ReceiveMode m) { return m == ReceiveMode::Cw || m == ReceiveMode::
 const ModeWidths& modeWidths(ReceiveMode mode) { return kModeWidths[static_cast<int>(mode)]; }
 
 int defaultModeWidth(ReceiveMode mode, int fmDeviationHz) {
+  if (engineMode(mode) == SDR_MODE_SIDEBAND) return 0;
   std::int32_t low = 0, high = 0;
   sdrModePassband(engineMode(mode), 0, fmDeviationHz, &low, &high);
-  if (engineMode(mode) == SDR_MODE_SIDEBAND) return 0;
   return isCwMode(mode) ? high - low : high;
 }
 
