@@ -1,4 +1,5 @@
-// Exact tuning and DC removal through the receive chain, on recordings made
+// Exact tuning, DC removal and the minimum-phase filter through the receive
+// chain, on recordings made
 // here: off-grid tones at several rates and orders, DC offsets, retunes.
 #include <gtest/gtest.h>
 
@@ -359,6 +360,54 @@ TEST(ReceiverExtensions, StateCarriesAndStaysFiniteOnSilenceAndFullScale) {
   // The levels decay to exactly zero instead of into denormals.
   EXPECT_EQ(after.dc.level[0], 0.0);
   EXPECT_EQ(after.dc.level[1], 0.0);
+}
+
+// With the minimum-phase filter a tone switched on is heard about half the
+// filter's length sooner and at the same level: in sideband, with the band
+// moved by exact tuning, and in CW.
+TEST(MinimumPhase, ToneIsHeardSoonerAtTheSameLevel) {
+  struct Case {
+    std::uint8_t mode;
+    std::int32_t offsetHz;
+    std::uint32_t extensions;
+    double toneHz;  // on the band
+  };
+  const Case cases[] = {{SDR_MODE_SIDEBAND, 3000, 0, 4000},
+                        {SDR_MODE_SIDEBAND, 3001, SDR_EXT_EXACT_TUNING, 4001},
+                        {SDR_MODE_CW, 3000, 0, 3000}};
+  const int order = 11, rate = 48000, n = 1 << order, start = 2 * n + n / 3;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << int(c.mode) << ", offset " << c.offsetHz);
+    double onset[2] = {}, level[2] = {};
+    for (int minimum : {0, 1}) {
+      ReceiveParams p = plainParams(c.offsetHz, c.extensions | (minimum ? SDR_EXT_MINIMUM_PHASE : 0u));
+      p.modes.mode = c.mode;
+      if (c.mode == SDR_MODE_CW) {
+        p.lowCutHz = 450;
+        p.highCutHz = 950;
+      }
+      Rig rig(order, rate);
+      const auto switchedOn = [&](std::int64_t first, int frames, std::vector<std::int32_t>& i,
+                                  std::vector<std::int32_t>& q) {
+        complexTone(1e4, c.toneHz, rate, first, frames, i, q);
+        for (int k = 0; k < frames; ++k) {
+          if (first + k < start) i[k] = q[k] = 0;
+        }
+      };
+      const auto z = rig.run(p, 5, switchedOn);
+      for (std::size_t k = z.size() - n; k < z.size(); ++k) {
+        level[minimum] = std::max(level[minimum], std::abs(z[k]));
+      }
+      ASSERT_GT(level[minimum], 0.0);
+      std::size_t k = 0;
+      while (std::abs(z[k]) < 0.5 * level[minimum]) ++k;
+      onset[minimum] = static_cast<double>(k);
+    }
+    EXPECT_GE(onset[1], start);
+    EXPECT_GT(onset[0] - onset[1], 0.75 * (n - 1) / 2.0)
+        << "linear " << onset[0] - start << ", minimum " << onset[1] - start << " samples";
+    EXPECT_NEAR(20.0 * std::log10(level[1] / level[0]), 0.0, 0.1);
+  }
 }
 
 }  // namespace
