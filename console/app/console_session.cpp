@@ -47,7 +47,7 @@ ConsoleSession::ConsoleSession(const EngineEntries& engine, ConsoleState state,
       state_(state),
       devices_(std::move(devices)),
       order_(blockOrder(state_)),
-      block_(encodeReceiveBlock(state_.receiver)) {}
+      block_(encodeReceiveBlock(state_.receiver, state_.lowLatency)) {}
 
 ConsoleSession::~ConsoleSession() = default;
 
@@ -63,7 +63,7 @@ bool ConsoleSession::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ConsoleSession::send() {
-  block_ = encodeReceiveBlock(state_.receiver);
+  block_ = encodeReceiveBlock(state_.receiver, state_.lowLatency);
   if (e_.sdrSetNewParam != nullptr) e_.sdrSetNewParam(block_.data());
 }
 
@@ -79,8 +79,12 @@ void ConsoleSession::change(const ConsoleState& next, bool sendAnyway) {
       e_.sdrSetOutVolume != nullptr) {
     e_.sdrSetOutVolume(devices_.output, packedVolume(now.volumePercent));
   }
-  if (sendAnyway || now != was) send();
-  if (state_.lowLatency != before.lowLatency) changeOrder(before);
+  if (state_.lowLatency != before.lowLatency) {
+    changeOrder(before);
+    send();
+  } else if (sendAnyway || now != was) {
+    send();
+  }
   for (const Watcher& w : watchers_) w(before, state_);
 }
 

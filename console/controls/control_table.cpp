@@ -338,7 +338,7 @@ std::vector<Control> makeTable() {
        .decimals = 1, .unsetStart = -30.0},
       toolRow("lowLatency", "Low latency", "Ctrl+L", LANTERNFLY_FIELD(lowLatency), "audio/lowLatency",
               "--low-latency",
-              "blocks of 512 frames: a shorter delay, filter skirts 4x as wide"),
+              "512-frame blocks, minimum-phase filter: less delay, skirts 4x as wide"),
       {.kind = K::Command, .name = "restart", .menu = "Restart receiver", .keys = "R",
        .run = [](ControlHost& h) { h.restart(); }},
       {.kind = K::Command, .name = "close", .menu = "Close", .keys = "Ctrl+Q",

@@ -67,7 +67,7 @@ void modePassband(const ReceiverSettings& s, int& lowCutHz, int& highCutHz) {
   }
 }
 
-ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
+ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s, bool lowLatency) {
   SdrReceiveParams p = sdrConsoleParams();
   if (s.mode == ReceiveMode::Lsb) {
     p.flags = (p.flags & ~SDR_FLAG_UPPER_SIDEBAND) | SDR_FLAG_LOWER_SIDEBAND;
@@ -97,7 +97,7 @@ ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
                  (s.autoIqBalance ? SDR_EXT_AUTO_IQ_BALANCE : 0u) |
                  (s.dcRemoval ? SDR_EXT_DC_REMOVAL : 0u) |
                  (s.windowedSpectrum ? SDR_EXT_WINDOWED_SPECTRUM : 0u) |
-                 (s.minimumPhase ? SDR_EXT_MINIMUM_PHASE : 0u);
+                 (s.minimumPhase || lowLatency ? SDR_EXT_MINIMUM_PHASE : 0u);
   SdrReceiveModes m{};
   m.mode = engineMode(s.mode);
   m.pitchHz = isCwMode(s.mode) ? s.cwPitchHz : 0;

@@ -98,8 +98,10 @@ const ModeWidths& modeWidths(ReceiveMode mode);
 
 // The block for these settings: version 1 for USB and LSB with no noise
 // tool and no windowed spectrum (the extensions word carries the extensions
-// switched on, 0 for none), else version 2 with the mode's passband.
-ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s);
+// switched on, 0 for none), else version 2 with the mode's passband. Low
+// latency asks for the minimum-phase filter too: the short block alone
+// leaves a third of the delay in the filter.
+ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s, bool lowLatency = false);
 
 // The passband the block carries, audio Hz: the operator's edges in USB and
 // LSB, the mode's low edge (sdrModePassband) and its field's width or high
