@@ -138,10 +138,12 @@ def reader(fifo, rate, out, seconds):
         realtime = True
     except OSError:
         realtime = False
-    fd = os.open(fifo, os.O_RDONLY)  # waits for the sink's side
+    fd = os.open(fifo, os.O_RDONLY)  # the sink holds its end open
     # A card's buffer, not a pipe's 64 KiB (341 ms): the sink, which writes
-    # whenever the pipe has room, then takes audio in small steps.
+    # whenever the pipe has room, then takes audio in small steps. Before
+    # the receiver plays (the caller waits for the line).
     fcntl.fcntl(fd, F_SETPIPE_SZ, PIPE_BYTES)
+    print("ready", flush=True)
     first = os.read(fd, FRAME)
     os.set_blocking(fd, False)
     drained, shorts = 1, []
@@ -207,8 +209,9 @@ def check_sink(args, work):
     server = Server(work)
     try:
         # The sink renders only while something plays into it.
-        play_tone(server, args.seconds + 5, "pipe")
         drain = start_reader(server, args, os.devnull)
+        drain.stdout.readline()
+        play_tone(server, args.seconds + 5, "pipe")
         rec = server.spawn(["parec", "--device=pipe.monitor", "--raw", "--rate=48000",
                             "--channels=2", "--format=s16le", "--latency-msec=20"],
                            stdout=subprocess.PIPE)
@@ -238,16 +241,18 @@ def tone_phase(y, f):
     return np.unwrap(np.angle(z)), 2 * np.abs(z) / WINDOW
 
 
-def sinad(y, f):
-    """SINAD (dB) of the tone nearest f (cycles a sample) in y: the tone
-    fitted at its best frequency, the rest counted as noise and distortion."""
+def sinad(y):
+    """SINAD (dB) of the strongest tone in y: the tone fitted at its best
+    frequency, the rest counted as noise and distortion."""
     m = np.arange(len(y))
+    spectrum = np.abs(np.fft.rfft(y * np.blackman(len(y)), 4 * len(y)))
+    f = np.argmax(spectrum) / (4 * len(y))  # cycles a sample, to a quarter bin
 
     def residual(w):
         basis = np.stack([np.cos(2 * np.pi * w * m), np.sin(2 * np.pi * w * m)], axis=1)
         coef, res, _, _ = np.linalg.lstsq(basis, y, rcond=None)
         return float(res[0]) / ((coef @ coef) / 2 * len(y))
-    lo, hi = f * (1 - 2e-4), f * (1 + 2e-4)
+    lo, hi = f - 0.5 / len(y), f + 0.5 / len(y)
     for _ in range(60):
         a, b = hi - (hi - lo) * 0.618, lo + (hi - lo) * 0.618
         if residual(a) < residual(b):
@@ -288,7 +293,7 @@ def analyse(path, ppm, seconds):
         a = int(s * RATE * (1 + ppm * 1e-6))
         seg = y[a:a + RATE]
         if len(seg) == RATE and np.all(on[a // WINDOW:(a + RATE) // WINDOW]):
-            sin.append(sinad(seg, f))
+            sin.append(sinad(seg))
     series = [(round(float(t[i]), 1), round(float(rel[i]), 3))
               for i in range(ref_at, len(t), int(10 * RATE / WINDOW))]
     return {
@@ -313,6 +318,8 @@ def live_run(args, work):
         time.sleep(1)
         recording = os.path.join(work, "drained.raw")
         drain = start_reader(server, args, recording)
+        if drain.stdout.readline().strip() != "ready":
+            raise RuntimeError("the reader did not start")
         cmd = [args.live, "--in", "1", "--out", "1", "--seconds", str(args.seconds - 2)]
         if args.clocks:
             cmd += ["--clocks", args.clocks]
