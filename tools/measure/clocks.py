@@ -375,7 +375,7 @@ def main():
         reader(sys.argv[2], float(sys.argv[3]), sys.argv[4], float(sys.argv[5]))
         return
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--ppm", type=float, required=True,
+    ap.add_argument("--ppm", type=float,
                     help="how fast the playback device runs (parts per million)")
     ap.add_argument("--seconds", type=int, default=300)
     ap.add_argument("--clocks", choices=["auto", "one", "two"],
@@ -390,6 +390,8 @@ def main():
     if args.table:
         table(args.table)
         return
+    if args.ppm is None:
+        ap.error("--ppm is needed")
     with tempfile.TemporaryDirectory(prefix="bw-clocks-") as work:
         if args.check_sink:
             args.seconds = args.check_sink
