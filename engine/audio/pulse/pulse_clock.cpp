@@ -1,6 +1,7 @@
 #include "audio/pulse/pulse_clock.h"
 
 #include <pulse/introspect.h>
+#include <pulse/proplist.h>
 
 #include <cstring>
 #include <string>
@@ -13,17 +14,17 @@ namespace {
 // What the server says of one device, as far as its clock goes.
 struct DeviceFacts {
   bool answered = false, found = false;
+  std::uint32_t index = PA_INVALID_INDEX;
   std::uint32_t card = PA_INVALID_INDEX;
   std::uint32_t monitorOf = PA_INVALID_INDEX;  // sources only
   std::string driver;
+  std::string master;  // a filter's (remap, equalizer...): the device it feeds
 };
 
 // A clock, named: by card, by the server's timer, or by the device itself.
 struct ClockName {
   enum Kind { Card, ServerTimer, OwnClock, Graph } kind;
-  // The card, or the device: a sink's index, or a source's complemented
-  // (sources and sinks are counted apart).
-  std::uint32_t index;
+  std::uint32_t index;  // the card's, or the device's (see below)
   bool operator==(const ClockName&) const = default;
 };
 
@@ -36,7 +37,10 @@ void keep(DeviceFacts& facts, const Info* info, int eol, PulseConnection& c) {
   }
   if (info == nullptr) return;
   facts.found = true;
+  facts.index = info->index;
   facts.card = info->card;
+  const char* master = pa_proplist_gets(info->proplist, PA_PROP_DEVICE_MASTER_DEVICE);
+  facts.master = master != nullptr ? master : "";
   facts.driver = info->driver != nullptr ? info->driver : "";
   if constexpr (std::is_same_v<Info, pa_source_info>) facts.monitorOf = info->monitor_of_sink;
 }
@@ -55,14 +59,19 @@ void onSource(pa_context*, const pa_source_info* info, int eol, void* self) {
   keep(q->facts, info, eol, q->connection);
 }
 
-// With the lock held: the facts of sink or source `index`; found is false
-// when the server did not answer by `deadline`.
-DeviceFacts ask(PulseConnection& c, bool sink, std::uint32_t index,
+// With the lock held: the facts of sink or source `index`, or of the one
+// named `name` when it is not empty; found is false when the server did not
+// answer by `deadline`.
+DeviceFacts ask(PulseConnection& c, bool sink, std::uint32_t index, const std::string& name,
                 PulseConnection::Deadline deadline) {
   Query q{c, {}};
+  pa_context* context = c.context();
   pa_operation* op =
-      sink ? pa_context_get_sink_info_by_index(c.context(), index, &onSink, &q)
-           : pa_context_get_source_info_by_index(c.context(), index, &onSource, &q);
+      sink ? (name.empty() ? pa_context_get_sink_info_by_index(context, index, &onSink, &q)
+                           : pa_context_get_sink_info_by_name(context, name.c_str(), &onSink, &q))
+           : (name.empty()
+                  ? pa_context_get_source_info_by_index(context, index, &onSource, &q)
+                  : pa_context_get_source_info_by_name(context, name.c_str(), &onSource, &q));
   if (op == nullptr) return {};
   const bool answered = c.waitUntil([&] { return q.facts.answered; }, deadline);
   // A late answer must not reach the query once it is gone.
@@ -70,6 +79,27 @@ DeviceFacts ask(PulseConnection& c, bool sink, std::uint32_t index,
   pa_operation_unref(op);
   if (!answered) return {};
   return q.facts;
+}
+
+// With the lock held: the facts of the device whose clock device `index`
+// runs on: a monitor's sink, a filter's master (and theirs). `sink` says
+// which kind it is in the end. found is false when that is not known.
+DeviceFacts clockDevice(PulseConnection& c, bool& sink, std::uint32_t index,
+                        PulseConnection::Deadline deadline) {
+  constexpr int kMostSteps = 8;  // a chain of filters longer than any in use
+  DeviceFacts d = ask(c, sink, index, {}, deadline);
+  for (int step = 0; d.found; ++step) {
+    if (step == kMostSteps) return {};
+    if (!sink && d.monitorOf != PA_INVALID_INDEX) {
+      sink = true;
+      d = ask(c, true, d.monitorOf, {}, deadline);
+    } else if (!d.master.empty()) {
+      d = ask(c, sink, 0, d.master, deadline);
+    } else {
+      break;
+    }
+  }
+  return d;
 }
 
 ClockName clockOf(const DeviceFacts& d, std::uint32_t ownIndex) {
@@ -88,17 +118,14 @@ bool pulseDevicesShareClock(PulseConnection& c, std::uint32_t source, std::uint3
   if (source == PA_INVALID_INDEX || sink == PA_INVALID_INDEX) return false;
   PulseConnection::Lock lock(c);
   if (!c.usable()) return false;
-  DeviceFacts in = ask(c, false, source, deadline);
+  bool inIsSink = false, outIsSink = true;
+  const DeviceFacts in = clockDevice(c, inIsSink, source, deadline);
   if (!in.found) return false;
-  // A monitor runs on the clock of the sink it monitors.
-  std::uint32_t inIndex = ~source;
-  if (in.monitorOf != PA_INVALID_INDEX) {
-    inIndex = in.monitorOf;
-    in = ask(c, true, in.monitorOf, deadline);
-    if (!in.found) return false;
-  }
-  const DeviceFacts out = ask(c, true, sink, deadline);
-  return out.found && clockOf(in, inIndex) == clockOf(out, sink);
+  const DeviceFacts out = clockDevice(c, outIsSink, sink, deadline);
+  // Sinks and sources are counted apart: a source's own clock is named by
+  // its index complemented.
+  return out.found && clockOf(in, inIsSink ? in.index : ~in.index) ==
+                          clockOf(out, outIsSink ? out.index : ~out.index);
 }
 
 }  // namespace bw::audio

@@ -3,8 +3,8 @@
 // whether it must keep its queue in step by resampling.
 //
 // A device runs on its card's clock when it has a card, a monitor on the
-// clock of the sink it monitors, and a null sink (or source) on the
-// server's own timer; any other device (a pipe, a tunnel, a Bluetooth
+// clock of the sink it monitors, a filter (a remap sink, an equalizer) on
+// its master's, and a null sink (or source) on the server's own timer; any other device (a pipe, a tunnel, a Bluetooth
 // link without a card) on a clock of its own. PipeWire's server puts every
 // device of a graph on the graph's driver and resamples its followers
 // itself, so there two devices always share a clock.

@@ -170,7 +170,8 @@ void ignoreCapture(audio::CaptureStream&, std::uint32_t, std::uintptr_t, audio::
 
 // The playback is resampled to the capture's clock exactly when the two
 // devices may run on different clocks: a pipe sink runs on its reader's,
-// null sinks and their monitors on the server's; BW_CLOCKS overrides.
+// null sinks and their monitors on the server's, a remap sink on its
+// master's; BW_CLOCKS overrides.
 TEST_F(PulseBackendTest, DevicesOnDifferentClocksAreMatched) {
   const struct {
     const char *source, *sink, *choice;
@@ -179,11 +180,14 @@ TEST_F(PulseBackendTest, DevicesOnDifferentClocksAreMatched) {
       {"iqband.monitor", "speaker", nullptr, true},
       {"iqband.monitor", "pipe", nullptr, false},
       {"pipe.monitor", "pipe", nullptr, true},
+      {"pipe.monitor", "piped", nullptr, true},
       {"iqband.monitor", "pipe", "one", true},
       {"iqband.monitor", "speaker", "two", false},
   };
   ASSERT_EQ(pulse_.run({"pactl", "load-module", "module-pipe-sink", "sink_name=pipe",
                         "file=" + pulse_.folder() + "/pipe", "rate=48000", "channels=2"}), 0);
+  ASSERT_EQ(pulse_.run({"pactl", "load-module", "module-remap-sink", "sink_name=piped",
+                        "master=pipe"}), 0);
   const audio::WaveFormat format{audio::kFormatPcm, 2, 48000, 192000, 4, 16, 0};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.source) + " to " + c.sink);
