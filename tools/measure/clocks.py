@@ -212,9 +212,11 @@ def check_sink(args, work):
         drain = start_reader(server, args, os.devnull)
         drain.stdout.readline()
         play_tone(server, args.seconds + 5, "pipe")
+        # Real-time, as the reader: a recorder that falls behind loses frames.
+        os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(15))
         rec = server.spawn(["parec", "--device=pipe.monitor", "--raw", "--rate=48000",
                             "--channels=2", "--format=s16le", "--latency-msec=20"],
-                           stdout=subprocess.PIPE)
+                           realtime=15, stdout=subprocess.PIPE)
         stamps, total = [], 0
         begin = time.monotonic()
         while time.monotonic() - begin < args.seconds:
@@ -223,9 +225,11 @@ def check_sink(args, work):
         t, n = np.array(stamps).T
         keep = t > 3  # past the start-up
         slope = np.polyfit(t[keep], n[keep], 1)[0]
-        drain.wait()
+        counts = json.loads(drain.communicate()[0])
         return {"ppm_asked": args.ppm, "sink_frames_per_s": slope,
-                "sink_ppm": (slope / RATE - 1) * 1e6, "seconds": args.seconds}
+                "sink_ppm": (slope / RATE - 1) * 1e6, "seconds": args.seconds,
+                "reader_short_reads": counts["short_reads"],
+                "reader_short_frames": counts["short_frames"]}
     finally:
         server.stop()
 
