@@ -28,6 +28,22 @@ bool serverThroughLibpulse() {
   return kDefault;
 }
 
+// What BW_CLOCKS says of the capture and playback clocks: "one" (play the
+// receiver's output as it is), "two" (they may differ: keep the playback in
+// step), or unset / "auto" (as the backends tell).
+enum class ClockChoice { Auto, One, Two };
+ClockChoice clockChoice() {
+  const char* choice = std::getenv("BW_CLOCKS");
+  if (choice == nullptr || *choice == '\0' || std::strcmp(choice, "auto") == 0) {
+    return ClockChoice::Auto;
+  }
+  if (std::strcmp(choice, "one") == 0) return ClockChoice::One;
+  if (std::strcmp(choice, "two") == 0) return ClockChoice::Two;
+  std::fprintf(stderr, "brackwell: BW_CLOCKS=%s is none of one, two, auto; using auto\n",
+               choice);
+  return ClockChoice::Auto;
+}
+
 class SystemPlatform final : public AudioPlatform {
  public:
   SystemPlatform() {
@@ -93,7 +109,10 @@ class SystemPlatform final : public AudioPlatform {
   }
   // Devices of one backend share a clock as that backend says; the
   // simulated front end runs on the system's clock, a card on its own.
+  // BW_CLOCKS overrides.
   bool sharedClock(int captureDevice, int playbackDevice) override {
+    const ClockChoice choice = clockChoice();
+    if (choice != ClockChoice::Auto) return choice == ClockChoice::One;
     AudioPlatform* in = route(Direction::Capture, captureDevice);
     AudioPlatform* out = route(Direction::Playback, playbackDevice);
     return in != nullptr && in == out && in->sharedClock(captureDevice, playbackDevice);

@@ -8,7 +8,8 @@
 // not listed because the sound server did not answer, it says so in one
 // line and exits with 1.
 //
-//   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--order N] [--library PATH]
+//   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--order N]
+//                  [--clocks one|two|auto] [--library PATH]
 //   brackwell-live --help | --version
 #include <dlfcn.h>
 
@@ -93,7 +94,7 @@ bool parseInt(const char* text, int low, int high, int& out) {
 
 constexpr const char* kUsage =
     "usage: brackwell-live [--list] [--seconds N] [--in N] [--out N] [--order N]\n"
-    "                      [--library PATH]\n";
+    "                      [--clocks one|two|auto] [--library PATH]\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -110,6 +111,10 @@ constexpr const char* kHelp =
     "                   brings the sound out within about 30-45 ms of capture on\n"
     "                   a sound server, for telegraphy; the band filter is then\n"
     "                   2^N taps long and its skirts wider\n"
+    "  --clocks WHICH   whether capture and playback run on one clock: one (play\n"
+    "                   the receiver's output as it is), two (resample it to keep\n"
+    "                   the playback in step), auto (default: as the sound\n"
+    "                   system tells; sets BW_CLOCKS)\n"
     "  --library PATH   the engine library to load (default: " BW_DEFAULT_LIBRARY
     ",\n"
     "                   found beside the installed programs or on the system's\n"
@@ -155,6 +160,11 @@ int main(int argc, char** argv) {
       if (!parseInt(argv[++k], 1, 1000, out)) return usage();
     } else if (arg == "--order" && hasValue) {
       if (!parseInt(argv[++k], SDR_MIN_ORDER, SDR_MAX_ORDER, order)) return usage();
+    } else if (arg == "--clocks" && hasValue) {
+      const std::string clocks = argv[++k];
+      if (clocks != "one" && clocks != "two" && clocks != "auto") return usage();
+      // The engine reads it at every start.
+      setenv("BW_CLOCKS", clocks.c_str(), 1);
     } else if (arg == "--library" && hasValue) {
       path = argv[++k];
     } else {

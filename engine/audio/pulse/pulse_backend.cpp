@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "audio/portaudio/device_period.h"
+#include "audio/pulse/pulse_clock.h"
 #include "audio/pulse/pulse_stream.h"
 #include "audio/pumped_capture.h"
 #include "audio/pumped_playback.h"
@@ -43,6 +44,9 @@ class PulseCapture final : public PumpedCaptureStream {
     stream_ = std::make_unique<PulseStream>();
     return stream_->open(std::move(connection), format(), period_, true, deadline, this,
                          &onSamples, &onFailed);
+  }
+  std::uint32_t deviceIndex() const {
+    return stream_ != nullptr ? stream_->deviceIndex() : PA_INVALID_INDEX;
   }
 
  protected:
@@ -93,6 +97,7 @@ class PulsePlayback final : public PumpedPlaybackStream {
     return stream_.open(std::move(connection), format(), period, false, deadline, this,
                         &onSamples, &onFailed);
   }
+  std::uint32_t deviceIndex() const { return stream_.deviceIndex(); }
 
  protected:
   Result startConsumer() override { return stream_.start(); }
@@ -172,6 +177,7 @@ Result PulsePlatform::openCapture(int device, const WaveFormat& format,
   auto s = std::make_unique<PulseCapture>(format, notify, instance, parked_);
   const Result r = s->open(connection(deadline), bufferFrames, deadline);
   if (r != Result::Ok) return r;
+  source_ = s->deviceIndex();
   s->announceOpen();
   stream = std::move(s);
   return Result::Ok;
@@ -187,8 +193,14 @@ Result PulsePlatform::openPlayback(int device, const WaveFormat& format,
   Result r = s->open(connection(deadline), bufferFrames, deadline);
   if (r == Result::Ok) r = s->startPlaying();
   if (r != Result::Ok) return r;
+  sink_ = s->deviceIndex();
   stream = std::move(s);
   return Result::Ok;
+}
+
+bool PulsePlatform::sharedClock(int, int) {
+  return connection_ != nullptr &&
+         pulseDevicesShareClock(*connection_, source_, sink_, openDeadline());
 }
 
 }  // namespace bw::audio

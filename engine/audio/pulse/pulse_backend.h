@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <pulse/def.h>
+
 #include "audio/platform.h"
 #include "audio/pulse/pulse_connection.h"
 
@@ -63,6 +65,10 @@ class PulsePlatform final : public AudioPlatform {
   Result openPlayback(int device, const WaveFormat& format,
                       std::uint32_t bufferFrames,
                       std::unique_ptr<PlaybackStream>& stream) override;
+  // Whether the source and sink of the streams opened last run on one
+  // clock, as the server tells (audio/pulse/pulse_clock.h); asks it, for
+  // at most kPulseOpenBound.
+  bool sharedClock(int captureDevice, int playbackDevice) override;
 
  private:
   const std::vector<std::string>& names(Direction d) const {
@@ -76,6 +82,8 @@ class PulsePlatform final : public AudioPlatform {
   std::unique_ptr<std::atomic<std::uint32_t>[]> volumes_;  // per playback name
   std::shared_ptr<PulseConnection> connection_;
   ParkedReader parked_;  // before the connection goes
+  // The server's devices of the capture and playback streams opened last.
+  std::uint32_t source_ = PA_INVALID_INDEX, sink_ = PA_INVALID_INDEX;
 };
 
 }  // namespace bw::audio

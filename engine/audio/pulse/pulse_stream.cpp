@@ -102,6 +102,12 @@ Result PulseStream::open(std::shared_ptr<PulseConnection> connection,
   return result;
 }
 
+std::uint32_t PulseStream::deviceIndex() const {
+  if (stream_ == nullptr) return PA_INVALID_INDEX;
+  PulseConnection::Lock lock(*connection_);
+  return ended_ ? PA_INVALID_INDEX : pa_stream_get_device_index(stream_);
+}
+
 Result PulseStream::start() {
   if (stream_ == nullptr) return Result::Refused;
   PulseConnection::Lock lock(*connection_);

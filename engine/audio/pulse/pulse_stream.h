@@ -79,6 +79,10 @@ class PulseStream {
   // false when it has ended or its connection is no longer usable.
   bool adopt(void* owner, Samples samples, Failed failed);
 
+  // The server's index of the source or sink the stream is on;
+  // PA_INVALID_INDEX when it is not open.
+  std::uint32_t deviceIndex() const;
+
  private:
   static void onState(pa_stream* s, void* self);
   static void onMoved(pa_stream* s, void* self);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "brackwell/brackwell.h"
+#include "audio/system_platform.h"
 #include "core/lifecycle.h"
 #include "dsp/receive_params.h"
 #include "support/private_pulse.h"
@@ -163,6 +164,48 @@ TEST_F(PulseBackendTest, AFrozenServerHoldsStopAndStartOnlyAFewSeconds) {
   const long before = g_blocks.load();
   EXPECT_TRUE(waitFor([&] { return g_blocks.load() > before + 3; }, 8s));
   EXPECT_EQ(sdrStop(), SDR_OK);
+}
+
+void ignoreCapture(audio::CaptureStream&, std::uint32_t, std::uintptr_t, audio::WaveHeader*) {}
+
+// The playback is resampled to the capture's clock exactly when the two
+// devices may run on different clocks: a pipe sink runs on its reader's,
+// null sinks and their monitors on the server's, a remap sink on its
+// master's; BW_CLOCKS overrides.
+TEST_F(PulseBackendTest, DevicesOnDifferentClocksAreMatched) {
+  const struct {
+    const char *source, *sink, *choice;
+    bool shared;
+  } cases[] = {
+      {"iqband.monitor", "speaker", nullptr, true},
+      {"iqband.monitor", "pipe", nullptr, false},
+      {"pipe.monitor", "pipe", nullptr, true},
+      {"pipe.monitor", "piped", nullptr, true},
+      {"iqband.monitor", "pipe", "one", true},
+      {"iqband.monitor", "speaker", "two", false},
+  };
+  ASSERT_EQ(pulse_.run({"pactl", "load-module", "module-pipe-sink", "sink_name=pipe",
+                        "file=" + pulse_.folder() + "/pipe", "rate=48000", "channels=2"}), 0);
+  ASSERT_EQ(pulse_.run({"pactl", "load-module", "module-remap-sink", "sink_name=piped",
+                        "master=pipe"}), 0);
+  const audio::WaveFormat format{audio::kFormatPcm, 2, 48000, 192000, 4, 16, 0};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.source) + " to " + c.sink);
+    ASSERT_EQ(pulse_.run({"pactl", "set-default-source", c.source}), 0);
+    ASSERT_EQ(pulse_.run({"pactl", "set-default-sink", c.sink}), 0);
+    if (c.choice != nullptr) setenv("BW_CLOCKS", c.choice, 1);
+    const std::unique_ptr<audio::AudioPlatform> platform = audio::makeSystemPlatform();
+    const int in = platform->defaultDevice(audio::Direction::Capture);
+    const int out = platform->defaultDevice(audio::Direction::Playback);
+    std::unique_ptr<audio::CaptureStream> capture;
+    std::unique_ptr<audio::PlaybackStream> playback;
+    ASSERT_EQ(platform->openCapture(in, format, 2048, &ignoreCapture, 0, capture), audio::Result::Ok);
+    ASSERT_EQ(platform->openPlayback(out, format, 2048, playback), audio::Result::Ok);
+    EXPECT_EQ(platform->sharedClock(in, out), c.shared);
+    unsetenv("BW_CLOCKS");
+    capture->close();
+    playback->close();
+  }
 }
 
 }  // namespace
