@@ -9,7 +9,7 @@
 // line and exits with 1.
 //
 //   brackwell-live [--list] [--seconds N] [--in N] [--out N] [--order N]
-//                  [--clocks one|two|auto] [--library PATH]
+//                  [--minimum-phase] [--clocks one|two|auto] [--library PATH]
 //   brackwell-live --help | --version
 #include <dlfcn.h>
 
@@ -94,7 +94,7 @@ bool parseInt(const char* text, int low, int high, int& out) {
 
 constexpr const char* kUsage =
     "usage: brackwell-live [--list] [--seconds N] [--in N] [--out N] [--order N]\n"
-    "                      [--clocks one|two|auto] [--library PATH]\n";
+    "                      [--minimum-phase] [--clocks one|two|auto] [--library PATH]\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -111,6 +111,8 @@ constexpr const char* kHelp =
     "                   brings the sound out within about 30-45 ms of capture on\n"
     "                   a sound server, for telegraphy; the band filter is then\n"
     "                   2^N taps long and its skirts wider\n"
+    "  --minimum-phase  the band filter in minimum phase: the sound comes about\n"
+    "                   half the filter's length sooner (21 ms at order 11)\n"
     "  --clocks WHICH   whether capture and playback run on one clock: one (play\n"
     "                   the receiver's output as it is), two (resample it to keep\n"
     "                   the playback in step), auto (default: as the sound\n"
@@ -142,6 +144,7 @@ int main(int argc, char** argv) {
   int seconds = 0;  // 0: until Ctrl-C
   int in = 2, out = 2;
   int order = 11;
+  bool minimumPhase = false;
   std::string path = BW_DEFAULT_LIBRARY;
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
@@ -160,6 +163,8 @@ int main(int argc, char** argv) {
       if (!parseInt(argv[++k], 1, 1000, out)) return usage();
     } else if (arg == "--order" && hasValue) {
       if (!parseInt(argv[++k], SDR_MIN_ORDER, SDR_MAX_ORDER, order)) return usage();
+    } else if (arg == "--minimum-phase") {
+      minimumPhase = true;
     } else if (arg == "--clocks" && hasValue) {
       const std::string clocks = argv[++k];
       if (clocks != "one" && clocks != "two" && clocks != "auto") return usage();
@@ -190,7 +195,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
-  const SdrReceiveParams params = sdrConsoleParams();
+  SdrReceiveParams params = sdrConsoleParams();
+  if (minimumPhase) params.extensions |= SDR_EXT_MINIMUM_PHASE;
   sdrEncodeParams(&params, block);
   e.sdrSetNewParam(block);
   // A name is valid only until the next name query: copy each at once.
