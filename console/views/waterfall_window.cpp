@@ -35,6 +35,9 @@ WaterfallWindow::WaterfallWindow()
   setObjectName(QStringLiteral("waterfall"));
   // Closing the main window ends the program even while this one is open.
   setAttribute(Qt::WA_QuitOnClose, false);
+  // paintEvent covers every pixel (the history above, the axis below), so
+  // Qt need not fill the background first at every new row.
+  setAttribute(Qt::WA_OpaquePaintEvent);
   history_.fill(paletteAt(0.0));
   shown_ = history_;
   resize(720, 360);
