@@ -1,6 +1,7 @@
 #include "app/console_session.h"
 
 #include <QEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -54,6 +55,7 @@ ConsoleSession::~ConsoleSession() = default;
 void ConsoleSession::attach(ConsoleWindow* window, DisplayLoop* display) {
   window_ = window;
   display_ = display;
+  if (display_ != nullptr) display_->setPictureWanted(!state_.operatorView);
   if (window_ != nullptr) window_->installEventFilter(this);
 }
 
@@ -85,7 +87,17 @@ void ConsoleSession::change(const ConsoleState& next, bool sendAnyway) {
   } else if (sendAnyway || now != was) {
     send();
   }
+  if (state_.operatorView != before.operatorView) drawPictureWhenShown();
   for (const Watcher& w : watchers_) w(before, state_);
+}
+
+void ConsoleSession::drawPictureWhenShown() {
+  if (display_ != nullptr) display_->setPictureWanted(!state_.operatorView);
+  // The picture was not drawn while hidden: the last spectrum's, at once,
+  // rather than an old one until the next frame.
+  if (!state_.operatorView && window_ != nullptr) {
+    window_->showFrame(drawSpectrumFrame(lastSpectrum_, order_), window_->signalReadout()->text());
+  }
 }
 
 void ConsoleSession::changeOrder(const ConsoleState& before) {

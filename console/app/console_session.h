@@ -97,6 +97,8 @@ class ConsoleSession : public QObject {
   void send();
   void change(const ConsoleState& next, bool sendAnyway);
   void showEngineStopped();
+  // The spectrum picture drawn or not as the operator view hides it or not.
+  void drawPictureWhenShown();
   int configureAndStart(int input, int output);
   // Runs the engine at the order the state asks for; on a refusal says so
   // and goes back to the previous order (and Low latency setting).

@@ -112,7 +112,7 @@ void ConsoleWindow::placeAt(const QPoint& position) {
 }
 
 void ConsoleWindow::showFrame(const QImage& frame, const QString& signalText) {
-  frame_ = frame;
+  if (!frame.isNull()) frame_ = frame;
   signalReadout_->setText(signalText);
   if (operatorView_ == nullptr) update(kPictureLeft, kPictureTop, kPictureWidth, kPictureHeight);
 }

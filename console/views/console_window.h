@@ -43,8 +43,8 @@ class ConsoleWindow : public QWidget {
 
   explicit ConsoleWindow(RetuneHandler onRetune);
 
-  // Shows a finished spectrum frame and the signal text together. Main
-  // thread only.
+  // Shows a finished spectrum frame and the signal text together; a null
+  // frame leaves the picture as it is. Main thread only.
   void showFrame(const QImage& frame, const QString& signalText);
 
   // Puts the operator view (a child of this window) in place of the

@@ -69,7 +69,9 @@ void DisplayLoop::drawOneFrame() {
       frame.engineStopped = true;
     }
   }
-  frame.picture = drawSpectrumFrame(spectrum_, order_);
+  if (pictureWanted_.load(std::memory_order_relaxed)) {
+    frame.picture = drawSpectrumFrame(spectrum_, order_);
+  }
   sink_(std::move(frame));
 }
 

@@ -1,6 +1,7 @@
 // The display thread: about ten times a second it reads the signal value and
-// the spectrum from the engine, draws the whole picture off-screen and hands
-// the finished frame with the readout text to the window in one step.
+// the spectrum from the engine, draws the whole picture off-screen (while
+// the picture is shown) and hands the finished frame with the readout text
+// to the window in one step.
 #pragma once
 
 #include <QImage>
@@ -23,7 +24,7 @@ inline constexpr int kFramePauseMs = 100;
 
 // One frame as the display thread hands it over.
 struct DisplayFrame {
-  QImage picture;      // the finished spectrum picture
+  QImage picture;      // the finished spectrum picture; null while not wanted
   QString signalText;  // the signal readout's text
   // The spectrum as fetched (2^(order+1) magnitudes), for the pointer's
   // readout and the waterfall; empty while the engine delivers none.
@@ -53,6 +54,10 @@ class DisplayLoop {
   // The block order the engine is configured with from now on; while the
   // loop is stopped.
   void setOrder(int order) { order_ = order; }
+  // Whether frames carry the spectrum picture; the window hides it behind
+  // the operator view, and drawing it would be work for nothing. From any
+  // thread; the next frame follows it.
+  void setPictureWanted(bool wanted) { pictureWanted_.store(wanted, std::memory_order_relaxed); }
   // Starts the thread; after stop() it may be started again.
   void start();
   // Asks the thread to stop and waits until it has finished its current
@@ -69,6 +74,7 @@ class DisplayLoop {
   std::vector<double> spectrum_;
   FrameSink sink_;
   bool delivered_ = false;  // display thread only; reset by start()
+  std::atomic<bool> pictureWanted_{true};
   std::mutex mutex_;  // guards stopRequested_ for the pause's wait
   std::condition_variable wake_;
   bool stopRequested_ = false;

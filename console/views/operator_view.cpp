@@ -3,6 +3,7 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QToolTip>
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "views/picture_pointer.h"
 #include "views/signal_level.h"
 #include "views/spectrum_frame.h"
+#include "views/translucent_fill.h"
 
 namespace lanternfly {
 namespace {
@@ -123,11 +125,8 @@ void OperatorView::drawPicture(const QRect& area) {
             ? std::max(0, static_cast<int>((kOperatorTopDb - db) * rowsPerDb))
             : h;
   }
-  // Row by row, each column yellow from its top down, black above it.
-  for (int y = 0; y < h; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(picture_.scanLine(y));
-    for (int x = 0; x < w; ++x) line[x] = y >= tops_[static_cast<std::size_t>(x)] ? kColumn : kBlack;
-  }
+  // Each column yellow from its top down, black above it.
+  paintColumns(picture_, tops_, kColumn, kBlack, scratch_);
   // Grid at the level scale's ticks, over the columns as in the spectrum
   // picture.
   for (const ScaleTick& t : levelTicks(kOperatorTopDb, kOperatorBottomDb, rowsPerDb, 24)) {
@@ -138,7 +137,7 @@ void OperatorView::drawPicture(const QRect& area) {
   }
 }
 
-void OperatorView::paintEvent(QPaintEvent*) {
+void OperatorView::paintEvent(QPaintEvent* event) {
   const QRect area = pictureRect();
   drawPicture(area);
   QPainter p(this);
@@ -152,11 +151,14 @@ void OperatorView::paintEvent(QPaintEvent*) {
   const double high = xFor(passbandUpperEdgeHz(tuning_));
   const double tuned = xFor(tunedFrequencyHz(tuning_));
   p.setClipRect(area);
-  p.fillRect(QRectF(low, area.top(), std::max(1.0, high - low), area.height()),
-             QColor(255, 255, 255, 60));
+  fillInStrips(p, QRectF(low, area.top(), std::max(1.0, high - low), area.height()),
+               QColor(255, 255, 255, 60));
   p.setPen(QColor(255, 60, 60));
   p.drawLine(QPointF(tuned, area.top()), QPointF(tuned, area.bottom()));
   p.setClipping(false);
+  // A new spectrum repaints the picture alone; the scales, whose text costs
+  // more to lay out than the picture to copy, stay as they are.
+  if (area.contains(event->rect())) return;
 
   // Frequency scale under the picture, the passband and the tuned
   // frequency marked on it too.

@@ -65,6 +65,7 @@ class OperatorView : public QWidget {
   std::vector<double> spectrum_;
   std::vector<double> columns_;  // strongest bin per picture column
   std::vector<int> tops_;        // each column's top row
+  std::vector<int> scratch_;     // paintColumns' working space
   QImage picture_;
   bool pictureStale_ = true;  // a spectrum came since the picture was drawn
   ReceiverSettings tuning_;

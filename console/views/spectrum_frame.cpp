@@ -1,6 +1,7 @@
 #include "views/spectrum_frame.h"
 
 #include <algorithm>
+#include <array>
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -34,29 +35,62 @@ bool columnTopRow(double s, int& row) {
   return true;
 }
 
-QImage drawSpectrumFrame(std::span<const double> spectrum, int order) {
-  QImage image(kPictureWidth, kPictureHeight, QImage::Format_RGB32);
-  image.fill(kBackgroundColour);
-  // Rows through one pointer: scanLine() checks for sharing on every call,
-  // which per pixel cost more than the drawing itself.
+void paintColumns(QImage& image, std::span<const int> tops, QRgb column, QRgb background,
+                  std::vector<int>& scratch) {
+  const int w = image.width();
+  const int h = image.height();
+  if (w <= 0 || h <= 0 || tops.size() < static_cast<std::size_t>(w)) return;
+  // Each row is the row above it plus the columns that start on it, so every
+  // row after the first is one copy and a few pixels: far less work than
+  // deciding pixel by pixel. The columns are sorted by their first row
+  // (counting sort): startAt[y]..startAt[y + 1] index the columns of row y.
+  scratch.assign(static_cast<std::size_t>(h) + 2 + static_cast<std::size_t>(w), 0);
+  const std::span<int> startAt(scratch.data(), static_cast<std::size_t>(h) + 2);
+  const std::span<int> byRow(scratch.data() + h + 2, static_cast<std::size_t>(w));
+  auto firstRow = [&](int x) {
+    return static_cast<std::size_t>(std::clamp(tops[static_cast<std::size_t>(x)], 0, h));
+  };
+  for (int x = 0; x < w; ++x) ++startAt[firstRow(x) + 1];
+  for (std::size_t y = 1; y < startAt.size(); ++y) startAt[y] += startAt[y - 1];
+  for (int x = 0; x < w; ++x) byRow[static_cast<std::size_t>(startAt[firstRow(x)]++)] = x;
+  // Placing moved each row's start to its end: startAt[y] is now where the
+  // columns of row y end, and row 0's begin at index 0.
+
+  // Rows through one pointer: scanLine() checks for sharing on every call.
   uchar* const bits = image.bits();
   const qsizetype stride = image.bytesPerLine();
-  auto pixelAt = [&](int y) { return reinterpret_cast<QRgb*>(bits + y * stride); };
+  auto rowAt = [&](int y) { return reinterpret_cast<QRgb*>(bits + y * stride); };
+  int next = 0;  // index into byRow of the first column starting on row y
+  for (int y = 0; y < h; ++y) {
+    QRgb* line = rowAt(y);
+    if (y == 0) {
+      std::fill(line, line + w, background);
+    } else {
+      std::copy(rowAt(y - 1), rowAt(y - 1) + w, line);
+    }
+    const int end = startAt[static_cast<std::size_t>(y)];
+    for (; next < end; ++next) line[byRow[static_cast<std::size_t>(next)]] = column;
+  }
+}
 
+QImage drawSpectrumFrame(std::span<const double> spectrum, int order) {
+  QImage image(kPictureWidth, kPictureHeight, QImage::Format_RGB32);
+  // The column runs from row 200, just below the picture, up to row `top`;
+  // a column without a bin or a finite level is left out.
+  std::array<int, kPictureWidth> tops{};
   for (int x = 0; x < kPictureWidth; ++x) {
     const int k = binForColumn(x, order);
-    if (static_cast<std::size_t>(k) >= spectrum.size()) continue;
     int top = 0;
-    if (!columnTopRow(spectrum[static_cast<std::size_t>(k)], top)) continue;
-    // The column runs from row 200, just below the picture, up to row `top`;
-    // only rows 0..199 exist.
-    const int first = top < 0 ? 0 : top;
-    for (int y = first; y < kPictureHeight; ++y) pixelAt(y)[x] = kColumnColour;
+    const bool shown = static_cast<std::size_t>(k) < spectrum.size() &&
+                       columnTopRow(spectrum[static_cast<std::size_t>(k)], top);
+    tops[static_cast<std::size_t>(x)] = shown ? top : kPictureHeight;
   }
+  std::vector<int> scratch;
+  paintColumns(image, tops, kColumnColour, kBackgroundColour, scratch);
 
   for (int j = 1; j <= kGridLines; ++j) {
-    QRgb* line = pixelAt(kGridSpacing * j);
-    for (int x = 0; x < kPictureWidth; ++x) line[x] = kGridColour;
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(kGridSpacing * j));
+    std::fill(line, line + kPictureWidth, kGridColour);
   }
   return image;
 }

@@ -6,6 +6,7 @@
 #include <QRgb>
 #include <QString>
 #include <span>
+#include <vector>
 
 namespace lanternfly {
 
@@ -28,6 +29,15 @@ int binForColumn(int x, int order);
 // the level is not finite (s of 0, below 0, or not finite itself); the
 // column is then left out.
 bool columnTopRow(double s, int& row);
+
+// Paints a picture of columns into `image` (Format_RGB32, any size): pixel
+// (x, y) is `column` where y >= tops[x] and `background` above it, so a top
+// at or below the last row leaves the column out and one above row 0 runs
+// it to the top. tops holds one top row a column, image.width() of them.
+// `scratch` is the caller's working space, kept between calls so that a
+// picture drawn ten times a second allocates nothing.
+void paintColumns(QImage& image, std::span<const int> tops, QRgb column, QRgb background,
+                  std::vector<int>& scratch);
 
 // Draws the full picture for the given spectrum (bins as delivered by the
 // engine, at least 2^(order+1) values; a column whose bin lies beyond the

@@ -1,10 +1,12 @@
 #include "views/waterfall_window.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 
 #include "views/spectrum_frame.h"
+#include "views/translucent_fill.h"
 
 namespace lanternfly {
 namespace {
@@ -33,6 +35,9 @@ WaterfallWindow::WaterfallWindow()
   setObjectName(QStringLiteral("waterfall"));
   // Closing the main window ends the program even while this one is open.
   setAttribute(Qt::WA_QuitOnClose, false);
+  // paintEvent covers every pixel (the history above, the axis below), so
+  // Qt need not fill the background first at every new row.
+  setAttribute(Qt::WA_OpaquePaintEvent);
   history_.fill(paletteAt(0.0));
   shown_ = history_;
   resize(720, 360);
@@ -87,7 +92,7 @@ void WaterfallWindow::closeEvent(QCloseEvent* event) {
   if (onClosed) onClosed();
 }
 
-void WaterfallWindow::paintEvent(QPaintEvent*) {
+void WaterfallWindow::paintEvent(QPaintEvent* event) {
   QPainter p(this);
   const int w = width();
   const int picture = std::max(1, height() - kWaterfallAxisHeight);
@@ -110,11 +115,14 @@ void WaterfallWindow::paintEvent(QPaintEvent*) {
   // Passband shaded, tuned frequency as a line.
   const double left = xFor(passbandLowerEdgeHz(tuning_));
   const double right = xFor(passbandUpperEdgeHz(tuning_));
-  p.fillRect(QRectF(std::min(left, right), 0, std::max(1.0, std::abs(right - left)), picture),
-             QColor(255, 255, 255, 60));
+  fillInStrips(p, QRectF(std::min(left, right), 0, std::max(1.0, std::abs(right - left)), picture),
+               QColor(255, 255, 255, 60));
   p.setPen(QColor(255, 60, 60));
   const double tuned = xFor(tunedFrequencyHz(tuning_));
   p.drawLine(QPointF(tuned, 0), QPointF(tuned, picture));
+
+  // A new row repaints the picture alone; the axis' text stays as it is.
+  if (event->rect().bottom() < picture) return;
 
   // Axis: a tick every 5 kHz of offset, labelled with the absolute
   // frequency in kHz.

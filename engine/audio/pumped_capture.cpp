@@ -116,6 +116,12 @@ void PumpedCaptureStream::deliver(const std::uint8_t* data,
     overruns_.fetch_add(1, std::memory_order_relaxed);
     return;
   }
+  // Wakes the notification thread only once it can finish a buffer: a
+  // wake-up per fragment, several a block, costs more than the copying.
+  // The fence pairs with the one in run(): either this side sees the new
+  // threshold or that side sees these bytes.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (fifo_.size() < wanted_.load(std::memory_order_relaxed)) return;
   wake_.fetch_add(1, std::memory_order_release);
   wake_.notify_one();
 }
@@ -123,10 +129,33 @@ void PumpedCaptureStream::deliver(const std::uint8_t* data,
 void PumpedCaptureStream::run() {
   for (;;) {
     const std::uint32_t seen = wake_.load(std::memory_order_acquire);
-    if (stopping_.load()) return;
+    if (stopping_.load()) {
+      keepPartialBuffer();
+      return;
+    }
     fillQueuedBuffers();
+    // What completes the first queued buffer; with none queued, any byte
+    // (it is dropped and counted).
+    const WaveHeader* first = queueCount_ > 0 ? queue_[queueHead_] : nullptr;
+    const std::size_t wanted = std::max<std::size_t>(
+        first != nullptr ? first->dwBufferLength - first->dwBytesRecorded : 1, 1);
+    wanted_.store(wanted, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    // Bytes that came before the producer could see the new threshold.
+    if (fifo_.size() >= wanted) continue;
     wake_.wait(seen, std::memory_order_acquire);
   }
+}
+
+void PumpedCaptureStream::keepPartialBuffer() {
+  // Bytes too few to finish the first buffer did not wake this thread; a
+  // stop finds them in that buffer, as if they had been copied on arrival.
+  if (queueCount_ == 0) return;
+  WaveHeader* h = queue_[queueHead_];
+  const std::size_t room = h->dwBufferLength - h->dwBytesRecorded;
+  if (fifo_.size() >= room) return;
+  h->dwBytesRecorded +=
+      static_cast<std::uint32_t>(fifo_.read(h->lpData + h->dwBytesRecorded, room));
 }
 
 void PumpedCaptureStream::fillQueuedBuffers() {

@@ -58,6 +58,7 @@ class PumpedCaptureStream : public CaptureStream {
 
   void run();
   void fillQueuedBuffers();
+  void keepPartialBuffer();
   void endNotificationThread();
 
   WaveFormat format_;
@@ -74,6 +75,9 @@ class PumpedCaptureStream : public CaptureStream {
 
   std::thread thread_;
   std::atomic<std::uint32_t> wake_{0};
+  // Bytes the notification thread waits for: the rest of its first queued
+  // buffer. Written by it, read by the producer.
+  std::atomic<std::size_t> wanted_{1};
   std::atomic<bool> stopping_{false};
   bool running_ = false;
   bool closed_ = false;

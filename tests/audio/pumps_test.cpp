@@ -218,13 +218,14 @@ TEST(PumpedCapture, FillsQueuedBuffersInQueueOrderAcrossDeliveries) {
   ASSERT_EQ(c.add(s0.header), Result::Ok);
   ASSERT_EQ(c.add(s2.header), Result::Ok);
   ASSERT_EQ(c.start(), Result::Ok);
-  // 20 bytes in pieces of 4 and 12 and 4 (whole frames): two buffers and a half.
+  // 20 bytes in pieces of 4 and 12 and 4 (whole frames): two buffers and a
+  // half, the half after the two are done, too little to finish a buffer.
   std::vector<std::uint8_t> bytes(20);
   std::iota(bytes.begin(), bytes.end(), 10);
   c.deliver(&bytes[0], 4);
   c.deliver(&bytes[4], 12);
-  c.deliver(&bytes[16], 4);
   waitFor(notes.data, 2);
+  c.deliver(&bytes[16], 4);
   ASSERT_EQ(c.stop(), Result::Ok);
   ASSERT_EQ(notes.data.load(), 2);
   EXPECT_EQ(notes.order, (std::vector<WaveHeader*>{&s1.header, &s0.header}));

@@ -191,17 +191,24 @@ class OperatorViewTest : public QObject {
                QStringLiteral("Offset: %1 Hz").arg(steps * 10));
     });
     QCOMPARE(first.exitCode, 0);
+    qputenv("BW_STAND_IN_BIN", "26843545.6");  // 2^28 / 10: columns from row 20 down
     ConsoleRun second;
     second([](ConsoleWindow* window) {
       auto* view = operatorView(window);
       QVERIFY(view != nullptr && view->isVisible());
       QVERIFY(window->slider()->value() > 2400 + 1190);  // the tuning kept
+      QTRY_VERIFY_WITH_TIMEOUT(std::isfinite(view->levelDb()), 10000);
       press(window, Qt::Key_D);  // back to the window as it first opens
+      // The picture, not drawn behind the view, shows the last spectrum at
+      // once rather than nothing until the next frame.
+      const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+      QCOMPARE(QColor(shot.pixel(kPictureLeft + 100, kPictureTop + 100)).rgb(), qRgb(200, 200, 0));
       QVERIFY(!view->isVisible());
       QVERIFY(window->offsetReadout()->isVisible());
       QCOMPARE(window->size(), QSize(kClientWidth, kClientHeight));
       QCOMPARE(window->slider()->geometry(), QRect(10, 260, 520, 40));
     });
+    qunsetenv("BW_STAND_IN_BIN");
     QCOMPARE(second.exitCode, 0);
     QCOMPARE(savedSettings().value(QStringLiteral("display/operatorView")).toString(),
              QStringLiteral("false"));
