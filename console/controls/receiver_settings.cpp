@@ -96,7 +96,8 @@ ReceiveBlock encodeReceiveBlock(const ReceiverSettings& s) {
   p.extensions = (s.exactTuning ? SDR_EXT_EXACT_TUNING : 0u) |
                  (s.autoIqBalance ? SDR_EXT_AUTO_IQ_BALANCE : 0u) |
                  (s.dcRemoval ? SDR_EXT_DC_REMOVAL : 0u) |
-                 (s.windowedSpectrum ? SDR_EXT_WINDOWED_SPECTRUM : 0u);
+                 (s.windowedSpectrum ? SDR_EXT_WINDOWED_SPECTRUM : 0u) |
+                 (s.minimumPhase ? SDR_EXT_MINIMUM_PHASE : 0u);
   SdrReceiveModes m{};
   m.mode = engineMode(s.mode);
   m.pitchHz = isCwMode(s.mode) ? s.cwPitchHz : 0;

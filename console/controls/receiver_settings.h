@@ -75,6 +75,7 @@ struct ReceiverSettings {
   bool autoIqBalance = false;  // estimate and correct the I/Q mismatch
   bool dcRemoval = false;      // subtract each channel's DC offset
   bool windowedSpectrum = false;  // the pictures' spectrum under a window
+  bool minimumPhase = false;      // the band filter in minimum phase: less delay
   // The noise tools, in any mode.
   bool noiseBlanker = false;
   bool notch = false;

@@ -42,14 +42,16 @@ struct FilterArrays {
 // is planned for 2n points. A band with low < SDR_MIN_CUT_HZ (50),
 // high > SDR_MAX_CUT_HZ (6000) or high <= low becomes 50..6000 Hz; an edge at or above half the sample rate becomes
 // (0.5 - 1/(2n)) of the rate; if the band is then empty the design is
-// skipped and the previous response stays.
-void designFilter(const FilterArrays& a, std::int32_t n,
+// skipped, the previous response stays and the result is false.
+bool designFilter(const FilterArrays& a, std::int32_t n,
                   const nsp::FftTransform& transform, std::int32_t sampleRate, std::int32_t low, std::int32_t high,
                   const PrimitiveEntries& nsp);
 
 // Designs the band in the shape a mode uses: designFilter for Sideband,
-// designSteepFilter (dsp/steep_filter_design.h) for the others.
-void designBand(BandShape shape, const FilterArrays& a, std::int32_t n,
+// designSteepFilter (dsp/steep_filter_design.h) for the others; with
+// minimumPhase, in the minimum-phase form (dsp/minimum_phase.h). False when
+// the design was skipped (the previous response stays).
+bool designBand(BandShape shape, bool minimumPhase, const FilterArrays& a, std::int32_t n,
                 const nsp::FftTransform& transform, std::int32_t sampleRate,
                 std::int32_t low, std::int32_t high, const PrimitiveEntries& nsp);
 
@@ -63,6 +65,7 @@ class BandFilter {
         : mag(2, 0.0, heap), phase(2, 0.0, heap) {}
     std::int32_t low = 0, high = 0;        // the band designed (Hz); 0: none
     BandShape shape = BandShape::Sideband;  // the shape it was designed in
+    bool minimumPhase = false;              // and its phase
     std::pmr::vector<double> mag, phase;  // its response, M values each
     bool operator==(const State&) const = default;
   };
@@ -73,8 +76,9 @@ class BandFilter {
   void configure(const ChainFormat& format, State& s);
   static void reset(State& s) { s.low = s.high = 0; }
 
-  // Designs the band p.lowCutHz..p.highCutHz in the shape of p's mode when
-  // band or shape is not the one in use and 0 < low < high (else the band in use stays). `transform` is planned
+  // Designs the band p.lowCutHz..p.highCutHz in the shape of p's mode, in
+  // minimum phase with SDR_EXT_MINIMUM_PHASE, when band, shape or phase is
+  // not the one in use and 0 < low < high (else the band in use stays). `transform` is planned
   // for M points.
   void process(State& s, const ReceiveParams& p, const DesignScratch& scratch,
                const nsp::FftTransform& transform, const PrimitiveEntries& nsp) const;

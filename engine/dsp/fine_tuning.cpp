@@ -5,6 +5,7 @@
 #include <limits>
 #include <numbers>
 
+#include "dsp/minimum_phase.h"
 #include "dsp/spectral_steps.h"
 #include "primitives/chain_helpers.h"
 #include "primitives/fft_plan.h"
@@ -58,15 +59,15 @@ FineTuner::Response FineTuner::filter(const ReceiveParams& p,
   }
   const std::int32_t low = band.low, high = band.high;
   if (low != filterLow_ || high != filterHigh_ || band.shape != filterShape_ ||
-      shiftHz != filterHz_) {
+      band.minimumPhase != filterMinimumPhase_ || shiftHz != filterHz_) {
     const std::int32_t m = 2 * n_;
-    designBand(band.shape,
-               {scratch.tapsRe, scratch.tapsIm, scratch.respRe, scratch.respIm,
-                filterMag_.data(), filterPhase_.data()},
-               n_, transform, rate_, low, high, nsp);
+    const FilterArrays moved{scratch.tapsRe, scratch.tapsIm, scratch.respRe, scratch.respIm,
+                             filterMag_.data(), filterPhase_.data()};
+    designBand(band.shape, false, moved, n_, transform, rate_, low, high, nsp);
     filterLow_ = low;
     filterHigh_ = high;
     filterShape_ = band.shape;
+    filterMinimumPhase_ = band.minimumPhase;
     filterHz_ = shiftHz;
     // A band the design skips (left empty at the highest edges) leaves the
     // taps zero and, as for the chain's own filter, the previous response.
@@ -87,6 +88,7 @@ FineTuner::Response FineTuner::filter(const ReceiveParams& p,
     transform.forward(scratch.tapsRe, scratch.respRe);
     nsp.nspdbrCartToPolar(scratch.respRe, scratch.respIm, filterMag_.data(),
                           filterPhase_.data(), m);
+    if (band.minimumPhase) toMinimumPhase(moved, n_, transform, nsp);
   }
   return {filterMag_.data(), filterPhase_.data()};
 }

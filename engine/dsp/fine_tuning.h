@@ -58,8 +58,10 @@ class FineTuner {
   // (ShiftEarly) and a band designed, that response moved up by the
   // residual: the taps turned by exp(j 2 pi shiftHz (k - centre) /
   // sampleRate) about their centre, so the delay and the phase at the
-  // passband stay those of the unmoved filter. Designed anew (in the band's
-  // shape, designBand) when the band, its shape or the shift changes, on `scratch` with `transform` (M points).
+  // passband stay those of the unmoved filter; a minimum-phase band is
+  // moved in linear phase, then brought to minimum phase. Designed anew (in
+  // the band's shape, designBand) when the band, its shape or phase or the
+  // shift changes, on `scratch` with `transform` (M points).
   Response filter(const ReceiveParams& p, const BandFilter::State& band,
                   const DesignScratch& scratch, const nsp::FftTransform& transform,
                   const PrimitiveEntries& nsp);
@@ -81,6 +83,7 @@ class FineTuner {
   std::pmr::vector<double> filterMag_, filterPhase_;  // the moved response
   std::int32_t filterLow_ = 0, filterHigh_ = 0;
   BandShape filterShape_ = BandShape::Sideband;
+  bool filterMinimumPhase_ = false;
   double filterHz_;  // shift the response holds (NaN: none yet)
   double tableHz_;  // residual the table holds (NaN: none yet)
   double step_ = 0.0;  // phase advance a block, radians

@@ -43,7 +43,7 @@ bool steepFilterTaps(double* taps, std::int32_t n, std::int32_t sampleRate,
   return true;
 }
 
-void designSteepFilter(const FilterArrays& a, std::int32_t n,
+bool designSteepFilter(const FilterArrays& a, std::int32_t n,
                        const nsp::FftTransform& transform, std::int32_t sampleRate,
                        std::int32_t low, std::int32_t high, bool lowPass,
                        const PrimitiveEntries& nsp) {
@@ -52,9 +52,10 @@ void designSteepFilter(const FilterArrays& a, std::int32_t n,
   std::fill_n(a.tapsIm, m, 0.0);
   std::fill_n(a.respRe, m, 0.0);
   std::fill_n(a.respIm, m, 0.0);
-  if (!steepFilterTaps(a.tapsRe, n, sampleRate, lowPass ? 0.0 : low, high)) return;
+  if (!steepFilterTaps(a.tapsRe, n, sampleRate, lowPass ? 0.0 : low, high)) return false;
   transform.forward(a.tapsRe, a.respRe);
   nsp.nspdbrCartToPolar(a.respRe, a.respIm, a.mag, a.phase, m);
+  return true;
 }
 
 }  // namespace bw

@@ -21,8 +21,9 @@ bool steepFilterTaps(double* taps, std::int32_t n, std::int32_t sampleRate,
 
 // Designs the band as designFilter does (the M-point response of the taps
 // into a.mag and a.phase; a band left empty keeps the previous response),
-// with the steep band-pass, or the low-pass when lowPass is set.
-void designSteepFilter(const FilterArrays& a, std::int32_t n,
+// with the steep band-pass, or the low-pass when lowPass is set. False when
+// the band was left empty.
+bool designSteepFilter(const FilterArrays& a, std::int32_t n,
                        const nsp::FftTransform& transform, std::int32_t sampleRate,
                        std::int32_t low, std::int32_t high, bool lowPass,
                        const PrimitiveEntries& nsp);

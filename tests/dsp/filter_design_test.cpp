@@ -1,13 +1,16 @@
-// The designed response against a spectral mask, and the band substitutions.
+// The designed response against a spectral mask, the band substitutions, and
+// the minimum-phase form of every band shape.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <memory_resource>
+#include <tuple>
 
 #include <vector>
 
 #include "dsp/filter_design.h"
+#include "dsp/receive_mode.h"
 #include "dsp/split_buffer.h"
 
 namespace bw {
@@ -114,6 +117,36 @@ TEST_F(FilterDesignTest, DesignLeavesNoStaleTaps) {
   designFilter(300, 2700);
   for (int k = n; k < m; ++k) ASSERT_EQ(tapsRe[k], 0.0);
   for (int k = 0; k < m; ++k) ASSERT_EQ(tapsIm[k], 0.0);
+}
+
+// The minimum-phase form keeps the magnitude, and its energy comes first: at
+// every tap its running energy is at least the linear-phase filter's.
+TEST_F(FilterDesignTest, MinimumPhaseKeepsTheMagnitudeAndComesFirst) {
+  for (int order : {9, 11}) {
+    configure(order, 48000);
+    const FilterArrays arrays{tapsRe, tapsIm, resp.re(), resp.im(), filterMag.data(),
+                              filterPhase.data()};
+    for (auto [shape, low, high] : {std::tuple{BandShape::SteepBandPass, 300, 2700},
+                                    {BandShape::SteepBandPass, 450, 950},
+                                    {BandShape::LowPass, 50, 4000}}) {
+      SCOPED_TRACE(testing::Message() << "order " << order << ", " << low << ".." << high);
+      designBand(shape, false, arrays, n, transform, 48000, low, high, directPrimitives());
+      const std::vector<double> linearTaps(tapsRe, tapsRe + n), linearMag = filterMag;
+      designBand(shape, true, arrays, n, transform, 48000, low, high, directPrimitives());
+      for (int k = 0; k < m; ++k) {
+        const double lin = 20.0 * std::log10(linearMag[k]), min = 20.0 * std::log10(filterMag[k]);
+        ASSERT_TRUE(lin > -1.0 ? std::abs(min - lin) < 0.05 : lin > -100.0 || min < -95.0)
+            << "bin " << k << ": " << lin << " dB became " << min << " dB";
+      }
+      double total = 0.0, linear = 0.0, minimum = 0.0;
+      for (double t : linearTaps) total += t * t;
+      for (int k = 0; k < n; ++k) {
+        linear += linearTaps[k] * linearTaps[k];
+        minimum += tapsRe[k] * tapsRe[k] + tapsIm[k] * tapsIm[k];
+        ASSERT_GE(minimum, linear - 0.01 * total) << "tap " << k;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Exact tuning and DC removal through the receive chain, on recordings made
+// Exact tuning, DC removal and the minimum-phase filter through the receive
+// chain, on recordings made
 // here: off-grid tones at several rates and orders, DC offsets, retunes.
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <functional>
 #include <memory_resource>
 #include <numbers>
+#include <tuple>
 #include <vector>
 
 #include "dsp/dc_removal.h"
@@ -359,6 +361,39 @@ TEST(ReceiverExtensions, StateCarriesAndStaysFiniteOnSilenceAndFullScale) {
   // The levels decay to exactly zero instead of into denormals.
   EXPECT_EQ(after.dc.level[0], 0.0);
   EXPECT_EQ(after.dc.level[1], 0.0);
+}
+
+// With the minimum-phase filter a tone switched on is heard about half the
+// filter's length sooner and at the same level: in sideband, with the band
+// moved by exact tuning, and in CW (mode, offset, extensions, tone on the band).
+TEST(MinimumPhase, ToneIsHeardSoonerAtTheSameLevel) {
+  const int n = 2048, start = 2 * n + n / 3;
+  for (auto [mode, offset, extensions, hz] :
+       {std::tuple{SDR_MODE_SIDEBAND, 3000, 0u, 4000.0},
+        {SDR_MODE_SIDEBAND, 3001, SDR_EXT_EXACT_TUNING, 4001.0}, {SDR_MODE_CW, 3000, 0u, 3000.0}}) {
+    double onset[2] = {}, level[2] = {};
+    for (int minimum : {0, 1}) {
+      ReceiveParams p = plainParams(offset, extensions | (minimum ? SDR_EXT_MINIMUM_PHASE : 0u));
+      p.modes.mode = static_cast<std::uint8_t>(mode);
+      if (mode == SDR_MODE_CW) p.lowCutHz = 450, p.highCutHz = 950;
+      Rig rig(11, 48000);
+      const auto source = rig.tone(1e4, hz);
+      const auto z = rig.run(p, 5, [&](std::int64_t first, int frames, auto& i, auto& q) {
+        source(first, frames, i, q);
+        for (int k = 0; k < frames && first + k < start; ++k) i[k] = q[k] = 0;
+      });
+      for (std::size_t k = z.size() - n; k < z.size(); ++k) {
+        level[minimum] = std::max(level[minimum], std::abs(z[k]));
+      }
+      auto& k = onset[minimum];
+      while (std::abs(z[static_cast<std::size_t>(k)]) < 0.5 * level[minimum]) ++k;
+    }
+    SCOPED_TRACE(testing::Message() << "mode " << mode << ", offset " << offset);
+    EXPECT_GE(onset[1], start);
+    EXPECT_GT(onset[0] - onset[1], 0.75 * (n - 1) / 2.0)
+        << onset[0] - start << " vs " << onset[1] - start;
+    EXPECT_NEAR(20.0 * std::log10(level[1] / level[0]), 0.0, 0.1);
+  }
 }
 
 }  // namespace

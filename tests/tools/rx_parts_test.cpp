@@ -76,6 +76,7 @@ TEST(RxOptions, EachOptionChangesOneField) {
       {{"--no-auto-iq-balance"}, [](ReceiveParams& p) { p.extensions = 0x5; }},
       {{"--no-dc-removal"}, [](ReceiveParams& p) { p.extensions = 0x3; }},
       {{"--no-dc-removal", "--dc-removal"}, [](ReceiveParams&) {}},
+      {{"--minimum-phase"}, [](ReceiveParams& p) { p.extensions |= 0x10; }},
       // A mode other than single sideband, or a tool: version 2 with the
       // mode's own passband unless an edge is given.
       {{"--mode", "am"},

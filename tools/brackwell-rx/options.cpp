@@ -191,6 +191,7 @@ const std::vector<OptionInfo>& optionTable() {
       {"--no-auto-iq-balance", false, setExtension(SDR_EXT_AUTO_IQ_BALANCE, false)},
       {"--dc-removal", false, setExtension(SDR_EXT_DC_REMOVAL, true)},
       {"--no-dc-removal", false, setExtension(SDR_EXT_DC_REMOVAL, false)},
+      {"--minimum-phase", false, setExtension(SDR_EXT_MINIMUM_PHASE, true)},
       {"--spectrum", true,
        [](RxOptions& o, std::string_view v) -> std::string {
          if (v.empty()) return "needs a file name";
@@ -419,6 +420,10 @@ off with --as-engine):
   --exact-tuning, --auto-iq-balance, --dc-removal
                         switch one on (with --as-engine: the engine's
                         output with that extension)
+  --minimum-phase       (off by default) the band filter in minimum phase,
+                        as a live listener may choose it: the audio comes
+                        half the filter's length sooner, its phase no
+                        longer linear
 
   -h, --help         this text
   --version          the program's version

@@ -77,12 +77,19 @@
      window whose sidelobes are more than 90 dB down, so that a weak signal
      beside a strong one stands out; the audio is not changed. It applies
      to the input spectrum (SPECTRUM_EARLY); a steady tone reads the same
-     peak height as without the window, broadband noise 2.9 dB higher. */
+     peak height as without the window, broadband noise 2.9 dB higher.
+   MINIMUM_PHASE: the band filter keeps its magnitude response but has
+     minimum phase: the middle of the passband is heard about 1-5 ms after
+     it enters rather than half the filter's length later (21.3 ms for 2048
+     taps at 48000 Hz), near a steep edge up to about 10 ms; the phase is no
+     longer linear, and where the filter is deeper than 100 dB it reads
+     100-120 dB down. For an operator who keys by ear. */
 #define SDR_EXT_EXACT_TUNING 0x1u
 #define SDR_EXT_AUTO_IQ_BALANCE 0x2u
 #define SDR_EXT_DC_REMOVAL 0x4u
 #define SDR_EXT_WINDOWED_SPECTRUM 0x8u
-#define SDR_EXT_ALL 0xFu
+#define SDR_EXT_MINIMUM_PHASE 0x10u
+#define SDR_EXT_ALL 0x1Fu
 
 /* Receive modes of a version-2 block. SIDEBAND is the chain of version 1:
    single sideband as the UPPER_/LOWER_SIDEBAND flags choose. In every other
