@@ -5,12 +5,15 @@
 //
 //   bw_live_latency [--server pulse|pipewire] [--order N] [--repeats N]
 //                   [--in NAME] [--out NAME] [--busy N] [--minutes N]
+//                   [--extensions BITS]
 //
 // --in/--out pick the engine's devices by their listed name (default: device
 // 1, the server's defaults, which end in iqband's monitor and speaker);
 // --busy starts N busy loops for the whole run; --minutes streams that long
-// before measuring and reports the playback's underruns and trimmed frames.
+// before measuring and reports the playback's underruns and trimmed frames;
+// --extensions turns on the SDR_EXT_* bits given (decimal or 0x hex).
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +58,7 @@ int main(int argc, char** argv) {
   using bw::test::SoundServer;
   SoundServer server = SoundServer::PulseAudio;
   int order = 11, busy = 0, minutes = 0;
+  std::uint32_t extensions = 0;
   bw::test::LatencyRun run;
   std::string inName, outName;
   for (int k = 1; k + 1 < argc; k += 2) {
@@ -71,6 +75,8 @@ int main(int argc, char** argv) {
       outName = value;
     } else if (arg == "--busy") {
       busy = std::atoi(value.c_str());
+    } else if (arg == "--extensions") {
+      extensions = std::uint32_t(std::strtoul(value.c_str(), nullptr, 0));
     } else if (arg == "--minutes") {
       minutes = std::atoi(value.c_str());
     } else {
@@ -81,7 +87,8 @@ int main(int argc, char** argv) {
   }
   if (argc % 2 == 0 || run.repeats < 1) {
     std::fprintf(stderr, "usage: bw_live_latency [--server pulse|pipewire] [--order N] "
-                         "[--repeats N] [--in NAME] [--out NAME] [--busy N] [--minutes N]\n");
+                         "[--repeats N] [--in NAME] [--out NAME] [--busy N] [--minutes N] "
+                         "[--extensions BITS]\n");
     return 2;
   }
   const std::string missing = bw::test::PrivatePulse::missingTools(server);
@@ -100,11 +107,11 @@ int main(int argc, char** argv) {
   bw::engineAttach();
   const int in = deviceNamed(inName, sdrGetNumInDevice, sdrGetNameInDevice);
   const int out = deviceNamed(outName, sdrGetNumOutDevice, sdrGetNameOutDevice);
-  int status = in > 0 && out > 0 ? bw::test::startFixedGainReceiver(in, out, order) : -1;
+  int status = in > 0 && out > 0 ? bw::test::startFixedGainReceiver(in, out, order, extensions) : -1;
   if (status == SDR_OK) {
-    std::printf("%s, order %d, devices %d and %d, %d busy loops\n",
-                server == SoundServer::PulseAudio ? "PulseAudio" : "PipeWire", order, in, out,
-                busy);
+    std::printf("%s, order %d, extensions 0x%x, devices %d and %d, %d busy loops\n",
+                server == SoundServer::PulseAudio ? "PulseAudio" : "PipeWire", order,
+                unsigned(extensions), in, out, busy);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     report("at start", bw::test::measureLatency(pulse, run));
     if (minutes > 0) {

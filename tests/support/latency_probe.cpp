@@ -99,10 +99,11 @@ double LatencyFigures::max() const {
   return ms.empty() ? NAN : *std::max_element(ms.begin(), ms.end());
 }
 
-int startFixedGainReceiver(int in, int out, int order) {
+int startFixedGainReceiver(int in, int out, int order, std::uint32_t extensions) {
   SdrReceiveParams p = sdrConsoleParams();
   p.flags &= ~SDR_FLAG_AGC_ON;
   p.gain = 2.0;
+  p.extensions = extensions;
   std::uint8_t block[SDR_PARAM_BLOCK_BYTES];
   sdrEncodeParams(&p, block);
   int status = sdrSetGlobal(in, out, 4, order, kRate, 16);

@@ -12,6 +12,7 @@
 // its own peak.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,9 +37,10 @@ struct LatencyFigures {
 };
 
 // The console's receiver with the AGC off at a fixed gain (a burst's onset
-// stays sharp): the engine's devices in and out, its ring of 4 blocks of
-// 2^order frames, 48 kHz, 16 bits; started. SDR_OK or the first refusal.
-int startFixedGainReceiver(int in, int out, int order);
+// stays sharp) and the SDR_EXT_* bits `extensions` on: the engine's devices
+// in and out, its ring of 4 blocks of 2^order frames, 48 kHz, 16 bits;
+// started. SDR_OK or the first refusal.
+int startFixedGainReceiver(int in, int out, int order, std::uint32_t extensions = 0);
 
 // Plays run.repeats bursts (I/Q, 16-bit stereo at 48 kHz) and measures each.
 // Takes about repeats x spacing plus a second.

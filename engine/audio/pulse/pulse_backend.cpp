@@ -15,6 +15,11 @@ namespace {
 
 // The longest block (seconds) whose playback queue is held near one period.
 constexpr double kShortBlockSeconds = 0.025;
+// What the playback queue keeps beyond one period for longer blocks
+// (seconds). With one period alone the loopback test heard a 5 ms gap at
+// 2048-frame blocks on a loaded machine: a long block arrives in one piece,
+// and its delivery wanders by more than a period.
+constexpr double kLongBlockMarginSeconds = 0.005;
 
 // Frames a stream moves at a time: the cards' period for the engine's
 // buffers (audio/portaudio/device_period.h), or 10 ms when it has none.
@@ -86,14 +91,15 @@ class PulsePlayback final : public PumpedPlaybackStream {
 
   Result open(std::shared_ptr<PulseConnection> connection, std::uint32_t bufferFrames,
               PulseConnection::Deadline deadline) {
-    // Short blocks: the queue held near one period, as for the cards;
-    // without a target a backlog a capture hiccup left would stay in the
-    // delay until the engine's ring overflowed, four blocks later. Longer
-    // blocks keep the start of one block of silence, which their own delay
-    // dwarfs: with one period, the loopback test heard gaps at 2048 frames.
+    // The queue held near one period (and a margin for long blocks), as for
+    // the cards: without a target, a backlog a capture hiccup left would
+    // stay in the delay until the engine's ring overflowed, four blocks
+    // later, and a start with a whole block of silence would keep that
+    // block in the delay for good (43 ms at the console's blocks).
     const std::uint32_t rate = format().nSamplesPerSec;
     const std::uint32_t period = periodFrames(bufferFrames, rate);
-    if (bufferFrames <= kShortBlockSeconds * rate) keepQueueNear(period);
+    const bool longBlock = bufferFrames > kShortBlockSeconds * rate;
+    keepQueueNear(period + (longBlock ? std::uint32_t(kLongBlockMarginSeconds * rate) : 0));
     return stream_.open(std::move(connection), format(), period, false, deadline, this,
                         &onSamples, &onFailed);
   }

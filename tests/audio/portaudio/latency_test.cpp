@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <thread>
 
@@ -22,7 +23,9 @@ namespace {
 struct Case {
   test::SoundServer server;
   int order;
-  double medianBoundMs;  // well above what is reached, below the old queueing
+  double medianBoundMs;  // above what is reached on a loaded machine, below the old queueing
+  double p95BoundMs;
+  std::uint32_t extensions = 0;  // SDR_EXT_* bits
 };
 
 class LoopbackLatency : public ::testing::TestWithParam<Case> {};
@@ -38,9 +41,9 @@ TEST_P(LoopbackLatency, BurstsAreHeardWithinTheBound) {
   ASSERT_TRUE(server.start()) << server.error();
   server.exportEnvironment();
   engineAttach();
-  ASSERT_EQ(test::startFixedGainReceiver(1, 1, c.order), SDR_OK);
+  ASSERT_EQ(test::startFixedGainReceiver(1, 1, c.order, c.extensions), SDR_OK);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const test::LatencyFigures f = test::measureLatency(server, {.repeats = 10, .spacingMs = 250});
+  const test::LatencyFigures f = test::measureLatency(server, {.repeats = 20, .spacingMs = 250});
   const audio::StreamReport report = audio::streamReport(engine().audio);
   EXPECT_EQ(sdrStop(), SDR_OK);
   engineDetach();
@@ -53,21 +56,33 @@ TEST_P(LoopbackLatency, BurstsAreHeardWithinTheBound) {
   ASSERT_TRUE(f.error.empty()) << f.error;
   EXPECT_LE(f.missed, 2);
   EXPECT_LT(f.median(), c.medianBoundMs);
+  EXPECT_LT(f.p95(), c.p95BoundMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, LoopbackLatency,
-    // Before the queue was held near its target: 171 ms at order 11 on
-    // both servers. PipeWire's pulse server keeps its own backlog at times.
-    // Order 9 is the console's Low latency.
-    ::testing::Values(Case{test::SoundServer::PulseAudio, 11, 150},
-                      Case{test::SoundServer::PipeWire, 11, 250},
-                      Case{test::SoundServer::PulseAudio, 9, 100},
-                      Case{test::SoundServer::PipeWire, 9, 150}),
+    // Order 11 is the console's block, order 9 its Low latency. At a load
+    // average of 10 on two cores, medians of 80-120 ms at order 11 on
+    // PulseAudio (130-188 ms when playback began with a block of silence
+    // and kept it), 91-123 ms on PipeWire, whose pulse server at times lets
+    // the playback run dry and then keeps the backlog. The 95th percentile
+    // is bounded loosely: a capture hiccup leaves a backlog that is trimmed
+    // only after a second without a shorter queue, and a loaded machine
+    // hears a few bursts through it (beside the whole suite, p95 of 296 ms
+    // on PulseAudio and 395 ms on PipeWire at order 11). The minimum-phase band filter takes
+    // about 18 ms off order 11: 67-109 ms on PulseAudio, 81-113 ms on
+    // PipeWire, at the same load.
+    ::testing::Values(Case{test::SoundServer::PulseAudio, 11, 125, 250},
+                      Case{test::SoundServer::PipeWire, 11, 160, 400},
+                      Case{test::SoundServer::PulseAudio, 11, 105, 250, SDR_EXT_MINIMUM_PHASE},
+                      Case{test::SoundServer::PipeWire, 11, 145, 400, SDR_EXT_MINIMUM_PHASE},
+                      Case{test::SoundServer::PulseAudio, 9, 60, 100},
+                      Case{test::SoundServer::PipeWire, 9, 100, 300}),
     [](const auto& info) {
       return std::string(info.param.server == test::SoundServer::PulseAudio ? "PulseAudio"
                                                                            : "PipeWire") +
-             "_order" + std::to_string(info.param.order);
+             "_order" + std::to_string(info.param.order) +
+             (info.param.extensions & SDR_EXT_MINIMUM_PHASE ? "_minimumPhase" : "");
     });
 
 }  // namespace
