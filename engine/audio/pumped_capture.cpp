@@ -118,10 +118,11 @@ void PumpedCaptureStream::deliver(const std::uint8_t* data,
   }
   // Wakes the notification thread only once it can finish a buffer: a
   // wake-up per fragment, several a block, costs more than the copying.
-  // The fence pairs with the one in run(): either this side sees the new
-  // threshold or that side sees these bytes.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (fifo_.size() < wanted_.load(std::memory_order_relaxed)) return;
+  // This read-modify-write and the exchange in run() are ordered on
+  // wanted_: either this one reads the new threshold, or the exchange reads
+  // this one's write and that thread then sees these bytes.
+  const std::size_t wanted = wanted_.fetch_add(0, std::memory_order_acq_rel);
+  if (fifo_.size() < wanted) return;
   wake_.fetch_add(1, std::memory_order_release);
   wake_.notify_one();
 }
@@ -139,8 +140,7 @@ void PumpedCaptureStream::run() {
     const WaveHeader* first = queueCount_ > 0 ? queue_[queueHead_] : nullptr;
     const std::size_t wanted = std::max<std::size_t>(
         first != nullptr ? first->dwBufferLength - first->dwBytesRecorded : 1, 1);
-    wanted_.store(wanted, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    wanted_.exchange(wanted, std::memory_order_acq_rel);
     // Bytes that came before the producer could see the new threshold.
     if (fifo_.size() >= wanted) continue;
     wake_.wait(seen, std::memory_order_acquire);
