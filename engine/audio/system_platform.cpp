@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -15,33 +16,36 @@ namespace bw::audio {
 
 namespace {
 
+// Which of `words` the environment variable `name` holds, as its index:
+// `fallback` when it is unset or empty, and, said on standard error, when it
+// holds anything else.
+std::size_t wordFromEnvironment(const char* name, std::initializer_list<const char*> words,
+                                std::size_t fallback) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return fallback;
+  std::string listed;
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    if (std::strcmp(value, words.begin()[k]) == 0) return k;
+    listed += (k == 0 ? "" : ", ") + std::string(words.begin()[k]);
+  }
+  std::fprintf(stderr, "brackwell: %s=%s is none of %s; using %s\n", name, value,
+               listed.c_str(), words.begin()[fallback]);
+  return fallback;
+}
+
 // Whether the sound server's devices stream through libpulse, from
-// BW_SOUND_SERVER: "pulse" natively, "alsa" through ALSA's plugin.
+// BW_SOUND_SERVER: "pulse" natively (the default), "alsa" through ALSA's
+// plugin.
 bool serverThroughLibpulse() {
-  constexpr bool kDefault = true;
-  const char* choice = std::getenv("BW_SOUND_SERVER");
-  if (choice == nullptr || *choice == '\0') return kDefault;
-  if (std::strcmp(choice, "pulse") == 0) return true;
-  if (std::strcmp(choice, "alsa") == 0) return false;
-  std::fprintf(stderr, "brackwell: BW_SOUND_SERVER=%s is neither pulse nor alsa; using %s\n",
-               choice, kDefault ? "pulse" : "alsa");
-  return kDefault;
+  return wordFromEnvironment("BW_SOUND_SERVER", {"pulse", "alsa"}, 0) == 0;
 }
 
 // What BW_CLOCKS says of the capture and playback clocks: "one" (play the
 // receiver's output as it is), "two" (they may differ: keep the playback in
-// step), or unset / "auto" (as the backends tell).
+// step), or "auto" (as the backends tell; the default).
 enum class ClockChoice { Auto, One, Two };
 ClockChoice clockChoice() {
-  const char* choice = std::getenv("BW_CLOCKS");
-  if (choice == nullptr || *choice == '\0' || std::strcmp(choice, "auto") == 0) {
-    return ClockChoice::Auto;
-  }
-  if (std::strcmp(choice, "one") == 0) return ClockChoice::One;
-  if (std::strcmp(choice, "two") == 0) return ClockChoice::Two;
-  std::fprintf(stderr, "brackwell: BW_CLOCKS=%s is none of one, two, auto; using auto\n",
-               choice);
-  return ClockChoice::Auto;
+  return static_cast<ClockChoice>(wordFromEnvironment("BW_CLOCKS", {"auto", "one", "two"}, 0));
 }
 
 class SystemPlatform final : public AudioPlatform {
