@@ -89,8 +89,16 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
       windowFrames_ = 0;
     }
   }
+  // The rate matcher reads ahead of what it plays: a take() that finds the
+  // queue shorter than its window is no underrun. Only silence played is.
+  const std::size_t available = queuedFrames() + matcher_.heldFrames();
   if (matcher_.render(out, frames, now(), *this)) {
     underruns_.fetch_add(1, std::memory_order_relaxed);
+    // The silence put in now stays in the delay: the queue keeps that much
+    // more from here on, up to a buffer, rather than be trimmed into the
+    // next underrun.
+    const std::size_t silence = frames - std::min(frames, available);
+    keptFrames_ = std::min(keptFrames_ + silence, bufferFrames_);
   }
   const std::uint32_t volume =
       volume_ ? volume_->load(std::memory_order_relaxed) : kFullVolume;
@@ -134,12 +142,6 @@ FrameSource::Taken PumpedPlaybackStream::take(std::uint8_t* out,
     advance(*h, p, n);
     at += n;
     need -= n;
-  }
-  if (need > 0 && taken.starved) {
-    // The silence put in now stays in the delay: the queue keeps that much
-    // more from here on, up to a buffer, rather than be trimmed into the
-    // next underrun.
-    keptFrames_ = std::min(keptFrames_ + need / align, bufferFrames_);
   }
   taken.frames = frames - need / align;
   return taken;
