@@ -140,9 +140,9 @@ TEST(PumpedPlayback, AQueueTargetStartsAfterItsSilenceAndTrimsABacklogOnceAWindo
     ASSERT_EQ(p.write(slots[k].header), Result::Ok);
   }
   std::vector<std::uint8_t> out(2), first;
-  // The window is 32 buffers here (512 frames), shorter than a second.
-  for (int n = 0; n < 516; ++n) {
-    EXPECT_TRUE(n != 511 || p.counters().trimmedFrames == 0);
+  // The window is 8 buffers here (128 frames), shorter than a second.
+  for (int n = 0; n < 132; ++n) {
+    EXPECT_TRUE(n != 127 || p.counters().trimmedFrames == 0);
     p.render(out.data(), 1);
     if (n < 4) first.push_back(out[0]);
     for (Slot& s : slots) {
