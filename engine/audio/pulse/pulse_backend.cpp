@@ -103,8 +103,10 @@ class PulsePlayback final : public PumpedPlaybackStream {
     const bool longBlock = bufferFrames > kShortBlockSeconds * rate;
     keepQueueNear(period + (longBlock ? std::uint32_t(kLongBlockMarginSeconds * rate) : 0));
     fillOnlyWhatIsQueued_ = connection != nullptr && connection->onPipeWire();
+    // Given only what is queued, the server's gaps are the only ones: they
+    // are counted. Otherwise the queue's own underruns are (as before).
     return stream_.open(std::move(connection), format(), period, false, deadline, this,
-                        &onSamples, &onFailed, &onGap);
+                        &onSamples, &onFailed, fillOnlyWhatIsQueued_ ? &onGap : nullptr);
   }
   std::uint32_t deviceIndex() const { return stream_.deviceIndex(); }
 
