@@ -131,13 +131,12 @@ class PulsePlayback final : public PumpedPlaybackStream {
   static void onGap(void* self) { static_cast<PulsePlayback*>(self)->noteUnderrun(); }
 
   PulseStream stream_;
-  // PipeWire's pulse server asks for a graph cycle's worth each cycle and
-  // delivers the capture late by a few cycles now and then. Answered
-  // in full, every late capture became silence put into its buffer (an
-  // underrun in every run, even on a quiet machine), and the late block
-  // then arrived to a full queue (dropped as late). So there it is given
-  // only what is queued, and the rest once the next block is written: the
-  // server's own buffer rides out the late capture.
+  // PipeWire's pulse server asks for a graph cycle's worth every cycle.
+  // There the stream is given only what is queued, and the rest once the
+  // next block is written: the margin then waits in the server's buffer,
+  // where a late block finds it, instead of silence being put in at every
+  // block a little late. At Low latency (order 9, minimum phase) medians of
+  // 19-22 ms this way, 27-33 ms answering every request in full (load 2).
   bool fillOnlyWhatIsQueued_ = false;
 };
 

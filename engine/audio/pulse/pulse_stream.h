@@ -9,6 +9,9 @@
 // whole periods (tlength), is asked for one at a time (minreq) and plays
 // once one is there (prebuf). The server
 // sizes the device's own buffer to match (PA_STREAM_ADJUST_LATENCY).
+// PipeWire's pulse server grants no less than its own minimum (256 frames
+// at 48 kHz unless configured): asked for 384 and 128 at 128-frame periods,
+// it gives a tlength of 768 and a minreq and fragsize of 256.
 //
 // A stream stays on the device it opened on. It cannot be moved: when its
 // device goes, the server ends it instead of moving it elsewhere (onto the
@@ -58,8 +61,9 @@ class PulseStream {
               const WaveFormat& format, std::uint32_t periodFrames,
               bool capture, PulseConnection::Deadline deadline, void* owner,
               Samples samples, Failed failed, Gap gap = nullptr);
-  // From any thread, without blocking: the playback owner has more frames,
-  // and what it left unfilled is asked for again on libpulse's thread.
+  // From any thread, without blocking, but not while open() or close()
+  // runs: the playback owner has more frames, and what it left unfilled is
+  // asked for again on libpulse's thread.
   void dataReady() noexcept;
   // Lets samples reach the owner; Refused once the stream has ended.
   Result start();
