@@ -40,6 +40,7 @@ Result PumpedPlaybackStream::write(WaveHeader& header) {
   matcher_.noteWrite(header.dwBufferLength / format_.nBlockAlign, now());
   queue_[w % kQueueCapacity] = &header;
   written_.store(w + 1, std::memory_order_release);
+  queued();
   return Result::Ok;
 }
 
@@ -50,6 +51,16 @@ std::size_t PumpedPlaybackStream::queuedFrames() const noexcept {
     bytes += queue_[p % kQueueCapacity]->dwBufferLength;
   }
   return (bytes - std::min<std::size_t>(bytes, playPos_)) / format_.nBlockAlign;
+}
+
+std::size_t PumpedPlaybackStream::readyFrames() const noexcept {
+  const std::size_t queued = queuedFrames() + matcher_.heldFrames();
+  if (primed_) return prerollBytes_ / format_.nBlockAlign + queued;
+  if (queued == 0) return 0;
+  // take() starts with this much silence once it sees the first buffer.
+  const std::size_t buffer = queue_[played_.load(std::memory_order_relaxed) % kQueueCapacity]
+                                 ->dwBufferLength / format_.nBlockAlign;
+  return queued + (targetFrames_ > 0 ? std::min<std::size_t>(targetFrames_, buffer) : buffer);
 }
 
 void PumpedPlaybackStream::advance(WaveHeader& h, std::uint32_t p,

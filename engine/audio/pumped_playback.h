@@ -57,6 +57,15 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
  protected:
   // Consumer side, real-time safe: fills `frames` frames of out.
   void render(std::uint8_t* out, std::size_t frames) noexcept;
+  // Consumer side: frames render() has to give before it would starve (the
+  // start's silence included; none before the first buffer is written).
+  std::size_t readyFrames() const noexcept;
+  // Consumer side: counts a gap the device played where render() could not
+  // see it (a server that ran dry of what it was given).
+  void noteUnderrun() noexcept { underruns_.fetch_add(1, std::memory_order_relaxed); }
+  // Called by write() once a buffer is queued, on the writer's thread: a
+  // consumer that waits for data may be told here. Must not block.
+  virtual void queued() noexcept {}
   // Start / stop the consumer; stopConsumer() returns once no render() call
   // is running. The stream starts its consumer when opened.
   // Tells the watcher that the consumer ended for good; from the thread

@@ -85,6 +85,7 @@ TEST(SoftwareVolume, ScalesEachChannelAtItsWidth) {
 class ManualPlayback : public PumpedPlaybackStream {
  public:
   using PumpedPlaybackStream::PumpedPlaybackStream;
+  using PumpedPlaybackStream::readyFrames;
   using PumpedPlaybackStream::render;
   int starts = 0, stops = 0;
 
@@ -99,6 +100,7 @@ TEST(PumpedPlayback, PlaysInWriteOrderAfterOneBufferOfSilence) {
   std::vector<std::uint8_t> out(12);
   p.render(out.data(), 6);  // nothing written yet: silence, not an underrun
   EXPECT_EQ(out, std::vector<std::uint8_t>(12, 0x80));
+  EXPECT_EQ(p.readyFrames(), 0u);
 
   Slot a(8), b(8);  // 4 frames each
   std::fill(a.data.begin(), a.data.end(), 1);
@@ -110,6 +112,7 @@ TEST(PumpedPlayback, PlaysInWriteOrderAfterOneBufferOfSilence) {
 
   std::vector<std::uint8_t> played;
   for (int k = 0; k < 4; ++k) {  // 3 frames at a time: 12 frames in all
+    EXPECT_EQ(p.readyFrames(), 12u - 3 * k);  // the pre-roll counts
     p.render(out.data(), 3);
     played.insert(played.end(), out.begin(), out.begin() + 6);
   }
@@ -139,6 +142,7 @@ TEST(PumpedPlayback, AQueueTargetStartsAfterItsSilenceAndTrimsABacklogOnceAWindo
     std::fill(slots[k].data.begin(), slots[k].data.end(), std::uint8_t(k + 1));
     ASSERT_EQ(p.write(slots[k].header), Result::Ok);
   }
+  EXPECT_EQ(p.readyFrames(), 16u + 2);  // the target's silence first
   std::vector<std::uint8_t> out(2), first;
   // The window is 8 buffers here (128 frames), shorter than a second.
   for (int n = 0; n < 132; ++n) {

@@ -1,5 +1,6 @@
 #include "audio/pulse/pulse_backend.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "audio/portaudio/device_period.h"
@@ -72,10 +73,11 @@ class PulseCapture final : public PumpedCaptureStream {
     return a.nSamplesPerSec == b.nSamplesPerSec && a.wBitsPerSample == b.wBitsPerSample &&
            a.nChannels == b.nChannels;
   }
-  static void onSamples(void* self, const std::uint8_t* input, std::uint8_t*,
-                        std::size_t frames) {
+  static std::size_t onSamples(void* self, const std::uint8_t* input, std::uint8_t*,
+                               std::size_t frames) {
     auto* s = static_cast<PulseCapture*>(self);
     s->deliver(input, frames * s->format().nBlockAlign);
+    return frames;
   }
   static void onFailed(void* self) { static_cast<PulseCapture*>(self)->reportFailure(); }
 
@@ -100,8 +102,11 @@ class PulsePlayback final : public PumpedPlaybackStream {
     const std::uint32_t period = periodFrames(bufferFrames, rate);
     const bool longBlock = bufferFrames > kShortBlockSeconds * rate;
     keepQueueNear(period + (longBlock ? std::uint32_t(kLongBlockMarginSeconds * rate) : 0));
+    fillOnlyWhatIsQueued_ = connection != nullptr && connection->onPipeWire();
+    // Given only what is queued, the server's gaps are the only ones: they
+    // are counted. Otherwise the queue's own underruns are (as before).
     return stream_.open(std::move(connection), format(), period, false, deadline, this,
-                        &onSamples, &onFailed);
+                        &onSamples, &onFailed, fillOnlyWhatIsQueued_ ? &onGap : nullptr);
   }
   std::uint32_t deviceIndex() const { return stream_.deviceIndex(); }
 
@@ -111,13 +116,28 @@ class PulsePlayback final : public PumpedPlaybackStream {
   void closeDevice() override { stream_.close(); }
 
  private:
-  static void onSamples(void* self, const std::uint8_t*, std::uint8_t* output,
-                        std::size_t frames) {
-    static_cast<PulsePlayback*>(self)->render(output, frames);
+  void queued() noexcept override {
+    if (fillOnlyWhatIsQueued_) stream_.dataReady();
+  }
+
+  static std::size_t onSamples(void* self, const std::uint8_t*, std::uint8_t* output,
+                               std::size_t frames) {
+    auto* s = static_cast<PulsePlayback*>(self);
+    if (s->fillOnlyWhatIsQueued_) frames = std::min(frames, s->readyFrames());
+    if (frames > 0) s->render(output, frames);
+    return frames;
   }
   static void onFailed(void* self) { static_cast<PulsePlayback*>(self)->reportFailure(); }
+  static void onGap(void* self) { static_cast<PulsePlayback*>(self)->noteUnderrun(); }
 
   PulseStream stream_;
+  // PipeWire's pulse server asks for a graph cycle's worth every cycle.
+  // There the stream is given only what is queued, and the rest once the
+  // next block is written: the margin then waits in the server's buffer,
+  // where a late block finds it, instead of silence being put in at every
+  // block a little late. At Low latency (order 9, minimum phase) medians of
+  // 19-22 ms this way, 27-33 ms answering every request in full (load 2).
+  bool fillOnlyWhatIsQueued_ = false;
 };
 
 PulseConnection::Deadline openDeadline() {
@@ -160,17 +180,29 @@ bool PulsePlatform::setOutVolume(int device, std::uint32_t volume) {
 
 std::shared_ptr<PulseConnection> PulsePlatform::connection(
     PulseConnection::Deadline deadline) {
-  if (connection_ != nullptr) {
+  return usableConnection(connection_, deadline);
+}
+
+std::shared_ptr<PulseConnection> PulsePlatform::captureConnection(
+    PulseConnection::Deadline deadline) {
+  std::shared_ptr<PulseConnection> shared = connection(deadline);
+  if (shared == nullptr || !shared->onPipeWire()) return shared;
+  return usableConnection(captureConnection_, deadline);
+}
+
+std::shared_ptr<PulseConnection> PulsePlatform::usableConnection(
+    std::shared_ptr<PulseConnection>& slot, PulseConnection::Deadline deadline) {
+  if (slot != nullptr) {
     bool usable = false;
     {
-      PulseConnection::Lock lock(*connection_);
-      usable = connection_->usable();
+      PulseConnection::Lock lock(*slot);
+      usable = slot->usable();
     }
-    if (usable) return connection_;
+    if (usable) return slot;
   }
-  connection_.reset();
-  connection_ = PulseConnection::connect(deadline);
-  return connection_;
+  slot.reset();
+  slot = PulseConnection::connect(deadline);
+  return slot;
 }
 
 Result PulsePlatform::openCapture(int device, const WaveFormat& format,
@@ -181,7 +213,7 @@ Result PulsePlatform::openCapture(int device, const WaveFormat& format,
   if (!isStreamableFormat(format)) return Result::BadFormat;
   const PulseConnection::Deadline deadline = openDeadline();
   auto s = std::make_unique<PulseCapture>(format, notify, instance, parked_);
-  const Result r = s->open(connection(deadline), bufferFrames, deadline);
+  const Result r = s->open(captureConnection(deadline), bufferFrames, deadline);
   if (r != Result::Ok) return r;
   source_ = s->deviceIndex();
   s->announceOpen();

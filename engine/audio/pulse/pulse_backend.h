@@ -77,11 +77,21 @@ class PulsePlatform final : public AudioPlatform {
   // The connection, made again when it is not usable; null when the server
   // was not ready by `deadline`.
   std::shared_ptr<PulseConnection> connection(PulseConnection::Deadline deadline);
+  // The connection for capture streams: on PipeWire's pulse server one of
+  // their own. That server holds a client's captured data back while any
+  // other message to the client waits to be sent, and the playback's
+  // request for more, due every graph cycle, often does: the capture then
+  // came in bursts of 20-85 ms, and the playback ran dry in every run.
+  std::shared_ptr<PulseConnection> captureConnection(PulseConnection::Deadline deadline);
+  // `slot`, or a new connection in it when it is not usable.
+  static std::shared_ptr<PulseConnection> usableConnection(
+      std::shared_ptr<PulseConnection>& slot, PulseConnection::Deadline deadline);
 
   std::vector<std::string> capture_, playback_;
   std::unique_ptr<std::atomic<std::uint32_t>[]> volumes_;  // per playback name
   std::shared_ptr<PulseConnection> connection_;
-  ParkedReader parked_;  // before the connection goes
+  std::shared_ptr<PulseConnection> captureConnection_;  // null but on PipeWire
+  ParkedReader parked_;  // before the connections go
   // The server's devices of the capture and playback streams opened last.
   std::uint32_t source_ = PA_INVALID_INDEX, sink_ = PA_INVALID_INDEX;
 };

@@ -1,6 +1,9 @@
 #include "audio/pulse/pulse_connection.h"
 
+#include <pulse/introspect.h>
 #include <pulse/rtclock.h>
+
+#include <cstring>
 
 namespace bw::audio {
 
@@ -51,6 +54,27 @@ std::shared_ptr<PulseConnection> PulseConnection::connect(Deadline deadline) {
                    pa_context_get_state(c->context_) == PA_CONTEXT_READY; },
       deadline);
   if (!settled || !c->usable()) return nullptr;
+  // PipeWire's pulse server names itself "PulseAudio (on PipeWire x.y.z)".
+  struct Asked {
+    PulseConnection* connection;
+    bool answered = false;
+  } asked{c.get()};
+  pa_operation* op = pa_context_get_server_info(
+      c->context_,
+      [](pa_context*, const pa_server_info* info, void* self) {
+        auto* a = static_cast<Asked*>(self);
+        a->connection->onPipeWire_ = info != nullptr && info->server_name != nullptr &&
+                                     std::strstr(info->server_name, "PipeWire") != nullptr;
+        a->answered = true;
+        a->connection->wake();
+      },
+      &asked);
+  if (op == nullptr) return nullptr;
+  const bool answered = c->waitUntil([&] { return asked.answered; }, deadline);
+  // Not waited for to the end: the answer must not reach `asked` once gone.
+  if (!answered) pa_operation_cancel(op);
+  pa_operation_unref(op);
+  if (!answered) return nullptr;
   return c;
 }
 

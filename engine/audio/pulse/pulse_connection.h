@@ -53,6 +53,10 @@ class PulseConnection {
   // server has missed its deadline.
   bool usable() const;
 
+  // Whether the server is PipeWire's pulse server (its name says so), as
+  // learnt when connecting.
+  bool onPipeWire() const { return onPipeWire_; }
+
   // With the lock held: waits until done() holds, at most until `deadline`.
   // Callbacks that may change what done() reads call wake(). On a missed
   // deadline the connection stops being usable() and false is returned.
@@ -87,6 +91,7 @@ class PulseConnection {
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   bool trusted_ = true;  // under the lock
+  bool onPipeWire_ = false;  // set before connect() returns
 };
 
 }  // namespace bw::audio

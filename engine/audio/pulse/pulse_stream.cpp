@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <pulse/rtclock.h>
 #include <pulse/timeval.h>
 
@@ -44,7 +47,7 @@ std::uint32_t serverBufferFrames(std::uint32_t periodFrames, std::uint32_t rate)
 Result PulseStream::open(std::shared_ptr<PulseConnection> connection,
                          const WaveFormat& format, std::uint32_t periodFrames,
                          bool capture, PulseConnection::Deadline deadline,
-                         void* owner, Samples samples, Failed failed) {
+                         void* owner, Samples samples, Failed failed, Gap gap) {
   close();
   const pa_sample_spec layout{sampleFormat(format.wBitsPerSample), format.nSamplesPerSec, 2};
   if (!pa_sample_spec_valid(&layout) || periodFrames == 0) return Result::BadFormat;
@@ -56,7 +59,12 @@ Result PulseStream::open(std::shared_ptr<PulseConnection> connection,
   owner_ = owner;
   samples_ = samples;
   failed_ = failed;
+  gap_ = gap;
   connection_ = std::move(connection);
+  if (!capture) {
+    readyFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (readyFd_ < 0) return Result::Refused;
+  }
 
   Result result = Result::Refused;
   {
@@ -78,12 +86,18 @@ Result PulseStream::open(std::shared_ptr<PulseConnection> connection,
       pa_stream_set_read_callback(stream_, &onRead, this);
       error = pa_stream_connect_record(stream_, nullptr, &attr, flags);
     } else {
+      readyEvent_ = connection_->api()->io_new(connection_->api(), readyFd_,
+                                               PA_IO_EVENT_INPUT, &onDataReady, this);
+      if (readyEvent_ == nullptr) error = -1;
+      pa_stream_set_underflow_callback(stream_, &onUnderflow, this);
       attr.tlength =
           static_cast<std::uint32_t>(serverBufferFrames(periodFrames, layout.rate) * frameBytes_);
       attr.minreq = period;
       attr.prebuf = period;
       pa_stream_set_write_callback(stream_, &onWrite, this);
-      error = pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr);
+      if (error == 0) {
+        error = pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr);
+      }
     }
     const bool answered =
         error == 0 && connection_->waitUntil(
@@ -133,11 +147,16 @@ void PulseStream::close() {
     pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+    if (readyEvent_ != nullptr) connection_->api()->io_free(readyEvent_);
+    readyEvent_ = nullptr;
     // Asks the server to delete it; nothing here waits for the answer.
     if (pa_stream_get_state(stream_) == PA_STREAM_READY) pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
   }
+  if (readyFd_ >= 0) ::close(readyFd_);
+  readyFd_ = -1;
   ended_ = false;
   connection_.reset();  // the lock is gone: this may end the connection
 }
@@ -148,6 +167,7 @@ bool PulseStream::park(std::chrono::milliseconds linger) {
   running_ = false;
   owner_ = nullptr;
   failed_ = nullptr;
+  gap_ = nullptr;
   if (ended_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
   linger_ = pa_context_rttime_new(connection_->context(),
                                   pa_rtclock_now() + pa_usec_t(linger.count()) * PA_USEC_PER_MSEC,
@@ -237,19 +257,41 @@ void PulseStream::onWrite(pa_stream* s, std::size_t bytes, void* self) {
     std::size_t n = bytes;
     if (pa_stream_begin_write(s, &data, &n) < 0 || data == nullptr) return;
     n -= n % frame;
+    auto* out = static_cast<std::uint8_t*>(data);
+    if (n > 0 && stream->running_) {
+      n = std::min(n, stream->samples_(stream->owner_, nullptr, out, n / frame) * frame);
+    } else {
+      std::memset(out, stream->silenceByte_, n);
+    }
     if (n == 0) {
       pa_stream_cancel_write(s);
       return;
     }
-    auto* out = static_cast<std::uint8_t*>(data);
-    if (stream->running_) {
-      stream->samples_(stream->owner_, nullptr, out, n / frame);
-    } else {
-      std::memset(out, stream->silenceByte_, n);
-    }
     pa_stream_write(s, out, n, nullptr, 0, PA_SEEK_RELATIVE);
     bytes -= n;
   }
+}
+
+void PulseStream::onUnderflow(pa_stream*, void* self) {
+  auto* stream = static_cast<PulseStream*>(self);
+  if (stream->running_ && stream->gap_ != nullptr) stream->gap_(stream->owner_);
+}
+
+void PulseStream::dataReady() noexcept {
+  if (readyFd_ < 0) return;
+  const std::uint64_t one = 1;
+  // A full counter (never, in practice) already has a wake-up pending.
+  [[maybe_unused]] const ssize_t ignored = ::write(readyFd_, &one, sizeof one);
+}
+
+void PulseStream::onDataReady(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t,
+                              void* self) {
+  std::uint64_t count = 0;
+  [[maybe_unused]] const ssize_t ignored = ::read(fd, &count, sizeof count);
+  auto* stream = static_cast<PulseStream*>(self);
+  if (stream->ended_ || pa_stream_get_state(stream->stream_) != PA_STREAM_READY) return;
+  const std::size_t writable = pa_stream_writable_size(stream->stream_);
+  if (writable != static_cast<std::size_t>(-1)) onWrite(stream->stream_, writable, stream);
 }
 
 }  // namespace bw::audio

@@ -9,6 +9,9 @@
 // whole periods (tlength), is asked for one at a time (minreq) and plays
 // once one is there (prebuf). The server
 // sizes the device's own buffer to match (PA_STREAM_ADJUST_LATENCY).
+// PipeWire's pulse server grants no less than its own minimum (256 frames
+// at 48 kHz unless configured): asked for 384 and 128 at 128-frame periods,
+// it gives a tlength of 768 and a minreq and fragsize of 256.
 //
 // A stream stays on the device it opened on. It cannot be moved: when its
 // device goes, the server ends it instead of moving it elsewhere (onto the
@@ -35,10 +38,14 @@ namespace bw::audio {
 class PulseStream {
  public:
   // The owner's sample callback: `frames` frames captured in `input`, or to
-  // be played into `output`.
-  using Samples = void (*)(void* owner, const std::uint8_t* input,
-                           std::uint8_t* output, std::size_t frames);
+  // be played into `output`. A playback owner returns how many of the
+  // frames it filled (from the front); the rest is asked for again once it
+  // calls dataReady().
+  using Samples = std::size_t (*)(void* owner, const std::uint8_t* input,
+                                  std::uint8_t* output, std::size_t frames);
+  // Failure (the stream ended), or a gap the server played (it ran dry).
   using Failed = void (*)(void* owner);
+  using Gap = void (*)(void* owner);
 
   PulseStream() = default;
   ~PulseStream() { close(); }
@@ -53,7 +60,11 @@ class PulseStream {
   Result open(std::shared_ptr<PulseConnection> connection,
               const WaveFormat& format, std::uint32_t periodFrames,
               bool capture, PulseConnection::Deadline deadline, void* owner,
-              Samples samples, Failed failed);
+              Samples samples, Failed failed, Gap gap = nullptr);
+  // From any thread, without blocking, but not while open() or close()
+  // runs: the playback owner has more frames, and what it left unfilled is
+  // asked for again on libpulse's thread.
+  void dataReady() noexcept;
   // Lets samples reach the owner; Refused once the stream has ended.
   Result start();
   // Keeps samples from the owner (a record stream's data is dropped, a
@@ -89,6 +100,9 @@ class PulseStream {
   static void onSuspended(pa_stream* s, void* self);
   static void onRead(pa_stream* s, std::size_t bytes, void* self);
   static void onWrite(pa_stream* s, std::size_t bytes, void* self);
+  static void onUnderflow(pa_stream* s, void* self);
+  static void onDataReady(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t,
+                          void* self);
   static void onLingerEnd(pa_mainloop_api* api, pa_time_event* event,
                           const struct timeval*, void* self);
   // Ends the stream for good and tells the owner (once).
@@ -101,7 +115,12 @@ class PulseStream {
   void* owner_ = nullptr;
   Samples samples_ = nullptr;
   Failed failed_ = nullptr;
+  Gap gap_ = nullptr;
   std::size_t frameBytes_ = 0;
+  // A playback stream's wake-up for dataReady() (an eventfd, read on
+  // libpulse's thread); -1 without one.
+  int readyFd_ = -1;
+  pa_io_event* readyEvent_ = nullptr;
   std::uint8_t silenceByte_ = 0;
   std::vector<std::uint8_t> silence_;  // a period of silence, for a record hole
   // Under the main loop's lock.
