@@ -142,7 +142,7 @@ TEST(PumpedPlayback, AQueueTargetStartsAfterItsSilenceAndTrimsABacklogOnceAWindo
     std::fill(slots[k].data.begin(), slots[k].data.end(), std::uint8_t(k + 1));
     ASSERT_EQ(p.write(slots[k].header), Result::Ok);
   }
-  EXPECT_EQ(p.readyFrames(), 16u + 2);  // the target's silence first
+  EXPECT_EQ(p.readyFrames(), 64u + 2);  // the target's silence first
   std::vector<std::uint8_t> out(2), first;
   // The window is 8 buffers here (128 frames), shorter than a second.
   for (int n = 0; n < 132; ++n) {
