@@ -37,14 +37,20 @@ double RateControl::update(double queued, double elapsed) {
     // does not jump.
     integral_ += (kAcquiring.proportional - kTracking.proportional) * error;
   }
-  integral_ = std::clamp(integral_ + g.integral * error * elapsed, -kMaxCorrection,
-                         kMaxCorrection);
-  correction_ = std::clamp(g.proportional * error + integral_, -kMaxCorrection,
-                           kMaxCorrection);
+  // Not integrated while the output is at its limit: a step of the queue
+  // (a stalled server) would wind the integral up, and the queue would
+  // overshoot its level into an underrun once the step is gone.
+  const double integral = integral_ + g.integral * error * elapsed;
+  const double wanted = g.proportional * error + integral;
+  if (std::abs(wanted) <= kMaxCorrection) integral_ = integral;
+  correction_ = std::clamp(wanted, -kMaxCorrection, kMaxCorrection);
   return ratio();
 }
 
 void RateControl::relatch() {
+  // The level is taken again, so the error it was pulling out is gone:
+  // what stays is the integral, the clocks' difference.
+  correction_ = integral_;
   latched_ = false;
   latchSum_ = 0.0;
   latchTime_ = 0.0;

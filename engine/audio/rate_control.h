@@ -47,9 +47,9 @@ class RateControl {
   // One look at the queue: `queued` seconds ahead of the newest frame,
   // `elapsed` seconds of stream since the previous look. Returns the ratio.
   double update(double queued, double elapsed);
-  // Playback ran dry: the level was too short for this machine. The level
-  // is taken again (over kLatch) from the queue as the gap left it, while
-  // the ratio stays as it is.
+  // Playback ran dry (or a backlog was trimmed): the level is taken again
+  // (over kLatch) from the queue as the gap left it, while the ratio stays
+  // at the clocks' difference the loop has found.
   void relatch();
 
   double ratio() const { return 1.0 + correction_; }
