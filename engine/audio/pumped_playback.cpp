@@ -75,22 +75,30 @@ void PumpedPlaybackStream::advance(WaveHeader& h, std::uint32_t p,
 }
 
 void PumpedPlaybackStream::drop(std::size_t frames) noexcept {
-  trimmed_.fetch_add(frames, std::memory_order_relaxed);
-  for (std::size_t need = frames * format_.nBlockAlign; need > 0;) {
+  std::size_t need = frames * format_.nBlockAlign;
+  while (need > 0) {
     const std::uint32_t p = played_.load(std::memory_order_relaxed);
-    if (written_.load(std::memory_order_acquire) == p) return;
+    if (written_.load(std::memory_order_acquire) == p) break;
     WaveHeader& h = *queue_[p % kQueueCapacity];
     const std::size_t n = std::min<std::size_t>(need, h.dwBufferLength - playPos_);
     advance(h, p, n);
     need -= n;
   }
+  const std::size_t dropped = frames - need / format_.nBlockAlign;
+  trimmed_.fetch_add(dropped, std::memory_order_relaxed);
+  matcher_.skip(dropped);
 }
 
 void PumpedPlaybackStream::render(std::uint8_t* out,
                                   std::size_t frames) noexcept {
-  // Trimming holds the queue on one clock; on two, the rate matcher holds
-  // it, and a trim would only pull the queue away from the level it keeps.
-  if (targetFrames_ > 0 && !clocksMayDiffer_ && primed_ && prerollBytes_ == 0) {
+  // Trimming holds the queue on one clock. On two, the rate matcher holds
+  // it once it has taken its level, and a trim would only pull the queue
+  // away from that; until then (a start, an underrun) trims take out a
+  // backlog, so that the level it takes is the target's: else a sound
+  // server slow to start leaves its backlog in the delay for good, and the
+  // engine's ring, which holds a few buffers, overflows at the next hiccup.
+  if (targetFrames_ > 0 && (!clocksMayDiffer_ || !matcher_.holdsLevel()) && primed_ &&
+      prerollBytes_ == 0) {
     // What the matcher already took from the queue plays before the rest.
     windowLow_ = std::min(windowLow_, queuedFrames() + matcher_.heldFrames());
     windowFrames_ += frames;

@@ -8,10 +8,13 @@ namespace bw::audio {
 double RateControl::update(double queued, double elapsed) {
   if (!started_) {
     started_ = true;
-    smoothed_ = queued;
+    first_ = smoothed_ = queued;
   }
   age_ += elapsed;
-  smoothed_ += std::min(1.0, elapsed / kSmoothing) * (queued - smoothed_);
+  const Gains& g = running_ && runTime_ >= kAcquire ? kTracking : kAcquiring;
+  const double a = std::min(1.0, elapsed / g.smoothing);
+  first_ += a * (queued - first_);
+  smoothed_ += a * (first_ - smoothed_);
   if (age_ < kSettle) return ratio();
   if (!latched_) {
     latchSum_ += queued * elapsed;
@@ -19,7 +22,7 @@ double RateControl::update(double queued, double elapsed) {
     if (latchTime_ < kLatch) return ratio();
     latched_ = true;
     level_ = latchSum_ / latchTime_;
-    smoothed_ = level_;
+    first_ = smoothed_ = level_;
     return ratio();
   }
   const double error = smoothed_ - level_;
@@ -27,14 +30,27 @@ double RateControl::update(double queued, double elapsed) {
     if (!armed_ || std::abs(error) <= kDeadBand) return ratio();
     running_ = true;
   }
-  integral_ = std::clamp(integral_ + kIntegral * error * elapsed, -kMaxCorrection,
-                         kMaxCorrection);
-  correction_ = std::clamp(kProportional * error + integral_, -kMaxCorrection,
-                           kMaxCorrection);
+  const bool shifts = runTime_ < kAcquire && runTime_ + elapsed >= kAcquire;
+  runTime_ += elapsed;
+  if (shifts) {
+    // The proportional part it loses goes into the integral: the ratio
+    // does not jump.
+    integral_ += (kAcquiring.proportional - kTracking.proportional) * error;
+  }
+  // Not integrated while the output is at its limit: a step of the queue
+  // (a stalled server) would wind the integral up, and the queue would
+  // overshoot its level into an underrun once the step is gone.
+  const double integral = integral_ + g.integral * error * elapsed;
+  const double wanted = g.proportional * error + integral;
+  if (std::abs(wanted) <= kMaxCorrection) integral_ = integral;
+  correction_ = std::clamp(wanted, -kMaxCorrection, kMaxCorrection);
   return ratio();
 }
 
 void RateControl::relatch() {
+  // The level is taken again, so the error it was pulling out is gone:
+  // what stays is the integral, the clocks' difference.
+  correction_ = integral_;
   latched_ = false;
   latchSum_ = 0.0;
   latchTime_ = 0.0;

@@ -5,13 +5,17 @@
 //
 // The level it keeps is the one the stream settled on at its start (the
 // mean over kLatch after kSettle), so it adds no latency of its own; after
-// an underrun, the one it settled on after the gap. The
-// measurements are low-passed (kSmoothing) and a PI loop turns the
-// smoothed error into the ratio. While the error stays inside kDeadBand the
-// ratio stays exactly 1, so that a pair on one clock plays its samples
-// unchanged; once it leaves the band the loop runs for the rest of the
-// stream. A control that is not armed (the clocks are known to be one)
-// only measures.
+// an underrun, the one it settled on after the gap. The measurements pass
+// two low-pass stages and a PI loop turns the smoothed error into the
+// ratio. While the error stays inside kDeadBand the ratio stays exactly 1,
+// so that a pair on one clock plays its samples unchanged; once it leaves
+// the band the loop runs for the rest of the stream: for kAcquire with
+// gains that find a difference of up to kMaxCorrection within a few
+// milliseconds of the level, then with gains about seven times slower,
+// which follow the milliseconds by which a loaded machine's writes wander
+// so little that the ratio hardly moves within a second: a tone through
+// the resampler keeps its purity. A control that is not armed (the clocks
+// are known to be one) only measures.
 //
 // One thread at a time (the one that writes to the playback queue).
 #pragma once
@@ -23,13 +27,19 @@ class RateControl {
   // Time constants and limits, in seconds or as a ratio.
   static constexpr double kSettle = 0.5;      // ignored after a start
   static constexpr double kLatch = 3.0;        // averaged into the level
-  static constexpr double kSmoothing = 2.0;    // low-pass of the length
   static constexpr double kDeadBand = 0.0025;  // error before the loop runs
   static constexpr double kMaxCorrection = 0.005;  // |ratio - 1| at most
-  // Proportional (1/s) and integral (1/s^2) gains: the loop crosses over
-  // near 0.2 rad/s and takes out a step of 1000 ppm in about a minute.
-  static constexpr double kProportional = 0.2;
-  static constexpr double kIntegral = 0.008;
+  static constexpr double kAcquire = 60.0;     // running with kAcquiring
+  // Time constant of each low-pass stage (s); proportional (1/s) and
+  // integral (1/s^2) gains.
+  struct Gains {
+    double smoothing, proportional, integral;
+  };
+  // Crosses over near 0.2 rad/s: takes out a step of 1000 ppm in about a
+  // minute.
+  static constexpr Gains kAcquiring{2.0, 0.2, 0.008};
+  // Near 0.03 rad/s, critically damped.
+  static constexpr Gains kTracking{4.0, 0.05, 0.0005};
 
   // Whether the loop may leave ratio 1 at all (the clocks may differ).
   explicit RateControl(bool armed = true) : armed_(armed) {}
@@ -37,9 +47,9 @@ class RateControl {
   // One look at the queue: `queued` seconds ahead of the newest frame,
   // `elapsed` seconds of stream since the previous look. Returns the ratio.
   double update(double queued, double elapsed);
-  // Playback ran dry: the level was too short for this machine. The level
-  // is taken again (over kLatch) from the queue as the gap left it, while
-  // the ratio stays as it is.
+  // Playback ran dry (or a backlog was trimmed): the level is taken again
+  // (over kLatch) from the queue as the gap left it, while the ratio stays
+  // at the clocks' difference the loop has found.
   void relatch();
 
   double ratio() const { return 1.0 + correction_; }
@@ -47,13 +57,15 @@ class RateControl {
   double smoothedQueue() const { return smoothed_; }
   double level() const { return level_; }
   bool running() const { return running_; }
+  bool latched() const { return latched_; }
 
  private:
   bool armed_;
   bool started_ = false, latched_ = false, running_ = false;
   double age_ = 0.0;             // stream seconds seen
+  double runTime_ = 0.0;         // stream seconds the loop has run
   double latchSum_ = 0.0, latchTime_ = 0.0;
-  double level_ = 0.0, smoothed_ = 0.0;
+  double level_ = 0.0, first_ = 0.0, smoothed_ = 0.0;  // two low-pass stages
   double integral_ = 0.0, correction_ = 0.0;
 };
 

@@ -39,54 +39,83 @@ void RateMatcher::reset() {
   frame_ = kBefore;
   fraction_ = 0.0;
   padding_ = 0;
+  skipped_ = 0;
+  holding_.store(false);
   written_ = 0;
+  measured_ = false;
+  area_ = 0.0;
+  rendered_ = false;
   gapsSeen_ = gaps_.load();
   stamped_.store(false);
   ratio_.store(1.0);
   queued_.store(0.0);
 }
 
+double RateMatcher::position() const noexcept {
+  return double(frame_ - kBefore) + fraction_ - double(padding_) + double(skipped_);
+}
+
+void RateMatcher::skip(std::size_t frames) noexcept {
+  skipped_ += frames;
+  gaps_.fetch_add(1, std::memory_order_relaxed);
+}
+
 void RateMatcher::publishPosition(double now) noexcept {
-  const double position =
-      double(frame_ - kBefore) + fraction_ - double(padding_);
   const std::uint32_t s = stampSequence_.load(std::memory_order_relaxed);
   stampSequence_.store(s + 1, std::memory_order_relaxed);
-  // Release stores rather than a fence: a reader that sees either new value
+  // Release stores rather than a fence: a reader that sees any new value
   // then sees the odd count too (ThreadSanitizer does not model fences).
   stampTime_.store(now, std::memory_order_release);
-  stampPosition_.store(position, std::memory_order_release);
+  stampPosition_.store(position(), std::memory_order_release);
+  stampArea_.store(area_, std::memory_order_release);
   stampSequence_.store(s + 2, std::memory_order_release);
   stamped_.store(true, std::memory_order_release);
 }
 
-bool RateMatcher::readPosition(double& time, double& position) const noexcept {
+bool RateMatcher::readArea(double now, double& area) const noexcept {
   if (!stamped_.load(std::memory_order_acquire)) return false;
-  // The consumer changes the stamp once a period: a few tries always do.
+  // The consumer changes the stamp once a render: a few tries always do.
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::uint32_t s = stampSequence_.load(std::memory_order_acquire);
     // Acquire loads keep the second look at the count after them.
-    time = stampTime_.load(std::memory_order_acquire);
-    position = stampPosition_.load(std::memory_order_acquire);
-    if ((s & 1u) == 0 && stampSequence_.load(std::memory_order_relaxed) == s) return true;
+    const double time = stampTime_.load(std::memory_order_acquire);
+    const double position = stampPosition_.load(std::memory_order_acquire);
+    const double stamped = stampArea_.load(std::memory_order_acquire);
+    if ((s & 1u) == 0 && stampSequence_.load(std::memory_order_relaxed) == s) {
+      // The position holds from the last render to the next.
+      area = stamped + position * (now - time);
+      return true;
+    }
   }
   return false;
 }
 
 void RateMatcher::noteWrite(std::size_t frames, double now) noexcept {
-  const double rate = format_.nSamplesPerSec;
-  double time = 0.0, position = 0.0;
   const std::uint32_t gaps = gaps_.load(std::memory_order_relaxed);
   if (gaps != gapsSeen_) {
     gapsSeen_ = gaps;
     control_.relatch();
+    holding_.store(false, std::memory_order_relaxed);
   }
-  if (readPosition(time, position)) {
-    // The consumer's position now: its stamp, moved on at the ratio.
-    const double read = position + std::max(0.0, now - time) * ratio() * rate;
-    const double queued = (double(written_) - read) / rate;
-    ratio_.store(control_.update(queued, double(frames) / rate),
-                 std::memory_order_relaxed);
-    queued_.store(control_.smoothedQueue(), std::memory_order_relaxed);
+  double area = 0.0;
+  if (readArea(now, area)) {
+    const double elapsed = now - lastTime_;
+    if (measured_ && elapsed > 0.0) {
+      // The mean queue since the last write: what was written then, less
+      // the mean read position since.
+      const double queued =
+          (double(written_) - (area - lastArea_) / elapsed) / format_.nSamplesPerSec;
+      ratio_.store(control_.update(queued, elapsed), std::memory_order_relaxed);
+      holding_.store(control_.latched(), std::memory_order_relaxed);
+      queued_.store(control_.smoothedQueue(), std::memory_order_relaxed);
+    }
+    if (elapsed > 0.0 || !measured_) {
+      measured_ = true;
+      lastTime_ = now;
+      lastArea_ = area;
+    }
+  } else {
+    measured_ = false;  // the written count moves on without a baseline
   }
   written_ += frames;
 }
@@ -124,7 +153,10 @@ bool RateMatcher::reach(std::uint64_t last, FrameSource& source,
 bool RateMatcher::render(std::uint8_t* out, std::size_t frames, double now,
                          FrameSource& source) noexcept {
   const double ratio = ratio_.load(std::memory_order_relaxed);
-  publishPosition(now);
+  // The position held since the last render, into the integral.
+  if (rendered_) area_ += position() * (now - renderTime_);
+  rendered_ = true;
+  renderTime_ = now;
   const std::size_t align = format_.nBlockAlign;
   const int bits = format_.wBitsPerSample;
   const int width = bits / 8;
@@ -161,6 +193,7 @@ bool RateMatcher::render(std::uint8_t* out, std::size_t frames, double now,
   if (done < frames) {
     std::memset(out + done * align, pcm::silenceByte(bits), (frames - done) * align);
   }
+  publishPosition(now);
   if (starved) gaps_.fetch_add(1, std::memory_order_relaxed);
   return starved;
 }

@@ -5,10 +5,15 @@
 // it queues, which measures the queue and runs the control. At ratio exactly
 // 1 on a whole frame the queued bytes are copied unchanged.
 //
-// The queue's length is measured when a buffer is written: the frames
-// written so far less the consumer's read position, which the consumer
-// stamps with the time at each render and the writer projects to the time
-// of the write. So neither side's period shows in the measurement.
+// The queue's length is measured as its mean between two writes: the frames
+// written (constant between writes) less the mean of the consumer's read
+// position over that time. The consumer keeps the time integral of its
+// position (a staircase: it moves only at a render) and stamps it with the
+// time at each render; the writer extends it to the time of the write. An
+// integral, not a sample: a sound server that pulls its frames in bursts,
+// split over calls at one instant, at a phase that slides slowly against
+// the writes, would otherwise show as a queue that swings by a burst, and
+// the beat of the two would pass for a drift of the clocks.
 //
 // Times are seconds on one steady clock, given by the caller. Allocates only
 // in the constructor; render() and noteWrite() never allocate, lock or wait.
@@ -60,6 +65,12 @@ class RateMatcher {
   bool render(std::uint8_t* out, std::size_t frames, double now,
               FrameSource& source) noexcept;
 
+  // Consumer side: `frames` queued frames were dropped unplayed (they count
+  // as read), and the level is to be taken again.
+  void skip(std::size_t frames) noexcept;
+  // Any thread: whether the control holds a level it has taken (not while
+  // it takes one: at a start, after an underrun or a skip).
+  bool holdsLevel() const { return holding_.load(std::memory_order_relaxed); }
   // Any thread: the ratio in use, and the smoothed queue length (s; 0
   // before the first measurement).
   double ratio() const { return ratio_.load(std::memory_order_relaxed); }
@@ -75,8 +86,11 @@ class RateMatcher {
   // Makes frame `last` (absolute index) readable, pulling from `source`;
   // false when the source has no more.
   bool reach(std::uint64_t last, FrameSource& source, bool& starved) noexcept;
+  // Consumer side: the read position now (frames of written audio).
+  double position() const noexcept;
   void publishPosition(double now) noexcept;
-  bool readPosition(double& time, double& position) const noexcept;
+  // Writer side: the integral of the read position (frame seconds) at `now`.
+  bool readArea(double now, double& area) const noexcept;
 
   WaveFormat format_;
   const InterpolationKernel& kernel_;
@@ -91,19 +105,31 @@ class RateMatcher {
   std::uint64_t base_ = 0, count_ = 0, frame_ = 0;
   double fraction_ = 0.0;
   std::uint64_t padding_ = 0;  // silence frames the source put in
+  std::uint64_t skipped_ = 0;  // frames dropped unread
 
-  // The consumer's stamp: read position (frames of written audio) at a time,
-  // under a sequence count (odd while being changed).
+  // Consumer side: the integral of the read position since the first
+  // render, up to the last one, and that render's time.
+  double area_ = 0.0, renderTime_ = 0.0;
+  bool rendered_ = false;
+
+  // The consumer's stamp: at a time, the read position (frames of written
+  // audio) and its integral, under a sequence count (odd while being
+  // changed).
   std::atomic<std::uint32_t> stampSequence_{0};
-  std::atomic<double> stampTime_{0.0}, stampPosition_{0.0};
+  std::atomic<double> stampTime_{0.0}, stampPosition_{0.0}, stampArea_{0.0};
   std::atomic<bool> stamped_{false};
 
-  // Renders that ran dry (consumer), and as the writer saw them last.
+  // Renders that ran dry and skips (consumer), and as the writer saw them
+  // last: each makes the control take its level again.
   std::atomic<std::uint32_t> gaps_{0};
   std::uint32_t gapsSeen_ = 0;
+  std::atomic<bool> holding_{false};
 
-  // Writer side.
+  // Writer side: frames written; the time and read integral at the last
+  // write that saw a stamp.
   std::uint64_t written_ = 0;
+  double lastTime_ = 0.0, lastArea_ = 0.0;
+  bool measured_ = false;
 
   bool armed_ = false;
   std::atomic<double> ratio_{1.0};

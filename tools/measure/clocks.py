@@ -53,7 +53,7 @@ TONE = 1000.0  # Hz above the band's centre: the upper sideband's 1 kHz
 LATCHED = 4.0  # s after the start: the matcher's level is settled by then
 WINDOW = 480  # frames of one phase measurement (10 ms)
 F_SETPIPE_SZ = 1031  # fcntl.F_SETPIPE_SZ, which Python has from 3.10
-PIPE_BYTES = 8192  # the playback device's buffer: 2048 frames, 42.7 ms
+PIPE_BYTES = 32768  # the playback device's buffer: 8192 frames, 171 ms
 HERE = os.path.dirname(os.path.abspath(__file__))
 LIVE = os.path.join(HERE, "..", "..", "build", "normal", "tools", "brackwell-live",
                     "brackwell-live")
@@ -92,12 +92,20 @@ class Server:
                    "rate=48000", "channels=2", "format=s16le")
         # The server makes its null sink's thread real-time, not the pipe
         # sink's: that one is the playback card here, and a card does not
-        # wait for the scheduler.
+        # wait for the scheduler. Nor its main thread, which passes the
+        # clients' audio on: left to the scheduler at a load of 3, it asked
+        # the receiver for nothing for tens of milliseconds at a time (36
+        # of 3400 writes saw no request since the one before; 2 of 3468
+        # once real-time), the sink played silence for the stream meanwhile
+        # and the receiver's queue took steps of 60-80 ms. A card's stream
+        # has no such hop.
         tasks = os.path.join("/proc", str(self.daemon.pid), "task")
         for tid in os.listdir(tasks):
             with open(os.path.join(tasks, tid, "comm")) as f:
-                if f.read().strip() == "pipe-sink":
-                    os.sched_setscheduler(int(tid), os.SCHED_FIFO, os.sched_param(25))
+                name = f.read().strip()
+            if name in ("pipe-sink", "pulseaudio"):
+                priority = 25 if name == "pipe-sink" else 20
+                os.sched_setscheduler(int(tid), os.SCHED_FIFO, os.sched_param(priority))
         self.pactl("set-default-source", "iqband.monitor")
         self.pactl("set-default-sink", "pipe")
 
@@ -126,7 +134,7 @@ class Server:
                     p.wait()
 
 
-def reader(fifo, rate, out, seconds):
+def reader(fifo, rate, out, seconds, pipe_bytes=PIPE_BYTES):
     """Drains `fifo` at `rate` frames a second of the steady clock into `out`,
     for `seconds` from the first frame the sink wrote (a card starts with its
     stream); frames the pipe did not have are written as silence (a card
@@ -139,10 +147,15 @@ def reader(fifo, rate, out, seconds):
     except OSError:
         realtime = False
     fd = os.open(fifo, os.O_RDONLY)  # the sink holds its end open
-    # A card's buffer, not a pipe's 64 KiB (341 ms): the sink, which writes
-    # whenever the pipe has room, then takes audio in small steps. Before
-    # the receiver plays (the caller waits for the line).
-    fcntl.fcntl(fd, F_SETPIPE_SZ, PIPE_BYTES)
+    # Smaller than a pipe's 64 KiB (341 ms), though the sink writes in
+    # steps of a page (4 KiB, 1024 frames) whenever one of the pipe's pages
+    # is free, whatever its size. Not two pages (8 KiB): the sink then has
+    # less than a page's 21 ms to write the next, misses it on a loaded
+    # machine, and the reader plays silence: --check-sink measured the sink
+    # 3300 ppm slower than the reader there, at +100 ppm asked (166 short
+    # reads in 40 s), and at +123 ppm with 32 KiB (none). Set before the
+    # receiver plays (the caller waits for the line).
+    fcntl.fcntl(fd, F_SETPIPE_SZ, pipe_bytes)
     print("ready", flush=True)
     first = os.read(fd, FRAME)
     os.set_blocking(fd, False)
@@ -188,7 +201,7 @@ def tone_bytes():
 def start_reader(server, args, path):
     rate = RATE * (1 + args.ppm * 1e-6)
     return server.spawn([sys.executable, os.path.abspath(__file__), "--reader", server.fifo,
-                         repr(rate), path, repr(args.seconds)],
+                         repr(rate), path, repr(args.seconds), str(args.pipe_bytes)],
                         stdout=subprocess.PIPE, text=True)
 
 
@@ -376,7 +389,8 @@ def table(folder):
 
 def main():
     if len(sys.argv) > 1 and sys.argv[1] == "--reader":
-        reader(sys.argv[2], float(sys.argv[3]), sys.argv[4], float(sys.argv[5]))
+        reader(sys.argv[2], float(sys.argv[3]), sys.argv[4], float(sys.argv[5]),
+               int(sys.argv[6]))
         return
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--ppm", type=float,
@@ -386,6 +400,8 @@ def main():
                     help="passed to brackwell-live (default: its own)")
     ap.add_argument("--check-sink", type=int, metavar="N",
                     help="only measure the sink's rate over N seconds")
+    ap.add_argument("--pipe-bytes", type=int, default=PIPE_BYTES,
+                    help="the playback device's buffer (the pipe's size, bytes)")
     ap.add_argument("--live", default=LIVE)
     ap.add_argument("--out", help="folder for the JSON result and the recording")
     ap.add_argument("--keep", action="store_true", help="keep the recording in --out")
