@@ -102,10 +102,13 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
     // What the matcher already took from the queue plays before the rest.
     windowLow_ = std::min(windowLow_, queuedFrames() + matcher_.heldFrames());
     windowFrames_ += frames;
+    // The low is seen before a render: up to the largest render less.
+    windowRender_ = std::max(windowRender_, frames);
     if (windowFrames_ >= trimWindowFrames()) {
-      if (windowLow_ > keptFrames_ + frames) drop(windowLow_ - keptFrames_);
+      if (windowLow_ > keptFrames_ + windowRender_) drop(windowLow_ - keptFrames_);
       windowLow_ = SIZE_MAX;
       windowFrames_ = 0;
+      windowRender_ = 0;
     }
   }
   // The rate matcher reads ahead of what it plays: a take() that finds the
@@ -184,6 +187,7 @@ void PumpedPlaybackStream::returnQueued() {
   primed_ = false;
   windowLow_ = SIZE_MAX;
   windowFrames_ = 0;
+  windowRender_ = 0;
   matcher_.reset();
 }
 

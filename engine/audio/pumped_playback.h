@@ -12,7 +12,7 @@
 // With a queue target (keepQueueNear), output starts after that much
 // silence instead, and the queue is held near it: once the fewest frames
 // queued at any render over a window (8 buffers, or a second when that is
-// shorter) exceed what it keeps by more than a render's worth (a
+// shorter) exceed what it keeps by more than its largest render (a
 // capture hiccup delivered a backlog), the excess is dropped from the front
 // of the queue. Capture and playback on one clock
 // otherwise keep any excess for good, and with it the delay. Each underrun
@@ -115,6 +115,7 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   std::size_t bufferFrames_ = 0;  // frames of one buffer
   std::size_t windowLow_ = SIZE_MAX;  // fewest frames queued in this window
   std::size_t windowFrames_ = 0;      // frames rendered in this window
+  std::size_t windowRender_ = 0;      // the largest render in this window
 
   // The watcher, and whether a failure came (before or after it was set).
   std::atomic<PlaybackFailed> failed_{nullptr};
