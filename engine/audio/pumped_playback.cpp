@@ -60,7 +60,11 @@ std::size_t PumpedPlaybackStream::readyFrames() const noexcept {
   // take() starts with this much silence once it sees the first buffer.
   const std::size_t buffer = queue_[played_.load(std::memory_order_relaxed) % kQueueCapacity]
                                  ->dwBufferLength / format_.nBlockAlign;
-  return queued + (targetFrames_ > 0 ? std::min<std::size_t>(targetFrames_, buffer) : buffer);
+  return queued + prerollFrames(buffer);
+}
+
+std::size_t PumpedPlaybackStream::prerollFrames(std::size_t bufferFrames) const noexcept {
+  return targetFrames_ > 0 ? std::min<std::size_t>(targetFrames_, bufferFrames) : bufferFrames;
 }
 
 void PumpedPlaybackStream::advance(WaveHeader& h, std::uint32_t p,
@@ -74,7 +78,7 @@ void PumpedPlaybackStream::advance(WaveHeader& h, std::uint32_t p,
   buffers_.fetch_add(1, std::memory_order_relaxed);
 }
 
-void PumpedPlaybackStream::drop(std::size_t frames) noexcept {
+std::size_t PumpedPlaybackStream::drop(std::size_t frames) noexcept {
   std::size_t need = frames * format_.nBlockAlign;
   while (need > 0) {
     const std::uint32_t p = played_.load(std::memory_order_relaxed);
@@ -87,6 +91,7 @@ void PumpedPlaybackStream::drop(std::size_t frames) noexcept {
   const std::size_t dropped = frames - need / format_.nBlockAlign;
   trimmed_.fetch_add(dropped, std::memory_order_relaxed);
   matcher_.skip(dropped);
+  return dropped;
 }
 
 void PumpedPlaybackStream::render(std::uint8_t* out,
@@ -97,15 +102,16 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
   // backlog, so that the level it takes is the target's: else a sound
   // server slow to start leaves its backlog in the delay for good, and the
   // engine's ring, which holds a few buffers, overflows at the next hiccup.
+  // What the matcher already took from the queue plays before the rest.
+  std::size_t available = queuedFrames() + matcher_.heldFrames();
   if (targetFrames_ > 0 && (!clocksMayDiffer_ || !matcher_.holdsLevel()) && primed_ &&
       prerollBytes_ == 0) {
-    // What the matcher already took from the queue plays before the rest.
-    windowLow_ = std::min(windowLow_, queuedFrames() + matcher_.heldFrames());
+    windowLow_ = std::min(windowLow_, available);
     windowFrames_ += frames;
     // The low is seen before a render: up to the largest render less.
     windowRender_ = std::max(windowRender_, frames);
     if (windowFrames_ >= trimWindowFrames()) {
-      if (windowLow_ > keptFrames_ + windowRender_) drop(windowLow_ - keptFrames_);
+      if (windowLow_ > keptFrames_ + windowRender_) available -= drop(windowLow_ - keptFrames_);
       windowLow_ = SIZE_MAX;
       windowFrames_ = 0;
       windowRender_ = 0;
@@ -113,7 +119,6 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
   }
   // The rate matcher reads ahead of what it plays: a take() that finds the
   // queue shorter than its window is no underrun. Only silence played is.
-  const std::size_t available = queuedFrames() + matcher_.heldFrames();
   if (matcher_.render(out, frames, now(), *this)) {
     underruns_.fetch_add(1, std::memory_order_relaxed);
     // The silence put in now stays in the delay: the queue keeps that much
@@ -143,7 +148,7 @@ FrameSource::Taken PumpedPlaybackStream::take(std::uint8_t* out,
       const std::size_t buffer = queue_[p % kQueueCapacity]->dwBufferLength;
       bufferFrames_ = buffer / align;
       keptFrames_ = std::min<std::size_t>(targetFrames_, bufferFrames_);
-      prerollBytes_ = targetFrames_ > 0 ? keptFrames_ * align : buffer;
+      prerollBytes_ = prerollFrames(bufferFrames_) * align;
     }
     if (prerollBytes_ > 0) {
       const std::size_t n = std::min(need, prerollBytes_);

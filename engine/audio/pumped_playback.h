@@ -91,8 +91,12 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   void returnQueued();
   // Consumer side: frames queued and not yet played.
   std::size_t queuedFrames() const noexcept;
-  // Consumer side: plays nothing of the next `frames` queued frames.
-  void drop(std::size_t frames) noexcept;
+  // Silence played before the first buffer of `bufferFrames` frames: the
+  // target, or one buffer without one.
+  std::size_t prerollFrames(std::size_t bufferFrames) const noexcept;
+  // Consumer side: plays nothing of the next `frames` queued frames;
+  // returns how many there were to drop.
+  std::size_t drop(std::size_t frames) noexcept;
   // Consumer side: advances the front header by n bytes (at most its rest).
   void advance(WaveHeader& h, std::uint32_t p, std::size_t n) noexcept;
   // The queued frames in write order, after the pre-roll (render's source).
