@@ -19,9 +19,6 @@
 namespace bw {
 namespace {
 
-std::atomic<long> g_blocks{0};
-void hook() { g_blocks.fetch_add(1, std::memory_order_relaxed); }
-
 TEST(ControlHammer, ConfigureStartAndStopRaceWithoutHarm) {
   engineAttach();
   const test::SimulatedDevices devices = test::findSimulatedDevices();
@@ -55,7 +52,7 @@ TEST(ControlHammer, ConfigureStartAndStopRaceWithoutHarm) {
   for (int t = 0; t < 3; ++t) {
     threads.emplace_back([&] {
       while (!done.load()) {
-        if (expectOneOf(sdrStart(&hook), {SDR_OK, SDR_RUNNING}) == SDR_OK) ++started;
+        if (expectOneOf(sdrStart(&test::countBlock), {SDR_OK, SDR_RUNNING}) == SDR_OK) ++started;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         if (expectOneOf(sdrStop(), {SDR_OK, SDR_NOT_RUNNING}) == SDR_OK) ++stopped;
       }

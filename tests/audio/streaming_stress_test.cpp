@@ -63,9 +63,8 @@ std::atomic<int> g_configuring{0};
 
 // The hook runs at the start of each block, on the processing thread: the
 // snapshot holds what the previous block published.
-std::atomic<int> g_blocks{0};
 void hook() {
-  ++g_blocks;
+  test::countBlock();
   recordSnapshot();
 }
 
@@ -157,7 +156,7 @@ TEST(StreamingStress, ParamsReadoutsAndRestartsWhileStreaming) {
   engineDetach();
 
   EXPECT_EQ(cycles, 50);
-  RecordProperty("blocks", int(g_blocks.load()));
+  RecordProperty("blocks", int(test::g_blocks.load()));
   RecordProperty("reads", int(reads.size()));
   RecordProperty("stoppedReads", int(stoppedReads.load()));
   RecordProperty("paramsSent", int(paramsSent.load()));

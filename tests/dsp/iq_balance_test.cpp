@@ -15,7 +15,7 @@
 #include "support/engine_fixture.h"
 #include "support/wav_file.h"
 
-namespace bw::test {
+namespace bw::test::iq_balance {
 namespace {
 
 constexpr double kRate = 48000.0;
@@ -251,4 +251,4 @@ TEST(IqBalanceTest, StaysFiniteAndSmallOnSilenceACarrierAndFullScaleNoise) {
 }
 
 }  // namespace
-}  // namespace bw::test
+}  // namespace bw::test::iq_balance

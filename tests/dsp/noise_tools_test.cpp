@@ -18,7 +18,7 @@
 #include "support/chain_harness.h"
 #include "support/wav_file.h"
 
-namespace bw::test {
+namespace bw::test::noise_tools {
 namespace {
 
 using Complex = std::complex<double>;
@@ -237,4 +237,4 @@ TEST(NoiseTools, ReductionStartsAfreshWhenSwitchedOnAgain) {
 }
 
 }  // namespace
-}  // namespace bw::test
+}  // namespace bw::test::noise_tools

@@ -13,7 +13,7 @@
 #include "support/chain_harness.h"
 #include "support/engine_fixture.h"
 
-namespace bw::test {
+namespace bw::test::pipeline {
 namespace {
 
 constexpr double kRate = 48000.0;
@@ -369,4 +369,4 @@ TEST_F(EngineBlockTest, HookRunsFirstInEveryBlock) {
 }
 
 }  // namespace
-}  // namespace bw::test
+}  // namespace bw::test::pipeline

@@ -16,7 +16,7 @@
 #include "support/chain_harness.h"
 #include "support/engine_fixture.h"
 
-namespace bw::test {
+namespace bw::test::receive_modes {
 namespace {
 
 using Complex = std::complex<double>;
@@ -177,4 +177,4 @@ TEST(ReceiveModes, VersionTwoWithAZeroTailIsVersionOne) {
 }
 
 }  // namespace
-}  // namespace bw::test
+}  // namespace bw::test::receive_modes

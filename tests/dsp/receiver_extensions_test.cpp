@@ -18,7 +18,7 @@
 #include "support/chain_harness.h"
 #include "support/engine_fixture.h"
 
-namespace bw::test {
+namespace bw::test::receiver_extensions {
 namespace {
 
 using Complex = std::complex<double>;
@@ -397,4 +397,4 @@ TEST(MinimumPhase, ToneIsHeardSoonerAtTheSameLevel) {
 }
 
 }  // namespace
-}  // namespace bw::test
+}  // namespace bw::test::receiver_extensions

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <complex>
 #include <cstdint>
 #include <vector>
@@ -55,5 +57,10 @@ struct SimulatedDevices {
   int in = 0, out = 0;
 };
 SimulatedDevices findSimulatedDevices();
+
+// A block hook for sdrStart that counts the blocks the engine processes, on
+// the processing thread; tests read the count to see streaming go on or stop.
+inline std::atomic<long> g_blocks{0};
+inline void countBlock() { g_blocks.fetch_add(1, std::memory_order_relaxed); }
 
 }  // namespace bw::test

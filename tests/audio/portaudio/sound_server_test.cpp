@@ -39,8 +39,8 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 constexpr int kRate = 48000;
 
-std::atomic<long> g_blocks{0};
-void countBlock() { g_blocks.fetch_add(1, std::memory_order_relaxed); }
+using test::countBlock;
+using test::g_blocks;
 
 using bw::test::waitFor;
 

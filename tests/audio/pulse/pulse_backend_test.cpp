@@ -24,6 +24,7 @@
 #include "audio/system_platform.h"
 #include "core/lifecycle.h"
 #include "dsp/receive_params.h"
+#include "support/engine_fixture.h"
 #include "support/private_pulse.h"
 
 namespace bw {
@@ -32,8 +33,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-std::atomic<long> g_blocks{0};
-void countBlock() { g_blocks.fetch_add(1, std::memory_order_relaxed); }
+using test::countBlock;
+using test::g_blocks;
 
 using bw::test::waitFor;
 

@@ -29,8 +29,8 @@ namespace {
 using namespace std::chrono_literals;
 using audio::SimulatedBand;
 
-std::atomic<int> g_blocks{0};
-void countBlock() { ++g_blocks; }
+using test::countBlock;
+using test::g_blocks;
 
 class SimulatedStreamTest : public ::testing::Test {
  protected:
@@ -84,7 +84,7 @@ TEST_F(SimulatedStreamTest, TwoSecondsAtTheConsoleSettingsRunWithoutGaps) {
     ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
     std::this_thread::sleep_for(2s);
     const audio::StreamReport running = audio::streamReport(engine().audio);
-    const int blocks = g_blocks.load();
+    const long blocks = g_blocks.load();
     const std::chrono::duration<double, std::milli> elapsed =
         std::chrono::steady_clock::now() - begin;
     ASSERT_EQ(sdrStop(), SDR_OK);
