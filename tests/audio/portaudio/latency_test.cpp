@@ -63,20 +63,20 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, LoopbackLatency,
     // Order 11 is the console's block, order 9 its Low latency; the
     // minimum-phase band filter takes about 20 ms off order 11. Beside the
-    // whole suite on two cores, with the playback queue held at its target
-    // (not raised by the rate matcher's reading ahead) and a backlog gone
-    // within 8 blocks: order 11 79 / 85 ms (median / p95) on PulseAudio and
-    // 90 / 90 on PipeWire, minimum phase 60 / 69 and 51 / 54, order 9 with
-    // it 29 / 37 and 24 / 24. Before, at a load of 10, PulseAudio's order 11
-    // was 80-120 ms at the median with p95 to 296 ms, and PipeWire's pulse
-    // server held our capture back behind the playback's requests (bursts of
-    // 20-85 ms) until the capture got a connection of its own. The bounds
-    // keep a margin above those for a loaded CI machine.
-    ::testing::Values(Case{test::SoundServer::PulseAudio, 11, 110, 180},
+    // whole suite on two cores: order 11 79 / 85 ms (median / p95) on
+    // PulseAudio and 90 / 90 on PipeWire, minimum phase 60 / 69 and 51 / 54,
+    // order 9 with it 29 / 37 and 24 / 24. Queueing a whole block more, as
+    // the engine once did, adds 43 ms at order 11 and 11 ms at order 9; the
+    // median bounds catch that with a margin for a loaded machine. A stall of
+    // the machine shows in the last bursts, not in the median: on a CI
+    // machine that stalled, minimum phase on PulseAudio measured 74 ms at the
+    // median and 216 ms at the 95th percentile (11 underruns), so the p95
+    // bounds only catch a queue that grows without end.
+    ::testing::Values(Case{test::SoundServer::PulseAudio, 11, 110, 300},
                       Case{test::SoundServer::PipeWire, 11, 130, 300},
-                      Case{test::SoundServer::PulseAudio, 11, 90, 160, SDR_EXT_MINIMUM_PHASE},
+                      Case{test::SoundServer::PulseAudio, 11, 95, 300, SDR_EXT_MINIMUM_PHASE},
                       Case{test::SoundServer::PipeWire, 11, 115, 300, SDR_EXT_MINIMUM_PHASE},
-                      Case{test::SoundServer::PulseAudio, 9, 45, 90},
+                      Case{test::SoundServer::PulseAudio, 9, 45, 200},
                       Case{test::SoundServer::PipeWire, 9, 70, 200}),
     [](const auto& info) {
       return std::string(info.param.server == test::SoundServer::PulseAudio ? "PulseAudio"
