@@ -2,14 +2,18 @@
 
 #include <algorithm>
 
+#include "audio/realtime_priority.h"
+
 namespace bw::audio {
 
 PumpedCaptureStream::PumpedCaptureStream(const WaveFormat& format,
                                          CaptureNotify notify,
-                                         std::uintptr_t instance)
+                                         std::uintptr_t instance,
+                                         Scheduling scheduling)
     : format_(format),
       notify_(notify),
       instance_(instance),
+      scheduling_(scheduling),
       fifo_(std::max<std::size_t>(format.nAvgBytesPerSec, 4096)) {}
 
 PumpedCaptureStream::~PumpedCaptureStream() { endNotificationThread(); }
@@ -128,6 +132,9 @@ void PumpedCaptureStream::deliver(const std::uint8_t* data,
 }
 
 void PumpedCaptureStream::run() {
+  if (scheduling_ == Scheduling::RealTimeWhereGranted) {
+    raiseCallingThreadToRealTime(kAudioThreadPriority);
+  }
   for (;;) {
     const std::uint32_t seen = wake_.load(std::memory_order_acquire);
     if (stopping_.load()) {

@@ -17,10 +17,16 @@ namespace bw::audio {
 
 class PumpedCaptureStream : public CaptureStream {
  public:
+  // How the notification thread, which runs the engine's processing of each
+  // block, is scheduled: a sound card's stream asks for real time where the
+  // system grants it (audio/realtime_priority.h); the simulated devices, a
+  // test aid, do not.
+  enum class Scheduling { Normal, RealTimeWhereGranted };
+
   // Buffers up to one second of `format` between producer and notification
   // thread.
   PumpedCaptureStream(const WaveFormat& format, CaptureNotify notify,
-                      std::uintptr_t instance);
+                      std::uintptr_t instance, Scheduling scheduling);
   // A derived stream must have stopped its producer before this runs.
   ~PumpedCaptureStream() override;
 
@@ -64,6 +70,7 @@ class PumpedCaptureStream : public CaptureStream {
   WaveFormat format_;
   CaptureNotify notify_;
   std::uintptr_t instance_;
+  Scheduling scheduling_;
   ByteFifo fifo_;
 
   // Queued headers, oldest first. Touched by the control thread while the

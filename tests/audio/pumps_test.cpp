@@ -181,7 +181,8 @@ TEST(PumpedPlayback, ResetReturnsQueuedBuffersAndCloseNeedsAnEmptyQueue) {
 class ManualCapture : public PumpedCaptureStream {
  public:
   using PumpedCaptureStream::deliver;
-  using PumpedCaptureStream::PumpedCaptureStream;
+  ManualCapture(const WaveFormat& format, CaptureNotify notify, std::uintptr_t instance)
+      : PumpedCaptureStream(format, notify, instance, Scheduling::Normal) {}
   ~ManualCapture() override = default;
 
  protected:

@@ -18,7 +18,8 @@ namespace {
 
 class PortAudioCapture final : public PumpedCaptureStream {
  public:
-  using PumpedCaptureStream::PumpedCaptureStream;
+  PortAudioCapture(const WaveFormat& format, CaptureNotify notify, std::uintptr_t instance)
+      : PumpedCaptureStream(format, notify, instance, Scheduling::RealTimeWhereGranted) {}
   ~PortAudioCapture() override { closeDevice(); }
 
   Result open(BoundedWorker& worker, int paIndex, double latency,

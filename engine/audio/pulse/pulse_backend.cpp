@@ -33,7 +33,8 @@ class PulseCapture final : public PumpedCaptureStream {
  public:
   PulseCapture(const WaveFormat& format, CaptureNotify notify, std::uintptr_t instance,
                ParkedReader& parked)
-      : PumpedCaptureStream(format, notify, instance), parked_(parked) {}
+      : PumpedCaptureStream(format, notify, instance, Scheduling::RealTimeWhereGranted),
+        parked_(parked) {}
   ~PulseCapture() override { closeDevice(); }
 
   // Takes up the parked reader when it reads in this format, else connects.

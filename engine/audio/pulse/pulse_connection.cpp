@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "audio/realtime_priority.h"
+
 namespace bw::audio {
 
 namespace {
@@ -48,6 +50,12 @@ std::shared_ptr<PulseConnection> PulseConnection::connect(Deadline deadline) {
       pa_threaded_mainloop_start(c->loop_) < 0) {
     return nullptr;
   }
+  // The loop's thread moves every captured and played byte: real time
+  // where the system grants it, as for the block processing.
+  pa_threaded_mainloop_once_unlocked(
+      c->loop_,
+      [](pa_threaded_mainloop*, void*) { raiseCallingThreadToRealTime(kAudioThreadPriority); },
+      nullptr);
   Lock lock(*c);
   const bool settled = c->waitUntil(
       [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(c->context_)) ||

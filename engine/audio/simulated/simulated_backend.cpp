@@ -80,7 +80,7 @@ class SimulatedCapture final : public PumpedCaptureStream {
  public:
   SimulatedCapture(const WaveFormat& format, CaptureNotify notify,
                    std::uintptr_t instance)
-      : PumpedCaptureStream(format, notify, instance),
+      : PumpedCaptureStream(format, notify, instance, Scheduling::Normal),
         band_(static_cast<int>(format.nSamplesPerSec)) {
     band_.setComponents(SimulatedBand::componentsFromList(std::getenv(kSimulatedSignalsVariable)));
   }

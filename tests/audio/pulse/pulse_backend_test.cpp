@@ -7,11 +7,13 @@
 #include "support/wait_for.h"
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "brackwell/brackwell.h"
+#include "audio/realtime_priority.h"
 #include "audio/system_platform.h"
 #include "core/lifecycle.h"
 #include "dsp/receive_params.h"
@@ -164,6 +167,28 @@ TEST_F(PulseBackendTest, AFrozenServerHoldsStopAndStartOnlyAFewSeconds) {
   ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
   const long before = g_blocks.load();
   EXPECT_TRUE(waitFor([&] { return g_blocks.load() > before + 3; }, 8s));
+  EXPECT_EQ(sdrStop(), SDR_OK);
+}
+
+// The threads that carry the blocks (libpulse's loop and the processing)
+// run real time exactly when the system grants it to this process.
+TEST_F(PulseBackendTest, TheAudioThreadsRunInRealTimeWhereGranted) {
+  bool granted = false;
+  std::thread([&] { granted = audio::raiseCallingThreadToRealTime(audio::kAudioThreadPriority); })
+      .join();
+  auto realTimeThreads = [] {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      const int policy = sched_getscheduler(std::stoi(task.path().filename()));
+      count += policy >= 0 && (policy & ~SCHED_RESET_ON_FORK) == SCHED_FIFO;
+    }
+    return count;
+  };
+  ASSERT_EQ(sdrSetGlobal(1, 1, 4, 11, 48000, 16), SDR_OK);
+  ASSERT_EQ(sdrStart(&countBlock), SDR_OK);
+  const long before = g_blocks.load();
+  ASSERT_TRUE(waitFor([&] { return g_blocks.load() > before + 2; }, 8s));
+  EXPECT_EQ(realTimeThreads(), granted ? 2 : 0);
   EXPECT_EQ(sdrStop(), SDR_OK);
 }
 
