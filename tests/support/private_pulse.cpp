@@ -250,10 +250,12 @@ bool PrivatePulse::start() {
   auto exists = [](std::string path) {
     return [path] { return access(path.c_str(), F_OK) == 0; };
   };
+  // Real time where the system grants it, as a desktop's PulseAudio asks
+  // for by default and PipeWire's rt module does.
   const bool up =
       server_ == SoundServer::PulseAudio
           ? launch({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-                    "--realtime=no", "--high-priority=no", "--log-target=stderr",
+                    "--realtime=yes", "--high-priority=yes", "--log-target=stderr",
                     "--load=module-native-protocol-unix", "--load=module-always-sink"},
                    answers)
           : launch({"dbus-daemon", "--session", "--nofork", "--nopidfile",
