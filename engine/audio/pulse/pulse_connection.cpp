@@ -46,16 +46,18 @@ std::shared_ptr<PulseConnection> PulseConnection::connect(Deadline deadline) {
   c->context_ = pa_context_new(pa_threaded_mainloop_get_api(c->loop_), "Brackwell");
   if (c->context_ == nullptr) return nullptr;
   pa_context_set_state_callback(c->context_, &onContextState, c.get());
-  if (pa_context_connect(c->context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-      pa_threaded_mainloop_start(c->loop_) < 0) {
+  if (pa_context_connect(c->context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
     return nullptr;
   }
   // The loop's thread moves every captured and played byte: real time
-  // where the system grants it, as for the block processing.
+  // where the system grants it, as for the block processing. Asked before
+  // the thread starts: once it runs, the loop's own calls from this thread
+  // would race it (libpulse aborted on a freed event under ThreadSanitizer).
   pa_threaded_mainloop_once_unlocked(
       c->loop_,
       [](pa_threaded_mainloop*, void*) { raiseCallingThreadToRealTime(kAudioThreadPriority); },
       nullptr);
+  if (pa_threaded_mainloop_start(c->loop_) < 0) return nullptr;
   Lock lock(*c);
   const bool settled = c->waitUntil(
       [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(c->context_)) ||
