@@ -384,7 +384,7 @@ TEST_F(SoundServerTest, LoopbackReceivesTheUpperSidebandWithoutGaps) {
   // Gaps are the engine's only while the machine wakes threads on time: the
   // server, paplay and parec run in real time beside the engine.
   test::SchedulerProbe probe;
-  EXPECT_EQ(pulse_.run({"paplay", "--raw", "--device=iqband", "--rate=48000", "--channels=2",
+  EXPECT_EQ(pulse_.run({"paplay", "--raw", "--device=iqband", "--latency-msec=10", "--rate=48000", "--channels=2",
                         "--format=s16le", iq}),
             0);
   std::this_thread::sleep_for(1500ms);
