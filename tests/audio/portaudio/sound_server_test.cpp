@@ -330,6 +330,12 @@ std::ptrdiff_t lastAbove(const std::vector<std::int32_t>& x, std::int32_t level)
   return -1;
 }
 
+// Index of the first sample louder than level, or -1.
+std::ptrdiff_t firstAbove(const std::vector<std::int32_t>& x, std::int32_t level) {
+  const auto k = std::find_if(x.begin(), x.end(), [&](std::int32_t v) { return std::abs(v) > level; });
+  return k == x.end() ? -1 : k - x.begin();
+}
+
 TEST_F(SoundServerTest, LoopbackReceivesTheUpperSidebandWithoutGaps) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "real-time loopback: the sanitizers slow the chain below real time";
@@ -381,10 +387,14 @@ TEST_F(SoundServerTest, LoopbackReceivesTheUpperSidebandWithoutGaps) {
     return heardFrom != Clock::time_point{} && playedFrom != Clock::time_point{};
   }, 10s)) << "the recordings did not start";
   std::this_thread::sleep_for(300ms);
-  // Gaps are the engine's only while the machine wakes threads on time: the
-  // server, paplay and parec run in real time beside the engine.
+  // Gaps are the engine's only while the machine wakes threads on time. The
+  // server's buffer for our playback holds 11 ms at these settings: a thread
+  // of ours held up for longer leaves it dry, and the server plays a gap.
+  // paplay, not in real time, keeps 100 ms queued at the band's sink, which
+  // still plays in the short periods the receiver's capture asks of its
+  // monitor.
   test::SchedulerProbe probe;
-  EXPECT_EQ(pulse_.run({"paplay", "--raw", "--device=iqband", "--latency-msec=10", "--rate=48000", "--channels=2",
+  EXPECT_EQ(pulse_.run({"paplay", "--raw", "--device=iqband", "--latency-msec=100", "--rate=48000", "--channels=2",
                         "--format=s16le", iq}),
             0);
   std::this_thread::sleep_for(1500ms);
@@ -399,9 +409,16 @@ TEST_F(SoundServerTest, LoopbackReceivesTheUpperSidebandWithoutGaps) {
   const std::ptrdiff_t inEnd = lastAbove(in, 4000), outEnd = lastAbove(out, 2000);
   ASSERT_GE(inEnd, 5 * kRate / 2) << "the I/Q never reached iqband";
   ASSERT_GE(outEnd, 5 * kRate / 2) << "no audio reached speaker";
-  if (delayMs > 15.0) {
+  if (delayMs > 10.0) {
     GTEST_SKIP() << "scheduler delays up to " << delayMs
                  << " ms while the tones played: too loaded to judge gaps";
+  }
+  // paplay does not run in real time: late, it leaves holes in the band, and
+  // the tones there last longer than the 3 s written. The receiver plays
+  // such holes as it should, as gaps.
+  const double bandMs = 1000.0 * double(inEnd - firstAbove(in, 4000)) / kRate;
+  if (std::abs(bandMs - 3000.0) > 2.5) {
+    GTEST_SKIP() << "the tones lasted " << bandMs << " ms in the band: paplay left holes";
   }
 
   // One second well inside the tones: the wanted tone at full AGC level, the
