@@ -104,10 +104,12 @@ class PulsePlayback final : public PumpedPlaybackStream {
     const bool longBlock = bufferFrames > kShortBlockSeconds * rate;
     keepQueueNear(period + (longBlock ? std::uint32_t(kLongBlockMarginSeconds * rate) : 0));
     fillOnlyWhatIsQueued_ = connection != nullptr && connection->onPipeWire();
-    // Given only what is queued, the server's gaps are the only ones: they
-    // are counted. Otherwise the queue's own underruns are (as before).
+    // The gaps the server plays count as underruns, beside the queue's own:
+    // a request answered in full never leaves the server dry, so the two
+    // never count one gap twice. Its own run dry when libpulse's thread was
+    // late (a machine that stalls it for longer than the server's buffer).
     return stream_.open(std::move(connection), format(), period, false, deadline, this,
-                        &onSamples, &onFailed, fillOnlyWhatIsQueued_ ? &onGap : nullptr);
+                        &onSamples, &onFailed, &onGap);
   }
   std::uint32_t deviceIndex() const { return stream_.deviceIndex(); }
 
