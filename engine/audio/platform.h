@@ -50,7 +50,7 @@ using CaptureNotify = void (*)(CaptureStream& stream, std::uint32_t message,
 struct StreamCounters {
   std::uint64_t buffers = 0;    // buffers filled (capture) or played (playback)
   std::uint64_t overruns = 0;   // capture data that found no queued buffer
-  std::uint64_t underruns = 0;  // playback periods that found nothing queued
+  std::uint64_t underruns = 0;  // playback gaps: nothing queued, or the server ran dry
   std::uint64_t trimmedFrames = 0;  // playback frames dropped to bring the queue back to its target
 };
 

@@ -104,10 +104,10 @@ class PulsePlayback final : public PumpedPlaybackStream {
     const bool longBlock = bufferFrames > kShortBlockSeconds * rate;
     keepQueueNear(period + (longBlock ? std::uint32_t(kLongBlockMarginSeconds * rate) : 0));
     fillOnlyWhatIsQueued_ = connection != nullptr && connection->onPipeWire();
-    // The gaps the server plays count as underruns, beside the queue's own:
-    // a request answered in full never leaves the server dry, so the two
-    // never count one gap twice. Its own run dry when libpulse's thread was
-    // late (a machine that stalls it for longer than the server's buffer).
+    // The gaps the server plays count as underruns, beside the queue's own.
+    // A request answered in full never leaves the server dry, so one gap
+    // never counts twice: on PulseAudio the server runs dry only when
+    // libpulse's thread was late for it (stalled longer than its buffer).
     return stream_.open(std::move(connection), format(), period, false, deadline, this,
                         &onSamples, &onFailed, &onGap);
   }
