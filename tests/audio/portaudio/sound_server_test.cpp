@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "audio/portaudio/portaudio_stream.h"
@@ -322,18 +323,14 @@ std::vector<std::int32_t> leftChannel(const std::string& path) {
   return left;
 }
 
-// Index of the last sample louder than level, or -1.
-std::ptrdiff_t lastAbove(const std::vector<std::int32_t>& x, std::int32_t level) {
-  for (std::ptrdiff_t k = std::ptrdiff_t(x.size()) - 1; k >= 0; --k) {
-    if (std::abs(x[k]) > level) return k;
-  }
-  return -1;
-}
-
-// Index of the first sample louder than level, or -1.
-std::ptrdiff_t firstAbove(const std::vector<std::int32_t>& x, std::int32_t level) {
-  const auto k = std::find_if(x.begin(), x.end(), [&](std::int32_t v) { return std::abs(v) > level; });
-  return k == x.end() ? -1 : k - x.begin();
+// Indices of the first and the last sample louder than level; -1 and -1
+// when none is.
+std::pair<std::ptrdiff_t, std::ptrdiff_t> loudSpan(const std::vector<std::int32_t>& x,
+                                                   std::int32_t level) {
+  const auto loud = [&](std::int32_t v) { return std::abs(v) > level; };
+  const auto first = std::find_if(x.begin(), x.end(), loud);
+  if (first == x.end()) return {-1, -1};
+  return {first - x.begin(), x.rend() - std::find_if(x.rbegin(), x.rend(), loud) - 1};
 }
 
 TEST_F(SoundServerTest, LoopbackReceivesTheUpperSidebandWithoutGaps) {
@@ -406,7 +403,8 @@ TEST_F(SoundServerTest, LoopbackReceivesTheUpperSidebandWithoutGaps) {
   const std::vector<std::int32_t> in = leftChannel(played);
   // The tones' end is the mark: sharp on both sides, while their start is
   // softened by the AGC, whose history begins empty.
-  const std::ptrdiff_t inEnd = lastAbove(in, 4000), outEnd = lastAbove(out, 2000);
+  const auto [inStart, inEnd] = loudSpan(in, 4000);
+  const std::ptrdiff_t outEnd = loudSpan(out, 2000).second;
   ASSERT_GE(inEnd, 5 * kRate / 2) << "the I/Q never reached iqband";
   ASSERT_GE(outEnd, 5 * kRate / 2) << "no audio reached speaker";
   if (delayMs > 10.0) {
@@ -416,7 +414,7 @@ TEST_F(SoundServerTest, LoopbackReceivesTheUpperSidebandWithoutGaps) {
   // paplay does not run in real time: late, it leaves holes in the band, and
   // the tones there last longer than the 3 s written. The receiver plays
   // such holes as it should, as gaps.
-  const double bandMs = 1000.0 * double(inEnd - firstAbove(in, 4000)) / kRate;
+  const double bandMs = 1000.0 * double(inEnd - inStart) / kRate;
   if (std::abs(bandMs - 3000.0) > 2.5) {
     GTEST_SKIP() << "the tones lasted " << bandMs << " ms in the band: paplay left holes";
   }
