@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A live run of brackwell-live between two sound devices on different clocks.
 
-  clocks.py --ppm 1000 --seconds 300 [--clocks auto|one|two] [--out DIR]
+  clocks.py --ppm 1000 --seconds 300 [--clocks auto|one|two] [--skewed capture]
+            [--out DIR]
   clocks.py --ppm 1000 --check-sink 40
 
 A private PulseAudio server (its own folder, stopped by PID) carries a null
@@ -9,7 +10,14 @@ sink "iqband", into which an I/Q tone plays on the server's clock, and a
 pipe sink "pipe", whose FIFO a reader process drains at 48000 x (1 + ppm/1e6)
 frames a second on its own steady clock, as a card whose crystal runs that
 far off would. brackwell-live captures iqband's monitor and plays into the
-pipe. The reader keeps what it drained; from it come:
+pipe. The reader keeps what it drained.
+
+With --skewed capture the capture card is the one off instead, and no pipe
+sink is on the path: a pipe source "iqpipe", which a writer process fills
+with the I/Q tone at 48000 / (1 + ppm/1e6) frames a second of its steady
+clock, is the capture device, and brackwell-live plays into a null sink
+"out" on the server's clock, whose monitor a recorder keeps. The ratio the
+matcher has to find is the same. From what was kept come:
 
   - the latency of the path over time, from the phase of the received tone:
     a tone of f Hz that arrives d seconds later is 2 pi f d behind, and the
@@ -43,6 +51,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 import numpy as np
@@ -62,7 +71,7 @@ LIVE = os.path.join(HERE, "..", "..", "build", "normal", "tools", "brackwell-liv
 class Server:
     """A private PulseAudio in `folder`, with the two sinks."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, skewed="playback"):
         self.folder = folder
         with open(os.path.join(folder, "client.conf"), "w") as f:
             f.write("autospawn = no\n")
@@ -86,6 +95,14 @@ class Server:
         else:
             raise RuntimeError("the server did not come up; see " + log.name)
         self.fifo = os.path.join(folder, "pipe")
+        if skewed == "capture":
+            self.pactl("load-module", "module-pipe-source", "source_name=iqpipe",
+                       "file=" + self.fifo, "rate=48000", "channels=2", "format=s16le")
+            self.pactl("load-module", "module-null-sink", "sink_name=out", "rate=48000",
+                       "channels=2")
+            self.pactl("set-default-source", "iqpipe")
+            self.pactl("set-default-sink", "out")
+            return
         self.pactl("load-module", "module-null-sink", "sink_name=iqband", "rate=48000",
                    "channels=2")
         self.pactl("load-module", "module-pipe-sink", "sink_name=pipe", "file=" + self.fifo,
@@ -188,6 +205,46 @@ def reader(fifo, rate, out, seconds, pipe_bytes=PIPE_BYTES):
                       "first_short_reads": shorts[:200]}))
 
 
+def writer(fifo, rate, seconds):
+    """Fills `fifo` with the I/Q tone at `rate` frames a second of the steady
+    clock for `seconds`, as a capture card whose crystal runs at that rate
+    would (a card does not wait: frames the pipe cannot take are counted and
+    dropped). Prints its counts as JSON."""
+    try:
+        os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(20))
+        realtime = True
+    except OSError:
+        realtime = False
+    fd = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+    two = tone_bytes() * 2
+    written, dropped, fills = 0, 0, []
+    size = bytearray(4)
+    print("ready", flush=True)
+    start = time.monotonic()
+    stop = []
+    signal.signal(signal.SIGINT, lambda *_: stop.append(1))
+    while not stop:
+        elapsed = time.monotonic() - start
+        if elapsed >= seconds:
+            break
+        due = int(elapsed * rate) - written
+        if due > 0:
+            a = written % RATE
+            chunk = two[a * FRAME:(a + min(due, RATE)) * FRAME]
+            try:
+                n = os.write(fd, chunk) // FRAME
+            except BlockingIOError:
+                n = 0
+            dropped += due - n
+            written += due
+        if int(elapsed) >= len(fills):
+            fcntl.ioctl(fd, termios.FIONREAD, size)
+            fills.append(int.from_bytes(size, "little") // FRAME)
+        time.sleep(0.005)
+    print(json.dumps({"realtime": realtime, "written": written, "dropped_frames": dropped,
+                      "seconds": time.monotonic() - start, "pipe_frames_each_second": fills}))
+
+
 def tone_bytes():
     """One second of the I/Q tone (a whole number of cycles: it repeats
     seamlessly), at -12 dB."""
@@ -279,16 +336,16 @@ def sinad(y):
     return -10 * np.log10(residual((lo + hi) / 2))
 
 
-def analyse(path, ppm, seconds):
-    """The figures of a recording, over its first `seconds` (the receiver
-    stops before the reader)."""
+def analyse(path, ppm, seconds, played):
+    """The figures of a recording made at `played` frames a second, over its
+    first `seconds` (the receiver stops before the recording does)."""
     raw = np.fromfile(path, dtype="<i2").astype(float)
-    y = raw[0:2 * int(seconds * RATE * (1 + ppm * 1e-6)):2]
+    y = raw[0:2 * int(seconds * played):2]
     true_ratio = 1 / (1 + ppm * 1e-6)
     # Nominal frequency in the reader's samples at the true ratio.
     f = TONE / RATE * true_ratio
     phase, amp = tone_phase(y, f)
-    t = (np.arange(len(phase)) + 0.5) * WINDOW / (RATE * (1 + ppm * 1e-6))
+    t = (np.arange(len(phase)) + 0.5) * WINDOW / played
     on = amp > 0.5 * np.median(amp[len(amp) // 2:])
     first = np.argmax(on)
     # Silence put in: windows without the tone after it first came.
@@ -307,7 +364,7 @@ def analyse(path, ppm, seconds):
     ratio = (f + slope / (2 * np.pi)) * RATE / TONE
     sin = []
     for s in range(int(t[-1]) - 60, int(t[-1]) - 1, 6):
-        a = int(s * RATE * (1 + ppm * 1e-6))
+        a = int(s * played)
         seg = y[a:a + RATE]
         if len(seg) == RATE and np.all(on[a // WINDOW:(a + RATE) // WINDOW]):
             sin.append(sinad(seg))
@@ -327,16 +384,34 @@ def analyse(path, ppm, seconds):
     }
 
 
+def start_capture_card(server, args, recording):
+    """--skewed capture: the writer that plays the capture card, and a
+    recorder of what the receiver plays (on the server's clock)."""
+    rate = RATE / (1 + args.ppm * 1e-6)
+    card = server.spawn([sys.executable, os.path.abspath(__file__), "--writer", server.fifo,
+                         repr(rate), repr(args.seconds + 5)],
+                        stdout=subprocess.PIPE, text=True)
+    if card.stdout.readline().strip() != "ready":
+        raise RuntimeError("the writer did not start")
+    out = open(recording, "wb")
+    server.spawn(["parec", "--device=out.monitor", "--raw", "--rate=48000", "--channels=2",
+                  "--format=s16le", "--latency-msec=20"], realtime=15, stdout=out)
+    return card
+
+
 def live_run(args, work):
-    server = Server(work)
+    server = Server(work, args.skewed)
     loads = []
     try:
-        play_tone(server, args.seconds + 5)
-        time.sleep(1)
         recording = os.path.join(work, "drained.raw")
-        drain = start_reader(server, args, recording)
-        if drain.stdout.readline().strip() != "ready":
-            raise RuntimeError("the reader did not start")
+        if args.skewed == "capture":
+            drain = start_capture_card(server, args, recording)
+        else:
+            play_tone(server, args.seconds + 5)
+            time.sleep(1)
+            drain = start_reader(server, args, recording)
+            if drain.stdout.readline().strip() != "ready":
+                raise RuntimeError("the reader did not start")
         cmd = [args.live, "--in", "1", "--out", "1", "--seconds", str(args.seconds - 2)]
         if args.clocks:
             cmd += ["--clocks", args.clocks]
@@ -346,21 +421,31 @@ def live_run(args, work):
             while live.poll() is None:
                 loads.append(os.getloadavg()[0])
                 time.sleep(5)
-        counts = json.loads(drain.communicate()[0])
+        if args.skewed == "capture":
+            drain.send_signal(signal.SIGINT)
+            counts = {"short_reads": 0, "first_short_reads": []}
+            try:
+                counts["writer"] = json.loads(drain.communicate(timeout=10)[0])
+            except (subprocess.TimeoutExpired, ValueError):
+                pass
+        else:
+            counts = json.loads(drain.communicate()[0])
     finally:
         server.stop()
     with open(os.path.join(work, "live.err")) as f:
         lines = [l.rstrip() for l in f if l.strip()]
     with open(os.path.join(work, "live.out")) as f:
         devices = f.readline().rstrip()
-    result = {"ppm": args.ppm, "clocks": args.clocks or "auto", "seconds": args.seconds,
+    result = {"ppm": args.ppm, "clocks": args.clocks or "auto", "skewed": args.skewed,
+              "seconds": args.seconds,
               "live_status": live.returncode, "devices": devices,
               "load_mean": round(float(np.mean(loads)), 2) if loads else None,
               "load_max": round(float(np.max(loads)), 2) if loads else None,
               "reader": counts, "stderr": lines}
     until = args.seconds - 3
     counts["short_reads_while_live"] = sum(1 for t, _ in counts["first_short_reads"] if t < until)
-    result.update(analyse(recording, args.ppm, until))
+    played = RATE if args.skewed == "capture" else RATE * (1 + args.ppm * 1e-6)
+    result.update(analyse(recording, args.ppm, until, played))
     if args.keep and args.out:
         os.makedirs(args.out, exist_ok=True)
         shutil.move(recording, os.path.join(args.out, f"drained_{args.clocks or 'auto'}_"
@@ -388,6 +473,9 @@ def table(folder):
 
 
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--writer":
+        writer(sys.argv[2], float(sys.argv[3]), float(sys.argv[4]))
+        return
     if len(sys.argv) > 1 and sys.argv[1] == "--reader":
         reader(sys.argv[2], float(sys.argv[3]), sys.argv[4], float(sys.argv[5]),
                int(sys.argv[6]))
@@ -398,6 +486,8 @@ def main():
     ap.add_argument("--seconds", type=int, default=300)
     ap.add_argument("--clocks", choices=["auto", "one", "two"],
                     help="passed to brackwell-live (default: its own)")
+    ap.add_argument("--skewed", choices=["playback", "capture"], default="playback",
+                    help="which card's clock is off (capture: no pipe sink on the path)")
     ap.add_argument("--check-sink", type=int, metavar="N",
                     help="only measure the sink's rate over N seconds")
     ap.add_argument("--pipe-bytes", type=int, default=PIPE_BYTES,
@@ -420,7 +510,7 @@ def main():
             result = live_run(args, work)
         if args.out:
             os.makedirs(args.out, exist_ok=True)
-            name = "check" if args.check_sink else f"{args.clocks or 'auto'}"
+            name = "check" if args.check_sink else f"{args.clocks or 'auto'}_{args.skewed}"
             with open(os.path.join(args.out, f"{name}_{args.ppm:+g}ppm.json"), "w") as f:
                 json.dump(result, f, indent=1)
     print(json.dumps(result))
