@@ -64,7 +64,7 @@ std::size_t PumpedPlaybackStream::readyFrames() const noexcept {
 }
 
 std::size_t PumpedPlaybackStream::prerollFrames(std::size_t bufferFrames) const noexcept {
-  return targetFrames_ > 0 ? std::min<std::size_t>(targetFrames_, bufferFrames) : bufferFrames;
+  return targetFrames_ > 0 ? std::min(keptTarget(), bufferFrames) : bufferFrames;
 }
 
 void PumpedPlaybackStream::advance(WaveHeader& h, std::uint32_t p,
@@ -78,7 +78,7 @@ void PumpedPlaybackStream::advance(WaveHeader& h, std::uint32_t p,
   buffers_.fetch_add(1, std::memory_order_relaxed);
 }
 
-std::size_t PumpedPlaybackStream::drop(std::size_t frames) noexcept {
+std::size_t PumpedPlaybackStream::drop(std::size_t frames, bool keepLevel) noexcept {
   std::size_t need = frames * format_.nBlockAlign;
   while (need > 0) {
     const std::uint32_t p = played_.load(std::memory_order_relaxed);
@@ -90,28 +90,48 @@ std::size_t PumpedPlaybackStream::drop(std::size_t frames) noexcept {
   }
   const std::size_t dropped = frames - need / format_.nBlockAlign;
   trimmed_.fetch_add(dropped, std::memory_order_relaxed);
-  matcher_.skip(dropped);
+  matcher_.skip(dropped, keepLevel);
   return dropped;
 }
 
 void PumpedPlaybackStream::render(std::uint8_t* out,
                                   std::size_t frames) noexcept {
   // Trimming holds the queue on one clock. On two, the rate matcher holds
-  // it once it has taken its level, and a trim would only pull the queue
-  // away from that; until then (a start, an underrun) trims take out a
-  // backlog, so that the level it takes is the target's: else a sound
-  // server slow to start leaves its backlog in the delay for good, and the
-  // engine's ring, which holds a few buffers, overflows at the next hiccup.
+  // it once it has taken its level, and a trim of the milliseconds by which
+  // the queue wanders would only pull it away from that; until then (a
+  // start, an underrun) trims take out a backlog, so that the level it
+  // takes is the target's: else a sound server slow to start leaves its
+  // backlog in the delay for good, and the engine's ring, which holds a few
+  // buffers, overflows at the next hiccup. A backlog of more than a step
+  // while it holds its level is no drift (clocks apart by a thousandth
+  // take a second per millisecond) but a device that stalled and skipped
+  // what it missed: trimmed too, rather than drained by the matcher at its
+  // largest correction, whose integral it would wind up into an overshoot.
   // What the matcher already took from the queue plays before the rest.
   std::size_t available = queuedFrames() + matcher_.heldFrames();
-  if (targetFrames_ > 0 && (!clocksMayDiffer_ || !matcher_.holdsLevel()) && primed_ &&
-      prerollBytes_ == 0) {
+  const bool matched = clocksMayDiffer_ && matcher_.holdsLevel();
+  if (targetFrames_ > 0 && primed_ && prerollBytes_ == 0) {
     windowLow_ = std::min(windowLow_, available);
     windowFrames_ += frames;
     // The low is seen before a render: up to the largest render less.
     windowRender_ = std::max(windowRender_, frames);
     if (windowFrames_ >= trimWindowFrames()) {
-      if (windowLow_ > keptFrames_ + windowRender_) available -= drop(windowLow_ - keptFrames_);
+      // What the queue came down to over the last windows (a late write
+      // takes one window's low further down): a step shows against the
+      // highest of them, and is taken out down to that.
+      const std::size_t before = *std::max_element(lows_.begin(), lows_.end());
+      std::size_t& slot = lows_[windows_++ % lows_.size()];
+      slot = windowLow_;
+      if (matched) {
+        if (windows_ > lows_.size() && windowLow_ > before + stepFrames()) {
+          available -= drop(windowLow_ - before, true);
+          slot = before;
+        }
+      } else if (windowLow_ > keptFrames_ + windowRender_) {
+        const std::size_t dropped = drop(windowLow_ - keptFrames_);
+        available -= dropped;
+        slot -= dropped;
+      }
       windowLow_ = SIZE_MAX;
       windowFrames_ = 0;
       windowRender_ = 0;
@@ -147,7 +167,7 @@ FrameSource::Taken PumpedPlaybackStream::take(std::uint8_t* out,
       primed_ = true;
       const std::size_t buffer = queue_[p % kQueueCapacity]->dwBufferLength;
       bufferFrames_ = buffer / align;
-      keptFrames_ = std::min<std::size_t>(targetFrames_, bufferFrames_);
+      keptFrames_ = std::min(keptTarget(), bufferFrames_);
       prerollBytes_ = prerollFrames(bufferFrames_) * align;
     }
     if (prerollBytes_ > 0) {
@@ -174,6 +194,19 @@ FrameSource::Taken PumpedPlaybackStream::take(std::uint8_t* out,
   return taken;
 }
 
+std::size_t PumpedPlaybackStream::keptTarget() const noexcept {
+  if (targetFrames_ == 0 || !clocksMayDiffer_) return targetFrames_;
+  // What clocks a thousandth apart drain while the matcher takes its level,
+  // and its dead band: else the queue runs dry before the loop starts.
+  constexpr double kDrift =
+      (RateControl::kSettle + RateControl::kLatch) * 1e-3 + RateControl::kDeadBand;
+  return targetFrames_ + static_cast<std::size_t>(kDrift * format_.nSamplesPerSec);
+}
+
+std::size_t PumpedPlaybackStream::stepFrames() const noexcept {
+  return format_.nSamplesPerSec * kStepMilliseconds / 1000;
+}
+
 std::size_t PumpedPlaybackStream::trimWindowFrames() const noexcept {
   return std::min<std::size_t>(format_.nSamplesPerSec, kTrimWindowBuffers * bufferFrames_);
 }
@@ -193,6 +226,7 @@ void PumpedPlaybackStream::returnQueued() {
   windowLow_ = SIZE_MAX;
   windowFrames_ = 0;
   windowRender_ = 0;
+  windows_ = 0;
   matcher_.reset();
 }
 

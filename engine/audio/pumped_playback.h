@@ -21,7 +21,12 @@
 //
 // render() reads the queue through a RateMatcher: as written while the
 // clocks agree, resampled to hold the queue's level when told that the
-// writer's clock may differ (matchClocks).
+// writer's clock may differ (matchClocks); the target then gets a margin
+// for the drift until the matcher runs (6 ms). While the matcher holds that
+// level, only a step is trimmed: a window's low more than kStepMilliseconds
+// above the highest of the last few windows' (a device that stalled and
+// played on without what it missed) is taken back down to it, and the
+// matcher keeps its level.
 #pragma once
 
 #include <array>
@@ -87,7 +92,15 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   // test's p95 at order 11 was 75-214 ms at a load of 3; at 8, 61-64 ms.
   static constexpr std::size_t kTrimWindowBuffers = 8;
 
+  // A backlog beyond the matcher's level that is trimmed while it holds
+  // that level (ms): past what a loaded machine's writes wander by.
+  static constexpr std::size_t kStepMilliseconds = 20;
+
   std::size_t trimWindowFrames() const noexcept;
+  std::size_t stepFrames() const noexcept;
+  // What the queue keeps at first: the target, and on clocks that may
+  // differ a margin for the drift until the matcher runs.
+  std::size_t keptTarget() const noexcept;
   void returnQueued();
   // Consumer side: frames queued and not yet played.
   std::size_t queuedFrames() const noexcept;
@@ -95,8 +108,9 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   // target, or one buffer without one.
   std::size_t prerollFrames(std::size_t bufferFrames) const noexcept;
   // Consumer side: plays nothing of the next `frames` queued frames;
-  // returns how many there were to drop.
-  std::size_t drop(std::size_t frames) noexcept;
+  // returns how many there were to drop. `keepLevel`: as for
+  // RateMatcher::skip.
+  std::size_t drop(std::size_t frames, bool keepLevel = false) noexcept;
   // Consumer side: advances the front header by n bytes (at most its rest).
   void advance(WaveHeader& h, std::uint32_t p, std::size_t n) noexcept;
   // The queued frames in write order, after the pre-roll (render's source).
@@ -120,6 +134,8 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   std::size_t windowLow_ = SIZE_MAX;  // fewest frames queued in this window
   std::size_t windowFrames_ = 0;      // frames rendered in this window
   std::size_t windowRender_ = 0;      // the largest render in this window
+  std::array<std::size_t, 4> lows_{};  // the lows of the last windows
+  std::size_t windows_ = 0;            // windows seen
 
   // The watcher, and whether a failure came (before or after it was set).
   std::atomic<PlaybackFailed> failed_{nullptr};

@@ -19,11 +19,16 @@ double RateControl::update(double queued, double elapsed) {
   if (!latched_) {
     latchSum_ += queued * elapsed;
     latchTime_ += elapsed;
-    if (latchTime_ < kLatch) return ratio();
-    latched_ = true;
-    level_ = latchSum_ / latchTime_;
-    first_ = smoothed_ = level_;
-    return ratio();
+    if (latchTime_ >= kLatch) {
+      latched_ = true;
+      level_ = latchSum_ / latchTime_;
+      first_ = smoothed_ = level_;
+      return ratio();
+    }
+    // A loop that ran before the gap runs on, towards the level it held,
+    // until the new one is taken: clocks apart would else drain the queue
+    // into the next gap meanwhile, and each gap would start the wait anew.
+    if (!running_) return ratio();
   }
   const double error = smoothed_ - level_;
   if (!running_) {
@@ -42,7 +47,9 @@ double RateControl::update(double queued, double elapsed) {
   // overshoot its level into an underrun once the step is gone.
   const double integral = integral_ + g.integral * error * elapsed;
   const double wanted = g.proportional * error + integral;
-  if (std::abs(wanted) <= kMaxCorrection) integral_ = integral;
+  if (std::abs(wanted) <= kMaxCorrection && std::abs(error) <= kIntegrateBand) {
+    integral_ = integral;
+  }
   correction_ = std::clamp(wanted, -kMaxCorrection, kMaxCorrection);
   return ratio();
 }
@@ -51,6 +58,10 @@ void RateControl::relatch() {
   // The level is taken again, so the error it was pulling out is gone:
   // what stays is the integral, the clocks' difference.
   correction_ = integral_;
+  // A gap while the level is still being taken leaves that wait as it is:
+  // on clocks far apart, a wait begun anew at each gap would never end.
+  if (!latched_) return;
+  first_ = smoothed_ = level_;
   latched_ = false;
   latchSum_ = 0.0;
   latchTime_ = 0.0;

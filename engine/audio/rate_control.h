@@ -30,6 +30,12 @@ class RateControl {
   static constexpr double kDeadBand = 0.0025;  // error before the loop runs
   static constexpr double kMaxCorrection = 0.005;  // |ratio - 1| at most
   static constexpr double kAcquire = 60.0;     // running with kAcquiring
+  // Error past which the integral stands still: clocks a thousandth apart
+  // hold the queue within a few milliseconds of its level, and a larger
+  // error is a step (a device that stalled), which the proportional part
+  // alone answers; integrated, it would stay in the ratio as a drift that
+  // is not there, for as long as the integral takes to unwind.
+  static constexpr double kIntegrateBand = 0.008;
   // Time constant of each low-pass stage (s); proportional (1/s) and
   // integral (1/s^2) gains.
   struct Gains {
@@ -49,7 +55,9 @@ class RateControl {
   double update(double queued, double elapsed);
   // Playback ran dry (or a backlog was trimmed): the level is taken again
   // (over kLatch) from the queue as the gap left it, while the ratio stays
-  // at the clocks' difference the loop has found.
+  // at the clocks' difference the loop has found and a loop that ran goes
+  // on towards the level it held until then. A gap while a level is being
+  // taken leaves that wait as it is.
   void relatch();
 
   double ratio() const { return 1.0 + correction_; }

@@ -55,9 +55,9 @@ double RateMatcher::position() const noexcept {
   return double(frame_ - kBefore) + fraction_ - double(padding_) + double(skipped_);
 }
 
-void RateMatcher::skip(std::size_t frames) noexcept {
+void RateMatcher::skip(std::size_t frames, bool keepLevel) noexcept {
   skipped_ += frames;
-  gaps_.fetch_add(1, std::memory_order_relaxed);
+  if (!keepLevel) gaps_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void RateMatcher::publishPosition(double now) noexcept {

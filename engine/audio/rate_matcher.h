@@ -66,8 +66,9 @@ class RateMatcher {
               FrameSource& source) noexcept;
 
   // Consumer side: `frames` queued frames were dropped unplayed (they count
-  // as read), and the level is to be taken again.
-  void skip(std::size_t frames) noexcept;
+  // as read), and the level is to be taken again unless `keepLevel` (they
+  // were a step above it).
+  void skip(std::size_t frames, bool keepLevel = false) noexcept;
   // Any thread: whether the control holds a level it has taken (not while
   // it takes one: at a start, after an underrun or a skip).
   bool holdsLevel() const { return holding_.load(std::memory_order_relaxed); }
