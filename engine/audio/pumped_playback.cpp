@@ -109,8 +109,9 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
   // largest correction, whose integral it would wind up into an overshoot.
   // What the matcher already took from the queue plays before the rest.
   std::size_t available = queuedFrames() + matcher_.heldFrames();
-  const bool matched = clocksMayDiffer_ && matcher_.holdsLevel();
   if (targetFrames_ > 0 && primed_ && prerollBytes_ == 0) {
+    const bool matched =
+        clocksMayDiffer_.load(std::memory_order_relaxed) && matcher_.holdsLevel();
     windowLow_ = std::min(windowLow_, available);
     windowFrames_ += frames;
     // The low is seen before a render: up to the largest render less.
@@ -195,7 +196,9 @@ FrameSource::Taken PumpedPlaybackStream::take(std::uint8_t* out,
 }
 
 std::size_t PumpedPlaybackStream::keptTarget() const noexcept {
-  if (targetFrames_ == 0 || !clocksMayDiffer_) return targetFrames_;
+  if (targetFrames_ == 0 || !clocksMayDiffer_.load(std::memory_order_relaxed)) {
+    return targetFrames_;
+  }
   // What clocks a thousandth apart drain while the matcher takes its level,
   // and its dead band: else the queue runs dry before the loop starts.
   constexpr double kDrift =
@@ -247,7 +250,7 @@ Result PumpedPlaybackStream::close() {
 }
 
 void PumpedPlaybackStream::matchClocks(bool mayDiffer) {
-  clocksMayDiffer_ = mayDiffer;
+  clocksMayDiffer_.store(mayDiffer, std::memory_order_relaxed);
   matcher_.arm(mayDiffer);
 }
 

@@ -145,7 +145,8 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   std::atomic<std::uint64_t> buffers_{0};
   std::atomic<std::uint64_t> underruns_{0};
   std::atomic<std::uint64_t> trimmed_{0};
-  bool clocksMayDiffer_ = false;  // set before the first write
+  // Set before the first write; read by the consumer, which may already run.
+  std::atomic<bool> clocksMayDiffer_{false};
 
   RateMatcher matcher_;
 };
