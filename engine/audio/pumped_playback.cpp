@@ -201,8 +201,9 @@ std::size_t PumpedPlaybackStream::keptTarget() const noexcept {
   }
   // What clocks a thousandth apart drain while the matcher takes its level,
   // and its dead band: else the queue runs dry before the loop starts.
+  constexpr double kClocksApart = 1e-3;
   constexpr double kDrift =
-      (RateControl::kSettle + RateControl::kLatch) * 1e-3 + RateControl::kDeadBand;
+      (RateControl::kSettle + RateControl::kLatch) * kClocksApart + RateControl::kDeadBand;
   return targetFrames_ + static_cast<std::size_t>(kDrift * format_.nSamplesPerSec);
 }
 

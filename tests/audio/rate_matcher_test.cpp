@@ -71,6 +71,10 @@ std::pair<std::uint64_t, std::uint64_t> stream(
   std::mt19937_64 random(7);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   std::uint64_t dropped = 0, blocks = 0, periods = 0;
+  // When the playback clock is due to pull period n, before any jitter.
+  const auto due = [&](std::uint64_t n) {
+    return c.start + double(n) * period / (kRate * (1 + c.ppm * 1e-6));
+  };
   double nextWrite = double(kBlock) / kRate + c.writeJitter * unit(random), nextRender = c.start;
   while (std::min(nextWrite, nextRender) < seconds) {
     if (nextWrite < nextRender) {
@@ -84,7 +88,7 @@ std::pair<std::uint64_t, std::uint64_t> stream(
       }
       nextWrite = double(++blocks + 1) * kBlock / kRate + c.writeJitter * unit(random);
     } else if (nextRender >= c.stallAt && nextRender < c.stallAt + c.stallFor) {
-      nextRender = c.start + ++periods * period / (kRate * (1 + c.ppm * 1e-6));
+      nextRender = due(++periods);
     } else {
       p.time = nextRender;
       const std::uint32_t split =
@@ -95,8 +99,7 @@ std::pair<std::uint64_t, std::uint64_t> stream(
         played(std::uint64_t(periods) * period + k, out.data() + 8 * k);
       }
       ++periods;
-      nextRender = c.start + periods * period / (kRate * (1 + c.ppm * 1e-6)) +
-                   c.renderJitter * unit(random);
+      nextRender = due(periods) + c.renderJitter * unit(random);
     }
   }
   return {dropped, p.counters().underruns};
