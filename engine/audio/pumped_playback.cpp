@@ -107,6 +107,10 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
   // take a second per millisecond) but a device that stalled and skipped
   // what it missed: trimmed too, rather than drained by the matcher at its
   // largest correction, whose integral it would wind up into an overshoot.
+  // After a gap the device reported, any rise is such a step: a server that
+  // runs dry for a few milliseconds now and then plays on without what it
+  // missed, and each rise would otherwise read as drift, drained by reading
+  // faster than the clocks are apart.
   // What the matcher already took from the queue plays before the rest.
   std::size_t available = queuedFrames() + matcher_.heldFrames();
   if (targetFrames_ > 0 && primed_ && prerollBytes_ == 0) {
@@ -123,8 +127,10 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
       const std::size_t before = *std::max_element(lows_.begin(), lows_.end());
       std::size_t& slot = lows_[windows_++ % lows_.size()];
       slot = windowLow_;
+      const std::size_t step = gapWindows_ > 0 ? 0 : stepFrames();
+      gapWindows_ = std::max(gapWindows_ - 1, 0);
       if (matched) {
-        if (windows_ > lows_.size() && windowLow_ > before + stepFrames()) {
+        if (windows_ > lows_.size() && windowLow_ > before + step) {
           available -= drop(windowLow_ - before, true);
           slot = before;
         }

@@ -66,8 +66,14 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   // start's silence included; none before the first buffer is written).
   std::size_t readyFrames() const noexcept;
   // Consumer side: counts a gap the device played where render() could not
-  // see it (a server that ran dry of what it was given).
-  void noteUnderrun() noexcept { underruns_.fetch_add(1, std::memory_order_relaxed); }
+  // see it (a server that ran dry of what it was given). A server plays on
+  // after such a gap without pulling what it missed: the queue rises by the
+  // silence, and while the matcher holds its level that rise is trimmed as
+  // a step, however small, over the next kGapWindows windows.
+  void noteUnderrun() noexcept {
+    underruns_.fetch_add(1, std::memory_order_relaxed);
+    gapWindows_ = kGapWindows;
+  }
   // Called by write() once a buffer is queued, on the writer's thread: a
   // consumer that waits for data may be told here. Must not block.
   virtual void queued() noexcept {}
@@ -95,6 +101,10 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   // A backlog beyond the matcher's level that is trimmed while it holds
   // that level (ms): past what a loaded machine's writes wander by.
   static constexpr std::size_t kStepMilliseconds = 20;
+  // Windows after a gap the device reported in which a rise of the queue's
+  // low is that gap's: the one it came in (whose low is from before it) and
+  // the next, and one more for a server that resumes late in that one.
+  static constexpr int kGapWindows = 3;
 
   std::size_t trimWindowFrames() const noexcept;
   std::size_t stepFrames() const noexcept;
@@ -136,6 +146,7 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   std::size_t windowRender_ = 0;      // the largest render in this window
   std::array<std::size_t, 4> lows_{};  // the lows of the last windows
   std::size_t windows_ = 0;            // windows seen
+  int gapWindows_ = 0;                 // windows left after a reported gap
 
   // The watcher, and whether a failure came (before or after it was set).
   std::atomic<PlaybackFailed> failed_{nullptr};

@@ -27,6 +27,7 @@ constexpr double kTwoPi = 2 * std::numbers::pi;
 class ClockedPlayback : public PumpedPlaybackStream {
  public:
   using PumpedPlaybackStream::PumpedPlaybackStream;
+  using PumpedPlaybackStream::noteUnderrun;
   using PumpedPlaybackStream::render;
   double time = 0;
 
@@ -45,15 +46,17 @@ struct Clocks {
   std::uint32_t burst = 0;
   double start = 0;  // the first pull (s): a backlog builds before it
   // A device that stalls from stallAt for stallFor (s) and plays on: the
-  // pulls it missed never come.
-  double stallAt = 0, stallFor = 0;
+  // pulls it missed never come. With stallEvery, again every stallEvery s,
+  // each of these told to the stream as a sound server's underflow is.
+  double stallAt = 0, stallFor = 0, stallEvery = 0;
 };
 
 // Streams `seconds` of 32-bit blocks made by `fill(first frame, pcm)` from
 // a capture clock to a playback clock told that they differ, through a ring
 // of kSlots buffers as the engine's capture notification uses it (a block
 // whose buffer is still queued is dropped). `played(first frame, pcm)` sees
-// each period. Returns the blocks dropped and the underruns.
+// each period. Returns the blocks dropped and the underruns (less the
+// stalls told).
 std::pair<std::uint64_t, std::uint64_t> stream(
     const Clocks& c, double seconds, const std::function<void(std::uint64_t, std::uint8_t*)>& fill,
     const std::function<void(std::uint64_t, const std::uint8_t*)>& played) {
@@ -70,7 +73,12 @@ std::pair<std::uint64_t, std::uint64_t> stream(
   }
   std::mt19937_64 random(7);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::uint64_t dropped = 0, blocks = 0, periods = 0;
+  std::uint64_t dropped = 0, blocks = 0, periods = 0, told = 0;
+  const auto stalled = [&](double t) {
+    const double since = t - c.stallAt;
+    return since >= 0 && (c.stallEvery > 0 ? std::fmod(since, c.stallEvery) : since) < c.stallFor;
+  };
+  bool inStall = false;
   // When the playback clock is due to pull period n, before any jitter.
   const auto due = [&](std::uint64_t n) {
     return c.start + double(n) * period / (kRate * (1 + c.ppm * 1e-6));
@@ -87,9 +95,12 @@ std::pair<std::uint64_t, std::uint64_t> stream(
         p.write(h);
       }
       nextWrite = double(++blocks + 1) * kBlock / kRate + c.writeJitter * unit(random);
-    } else if (nextRender >= c.stallAt && nextRender < c.stallAt + c.stallFor) {
+    } else if (stalled(nextRender)) {
+      if (!inStall && c.stallEvery > 0) p.time = nextRender, p.noteUnderrun(), ++told;
+      inStall = true;
       nextRender = due(++periods);
     } else {
+      inStall = false;
       p.time = nextRender;
       const std::uint32_t split =
           c.burst != 0 ? period / 2 + std::uint32_t(unit(random) * (period / 2 - 1)) : period;
@@ -102,8 +113,36 @@ std::pair<std::uint64_t, std::uint64_t> stream(
       nextRender = due(periods) + c.renderJitter * unit(random);
     }
   }
-  return {dropped, p.counters().underruns};
+  return {dropped, p.counters().underruns - told};
 }
+
+// Left and right at frame n: a 1 Hz cosine and sine at 2^30, so that the
+// phase of what is played tells which frame it was.
+struct TimeCode {
+  std::vector<std::uint8_t> code = std::vector<std::uint8_t>(kRate * 8);  // one second
+  double latency = 0.1;  // of the last frame measured (s)
+
+  TimeCode() {
+    for (std::uint32_t n = 0; n < kRate; ++n) {
+      pcm::write<32>(&code[8 * n], std::lround(std::ldexp(std::cos(kTwoPi * n / kRate), 30)));
+      pcm::write<32>(&code[8 * n + 4], std::lround(std::ldexp(std::sin(kTwoPi * n / kRate), 30)));
+    }
+  }
+  void fill(std::uint64_t first, std::uint8_t* at) const {
+    for (std::uint32_t k = 0; k < kBlock; ++k) {
+      std::memcpy(at + 8 * k, &code[8 * ((first + k) % kRate)], 8);
+    }
+  }
+  // The latency of the frame at pcm, played at playedAt (s): when it plays
+  // less when it was captured. False for silence.
+  bool measure(double playedAt, const std::uint8_t* pcm) {
+    const double x = pcm::read<32>(pcm), y = pcm::read<32>(pcm + 4);
+    if (std::hypot(x, y) < 1e8) return false;
+    const double guess = playedAt - latency;
+    latency = playedAt - (guess + std::remainder(std::atan2(y, x) / kTwoPi - guess, 1.0));
+    return true;
+  }
+};
 
 // Under a sanitizer every sample costs a hundred times as much: there five
 // and a half simulated minutes check memory and threads, and the normal
@@ -121,27 +160,17 @@ TEST(RateMatcher, HoldsTheLatencyForAnHourOnClocksApart) {
   // within kBack, the ratio not wound away from the clocks'.
   constexpr double kSettled = 300, kLevelFrom = 1.5, kStart = 0.1;
   constexpr double kStallAt = (kSettled + kHour) / 2, kStall = 0.040, kBack = 20;
-  // Left and right at frame n: a 1 Hz cosine and sine at 2^30, so that the
-  // phase of what is played tells which frame it was; one second of it.
-  std::vector<std::uint8_t> code(kRate * 8);
-  for (std::uint32_t n = 0; n < kRate; ++n) {
-    pcm::write<32>(&code[8 * n], std::lround(std::ldexp(std::cos(kTwoPi * n / kRate), 30)));
-    pcm::write<32>(&code[8 * n + 4], std::lround(std::ldexp(std::sin(kTwoPi * n / kRate), 30)));
-  }
   for (const double ppm : {0.0, -1000.0, -100.0, 100.0, 1000.0}) {
     SCOPED_TRACE(ppm);
-    // Latency of each period's first frame: when it plays less when the
-    // frame it is was captured, from the phase of the time code.
-    double target = 0, targetTime = 0, worst = 0, latency = 0.1;
+    // Latency of each period's first frame, from the phase of the time code.
+    TimeCode t;
+    const std::vector<std::uint8_t>& code = t.code;
+    double target = 0, targetTime = 0, worst = 0;
     std::uint64_t next = 0;  // 0 ppm: the frame that must come out next, unchanged
     bool exact = true;
     const auto [dropped, underruns] = stream(
         {ppm, 0.010, 0.002, 960, kStart, kStallAt, kStall}, kHour,
-        [&](std::uint64_t first, std::uint8_t* at) {
-          for (std::uint32_t k = 0; k < kBlock; ++k) {
-            std::memcpy(at + 8 * k, &code[8 * ((first + k) % kRate)], 8);
-          }
-        },
+        [&](std::uint64_t first, std::uint8_t* at) { t.fill(first, at); },
         [&](std::uint64_t frame, const std::uint8_t* pcm) {
           // On one clock the code comes out unchanged up to the stall; the
           // step may take the loop out of ratio 1 after it.
@@ -158,11 +187,9 @@ TEST(RateMatcher, HoldsTheLatencyForAnHourOnClocksApart) {
               next += (k + kRate - next % kRate) % kRate + 1;
             }
           }
-          const double x = pcm::read<32>(pcm), y = pcm::read<32>(pcm + 4);
-          if (std::hypot(x, y) < 1e8) return;  // silence
           const double playedAt = kStart + double(frame) / (kRate * (1 + ppm * 1e-6));
-          const double guess = playedAt - latency;  // when it was captured
-          latency = playedAt - (guess + std::remainder(std::atan2(y, x) / kTwoPi - guess, 1.0));
+          if (!t.measure(playedAt, pcm)) return;
+          const double latency = t.latency;
           if (playedAt > kLevelFrom && playedAt < kLevelFrom + 3) target += latency, targetTime += 1;
           if (playedAt > kSettled && (playedAt < kStallAt || playedAt > kStallAt + kBack)) {
             worst = std::max(worst, std::abs(latency - target / targetTime));
@@ -188,6 +215,34 @@ TEST(RateMatcher, StartsWithoutAGapOnClocksFarApart) {
         [](std::uint64_t, std::uint8_t* at) { std::memset(at, 1, kBlock * 8); },
         [](std::uint64_t, const std::uint8_t*) {});
     EXPECT_EQ(dropped + underruns, 0u);
+  }
+}
+
+TEST(RateMatcher, TrimsWhatAServerMissedAtEachGapItReports) {
+  // A sound server that runs dry for 12 ms every 10 s and says so (its
+  // underflow) plays on without what it missed. Each rise that leaves in the
+  // queue is trimmed: a second and a half after each gap the latency is back
+  // near where it was before the first, the loop not wound away from the
+  // clocks by rises it took for drift.
+  constexpr double kStart = 0.01, kFrom = 60, kEvery = 10, kGap = 0.012, kBack = 1.5;
+  for (const double ppm : {-100.0, 100.0}) {
+    SCOPED_TRACE(ppm);
+    TimeCode t;
+    double before = 0, worst = 0;
+    const auto [dropped, underruns] = stream(
+        {ppm, 0.002, 0.001, 256, kStart, kFrom, kGap, kEvery}, 600,
+        [&](std::uint64_t first, std::uint8_t* at) { t.fill(first, at); },
+        [&](std::uint64_t frame, const std::uint8_t* pcm) {
+          const double playedAt = kStart + double(frame) / (kRate * (1 + ppm * 1e-6));
+          if (!t.measure(playedAt, pcm)) return;
+          if (playedAt < kFrom) before = t.latency;
+          if (playedAt > kFrom && std::fmod(playedAt - kFrom, kEvery) > kBack) {
+            worst = std::max(worst, std::abs(t.latency - before));
+          }
+        });
+    EXPECT_EQ(dropped + underruns, 0u);
+    EXPECT_LE(worst, 0.005);
+    std::printf("%+6.0f ppm: within %.2f ms of the latency before the gaps\n", ppm, 1e3 * worst);
   }
 }
 
