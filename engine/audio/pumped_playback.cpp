@@ -127,9 +127,10 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
       const std::size_t before = *std::max_element(lows_.begin(), lows_.end());
       std::size_t& slot = lows_[windows_++ % lows_.size()];
       slot = windowLow_;
-      const std::size_t step = gapWindows_ > 0 ? 0 : stepFrames();
+      const bool afterGap = gapWindows_ > 0;
       gapWindows_ = std::max(gapWindows_ - 1, 0);
       if (matched) {
+        const std::size_t step = afterGap ? 0 : stepFrames();
         if (windows_ > lows_.size() && windowLow_ > before + step) {
           available -= drop(windowLow_ - before, true);
           slot = before;

@@ -54,12 +54,13 @@ struct Clocks {
 // Streams `seconds` of 32-bit blocks made by `fill(first frame, pcm)` from
 // a capture clock to a playback clock told that they differ, through a ring
 // of kSlots buffers as the engine's capture notification uses it (a block
-// whose buffer is still queued is dropped). `played(first frame, pcm)` sees
+// whose buffer is still queued is dropped). `played(first frame, when it
+// plays (s), pcm)` sees
 // each period. Returns the blocks dropped and the underruns (less the
 // stalls told).
 std::pair<std::uint64_t, std::uint64_t> stream(
     const Clocks& c, double seconds, const std::function<void(std::uint64_t, std::uint8_t*)>& fill,
-    const std::function<void(std::uint64_t, const std::uint8_t*)>& played) {
+    const std::function<void(std::uint64_t, double, const std::uint8_t*)>& played) {
   ClockedPlayback p({kFormatPcm, 2, kRate, kRate * 8, 8, 32, 0}, nullptr);
   p.matchClocks(true);
   const std::uint32_t period = c.burst != 0 ? c.burst : kPeriod;
@@ -80,9 +81,10 @@ std::pair<std::uint64_t, std::uint64_t> stream(
   };
   bool inStall = false;
   // When the playback clock is due to pull period n, before any jitter.
-  const auto due = [&](std::uint64_t n) {
-    return c.start + double(n) * period / (kRate * (1 + c.ppm * 1e-6));
+  const auto plays = [&](std::uint64_t frame) {
+    return c.start + double(frame) / (kRate * (1 + c.ppm * 1e-6));
   };
+  const auto due = [&](std::uint64_t n) { return plays(n * period); };
   double nextWrite = double(kBlock) / kRate + c.writeJitter * unit(random), nextRender = c.start;
   while (std::min(nextWrite, nextRender) < seconds) {
     if (nextWrite < nextRender) {
@@ -107,7 +109,8 @@ std::pair<std::uint64_t, std::uint64_t> stream(
       p.render(out.data(), split);
       if (split < period) p.render(out.data() + 8 * split, period - split);
       for (std::uint32_t k = 0; k < period; k += kPeriod) {
-        played(std::uint64_t(periods) * period + k, out.data() + 8 * k);
+        const std::uint64_t frame = std::uint64_t(periods) * period + k;
+        played(frame, plays(frame), out.data() + 8 * k);
       }
       ++periods;
       nextRender = due(periods) + c.renderJitter * unit(random);
@@ -171,7 +174,7 @@ TEST(RateMatcher, HoldsTheLatencyForAnHourOnClocksApart) {
     const auto [dropped, underruns] = stream(
         {ppm, 0.010, 0.002, 960, kStart, kStallAt, kStall}, kHour,
         [&](std::uint64_t first, std::uint8_t* at) { t.fill(first, at); },
-        [&](std::uint64_t frame, const std::uint8_t* pcm) {
+        [&](std::uint64_t frame, double playedAt, const std::uint8_t* pcm) {
           // On one clock the code comes out unchanged up to the stall; the
           // step may take the loop out of ratio 1 after it.
           for (const std::uint8_t* at = pcm;
@@ -187,7 +190,6 @@ TEST(RateMatcher, HoldsTheLatencyForAnHourOnClocksApart) {
               next += (k + kRate - next % kRate) % kRate + 1;
             }
           }
-          const double playedAt = kStart + double(frame) / (kRate * (1 + ppm * 1e-6));
           if (!t.measure(playedAt, pcm)) return;
           const double latency = t.latency;
           if (playedAt > kLevelFrom && playedAt < kLevelFrom + 3) target += latency, targetTime += 1;
@@ -213,7 +215,7 @@ TEST(RateMatcher, StartsWithoutAGapOnClocksFarApart) {
     const auto [dropped, underruns] = stream(
         {ppm, 0.002, 0.001, 256, 0.01}, 120,
         [](std::uint64_t, std::uint8_t* at) { std::memset(at, 1, kBlock * 8); },
-        [](std::uint64_t, const std::uint8_t*) {});
+        [](std::uint64_t, double, const std::uint8_t*) {});
     EXPECT_EQ(dropped + underruns, 0u);
   }
 }
@@ -232,8 +234,7 @@ TEST(RateMatcher, TrimsWhatAServerMissedAtEachGapItReports) {
     const auto [dropped, underruns] = stream(
         {ppm, 0.002, 0.001, 256, kStart, kFrom, kGap, kEvery}, 600,
         [&](std::uint64_t first, std::uint8_t* at) { t.fill(first, at); },
-        [&](std::uint64_t frame, const std::uint8_t* pcm) {
-          const double playedAt = kStart + double(frame) / (kRate * (1 + ppm * 1e-6));
+        [&](std::uint64_t, double playedAt, const std::uint8_t* pcm) {
           if (!t.measure(playedAt, pcm)) return;
           if (playedAt < kFrom) before = t.latency;
           if (playedAt > kFrom && std::fmod(playedAt - kFrom, kEvery) > kBack) {
@@ -276,7 +277,7 @@ TEST(RateMatcher, KeepsATonePureAt100Ppm) {
           pcm::write<32>(at + 4, static_cast<std::int32_t>(std::lround(v)));
         }
       },
-      [&](std::uint64_t frame, const std::uint8_t* pcm) {
+      [&](std::uint64_t frame, double, const std::uint8_t* pcm) {
         if (frame < kFrom * kRate) return;
         for (std::uint32_t k = 0; k < kPeriod; ++k) left.push_back(pcm::read<32>(pcm + 8 * k));
       });
