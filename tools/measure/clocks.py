@@ -16,8 +16,13 @@ With --skewed capture the capture card is the one off instead, and no pipe
 sink is on the path: a pipe source "iqpipe", which a writer process fills
 with the I/Q tone at 48000 / (1 + ppm/1e6) frames a second of its steady
 clock, is the capture device, and brackwell-live plays into a null sink
-"out" on the server's clock, whose monitor a recorder keeps. The ratio the
-matcher has to find is the same. From what was kept come:
+"out", whose monitor a recorder keeps. The null sink is not a 48000 Hz
+card on the steady clock: it advances its clock by each chunk's duration
+in whole microseconds, cut short, and so plays fast by the part of a
+microsecond it loses a chunk (measured: 48006.7 frames a second beside the
+receiver's stream, +140 ppm). Its true rate is fitted from when the
+recorder's frames arrive, and the ratio the matcher has to find is the
+writer's rate over it. From what was kept come:
 
   - the latency of the path over time, from the phase of the received tone:
     a tone of f Hz that arrives d seconds later is 2 pi f d behind, and the
@@ -25,7 +30,8 @@ matcher has to find is the same. From what was kept come:
     within microseconds (up to a constant: shown relative to its value when
     the rate matcher settled its level, 4 s after the start);
   - the rate ratio in use (input frames a played frame) from the tone's
-    frequency over the last minute, beside the true one, 1 / (1 + ppm/1e6);
+    frequency over the last minute, beside the true one: 1 / (1 + ppm/1e6),
+    or with --skewed capture the writer's rate over the null sink's;
   - gaps (10 ms windows without the tone: silence put in) and jumps of the
     latency of half a millisecond or more (audio dropped or put in; past
     one, the latency is known only to within the tone's period, 1 ms);
@@ -52,6 +58,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 
 import numpy as np
@@ -336,12 +343,12 @@ def sinad(y):
     return -10 * np.log10(residual((lo + hi) / 2))
 
 
-def analyse(path, ppm, seconds, played):
+def analyse(path, true_ratio, seconds, played):
     """The figures of a recording made at `played` frames a second, over its
-    first `seconds` (the receiver stops before the recording does)."""
+    first `seconds` (the receiver stops before the recording does), where
+    the matcher should read `true_ratio` input frames a played frame."""
     raw = np.fromfile(path, dtype="<i2").astype(float)
     y = raw[0:2 * int(seconds * played):2]
-    true_ratio = 1 / (1 + ppm * 1e-6)
     # Nominal frequency in the reader's samples at the true ratio.
     f = TONE / RATE * true_ratio
     phase, amp = tone_phase(y, f)
@@ -393,19 +400,38 @@ def start_capture_card(server, args, recording):
                         stdout=subprocess.PIPE, text=True)
     if card.stdout.readline().strip() != "ready":
         raise RuntimeError("the writer did not start")
-    out = open(recording, "wb")
-    server.spawn(["parec", "--device=out.monitor", "--raw", "--rate=48000", "--channels=2",
-                  "--format=s16le", "--latency-msec=20"], realtime=15, stdout=out)
-    return card
+    rec = server.spawn(["parec", "--device=out.monitor", "--raw", "--rate=48000",
+                        "--channels=2", "--format=s16le", "--latency-msec=20"],
+                       realtime=15, stdout=subprocess.PIPE)
+    stamps = []
+
+    def keep():
+        with open(recording, "wb") as out:
+            total = 0
+            while chunk := rec.stdout.read1(65536):
+                out.write(chunk)
+                total += len(chunk) // FRAME
+                stamps.append((time.monotonic(), total))
+    thread = threading.Thread(target=keep)
+    thread.start()
+    return card, (thread, stamps)
+
+
+def sink_rate(stamps):
+    """Frames a second of the steady clock at which the recorder's frames
+    came, past the first three seconds (the sink's start)."""
+    t, n = np.array(stamps).T
+    keep = t > t[0] + 3
+    return float(np.polyfit(t[keep] - t[0], n[keep], 1)[0])
 
 
 def live_run(args, work):
     server = Server(work, args.skewed)
-    loads = []
+    loads, recorder = [], None
     try:
         recording = os.path.join(work, "drained.raw")
         if args.skewed == "capture":
-            drain = start_capture_card(server, args, recording)
+            drain, recorder = start_capture_card(server, args, recording)
         else:
             play_tone(server, args.seconds + 5)
             time.sleep(1)
@@ -432,6 +458,8 @@ def live_run(args, work):
             counts = json.loads(drain.communicate()[0])
     finally:
         server.stop()
+        if recorder is not None:
+            recorder[0].join()
     with open(os.path.join(work, "live.err")) as f:
         lines = [l.rstrip() for l in f if l.strip()]
     with open(os.path.join(work, "live.out")) as f:
@@ -444,8 +472,14 @@ def live_run(args, work):
               "reader": counts, "stderr": lines}
     until = args.seconds - 3
     counts["short_reads_while_live"] = sum(1 for t, _ in counts["first_short_reads"] if t < until)
-    played = RATE if args.skewed == "capture" else RATE * (1 + args.ppm * 1e-6)
-    result.update(analyse(recording, args.ppm, until, played))
+    if args.skewed == "capture":
+        played = sink_rate(recorder[1])
+        true_ratio = RATE / (1 + args.ppm * 1e-6) / played
+        result["sink_frames_per_s"] = round(played, 2)
+    else:
+        played = RATE * (1 + args.ppm * 1e-6)
+        true_ratio = 1 / (1 + args.ppm * 1e-6)
+    result.update(analyse(recording, true_ratio, until, played))
     if args.keep and args.out:
         os.makedirs(args.out, exist_ok=True)
         shutil.move(recording, os.path.join(args.out, f"drained_{args.clocks or 'auto'}_"
