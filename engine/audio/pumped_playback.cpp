@@ -110,13 +110,18 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
   // After a gap the device reported, any rise is such a step: a server that
   // runs dry for a few milliseconds now and then plays on without what it
   // missed, and each rise would otherwise read as drift, drained by reading
-  // faster than the clocks are apart.
+  // faster than the clocks are apart. That rise is measured on the queue's
+  // mean over a window, which spans whole buffers and so averages out the
+  // writes' sawtooth: a window's low moves by a pull's size from window to
+  // window, and a step taken from lows was a few milliseconds off each
+  // time, which the loop then drained at a few hundred ppm.
   // What the matcher already took from the queue plays before the rest.
   std::size_t available = queuedFrames() + matcher_.heldFrames();
   if (targetFrames_ > 0 && primed_ && prerollBytes_ == 0) {
     const bool matched =
         clocksMayDiffer_.load(std::memory_order_relaxed) && matcher_.holdsLevel();
     windowLow_ = std::min(windowLow_, available);
+    windowArea_ += double(available) * double(frames);
     windowFrames_ += frames;
     // The low is seen before a render: up to the largest render less.
     windowRender_ = std::max(windowRender_, frames);
@@ -125,13 +130,29 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
       // takes one window's low further down): a step shows against the
       // highest of them, and is taken out down to that.
       const std::size_t before = *std::max_element(lows_.begin(), lows_.end());
-      std::size_t& slot = lows_[windows_++ % lows_.size()];
+      const bool full = windows_ >= lows_.size();
+      if (gapWindows_ == kGapWindows) {
+        // The first window end since the gap: the level before it is the
+        // mean of the windows that ended before it.
+        gapMean_ = 0.0;
+        for (const double m : means_) gapMean_ += m / double(means_.size());
+      }
+      const double mean = windowArea_ / double(windowFrames_);
+      std::size_t& slot = lows_[windows_ % lows_.size()];
+      double& meanSlot = means_[windows_++ % means_.size()];
       slot = windowLow_;
+      meanSlot = mean;
       const bool afterGap = gapWindows_ > 0;
       gapWindows_ = std::max(gapWindows_ - 1, 0);
-      if (matched) {
-        const std::size_t step = afterGap ? 0 : stepFrames();
-        if (windows_ > lows_.size() && windowLow_ > before + step) {
+      if (matched && afterGap) {
+        if (full && mean > gapMean_) {
+          const std::size_t dropped = drop(std::size_t(mean - gapMean_), true);
+          available -= dropped;
+          slot -= std::min(slot, dropped);
+          meanSlot -= double(dropped);
+        }
+      } else if (matched) {
+        if (full && windowLow_ > before + stepFrames()) {
           available -= drop(windowLow_ - before, true);
           slot = before;
         }
@@ -141,6 +162,7 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
         slot -= dropped;
       }
       windowLow_ = SIZE_MAX;
+      windowArea_ = 0.0;
       windowFrames_ = 0;
       windowRender_ = 0;
     }
@@ -235,6 +257,7 @@ void PumpedPlaybackStream::returnQueued() {
   prerollBytes_ = 0;
   primed_ = false;
   windowLow_ = SIZE_MAX;
+  windowArea_ = 0.0;
   windowFrames_ = 0;
   windowRender_ = 0;
   windows_ = 0;

@@ -144,7 +144,10 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   std::size_t windowLow_ = SIZE_MAX;  // fewest frames queued in this window
   std::size_t windowFrames_ = 0;      // frames rendered in this window
   std::size_t windowRender_ = 0;      // the largest render in this window
+  double windowArea_ = 0.0;            // frames queued x frames rendered
   std::array<std::size_t, 4> lows_{};  // the lows of the last windows
+  std::array<double, 4> means_{};      // and their mean queues (frames)
+  double gapMean_ = 0.0;               // the mean before a reported gap
   std::size_t windows_ = 0;            // windows seen
   int gapWindows_ = 0;                 // windows left after a reported gap
 
