@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 
 #include "audio/software_volume.h"
 #include "primitives/pcm_codec.h"
@@ -133,8 +134,9 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
       const bool full = windows_ >= lows_.size();
       if (gapWindows_ == kGapWindows) {
         // The first window end since the gap: the level before it is the
-        // mean of the windows that ended before it.
-        gapMean_ = 0.0;
+        // mean of the windows that ended before it (none to trim against
+        // before there are that many).
+        gapMean_ = full ? 0.0 : std::numeric_limits<double>::infinity();
         for (const double m : means_) gapMean_ += m / double(means_.size());
       }
       const double mean = windowArea_ / double(windowFrames_);
@@ -145,7 +147,7 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
       const bool afterGap = gapWindows_ > 0;
       gapWindows_ = std::max(gapWindows_ - 1, 0);
       if (matched && afterGap) {
-        if (full && mean > gapMean_) {
+        if (mean > gapMean_) {
           const std::size_t dropped = drop(std::size_t(mean - gapMean_), true);
           available -= dropped;
           slot -= std::min(slot, dropped);

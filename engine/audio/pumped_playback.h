@@ -26,7 +26,9 @@
 // level, only a step is trimmed: a window's low more than kStepMilliseconds
 // above the highest of the last few windows' (a device that stalled and
 // played on without what it missed) is taken back down to it, and the
-// matcher keeps its level.
+// matcher keeps its level. After a gap the device reports (noteUnderrun),
+// any rise of a window's mean queue over the mean before the gap is taken
+// out in the same way.
 #pragma once
 
 #include <array>
