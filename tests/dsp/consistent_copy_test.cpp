@@ -28,25 +28,31 @@ TEST(ConsistentCopy, ReaderSeesOnlyWholeWritesFromTwoWriters) {
   publishWords(sequence, shared.data(), a.data(), kWords);
 
   std::atomic<bool> stop{false};
+  std::atomic<int> started{0}, readsDone{0};
   auto writer = [&](const std::vector<std::uint64_t>& first,
                     const std::vector<std::uint64_t>& second) {
+    started.fetch_add(1);
+    int seen = readsDone.load();
     for (unsigned k = 1; !stop.load(); ++k) {
       publishWords(sequence, shared.data(), first.data(), kWords);
       publishWords(sequence, shared.data(), second.data(), kWords);
-      // Now and then give the reader a chance on a machine with fewer cores
-      // than threads.
-      if (k % 64 == 0) std::this_thread::yield();
+      // Every 64 rounds, until the reader has finished a copy since the
+      // last such wait: on a machine with fewer cores than threads (slower
+      // still under a sanitizer) back-to-back writes can starve it.
+      if (k % 64 == 0) {
+        while (readsDone.load() == seen && !stop.load()) std::this_thread::yield();
+        seen = readsDone.load();
+      }
     }
   };
   std::thread w1(writer, std::cref(a), std::cref(b));
   std::thread w2(writer, std::cref(b), std::cref(a));
 
   // Start reading once both writers are under way.
-  while (sequence.load() < 1000) std::this_thread::yield();
+  while (started.load() < 2) std::this_thread::yield();
   std::vector<std::uint64_t> copy(kWords);
   int seenA = 0, seenB = 0, reads = 0;
-  // Bounded in count and time: two writers on a two-core machine (slower
-  // still under a sanitizer) can starve the reader for a while.
+  // Bounded in count and time.
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (int r = 0; (r < 50000 || seenA == 0 || seenB == 0) &&
                   std::chrono::steady_clock::now() < until;
@@ -61,6 +67,7 @@ TEST(ConsistentCopy, ReaderSeesOnlyWholeWritesFromTwoWriters) {
       ADD_FAILURE() << "torn copy at read " << r;
       break;
     }
+    readsDone.fetch_add(1);
   }
   stop = true;
   w1.join();
