@@ -134,10 +134,11 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
       const bool full = windows_ >= lows_.size();
       if (gapWindows_ == kGapWindows) {
         // The first window end since the gap: the level before it is the
-        // mean of the windows that ended before it (none to trim against
-        // before there are that many).
-        gapMean_ = full ? 0.0 : std::numeric_limits<double>::infinity();
-        for (const double m : means_) gapMean_ += m / double(means_.size());
+        // mean of the windows that ended before it; with fewer of them,
+        // nothing is trimmed.
+        double sum = 0.0;
+        for (const double m : means_) sum += m;
+        gapMean_ = full ? sum / double(means_.size()) : std::numeric_limits<double>::infinity();
       }
       const double mean = windowArea_ / double(windowFrames_);
       std::size_t& slot = lows_[windows_ % lows_.size()];

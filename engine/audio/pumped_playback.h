@@ -104,8 +104,9 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   // that level (ms): past what a loaded machine's writes wander by.
   static constexpr std::size_t kStepMilliseconds = 20;
   // Windows after a gap the device reported in which a rise of the queue's
-  // low is that gap's: the one it came in (whose low is from before it) and
-  // the next, and one more for a server that resumes late in that one.
+  // mean is that gap's: the one it came in (part of which is from before
+  // it) and the next, and one more for a server that resumes late in that
+  // one.
   static constexpr int kGapWindows = 3;
 
   std::size_t trimWindowFrames() const noexcept;

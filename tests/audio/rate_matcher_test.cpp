@@ -55,9 +55,8 @@ struct Clocks {
 // a capture clock to a playback clock told that they differ, through a ring
 // of kSlots buffers as the engine's capture notification uses it (a block
 // whose buffer is still queued is dropped). `played(first frame, when it
-// plays (s), pcm)` sees
-// each period. Returns the blocks dropped and the underruns (less the
-// stalls told).
+// plays (s), pcm)` sees each period. Returns the blocks dropped and the
+// underruns (less the stalls told).
 std::pair<std::uint64_t, std::uint64_t> stream(
     const Clocks& c, double seconds, const std::function<void(std::uint64_t, std::uint8_t*)>& fill,
     const std::function<void(std::uint64_t, double, const std::uint8_t*)>& played) {
@@ -98,7 +97,11 @@ std::pair<std::uint64_t, std::uint64_t> stream(
       }
       nextWrite = double(++blocks + 1) * kBlock / kRate + c.writeJitter * unit(random);
     } else if (stalled(nextRender)) {
-      if (!inStall && c.stallEvery > 0) p.time = nextRender, p.noteUnderrun(), ++told;
+      if (!inStall && c.stallEvery > 0) {
+        p.time = nextRender;
+        p.noteUnderrun();
+        ++told;
+      }
       inStall = true;
       nextRender = due(++periods);
     } else {

@@ -302,10 +302,8 @@ def check_sink(args, work):
         begin = time.monotonic()
         while time.monotonic() - begin < args.seconds:
             total += len(rec.stdout.read1(65536)) // FRAME
-            stamps.append((time.monotonic() - begin, total))
-        t, n = np.array(stamps).T
-        keep = t > 3  # past the start-up
-        slope = np.polyfit(t[keep], n[keep], 1)[0]
+            stamps.append((time.monotonic(), total))
+        slope = sink_rate(stamps)
         counts = json.loads(drain.communicate()[0])
         return {"ppm_asked": args.ppm, "sink_frames_per_s": slope,
                 "sink_ppm": (slope / RATE - 1) * 1e6, "seconds": args.seconds,
