@@ -55,13 +55,13 @@ std::size_t PumpedPlaybackStream::queuedFrames() const noexcept {
 }
 
 std::size_t PumpedPlaybackStream::readyFrames() const noexcept {
-  const std::size_t queued = queuedFrames() + matcher_.heldFrames();
-  if (primed_) return prerollBytes_ / format_.nBlockAlign + queued;
+  const std::size_t queued = queuedFrames();
+  if (primed_) return matcher_.playableFrames(prerollBytes_ / format_.nBlockAlign + queued);
   if (queued == 0) return 0;
   // take() starts with this much silence once it sees the first buffer.
   const std::size_t buffer = queue_[played_.load(std::memory_order_relaxed) % kQueueCapacity]
                                  ->dwBufferLength / format_.nBlockAlign;
-  return queued + prerollFrames(buffer);
+  return matcher_.playableFrames(queued + prerollFrames(buffer));
 }
 
 std::size_t PumpedPlaybackStream::prerollFrames(std::size_t bufferFrames) const noexcept {

@@ -120,6 +120,18 @@ void RateMatcher::noteWrite(std::size_t frames, double now) noexcept {
   written_ += frames;
 }
 
+std::size_t RateMatcher::playableFrames(std::size_t sourceFrames) const noexcept {
+  const std::size_t frames = heldFrames() + sourceFrames;
+  // On one clock the ratio stays 1: the frames as written.
+  if (!armed_) return frames;
+  // Interpolation reads kAfter frames past the one it plays (at ratio 1
+  // too: the loop may leave it before the render), and the writer may move
+  // the ratio by a hair before the render reads it: a frame's margin.
+  const double ahead = double(frames) - double(kAfter) - fraction_ - 1.0;
+  return ahead > 0.0 ? static_cast<std::size_t>(ahead / ratio_.load(std::memory_order_relaxed))
+                     : 0;
+}
+
 bool RateMatcher::reach(std::uint64_t last, FrameSource& source,
                         bool& starved) noexcept {
   const std::size_t align = format_.nBlockAlign;

@@ -76,6 +76,9 @@ class RateMatcher {
   // before the first measurement).
   double ratio() const { return ratio_.load(std::memory_order_relaxed); }
   double queuedSeconds() const { return queued_.load(std::memory_order_relaxed); }
+  // Consumer side: frames render() can give without running dry, from what
+  // it holds and `sourceFrames` more that the source has ready.
+  std::size_t playableFrames(std::size_t sourceFrames) const noexcept;
   // Consumer side: frames taken from the source and not yet played.
   std::size_t heldFrames() const noexcept {
     return base_ + count_ > frame_ ? static_cast<std::size_t>(base_ + count_ - frame_) : 0;

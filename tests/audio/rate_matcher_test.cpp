@@ -28,6 +28,7 @@ class ClockedPlayback : public PumpedPlaybackStream {
  public:
   using PumpedPlaybackStream::PumpedPlaybackStream;
   using PumpedPlaybackStream::noteUnderrun;
+  using PumpedPlaybackStream::readyFrames;
   using PumpedPlaybackStream::render;
   double time = 0;
 
@@ -49,6 +50,10 @@ struct Clocks {
   // pulls it missed never come. With stallEvery, again every stallEvery s,
   // each of these told to the stream as a sound server's underflow is.
   double stallAt = 0, stallFor = 0, stallEvery = 0;
+  // A device with a buffer of two pulls that takes only what the stream
+  // has ready and the rest after the next write, as a sound server given
+  // only what is queued does; it starts once it holds a pull.
+  bool onlyReady = false;
 };
 
 // Streams `seconds` of 32-bit blocks made by `fill(first frame, pcm)` from
@@ -56,7 +61,7 @@ struct Clocks {
 // of kSlots buffers as the engine's capture notification uses it (a block
 // whose buffer is still queued is dropped). `played(first frame, when it
 // plays (s), pcm)` sees each period. Returns the blocks dropped and the
-// underruns (less the stalls told).
+// underruns (less the stalls told, with the onlyReady device's gaps).
 std::pair<std::uint64_t, std::uint64_t> stream(
     const Clocks& c, double seconds, const std::function<void(std::uint64_t, std::uint8_t*)>& fill,
     const std::function<void(std::uint64_t, double, const std::uint8_t*)>& played) {
@@ -74,6 +79,16 @@ std::pair<std::uint64_t, std::uint64_t> stream(
   std::mt19937_64 random(7);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   std::uint64_t dropped = 0, blocks = 0, periods = 0, told = 0;
+  // The onlyReady device's buffer, and its gaps once started.
+  std::vector<std::uint8_t> device(2 * period * 8);
+  std::size_t held = 0;
+  std::uint64_t dry = 0;
+  bool started = false;
+  const auto topUp = [&] {
+    const std::size_t n = std::min(2 * period - held, p.readyFrames());
+    if (n > 0) p.render(&device[8 * held], n);
+    held += n;
+  };
   const auto stalled = [&](double t) {
     const double since = t - c.stallAt;
     return since >= 0 && (c.stallEvery > 0 ? std::fmod(since, c.stallEvery) : since) < c.stallFor;
@@ -94,6 +109,7 @@ std::pair<std::uint64_t, std::uint64_t> stream(
       } else {
         fill(blocks * kBlock, h.lpData);
         p.write(h);
+        if (c.onlyReady) topUp();
       }
       nextWrite = double(++blocks + 1) * kBlock / kRate + c.writeJitter * unit(random);
     } else if (stalled(nextRender)) {
@@ -107,10 +123,23 @@ std::pair<std::uint64_t, std::uint64_t> stream(
     } else {
       inStall = false;
       p.time = nextRender;
-      const std::uint32_t split =
-          c.burst != 0 ? period / 2 + std::uint32_t(unit(random) * (period / 2 - 1)) : period;
-      p.render(out.data(), split);
-      if (split < period) p.render(out.data() + 8 * split, period - split);
+      if (c.onlyReady) {
+        // Plays a pull from its buffer (silence for what it lacks), then
+        // asks for more.
+        started = started || held >= period;
+        const std::size_t n = started ? std::min<std::size_t>(held, period) : 0;
+        dry += started && n < period;
+        std::copy_n(device.begin(), 8 * n, out.begin());
+        std::fill(out.begin() + 8 * n, out.end(), 0);
+        std::memmove(device.data(), device.data() + 8 * n, 8 * (held - n));
+        held -= n;
+        topUp();
+      } else {
+        const std::uint32_t split =
+            c.burst != 0 ? period / 2 + std::uint32_t(unit(random) * (period / 2 - 1)) : period;
+        p.render(out.data(), split);
+        if (split < period) p.render(out.data() + 8 * split, period - split);
+      }
       for (std::uint32_t k = 0; k < period; k += kPeriod) {
         const std::uint64_t frame = std::uint64_t(periods) * period + k;
         played(frame, plays(frame), out.data() + 8 * k);
@@ -119,7 +148,7 @@ std::pair<std::uint64_t, std::uint64_t> stream(
       nextRender = due(periods) + c.renderJitter * unit(random);
     }
   }
-  return {dropped, p.counters().underruns - told};
+  return {dropped, p.counters().underruns - told + dry};
 }
 
 // Left and right at frame n: a 1 Hz cosine and sine at 2^30, so that the
@@ -212,11 +241,15 @@ TEST(RateMatcher, HoldsTheLatencyForAnHourOnClocksApart) {
 TEST(RateMatcher, StartsWithoutAGapOnClocksFarApart) {
   // A sound server's short period (256 frames) leaves the queue a few
   // milliseconds above dry: clocks a thousandth apart must not drain it
-  // before the matcher has taken its level and runs.
+  // before the matcher has taken its level and runs. A server given only
+  // what is ready is never given more than the matcher can play.
+  for (const bool onlyReady : {false, true})
   for (const double ppm : {-1000.0, 1000.0}) {
-    SCOPED_TRACE(ppm);
+    SCOPED_TRACE(testing::Message() << ppm << " ppm, only what is ready " << onlyReady);
+    Clocks c{ppm, 0.002, 0.001, 256, 0.01};
+    c.onlyReady = onlyReady;
     const auto [dropped, underruns] = stream(
-        {ppm, 0.002, 0.001, 256, 0.01}, 120,
+        c, 120,
         [](std::uint64_t, std::uint8_t* at) { std::memset(at, 1, kBlock * 8); },
         [](std::uint64_t, double, const std::uint8_t*) {});
     EXPECT_EQ(dropped + underruns, 0u);
