@@ -71,8 +71,11 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
   // see it (a server that ran dry of what it was given). A server plays on
   // after such a gap without pulling what it missed: the queue rises by the
   // silence, and while the matcher holds its level that rise is trimmed as
-  // a step, however small, over the next kGapWindows windows.
+  // a step, however small, over the next kGapWindows windows. A gap before
+  // render() found the first buffer written lost nothing of it (PulseAudio
+  // reports one as a stream starts that was given nothing yet): not counted.
   void noteUnderrun() noexcept {
+    if (!primed_) return;
     underruns_.fetch_add(1, std::memory_order_relaxed);
     gapWindows_ = kGapWindows;
   }
