@@ -95,8 +95,8 @@ std::size_t PumpedPlaybackStream::drop(std::size_t frames, bool keepLevel) noexc
   return dropped;
 }
 
-void PumpedPlaybackStream::render(std::uint8_t* out,
-                                  std::size_t frames) noexcept {
+void PumpedPlaybackStream::render(std::uint8_t* out, std::size_t frames,
+                                  std::size_t deviceFrames) noexcept {
   // Trimming holds the queue on one clock. On two, the rate matcher holds
   // it once it has taken its level, and a trim of the milliseconds by which
   // the queue wanders would only pull it away from that; until then (a
@@ -121,8 +121,9 @@ void PumpedPlaybackStream::render(std::uint8_t* out,
   if (targetFrames_ > 0 && primed_ && prerollBytes_ == 0) {
     const bool matched =
         clocksMayDiffer_.load(std::memory_order_relaxed) && matcher_.holdsLevel();
-    windowLow_ = std::min(windowLow_, available);
-    windowArea_ += double(available) * double(frames);
+    const std::size_t level = available + deviceFrames;
+    windowLow_ = std::min(windowLow_, level);
+    windowArea_ += double(level) * double(frames);
     windowFrames_ += frames;
     // The low is seen before a render: up to the largest render less.
     windowRender_ = std::max(windowRender_, frames);

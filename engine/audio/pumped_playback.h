@@ -10,7 +10,8 @@
 // give or take the processing time, is there before the first has played.
 //
 // With a queue target (keepQueueNear), output starts after that much
-// silence instead, and the queue is held near it: once the fewest frames
+// silence instead, and the queue is held near it (with what the device
+// still holds of it, when render() is told): once the fewest frames
 // queued at any render over a window (8 buffers, or a second when that is
 // shorter) exceed what it keeps by more than its largest render (a
 // capture hiccup delivered a backlog), the excess is dropped from the front
@@ -63,7 +64,10 @@ class PumpedPlaybackStream : public PlaybackStream, private FrameSource {
 
  protected:
   // Consumer side, real-time safe: fills `frames` frames of out.
-  void render(std::uint8_t* out, std::size_t frames) noexcept;
+  // `deviceFrames`: what a device given only what is ready (readyFrames())
+  // still holds of what it was given. That is part of the queue's margin: the
+  // target and the trims hold the two together, not the queue on top of it.
+  void render(std::uint8_t* out, std::size_t frames, std::size_t deviceFrames = 0) noexcept;
   // Consumer side: frames render() has to give before it would starve (the
   // start's silence included; none before the first buffer is written).
   std::size_t readyFrames() const noexcept;

@@ -86,7 +86,7 @@ std::pair<std::uint64_t, std::uint64_t> stream(
   bool started = false;
   const auto topUp = [&] {
     const std::size_t n = std::min(2 * period - held, p.readyFrames());
-    if (n > 0) p.render(&device[8 * held], n);
+    if (n > 0) p.render(&device[8 * held], n, held);
     held += n;
   };
   const auto stalled = [&](double t) {
@@ -243,8 +243,8 @@ TEST(RateMatcher, StartsWithoutAGapOnClocksFarApart) {
   // milliseconds above dry: clocks a thousandth apart must not drain it
   // before the matcher has taken its level and runs. A server given only
   // what is ready is never given more than the matcher can play.
-  for (const bool onlyReady : {false, true})
-  for (const double ppm : {-1000.0, 1000.0}) {
+  for (const auto& [ppm, onlyReady] :
+       {std::pair{-1000.0, false}, {1000.0, false}, {-1000.0, true}, {1000.0, true}}) {
     SCOPED_TRACE(testing::Message() << ppm << " ppm, only what is ready " << onlyReady);
     Clocks c{ppm, 0.002, 0.001, 256, 0.01};
     c.onlyReady = onlyReady;
