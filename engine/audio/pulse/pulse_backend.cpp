@@ -14,7 +14,8 @@ namespace bw::audio {
 
 namespace {
 
-// The longest block (seconds) whose playback queue is held near one period.
+// The longest block (seconds) whose playback queue needs no more than a
+// period of margin.
 constexpr double kShortBlockSeconds = 0.025;
 // What the playback queue keeps beyond one period for longer blocks
 // (seconds). With one period alone the loopback test heard a 5 ms gap at
@@ -94,20 +95,28 @@ class PulsePlayback final : public PumpedPlaybackStream {
 
   Result open(std::shared_ptr<PulseConnection> connection, std::uint32_t bufferFrames,
               PulseConnection::Deadline deadline) {
-    // The queue held near one period (and a margin for long blocks), as for
-    // the cards: without a target, a backlog a capture hiccup left would
+    // The queue, with what the server holds of it, held near one period and
+    // a margin: without a target, a backlog a capture hiccup left would
     // stay in the delay until the engine's ring overflowed, four blocks
     // later, and a start with a whole block of silence would keep that
-    // block in the delay for good (43 ms at the console's blocks).
+    // block in the delay for good (43 ms at the console's blocks). For
+    // short blocks the margin is a period on PulseAudio: its buffer for
+    // them is three periods, and it asks for one at a time, so with one
+    // period in all it was down to one when a block came and ran dry at
+    // every hiccup (1-5 gaps in 15 s at order 9, none with two). PipeWire's
+    // pulse server keeps three of its quanta of its own whatever it is asked
+    // for; there a period more only added a quantum to the latency.
     const std::uint32_t rate = format().nSamplesPerSec;
     const std::uint32_t period = periodFrames(bufferFrames, rate);
-    const bool longBlock = bufferFrames > kShortBlockSeconds * rate;
-    keepQueueNear(period + (longBlock ? std::uint32_t(kLongBlockMarginSeconds * rate) : 0));
-    fillOnlyWhatIsQueued_ = connection != nullptr && connection->onPipeWire();
-    // The gaps the server plays count as underruns, beside the queue's own.
-    // A request answered in full never leaves the server dry, so one gap
-    // never counts twice: on PulseAudio the server runs dry only when
-    // libpulse's thread was late for it (stalled longer than its buffer).
+    const bool pipeWire = connection != nullptr && connection->onPipeWire();
+    std::uint32_t margin = pipeWire ? 0 : period;
+    if (bufferFrames > kShortBlockSeconds * rate) {
+      margin = static_cast<std::uint32_t>(kLongBlockMarginSeconds * rate);
+    }
+    keepQueueNear(period + margin);
+    // The gaps the server plays count as underruns. The server is given no
+    // silence for what is not yet queued, so a gap is the server's alone
+    // and counts once.
     return stream_.open(std::move(connection), format(), period, false, deadline, this,
                         &onSamples, &onFailed, &onGap);
   }
@@ -119,28 +128,30 @@ class PulsePlayback final : public PumpedPlaybackStream {
   void closeDevice() override { stream_.close(); }
 
  private:
-  void queued() noexcept override {
-    if (fillOnlyWhatIsQueued_) stream_.dataReady();
-  }
+  // The server is given only what is queued (what the rate matcher can
+  // play of it), and the rest once the next block is written: the queue's
+  // margin then waits in the server's buffer, where a late block finds it,
+  // and the server's buffer is part of that margin rather than added to it
+  // (render() is told what the server holds: the target and the trims
+  // count it). Answering every request in full put silence in at every block a little
+  // late, and kept the server's buffer full of what was to play on top of
+  // the queue. Medians this way against in full, minimum phase: on
+  // PulseAudio 55 ms against 59-61 at order 11 and 17 against 18-20 at
+  // order 9 (load 1); on PipeWire's pulse server 19-22 ms against 27-33 at
+  // order 9 (load 2).
+  void queued() noexcept override { stream_.dataReady(); }
 
   static std::size_t onSamples(void* self, const std::uint8_t*, std::uint8_t* output,
                                std::size_t frames) {
     auto* s = static_cast<PulsePlayback*>(self);
-    if (s->fillOnlyWhatIsQueued_) frames = std::min(frames, s->readyFrames());
-    if (frames > 0) s->render(output, frames);
+    frames = std::min(frames, s->readyFrames());
+    if (frames > 0) s->render(output, frames, s->stream_.serverFrames());
     return frames;
   }
   static void onFailed(void* self) { static_cast<PulsePlayback*>(self)->reportFailure(); }
   static void onGap(void* self) { static_cast<PulsePlayback*>(self)->noteUnderrun(); }
 
   PulseStream stream_;
-  // PipeWire's pulse server asks for a graph cycle's worth every cycle.
-  // There the stream is given only what is queued, and the rest once the
-  // next block is written: the margin then waits in the server's buffer,
-  // where a late block finds it, instead of silence being put in at every
-  // block a little late. At Low latency (order 9, minimum phase) medians of
-  // 19-22 ms this way, 27-33 ms answering every request in full (load 2).
-  bool fillOnlyWhatIsQueued_ = false;
 };
 
 PulseConnection::Deadline openDeadline() {

@@ -105,6 +105,9 @@ Result PulseStream::open(std::shared_ptr<PulseConnection> connection,
                           deadline);
     if (answered && pa_stream_get_state(stream_) == PA_STREAM_READY) {
       opened_ = true;
+      if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_)) {
+        bufferBytes_ = granted->tlength;
+      }
       return Result::Ok;
     }
     const int why = pa_context_errno(connection_->context());
@@ -259,6 +262,8 @@ void PulseStream::onWrite(pa_stream* s, std::size_t bytes, void* self) {
     n -= n % frame;
     auto* out = static_cast<std::uint8_t*>(data);
     if (n > 0 && stream->running_) {
+      stream->serverFrames_ =
+          (stream->bufferBytes_ - std::min(stream->bufferBytes_, bytes)) / frame;
       n = std::min(n, stream->samples_(stream->owner_, nullptr, out, n / frame) * frame);
     } else {
       std::memset(out, stream->silenceByte_, n);

@@ -90,6 +90,11 @@ class PulseStream {
   // false when it has ended or its connection is no longer usable.
   bool adopt(void* owner, Samples samples, Failed failed);
 
+  // Playback, within the owner's `samples`: frames the server holds of what
+  // it was given and has not yet played, as its request tells (its buffer,
+  // tlength, less what it asks for).
+  std::size_t serverFrames() const noexcept { return serverFrames_; }
+
   // The server's index of the source or sink the stream is on;
   // PA_INVALID_INDEX when it is not open.
   std::uint32_t deviceIndex() const;
@@ -117,6 +122,8 @@ class PulseStream {
   Failed failed_ = nullptr;
   Gap gap_ = nullptr;
   std::size_t frameBytes_ = 0;
+  std::size_t bufferBytes_ = 0;   // a playback stream's tlength, as granted
+  std::size_t serverFrames_ = 0;  // see serverFrames()
   // A playback stream's wake-up for dataReady() (an eventfd, read on
   // libpulse's thread); -1 without one.
   int readyFd_ = -1;
