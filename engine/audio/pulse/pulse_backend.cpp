@@ -1,6 +1,7 @@
 #include "audio/pulse/pulse_backend.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "audio/portaudio/device_period.h"
@@ -108,19 +109,24 @@ class PulsePlayback final : public PumpedPlaybackStream {
     // for; there a period more only added a quantum to the latency.
     const std::uint32_t rate = format().nSamplesPerSec;
     const std::uint32_t period = periodFrames(bufferFrames, rate);
-    const bool pipeWire = connection != nullptr && connection->onPipeWire();
-    std::uint32_t margin = pipeWire ? 0 : period;
+    pipeWire_ = connection != nullptr && connection->onPipeWire();
+    std::uint32_t margin = pipeWire_ ? 0 : period;
     if (bufferFrames > kShortBlockSeconds * rate) {
       margin = static_cast<std::uint32_t>(kLongBlockMarginSeconds * rate);
     }
     keepQueueNear(period + margin);
-    // The gaps the server plays count as underruns. The server is given no
-    // silence for what is not yet queued, so a gap is the server's alone
-    // and counts once.
+    // The gaps the server plays count as underruns, beside the queue's own.
+    // A server given only what is queued, or answered in full, is never
+    // given silence for a gap it then plays too, so one gap counts once.
     return stream_.open(std::move(connection), format(), period, false, deadline, this,
                         &onSamples, &onFailed, &onGap);
   }
   std::uint32_t deviceIndex() const { return stream_.deviceIndex(); }
+
+  void matchClocks(bool mayDiffer) override {
+    fillOnlyWhatIsQueued_.store(pipeWire_ || !mayDiffer, std::memory_order_relaxed);
+    PumpedPlaybackStream::matchClocks(mayDiffer);
+  }
 
  protected:
   Result startConsumer() override { return stream_.start(); }
@@ -133,25 +139,39 @@ class PulsePlayback final : public PumpedPlaybackStream {
   // margin then waits in the server's buffer, where a late block finds it,
   // and the server's buffer is part of that margin rather than added to it
   // (render() is told what the server holds: the target and the trims
-  // count it). Answering every request in full put silence in at every block a little
-  // late, and kept the server's buffer full of what was to play on top of
-  // the queue. Medians this way against in full, minimum phase: on
-  // PulseAudio 55 ms against 59-61 at order 11 and 17 against 18-20 at
-  // order 9 (load 1); on PipeWire's pulse server 19-22 ms against 27-33 at
-  // order 9 (load 2).
-  void queued() noexcept override { stream_.dataReady(); }
+  // count it). Answering every request in full put silence in at every
+  // block a little late, and kept the server's buffer full on top of the
+  // queue. Medians this way against in full, minimum phase: on PulseAudio
+  // 55 ms against 59-61 at order 11 and 17 against 18-20 at order 9
+  // (load 1); on PipeWire's pulse server 17-22 ms against 27-33 at order 9
+  // (load 1-2).
+  //
+  // On PulseAudio with clocks that may differ every request is still
+  // answered in full: given only what is queued, the rate matcher's read
+  // position follows the server's requests, whose pattern beats against
+  // the blocks, and its loop wanders with it (a tone through it at 100 ppm,
+  // simulated: 76 dB against 91; live, one run of four 183 ppm off).
+  void queued() noexcept override {
+    if (fillOnlyWhatIsQueued_.load(std::memory_order_relaxed)) stream_.dataReady();
+  }
 
   static std::size_t onSamples(void* self, const std::uint8_t*, std::uint8_t* output,
                                std::size_t frames) {
     auto* s = static_cast<PulsePlayback*>(self);
-    frames = std::min(frames, s->readyFrames());
-    if (frames > 0) s->render(output, frames, s->stream_.serverFrames());
+    if (s->fillOnlyWhatIsQueued_.load(std::memory_order_relaxed)) {
+      frames = std::min(frames, s->readyFrames());
+      if (frames > 0) s->render(output, frames, s->stream_.serverFrames());
+    } else {
+      s->render(output, frames);
+    }
     return frames;
   }
   static void onFailed(void* self) { static_cast<PulsePlayback*>(self)->reportFailure(); }
   static void onGap(void* self) { static_cast<PulsePlayback*>(self)->noteUnderrun(); }
 
   PulseStream stream_;
+  bool pipeWire_ = false;
+  std::atomic<bool> fillOnlyWhatIsQueued_{true};
 };
 
 PulseConnection::Deadline openDeadline() {
