@@ -44,8 +44,15 @@ class RateControl {
   // Crosses over near 0.2 rad/s: takes out a step of 1000 ppm in about a
   // minute.
   static constexpr Gains kAcquiring{2.0, 0.2, 0.008};
-  // Near 0.03 rad/s, critically damped.
-  static constexpr Gains kTracking{4.0, 0.05, 0.0005};
+  // Near 0.03 rad/s, critically damped. The queue seen at each write
+  // wanders by the writes' lateness (a 2 ms spread leaves about 0.05 ms in
+  // the smoothed queue), and the proportional part turns that into a ratio
+  // that drifts by a few ppm over seconds: a bend in a tone's phase. Stages
+  // of 8 s rather than 4 halve that drift: a 1 kHz tone at 100 ppm,
+  // simulated, has a median SINAD over 20 s of 100 dB rather than 92, and
+  // 94 rather than 79 through a server given only what is queued; the
+  // latency, held within 2.6 ms over an hour at 4 s, is held within 4.0.
+  static constexpr Gains kTracking{8.0, 0.05, 0.0005};
 
   // Whether the loop may leave ratio 1 at all (the clocks may differ).
   explicit RateControl(bool armed = true) : armed_(armed) {}

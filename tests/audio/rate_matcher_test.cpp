@@ -301,34 +301,48 @@ double residualOverTone(const std::vector<double>& y, double w) {
 }
 
 TEST(RateMatcher, KeepsATonePureAt100Ppm) {
-  // A 1 kHz tone at -6 dB, settled for 400 s, then one second played.
+  // A 1 kHz tone at -6 dB, settled for 400 s, then five seconds played,
+  // each measured: the loop's ratio drifts by a little over seconds, and
+  // one second alone may catch it straight or at a bend.
   constexpr double kTone = 1000, kFrom = 400;
-  std::vector<double> left;
-  stream(
-      {100, 0.002, 0.001, 960}, kFrom + 1,
-      [](std::uint64_t first, std::uint8_t* at) {
-        for (std::uint32_t k = 0; k < kBlock; ++k, at += 8) {
-          const double v = std::ldexp(std::sin(kTwoPi * kTone * double(first + k) / kRate), 30);
-          pcm::write<32>(at, static_cast<std::int32_t>(std::lround(v)));
-          pcm::write<32>(at + 4, static_cast<std::int32_t>(std::lround(v)));
-        }
-      },
-      [&](std::uint64_t frame, double, const std::uint8_t* pcm) {
-        if (frame < kFrom * kRate) return;
-        for (std::uint32_t k = 0; k < kPeriod; ++k) left.push_back(pcm::read<32>(pcm + 8 * k));
-      });
-  // The tone comes out at its frequency over the clocks' ratio, to within
-  // what the control has left: the best frequency near that.
-  const double w = kTwoPi * kTone / kRate / (1 + 100e-6);
-  double lo = w * (1 - 1e-6), hi = w * (1 + 1e-6);
-  for (int k = 0; k < 50; ++k) {
-    const double a = hi - (hi - lo) * 0.618, b = lo + (hi - lo) * 0.618;
-    const bool lower = residualOverTone(left, a) < residualOverTone(left, b);
-    (lower ? hi : lo) = lower ? b : a;
+  constexpr int kSeconds = 5;
+  for (const bool onlyReady : {false, true}) {
+    SCOPED_TRACE(testing::Message() << "only what is ready " << onlyReady);
+    Clocks c{100, 0.002, 0.001, 960};
+    c.onlyReady = onlyReady;
+    std::vector<double> left;
+    stream(
+        c, kFrom + kSeconds,
+        [](std::uint64_t first, std::uint8_t* at) {
+          for (std::uint32_t k = 0; k < kBlock; ++k, at += 8) {
+            const double v = std::ldexp(std::sin(kTwoPi * kTone * double(first + k) / kRate), 30);
+            pcm::write<32>(at, static_cast<std::int32_t>(std::lround(v)));
+            pcm::write<32>(at + 4, static_cast<std::int32_t>(std::lround(v)));
+          }
+        },
+        [&](std::uint64_t frame, double, const std::uint8_t* pcm) {
+          if (frame < kFrom * kRate) return;
+          for (std::uint32_t k = 0; k < kPeriod; ++k) left.push_back(pcm::read<32>(pcm + 8 * k));
+        });
+    std::vector<double> sinads;
+    for (int s = 0; s < kSeconds; ++s) {
+      const std::vector<double> second(left.begin() + s * kRate, left.begin() + (s + 1) * kRate);
+      // The tone comes out at its frequency over the clocks' ratio, to
+      // within what the control has left: the best frequency near that.
+      const double w = kTwoPi * kTone / kRate / (1 + 100e-6);
+      double lo = w * (1 - 5e-6), hi = w * (1 + 5e-6);
+      for (int k = 0; k < 50; ++k) {
+        const double a = hi - (hi - lo) * 0.618, b = lo + (hi - lo) * 0.618;
+        const bool lower = residualOverTone(second, a) < residualOverTone(second, b);
+        (lower ? hi : lo) = lower ? b : a;
+      }
+      sinads.push_back(-10 * std::log10(residualOverTone(second, (lo + hi) / 2)));
+    }
+    std::sort(sinads.begin(), sinads.end());
+    EXPECT_GE(sinads[kSeconds / 2], 90.0);
+    std::printf("SINAD over %d s: %.1f to %.1f dB, median %.1f\n", kSeconds, sinads.front(),
+                sinads.back(), sinads[kSeconds / 2]);
   }
-  const double sinad = -10 * std::log10(residualOverTone(left, (lo + hi) / 2));
-  EXPECT_GE(sinad, 90.0);
-  std::printf("SINAD %.1f dB\n", sinad);
 }
 
 TEST(LostAudioReport, SaysWhatWasLostAtMostOnceAMinute) {
